@@ -1,0 +1,127 @@
+#pragma once
+// The sandbox's database engine: T-SQL in, results out, over one SQLite database.
+//
+// The engine knows nothing of the wire. The TDS layer (sandbox/tds/) parses packets, turns
+// SQL batches and RPCs into calls of Engine::execute() and encodes what comes back. The engine
+// is thread-safe: every public call takes the engine's mutex, so connections served on their
+// own threads run one statement at a time against the one SQLite handle.
+
+#include <QByteArray>
+#include <QList>
+#include <QRegularExpression>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <variant>
+
+struct sqlite3;
+
+namespace sandbox {
+
+// A value as it travels between the wire and the engine. Text is Unicode; the TDS layer decides
+// whether it travels as VARCHAR (Windows-1251) or NVARCHAR.
+using Value = std::variant<std::monostate, qint64, double, QString, QByteArray>;
+
+inline bool isNull(const Value &v) { return std::holds_alternative<std::monostate>(v); }
+
+enum class ColumnType {
+    Int,      // INTN, 4 bytes
+    BigInt,   // INTN, 8 bytes
+    Float,    // FLTN, 8 bytes
+    VarChar,  // BIGVARCHR, Windows-1251 bytes, with the server collation
+    NVarChar, // NVARCHAR, UTF-16LE
+    VarBinary // BIGVARBIN
+};
+
+struct Column {
+    QString name;
+    ColumnType type = ColumnType::NVarChar;
+    int maxLength = 255; // in characters for text types, bytes for binary; ignored for numbers
+};
+
+struct ResultSet {
+    QList<Column> columns;
+    QList<QList<Value>> rows;
+};
+
+// An ERROR or INFO token's content.
+struct Message {
+    int number = 0;
+    int state = 1;
+    int severity = 16; // class; 10 and below is an INFO
+    QString text;
+    QString procedure; // empty outside a procedure
+    int line = 1;
+};
+
+// A parameter of a parameterised statement: the name as declared ("@P1") and its value.
+struct Parameter {
+    QString name;
+    Value value;
+};
+
+// What one statement of a batch produced, in the order the statements ran.
+struct StatementResult {
+    std::optional<ResultSet> resultSet; // a SELECT (also one without rows), or a procedure's rows
+    qint64 rowCount = -1;               // rows affected or returned; -1 when there is no count (SET)
+    std::optional<int> returnStatus;    // set for EXEC of a procedure
+    QList<Message> infos;
+    std::optional<Message> error;       // the statement failed; nothing after it in the batch ran
+};
+
+struct BatchResult {
+    QList<StatementResult> statements;
+    bool failed() const { return !statements.isEmpty() && statements.last().error.has_value(); }
+};
+
+// The state of one client connection that the engine reads and changes.
+struct Session {
+    QString login;             // the server account that logged in
+    QString database;          // current database
+    QString dateFormat = "mdy"; // SET DATEFORMAT
+    QString application;       // from the login packet, for the log
+    QString host;              // from the login packet, for the log
+};
+
+enum class LoginVerdict { Ok, BadCredentials, UnknownDatabase };
+
+struct LoginOutcome {
+    LoginVerdict verdict = LoginVerdict::BadCredentials;
+    Message error; // filled unless Ok: e.g. 18456 "Login failed for user 'x'." or 4060
+    QString database; // the database the session starts in when Ok
+};
+
+class Engine {
+public:
+    // Opens (creating if needed) the database at path; an empty path keeps it in memory.
+    // With demo set, a database without the system's tables is filled with the demo university;
+    // an existing one is left as it is. Throws std::runtime_error with SQLite's text on failure.
+    explicit Engine(const QString &path = QString(), bool demo = false);
+    ~Engine();
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    // Checks a server account (SQL Server authentication) and the database the client asked for
+    // (empty: the account's default database).
+    LoginOutcome login(const QString &user, const QString &password, const QString &database);
+
+    // Runs a T-SQL batch (one or more statements) for the session. Parameters are those of
+    // sp_executesql / sp_prepexec, referenced in the text as @P1, @P2, ... (or their declared names).
+    BatchResult execute(Session &session, const QString &sql, const QList<Parameter> &params = {});
+
+    // Scripts the row that the next GET_USER call returns instead of its own verdict (six or more
+    // values). Used once, then GET_USER works normally again.
+    void scriptNextGetUserRow(const QList<Value> &row);
+
+    // Direct access for tests and tools: runs SQLite SQL (not T-SQL) outside any session and
+    // permission check and returns the rows. Throws std::runtime_error on failure.
+    ResultSet sqlite(const QString &sql, const QList<Value> &params = {});
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace sandbox

@@ -1,0 +1,2 @@
+// Placeholder until the TDS server lands.
+#include "engine.h"

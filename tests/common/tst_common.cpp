@@ -1,0 +1,237 @@
+// The shared facilities: password digest, shifted text, the Windows-1251 helper, workstation identity.
+
+#include "common/cp1251.h"
+#include "common/error.h"
+#include "common/md5.h"
+#include "common/shiftedtext.h"
+#include "common/workstation.h"
+
+#include <QHostInfo>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <iconv.h>
+
+namespace {
+
+// The letters a..z repeated up to n characters.
+QString alphabetRun(int n)
+{
+    QString s;
+    for (int i = 0; i < n; ++i)
+        s.append(QChar(u'a' + i % 26));
+    return s;
+}
+
+// Restores the system's address lookup when a test ends.
+struct LookupGuard {
+    explicit LookupGuard(AddressLookup lookup) { setAddressLookup(std::move(lookup)); }
+    ~LookupGuard() { setAddressLookup({}); }
+};
+
+} // namespace
+
+class TestCommon : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void md5Hex_data();
+    void md5Hex();
+    void md5HexOfCyrillicUsesWindows1251Bytes();
+    void md5HexDigestsZeroBytes();
+
+    void unshiftText_data();
+    void unshiftText();
+
+    void cp1251MatchesTheSystemConverter();
+    void cp1251ReplacesWhatItCannotHold_data();
+    void cp1251ReplacesWhatItCannotHold();
+
+    void workstationIp_data();
+    void workstationIp();
+    void workstationIpFailure_data();
+    void workstationIpFailure();
+    void workstationIpAsksForTheMachinesOwnName();
+    void workstationIdentityOfThisMachine();
+};
+
+void TestCommon::md5Hex_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("digest");
+    // The test suite of RFC 1321, in upper case.
+    QTest::newRow("empty text") << QString() << "D41D8CD98F00B204E9800998ECF8427E";
+    QTest::newRow("a") << "a" << "0CC175B9C0F1B6A831C399E269772661";
+    QTest::newRow("abc") << "abc" << "900150983CD24FB0D6963F7D28E17F72";
+    QTest::newRow("message digest") << "message digest" << "F96B697D7CB7938D525A2F31AAF161D0";
+    QTest::newRow("alphabet") << "abcdefghijklmnopqrstuvwxyz" << "C3FCD3D76192E4007DFB496CCA67E13B";
+    QTest::newRow("letters and digits") << "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                                        << "D174AB98D277D9F5A5611C2C9F419D9F";
+    QTest::newRow("80 digits") << QString(QStringLiteral("1234567890")).repeated(8) << "57EDF4A22BE3C955AC49DA2E2107B67A";
+    // Where the padding just fits in the last block or spills into one more.
+    QTest::newRow("55 bytes: padding fits") << alphabetRun(55) << "0D7AE056B2F015CD7DC67494EFD658F1";
+    QTest::newRow("56 bytes: padding spills") << alphabetRun(56) << "31FCFB5165169EB55898E7E4CF34D19A";
+    QTest::newRow("63 bytes") << alphabetRun(63) << "1B30C0670C15E7DA3C2BA7BCE77EBE99";
+    QTest::newRow("64 bytes: one whole block") << alphabetRun(64) << "A2EAF6295C32ADC403865FD96A2F182B";
+    QTest::newRow("119 bytes") << alphabetRun(119) << "B05187E08DA41FA3EF16BD56AFAAFD99";
+    QTest::newRow("120 bytes") << alphabetRun(120) << "62AF9B597A9F55E16AB2B897387FC052";
+}
+
+void TestCommon::md5Hex()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, digest);
+    const QString first = Md5Hex(text);
+    QCOMPARE(first, digest);
+    QCOMPARE(Md5Hex(text), first); // no salt, no clock
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{32}$")).match(first).hasMatch());
+}
+
+void TestCommon::md5HexOfCyrillicUsesWindows1251Bytes()
+{
+    const QString password = QStringLiteral("Пароль");
+    QCOMPARE(Md5Hex(password), QStringLiteral("08F8E03BD59A7C67DC44028B3E073D5E"));
+    QVERIFY(Md5Hex(password) != Md5Hex(password.toUtf8()));
+}
+
+void TestCommon::md5HexDigestsZeroBytes()
+{
+    QCOMPARE(Md5Hex(QByteArray("a\0b", 3)), QStringLiteral("70350F6027BCE3713F6B76473084309B"));
+    QCOMPARE(Md5Hex(QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("b")),
+             QStringLiteral("70350F6027BCE3713F6B76473084309B"));
+}
+
+void TestCommon::unshiftText_data()
+{
+    QTest::addColumn<QByteArray>("shifted");
+    QTest::addColumn<QByteArray>("plain");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("abc") << QByteArray("abc") << QByteArray("bcd");
+    QTest::newRow("zero byte") << QByteArray(1, '\0') << QByteArray(1, '\1');
+    QTest::newRow("Я (223) gives а (224)") << QByteArray(1, char(223)) << QByteArray(1, char(224));
+    QTest::newRow("255 gives 0, kept inside") << QByteArray("a\xff" "b") << QByteArray("b\0c", 3);
+    QTest::newRow("unshifted value comes out one higher") << QByteArray("sa") << QByteArray("tb");
+}
+
+void TestCommon::unshiftText()
+{
+    QFETCH(QByteArray, shifted);
+    QFETCH(QByteArray, plain);
+    const QByteArray before = shifted;
+    QCOMPARE(UnshiftText(shifted), plain);
+    QCOMPARE(shifted, before);
+}
+
+void TestCommon::cp1251MatchesTheSystemConverter()
+{
+    iconv_t cd = iconv_open("UTF-16LE", "CP1251");
+    QVERIFY(cd != iconv_t(-1));
+    for (int b = 0; b < 256; ++b) {
+        const QByteArray byte(1, char(b));
+        QCOMPARE(Cp1251::fromUnicode(Cp1251::toUnicode(byte)), byte); // every byte survives
+        if (b == 0x98)
+            continue; // no character in the code page; the system converter refuses it
+        char in = char(b);
+        char16_t out = 0;
+        char *inp = &in;
+        char *outp = reinterpret_cast<char *>(&out);
+        size_t inLeft = 1, outLeft = 2;
+        QVERIFY2(iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1), qPrintable(QString::number(b)));
+        QCOMPARE(Cp1251::toUnicode(byte).at(0).unicode(), out);
+    }
+    iconv_close(cd);
+}
+
+void TestCommon::cp1251ReplacesWhatItCannotHold_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("encodable");
+    QTest::newRow("Cyrillic") << QStringLiteral("Привет Ёё") << QByteArray("\xcf\xf0\xe8\xe2\xe5\xf2 \xa8\xb8") << true;
+    QTest::newRow("Greek") << QStringLiteral("aλb") << QByteArray("a?b") << false;
+    QTest::newRow("outside the BMP is one character") << QStringLiteral("a😀b") << QByteArray("a?b") << false;
+    QTest::newRow("euro and numero") << QStringLiteral("€№") << QByteArray("\x88\xb9") << true;
+}
+
+void TestCommon::cp1251ReplacesWhatItCannotHold()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, encodable);
+    QCOMPARE(Cp1251::fromUnicode(text), bytes);
+    QCOMPARE(Cp1251::canEncode(text), encodable);
+}
+
+void TestCommon::workstationIp_data()
+{
+    QTest::addColumn<QList<quint32>>("addresses");
+    QTest::addColumn<QString>("ip");
+    QTest::newRow("loopback") << QList<quint32>{0x7F000001} << "127.0.0.1";
+    QTest::newRow("first of several, loopback or not") << QList<quint32>{0x0A000005, 0x7F000001, 0xC0A80001}
+                                                       << "10.0.0.5";
+    QTest::newRow("zero bytes unpadded") << QList<quint32>{0x0A00000B} << "10.0.0.11";
+    QTest::newRow("all zero") << QList<quint32>{0} << "0.0.0.0";
+    QTest::newRow("all 255") << QList<quint32>{0xFFFFFFFF} << "255.255.255.255";
+}
+
+void TestCommon::workstationIp()
+{
+    QFETCH(QList<quint32>, addresses);
+    QFETCH(QString, ip);
+    LookupGuard guard([&](const QByteArray &) { return AddressLookupResult{addresses, 0}; });
+    QCOMPARE(WorkstationIp(), ip);
+}
+
+void TestCommon::workstationIpFailure_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("host not found") << 11001 << "Socket Error # 11001\r\nHost not found.";
+    QTest::newRow("try again") << 11002 << "Socket Error # 11002\r\n";
+    QTest::newRow("no recovery") << 11003 << "Socket Error # 11003\r\n";
+    QTest::newRow("no data") << 11004 << "Socket Error # 11004\r\n";
+}
+
+void TestCommon::workstationIpFailure()
+{
+    QFETCH(int, error);
+    QFETCH(QString, message);
+    LookupGuard guard([&](const QByteArray &) { return AddressLookupResult{{}, error}; });
+    try {
+        WorkstationIp();
+        QFAIL("no error raised");
+    } catch (const SocketError &e) {
+        QCOMPARE(e.code(), error);
+        QCOMPARE(e.message(), message);
+    }
+}
+
+void TestCommon::workstationIpAsksForTheMachinesOwnName()
+{
+    QByteArray asked;
+    int calls = 0;
+    LookupGuard guard([&](const QByteArray &name) {
+        asked = name;
+        ++calls;
+        return AddressLookupResult{{0x7F000001}, 0};
+    });
+    WorkstationIp();
+    WorkstationIp();
+    QCOMPARE(calls, 2); // looked up afresh on every call
+    QCOMPARE(QString::fromLocal8Bit(asked), QHostInfo::localHostName());
+}
+
+void TestCommon::workstationIdentityOfThisMachine()
+{
+    QCOMPARE(WorkstationName(), QHostInfo::localHostName());
+    try {
+        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)"))
+                    .match(WorkstationIp())
+                    .hasMatch());
+    } catch (const SocketError &e) {
+        // A machine whose own name does not resolve reports it in the socket error's form.
+        QVERIFY(e.message().startsWith(QStringLiteral("Socket Error # ")));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCommon)
+#include "tst_common.moc"
