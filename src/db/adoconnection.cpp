@@ -1,0 +1,91 @@
+#include "adoconnection.h"
+
+#include "databaseerror.h"
+
+#include <QAtomicInt>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+QString uniqueConnectionName()
+{
+    static QAtomicInt counter;
+    return QStringLiteral("qel31-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+} // namespace
+
+DatabaseError databaseErrorOf(const QSqlError &error)
+{
+    QString text = withoutDriverPrefixes(error.databaseText());
+    if (text.isEmpty())
+        text = withoutDriverPrefixes(error.driverText());
+    if (text.isEmpty())
+        text = QStringLiteral("Unspecified error");
+    return DatabaseError(text, error.nativeErrorCode());
+}
+
+TADOConnection::TADOConnection(QObject *parent) : QObject(parent), m_name(uniqueConnectionName())
+{
+    QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
+}
+
+TADOConnection::~TADOConnection()
+{
+    Close();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+void TADOConnection::setConnectionString(const QString &text)
+{
+    setConnectionString(text, parseConnectionString(text));
+}
+
+void TADOConnection::setConnectionString(const QString &text, const ConnectionProperties &exactValues)
+{
+    if (m_open)
+        throw DatabaseError(QStringLiteral("Operation is not allowed when the object is open."));
+    m_connectionString = text;
+    m_properties = exactValues;
+}
+
+void TADOConnection::Open()
+{
+    if (m_open)
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (!db.isValid())
+        throw DatabaseError(QStringLiteral("The database driver for ODBC is not installed (QODBC)."));
+    db.setDatabaseName(odbcConnectionString(m_properties));
+    // Qt asks for ODBC 3 states and a login time limit; the command limit is set on each statement.
+    QString options = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3");
+    if (m_connectionTimeout > 0)
+        options += QStringLiteral(";SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_connectionTimeout);
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        const DatabaseError error = databaseErrorOf(db.lastError());
+        db.close();
+        throw error;
+    }
+    m_open = true;
+}
+
+void TADOConnection::Close()
+{
+    if (!m_open)
+        return;
+    Q_EMIT aboutToClose();
+    m_open = false;
+    QSqlDatabase::database(m_name, false).close();
+}
+
+bool TADOConnection::Connected() const
+{
+    return m_open;
+}
+
+QSqlDatabase TADOConnection::database() const
+{
+    return QSqlDatabase::database(m_name, false);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The one database connection of the client. It keeps the OLE DB-style connection string the system
+// builds and opens the real connection through Qt SQL's ODBC driver over FreeTDS.
+//
+// Owned by the data module; used on the GUI thread only. Every call blocks until the server answers
+// or a time limit runs out.
+
+#include "connectionproperties.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+
+#include <optional>
+
+class TADOConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit TADOConnection(QObject *parent = nullptr);
+    ~TADOConnection() override;
+
+    // Set only while the connection is closed; throws DatabaseError otherwise.
+    void setConnectionString(const QString &text);
+    // The same, with the values that the string carries unquoted taken as given: a value holding ';'
+    // or '=' cannot be told apart from the string's own separators once it is inside.
+    void setConnectionString(const QString &text, const ConnectionProperties &exactValues);
+    const QString &connectionString() const { return m_connectionString; }
+    const ConnectionProperties &properties() const { return m_properties; }
+
+    // Seconds to wait for the server when opening (0: no limit) and for each command.
+    int connectionTimeout() const { return m_connectionTimeout; }
+    void setConnectionTimeout(int seconds) { m_connectionTimeout = seconds; }
+    int commandTimeout() const { return m_commandTimeout; }
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds; }
+
+    // Opens with the connection string in force; does nothing when open. Throws DatabaseError with the
+    // server's or the driver's text; the connection then stays closed.
+    void Open();
+    // Does nothing when closed.
+    void Close();
+    bool Connected() const;
+
+    // The Qt connection underneath, for the queries. Valid while connected.
+    QSqlDatabase database() const;
+
+Q_SIGNALS:
+    // Emitted before the connection closes, so that queries on it let go of their statements.
+    void aboutToClose();
+
+private:
+    QString m_name;
+    QString m_connectionString;
+    ConnectionProperties m_properties;
+    int m_connectionTimeout = 15;
+    int m_commandTimeout = 30;
+    bool m_open = false;
+};
+
+// The error for a failed call of the driver: its message without the driver manager's prefixes.
+class QSqlError;
+class DatabaseError;
+DatabaseError databaseErrorOf(const QSqlError &error);

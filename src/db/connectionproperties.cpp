@@ -1,0 +1,161 @@
+#include "connectionproperties.h"
+
+#include "databaseerror.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kDefaultPort = 1433;
+
+bool isTrue(const QString &value)
+{
+    const QString v = value.trimmed();
+    return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+           || v.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 || v == QLatin1String("1");
+}
+
+} // namespace
+
+ConnectionProperties parseConnectionString(const QString &text)
+{
+    ConnectionProperties p;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n) {
+        // key
+        const qsizetype eq = text.indexOf(QLatin1Char('='), i);
+        const qsizetype semi = text.indexOf(QLatin1Char(';'), i);
+        if (eq < 0 || (semi >= 0 && semi < eq)) {
+            const QString rest = text.mid(i, semi < 0 ? -1 : semi - i).trimmed();
+            if (!rest.isEmpty())
+                throw DatabaseError(QStringLiteral("Format of the initialization string does not conform to specification "
+                                                   "starting at index %1.")
+                                        .arg(i));
+            i = semi < 0 ? n : semi + 1;
+            continue;
+        }
+        const QString key = text.mid(i, eq - i).trimmed().toLower();
+        i = eq + 1;
+        // value
+        QString value;
+        while (i < n && text[i] == QLatin1Char(' '))
+            ++i;
+        if (i < n && (text[i] == QLatin1Char('"') || text[i] == QLatin1Char('\''))) {
+            const QChar quote = text[i++];
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == quote) {
+                    if (i + 1 < n && text[i + 1] == quote) {
+                        value.append(quote);
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value.append(text[i++]);
+            }
+            if (!closed)
+                throw DatabaseError(QStringLiteral("Format of the initialization string does not conform to specification "
+                                                   "starting at index %1.")
+                                        .arg(eq + 1));
+            const qsizetype next = text.indexOf(QLatin1Char(';'), i);
+            i = next < 0 ? n : next + 1;
+        } else {
+            const qsizetype next = text.indexOf(QLatin1Char(';'), i);
+            value = text.mid(i, next < 0 ? -1 : next - i);
+            i = next < 0 ? n : next + 1;
+        }
+
+        if (key == QLatin1String("provider"))
+            p.provider = value.trimmed();
+        else if (key == QLatin1String("user id") || key == QLatin1String("uid"))
+            p.user = value;
+        else if (key == QLatin1String("password") || key == QLatin1String("pwd"))
+            p.password = value;
+        else if (key == QLatin1String("initial catalog") || key == QLatin1String("database"))
+            p.database = value;
+        else if (key == QLatin1String("data source") || key == QLatin1String("server") || key == QLatin1String("address"))
+            p.dataSource = value;
+        else if (key == QLatin1String("packet size"))
+            p.packetSize = value.trimmed().toInt();
+        else if (key == QLatin1String("use encryption for data"))
+            p.encrypt = isTrue(value);
+        else if (key == QLatin1String("auto translate"))
+            p.autoTranslate = isTrue(value);
+    }
+    return p;
+}
+
+ServerAddress parseDataSource(const QString &dataSource)
+{
+    QString s = dataSource.trimmed();
+    if (s.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+        s = s.mid(4).trimmed();
+    ServerAddress a;
+    const qsizetype comma = s.lastIndexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        bool ok = false;
+        const int port = s.mid(comma + 1).trimmed().toInt(&ok);
+        if (ok) {
+            a.port = port;
+            s = s.left(comma).trimmed();
+        }
+    }
+    const qsizetype slash = s.indexOf(QLatin1Char('\\'));
+    if (slash >= 0) {
+        a.instance = s.mid(slash + 1);
+        s = s.left(slash);
+    }
+    if (s.isEmpty() || s == QLatin1String(".") || s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0
+        || s.compare(QLatin1String("(localdb)"), Qt::CaseInsensitive) == 0)
+        s = QStringLiteral("127.0.0.1");
+    a.host = s;
+    return a;
+}
+
+QString odbcValue(const QString &value)
+{
+    static const QRegularExpression special(QStringLiteral(R"([;{}=\[\]()',"?*!@ ])"));
+    if (!value.contains(special))
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1String("}"), QLatin1String("}}"));
+    return QLatin1Char('{') + escaped + QLatin1Char('}');
+}
+
+QString odbcConnectionString(const ConnectionProperties &p)
+{
+    const QString provider = p.provider.trimmed();
+    if (provider.compare(QLatin1String("SQLOLEDB.1"), Qt::CaseInsensitive) != 0
+        && provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
+        throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
+
+    const ServerAddress address = parseDataSource(p.dataSource);
+    QString server = address.host;
+    if (!address.instance.isEmpty() && address.port == 0)
+        server += QLatin1Char('\\') + address.instance; // the driver asks the server's browser for the port
+
+    QStringList parts;
+    parts << QStringLiteral("DRIVER={FreeTDS}") << QStringLiteral("SERVER=") + odbcValue(server);
+    if (address.instance.isEmpty() || address.port != 0)
+        parts << QStringLiteral("PORT=%1").arg(address.port != 0 ? address.port : kDefaultPort);
+    parts << QStringLiteral("DATABASE=") + odbcValue(p.database) << QStringLiteral("UID=") + odbcValue(p.user)
+          << QStringLiteral("PWD=") + odbcValue(p.password) << QStringLiteral("TDS_Version=7.4")
+          << QStringLiteral("Encryption=") + (p.encrypt ? QStringLiteral("require") : QStringLiteral("off"))
+          << QStringLiteral("ClientCharset=UTF-8")
+          << QStringLiteral("PacketSize=%1").arg(p.packetSize > 0 ? p.packetSize : 4096)
+          << QStringLiteral("APP=QEL 31");
+    return parts.join(QLatin1Char(';'));
+}
+
+QString withoutDriverPrefixes(const QString &message)
+{
+    static const QRegularExpression prefixes(QStringLiteral(R"(^(\[[^\]]*\])+)"),
+                                             QRegularExpression::MultilineOption);
+    QString text = message;
+    text.replace(prefixes, QString());
+    return text.trimmed();
+}

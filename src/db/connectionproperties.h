@@ -1,0 +1,44 @@
+#pragma once
+// The database connection is described by an OLE DB-style connection string
+// ("Provider=SQLOLEDB.1;User ID=...;Data Source=..."); the driver underneath is FreeTDS's ODBC driver,
+// which wants its own ODBC connection string. This file maps the one onto the other.
+
+#include <QString>
+
+struct ConnectionProperties {
+    QString provider;
+    QString user;
+    QString password;
+    QString database;   // Initial Catalog
+    QString dataSource; // the server in any of SQL Server's forms
+    int packetSize = 4096;
+    bool encrypt = false;       // Use Encryption for Data
+    bool autoTranslate = true;  // character translation between client and server
+
+    friend bool operator==(const ConnectionProperties &, const ConnectionProperties &) = default;
+};
+
+// Reads an OLE DB connection string: "key=value" pairs separated by ';', keys without regard to case,
+// values optionally in double or single quotes (a quote doubled inside stands for itself).
+// Unknown keys are ignored. Throws DatabaseError for a malformed string.
+ConnectionProperties parseConnectionString(const QString &text);
+
+// Where a Data Source points: "host", "host,port", "host\instance", "tcp:host,port", "(local)", ".".
+struct ServerAddress {
+    QString host;
+    int port = 0;     // 0: not given
+    QString instance; // empty: the default instance
+};
+ServerAddress parseDataSource(const QString &dataSource);
+
+// A value as an ODBC connection string carries it: in braces (with '}' doubled) when it holds
+// anything the ODBC grammar gives a meaning to, else as it is.
+QString odbcValue(const QString &value);
+
+// The ODBC connection string for FreeTDS's driver. Throws DatabaseError when the provider is not one
+// this client can stand in for.
+QString odbcConnectionString(const ConnectionProperties &properties);
+
+// The driver manager and the driver put "[unixODBC][FreeTDS][SQL Server]" before a server's text;
+// the user is shown the text alone.
+QString withoutDriverPrefixes(const QString &message);

@@ -1,0 +1,91 @@
+#include "statement.h"
+
+#include "adoconnection.h"
+#include "databaseerror.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSqlResult>
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace {
+
+bool isNameChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+// Sets the command time limit on the statement the driver has prepared.
+void setCommandTimeout(const QSqlQuery &query, int seconds)
+{
+    const QVariant handle = query.result()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "SQLHANDLE") != 0)
+        return;
+    SQLHANDLE statement = *static_cast<const SQLHANDLE *>(handle.constData());
+    if (statement)
+        SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(seconds)), 0);
+}
+
+} // namespace
+
+MarkedText replaceParameterMarkers(const QString &text)
+{
+    MarkedText marked;
+    if (!text.contains(QLatin1Char(':'))) {
+        marked.text = text;
+        return marked;
+    }
+    marked.text.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char(':') && i + 1 < text.size() && isNameChar(text[i + 1])) {
+            qsizetype end = i + 1;
+            while (end < text.size() && isNameChar(text[end]))
+                ++end;
+            marked.names.append(text.mid(i + 1, end - i - 1));
+            marked.text.append(QLatin1Char('?'));
+            i = end - 1;
+        } else {
+            marked.text.append(c);
+        }
+    }
+    return marked;
+}
+
+RowSet runStatement(TADOConnection &connection, const QString &text, const QList<QVariant> &parameters)
+{
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    if (!query.prepare(text))
+        throw databaseErrorOf(query.lastError());
+    setCommandTimeout(query, connection.commandTimeout());
+    for (const QVariant &value : parameters)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw databaseErrorOf(query.lastError());
+
+    RowSet rows;
+    if (query.isSelect()) {
+        const QSqlRecord record = query.record();
+        const int count = record.count();
+        rows.columns.reserve(count);
+        for (int i = 0; i < count; ++i)
+            rows.columns.append(record.fieldName(i));
+        while (query.next()) {
+            QList<QVariant> row;
+            row.reserve(count);
+            for (int i = 0; i < count; ++i)
+                row.append(query.value(i));
+            rows.rows.append(std::move(row));
+        }
+        // A connection lost in the middle of the rows ends the loop early with an error.
+        if (query.lastError().isValid())
+            throw databaseErrorOf(query.lastError());
+    }
+    query.finish();
+    return rows;
+}
