@@ -1,1 +1,147 @@
-int main() { return 1; }
+// qel31-sandbox: the sandbox server from the command line.
+
+#include "sandboxserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+bool splitListen(const QString &text, QString *host, quint16 *port)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return false;
+    bool ok = false;
+    const uint number = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || number > 65535)
+        return false;
+    *host = text.left(colon);
+    if (host->startsWith(u'[') && host->endsWith(u']'))
+        *host = host->mid(1, host->size() - 2);
+    *port = quint16(number);
+    return true;
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "qel31-sandbox: %s\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qel31-sandbox"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A small TDS 7.4 server over SQLite that stands in for the QEL 31 database server.\n"
+        "Clients connect with SQL Server authentication, without encryption, TDS version 7.4.\n"
+        "When ready it prints one line \"listening on HOST:PORT\". SIGTERM or SIGINT stop it."));
+    parser.addHelpOption();
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Address to listen on (default 127.0.0.1:0; port 0 picks a "
+                                                   "free port)."),
+                                    QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:0"));
+    const QCommandLineOption db(QStringLiteral("db"),
+                                QStringLiteral("SQLite database file, created when missing (default: a database "
+                                               "in memory)."),
+                                QStringLiteral("FILE"));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Fill a new or empty database with the demo university; an "
+                                                 "existing one is left as it is."));
+    const QCommandLineOption statementLog(
+        QStringLiteral("statement-log"),
+        QStringLiteral("Append one line per login, batch and RPC received: login name, kind (LOGIN-OK, "
+                       "LOGIN-FAILED, BATCH, RPC), text (the database of a login; the procedure name and the "
+                       "statement it carries for an RPC), then the parameter values of an RPC; tab-separated, "
+                       "with backslash, tab, CR and LF in a field written as \\\\, \\t, \\r, \\n and a NULL "
+                       "value as \\N."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption portFile(QStringLiteral("port-file"),
+                                      QStringLiteral("Write the port number to FILE once listening."),
+                                      QStringLiteral("FILE"));
+    parser.addOptions({listen, db, demo, statementLog, portFile});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+
+    QString host;
+    quint16 port = 0;
+    if (!splitListen(parser.value(listen), &host, &port))
+        return fail(QStringLiteral("--listen wants HOST:PORT, not %1").arg(parser.value(listen)));
+
+    std::unique_ptr<sandbox::SandboxServer> server;
+    try {
+        server = std::make_unique<sandbox::SandboxServer>(parser.value(db), parser.isSet(demo));
+    } catch (const std::exception &e) {
+        return fail(QStringLiteral("cannot open the database: %1").arg(QString::fromUtf8(e.what())));
+    }
+
+    QFile log;
+    if (parser.isSet(statementLog)) {
+        log.setFileName(parser.value(statementLog));
+        if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+            return fail(QStringLiteral("cannot open %1: %2").arg(log.fileName(), log.errorString()));
+        // Called for one event at a time, in order.
+        server->setEventListener([&log](const sandbox::Event &event) {
+            log.write(sandbox::logLine(event).toUtf8() + '\n');
+            log.flush();
+        });
+    }
+
+    if (::pipe(signalPipe) != 0)
+        return fail(QStringLiteral("cannot create a pipe"));
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QString error;
+    if (!server->start(host, port, &error))
+        return fail(error);
+
+    if (parser.isSet(portFile)) {
+        QSaveFile file(parser.value(portFile));
+        if (!file.open(QIODevice::WriteOnly)) {
+            server->stop();
+            return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+        }
+        file.write(QByteArray::number(server->port()) + '\n');
+        if (!file.commit()) {
+            server->stop();
+            return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+        }
+    }
+
+    const QString shownHost = host.contains(u':') ? u'[' + host + u']' : host;
+    std::printf("listening on %s:%u\n", qPrintable(shownHost), unsigned(server->port()));
+    std::fflush(stdout);
+
+    char byte;
+    while (::read(signalPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    server->stop();
+    return 0;
+}

@@ -1,11 +1,416 @@
 #include "engine.h"
-// Placeholder until the engine lands.
+
+#include "demodata.h"
+#include "permissions.h"
+#include "procedures.h"
+#include "schema.h"
+#include "sqlerrors.h"
+#include "sqlitedb.h"
+#include "tsqltranslator.h"
+
+#include <QDate>
+#include <QElapsedTimer>
+
+#include <sqlite3.h>
+
+#include <stdexcept>
+
 namespace sandbox {
-struct Engine::Private {};
-Engine::Engine(const QString &, bool) : d(std::make_unique<Private>()) {}
+
+namespace {
+
+constexpr qint64 kStatementTimeLimitMs = 10000; // a statement that runs longer is cancelled
+constexpr qsizetype kMaxRows = 1000000;         // a result with more rows is refused
+
+const QStringList kDateFormats = {QStringLiteral("mdy"), QStringLiteral("dmy"), QStringLiteral("ymd"),
+                                  QStringLiteral("ydm"), QStringLiteral("myd"), QStringLiteral("dym")};
+
+struct Account {
+    QString name;
+    QString password;
+    permissions::Role role = permissions::Role::None;
+    QString database;
+};
+
+} // namespace
+
+struct Engine::Private {
+    std::mutex mutex;
+    sqlite3 *db = nullptr;
+    permissions::Authorizer authorizer;
+    std::optional<ResultSet> scriptedGetUser;
+    QDate today; // invalid: the real date
+    QElapsedTimer clock;
+    bool timing = false;
+
+    ~Private()
+    {
+        if (db)
+            sqlite3_close_v2(db);
+    }
+
+    QDate currentDate() const { return today.isValid() ? today : QDate::currentDate(); }
+
+    static int progress(void *self)
+    {
+        const auto *d = static_cast<Private *>(self);
+        return d->timing && d->clock.elapsed() > kStatementTimeLimitMs ? 1 : 0;
+    }
+
+    std::optional<Account> account(const QString &name)
+    {
+        const ResultSet rs = db::query(
+            db, QStringLiteral("SELECT name, password, role, default_database FROM sandbox_account"));
+        for (const auto &row : rs.rows) {
+            if (db::toText(row.at(0)).compare(name, Qt::CaseInsensitive) != 0)
+                continue;
+            return Account{db::toText(row.at(0)), db::toText(row.at(1)),
+                           permissions::roleFromText(db::toText(row.at(2))), db::toText(row.at(3))};
+        }
+        return std::nullopt;
+    }
+
+    StatementResult run(Session &session, permissions::Role role, const tsql::Statement &st,
+                        const QList<Parameter> &params);
+    StatementResult runQuery(permissions::Role role, const tsql::Statement &st,
+                             const QList<Parameter> &params);
+    StatementResult runSet(Session &session, const tsql::Statement &st, const QList<Parameter> &params);
+    StatementResult runExec(Session &session, permissions::Role role, const tsql::Statement &st,
+                            const QList<Parameter> &params);
+};
+
+namespace {
+
+const Parameter *findParameter(const QList<Parameter> &params, const QString &name)
+{
+    const QString bare = name.startsWith(u'@') ? name.mid(1) : name;
+    for (const Parameter &p : params) {
+        const QString pname = p.name.startsWith(u'@') ? p.name.mid(1) : p.name;
+        if (pname.compare(bare, Qt::CaseInsensitive) == 0)
+            return &p;
+    }
+    return nullptr;
+}
+
+// The value of a literal argument token.
+Value literalValue(const tsql::Token &t, bool negative)
+{
+    switch (t.kind) {
+    case tsql::TokenKind::String:
+    case tsql::TokenKind::NString:
+        return t.value;
+    case tsql::TokenKind::Number: {
+        bool ok = false;
+        if (!t.text.contains(u'.') && !t.text.contains(u'e', Qt::CaseInsensitive)) {
+            const qint64 n = t.text.toLongLong(&ok);
+            if (ok)
+                return negative ? -n : n;
+        }
+        const double d = t.text.toDouble(&ok);
+        return negative ? -d : d;
+    }
+    case tsql::TokenKind::Binary:
+        return QByteArray::fromHex(t.text.mid(2).toLatin1());
+    default:
+        return t.text; // a bare word
+    }
+}
+
+} // namespace
+
+StatementResult Engine::Private::run(Session &session, permissions::Role role, const tsql::Statement &st,
+                                     const QList<Parameter> &params)
+{
+    switch (st.kind) {
+    case tsql::StatementKind::Query:
+    case tsql::StatementKind::Definition:
+        return runQuery(role, st, params);
+    case tsql::StatementKind::Set:
+        return runSet(session, st, params);
+    case tsql::StatementKind::Exec:
+        return runExec(session, role, st, params);
+    case tsql::StatementKind::Use: {
+        StatementResult r;
+        if (st.database.compare(sqlerr::kDatabase, Qt::CaseInsensitive) != 0) {
+            r.error = sqlerr::unknownDatabase(st.database, st.line);
+            return r;
+        }
+        session.database = sqlerr::kDatabase;
+        r.infos.append(sqlerr::make(
+            5701, 10, 2, QStringLiteral("Changed database context to '%1'.").arg(sqlerr::kDatabase),
+            st.line));
+        return r;
+    }
+    }
+    return {};
+}
+
+StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::Statement &st,
+                                          const QList<Parameter> &params)
+{
+    StatementResult r;
+    authorizer.checkFor(role);
+    try {
+        db::Statement stmt(db, st.sqlite);
+        if (!stmt.tail().trimmed().isEmpty())
+            throw db::Error(SQLITE_ERROR,
+                            QStringLiteral("near \"%1\": syntax error").arg(stmt.tail().trimmed()));
+        for (int k = 1; k <= stmt.parameterCount(); ++k) {
+            const QString name = stmt.parameterName(k);
+            const Parameter *p = findParameter(params, name);
+            if (!p) {
+                authorizer.allowAll();
+                r.error = sqlerr::undeclaredVariable(name.isEmpty() ? QStringLiteral("?") : name, st.line);
+                return r;
+            }
+            stmt.bind(k, p->value);
+        }
+        clock.start();
+        timing = true;
+        if (stmt.columnCount() > 0) {
+            r.resultSet = stmt.fetchAll(kMaxRows);
+            r.rowCount = r.resultSet->rows.size();
+        } else {
+            stmt.step();
+            if (st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||
+                st.verb == QLatin1String("DELETE") || st.verb == QLatin1String("WITH"))
+                r.rowCount = sqlite3_changes64(db);
+        }
+        timing = false;
+    } catch (const db::Error &e) {
+        timing = false;
+        if ((e.code() & 0xff) == SQLITE_AUTH) {
+            if (auto denial = authorizer.denial(st.line))
+                r.error = *denial;
+        } else if ((e.code() & 0xff) == SQLITE_INTERRUPT) {
+            r.error =
+                sqlerr::make(sqlerr::kUserError, 16, 1,
+                             QStringLiteral("The statement was cancelled: it ran longer than %1 seconds.")
+                                 .arg(kStatementTimeLimitMs / 1000),
+                             st.line);
+        } else if ((e.code() & 0xff) == SQLITE_TOOBIG) {
+            r.error = sqlerr::make(sqlerr::kUserError, 16, 1, e.message(), st.line);
+        }
+        if (!r.error && e.message() == QLatin1String("incomplete input"))
+            r.error = sqlerr::syntax(st.lastToken, st.line);
+        if (!r.error)
+            r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
+        r.resultSet.reset();
+        r.rowCount = -1;
+    }
+    authorizer.allowAll();
+    return r;
+}
+
+StatementResult Engine::Private::runSet(Session &session, const tsql::Statement &st,
+                                        const QList<Parameter> &params)
+{
+    StatementResult r;
+    if (st.option != QLatin1String("DATEFORMAT"))
+        return r; // every other option is accepted and has no effect here
+    const QList<tsql::Token> &v = st.optionValue;
+    QString format;
+    if (v.size() == 1 &&
+        (v.first().kind == tsql::TokenKind::Word || v.first().kind == tsql::TokenKind::String ||
+         v.first().kind == tsql::TokenKind::NString)) {
+        format = v.first().value;
+    } else if (v.size() == 1 && v.first().kind == tsql::TokenKind::Variable) {
+        const Parameter *p = findParameter(params, v.first().text);
+        if (!p) {
+            r.error = sqlerr::undeclaredVariable(v.first().text, st.line);
+            return r;
+        }
+        format = db::toText(p->value);
+    } else {
+        const tsql::Token &bad = v.size() > 1 ? v.at(1) : v.first();
+        r.error = sqlerr::syntax(bad.text, bad.line);
+        return r;
+    }
+    format = format.trimmed().toLower();
+    if (!kDateFormats.contains(format)) {
+        r.error = sqlerr::make(2741, 16, 1,
+                               QStringLiteral("SET DATEFORMAT date order '%1' is not supported.").arg(format),
+                               st.line);
+        return r;
+    }
+    session.dateFormat = format;
+    return r;
+}
+
+StatementResult Engine::Private::runExec(Session &session, permissions::Role role, const tsql::Statement &st,
+                                         const QList<Parameter> &params)
+{
+    QList<procedures::Argument> args;
+    for (const tsql::Argument &a : st.arguments) {
+        procedures::Argument arg;
+        arg.name = a.name;
+        const tsql::Token &t = a.value;
+        if (t.kind == tsql::TokenKind::Variable) {
+            const Parameter *p =
+                t.text.startsWith(QLatin1String("@@")) ? nullptr : findParameter(params, t.text);
+            if (!p) {
+                StatementResult r;
+                r.error = sqlerr::undeclaredVariable(t.text, t.line);
+                return r;
+            }
+            arg.value = p->value;
+        } else if (t.is("NULL")) {
+            arg.value = Value();
+        } else if (t.is("DEFAULT")) {
+            arg.isDefault = true;
+        } else {
+            arg.value = literalValue(t, a.negative);
+        }
+        args.append(arg);
+    }
+    procedures::Context ctx;
+    ctx.db = db;
+    ctx.session = &session;
+    ctx.role = role;
+    ctx.line = st.line;
+    ctx.today = currentDate();
+    ctx.scriptedGetUser = &scriptedGetUser;
+    try {
+        return procedures::call(ctx, st.procedure, args);
+    } catch (const db::Error &e) {
+        StatementResult r;
+        r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
+        r.error->procedure = st.procedure;
+        return r;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
+{
+    const QByteArray file = path.isEmpty() ? QByteArrayLiteral(":memory:") : path.toUtf8();
+    const int rc =
+        sqlite3_open_v2(file.constData(), &d->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString msg = QString::fromUtf8(d->db ? sqlite3_errmsg(d->db) : sqlite3_errstr(rc));
+        throw std::runtime_error(QStringLiteral("Cannot open the database %1: %2")
+                                     .arg(path.isEmpty() ? QStringLiteral("in memory") : path, msg)
+                                     .toStdString());
+    }
+    // A double-quoted word is always a name, as on the server, never a string.
+    sqlite3_db_config(d->db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(d->db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    sqlite3_busy_timeout(d->db, 5000);
+    sqlite3_progress_handler(d->db, 10000, &Private::progress, d.get());
+    try {
+        schema::create(d->db);
+        if (demo && schema::isEmpty(d->db))
+            demo::fill(d->db, QDate::currentDate());
+    } catch (const db::Error &e) {
+        throw std::runtime_error(e.message().toStdString());
+    }
+    d->authorizer.install(d->db);
+}
+
 Engine::~Engine() = default;
-LoginOutcome Engine::login(const QString &, const QString &, const QString &) { return {}; }
-BatchResult Engine::execute(Session &, const QString &, const QList<Parameter> &) { return {}; }
-void Engine::scriptNextGetUserRow(const QList<Value> &) {}
-ResultSet Engine::sqlite(const QString &, const QList<Value> &) { return {}; }
+
+LoginOutcome Engine::login(const QString &user, const QString &password, const QString &database)
+{
+    std::lock_guard lock(d->mutex);
+    LoginOutcome out;
+    std::optional<Account> account;
+    try {
+        account = d->account(user);
+    } catch (const std::exception &) {
+        account.reset();
+    }
+    if (!account || account->password != password) {
+        out.verdict = LoginVerdict::BadCredentials;
+        out.error = sqlerr::make(18456, 14, 1, QStringLiteral("Login failed for user '%1'.").arg(user));
+        return out;
+    }
+    const QString wanted = database.isEmpty() ? account->database : database;
+    if (wanted.compare(sqlerr::kDatabase, Qt::CaseInsensitive) != 0) {
+        out.verdict = LoginVerdict::UnknownDatabase;
+        out.error = sqlerr::make(
+            4060, 11, 1,
+            QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.")
+                .arg(wanted));
+        return out;
+    }
+    out.verdict = LoginVerdict::Ok;
+    out.database = sqlerr::kDatabase;
+    return out;
+}
+
+BatchResult Engine::execute(Session &session, const QString &sql, const QList<Parameter> &params)
+{
+    std::lock_guard lock(d->mutex);
+    BatchResult out;
+    try {
+        const tsql::Batch batch = tsql::parse(sql);
+        if (batch.error) {
+            StatementResult r;
+            r.error = batch.error;
+            out.statements.append(r);
+            return out;
+        }
+        permissions::Role role = permissions::Role::None;
+        if (const auto account = d->account(session.login))
+            role = account->role;
+        for (const tsql::Statement &st : batch.statements) {
+            out.statements.append(d->run(session, role, st, params));
+            if (out.statements.last().error)
+                break;
+        }
+    } catch (const std::exception &e) {
+        d->timing = false;
+        d->authorizer.allowAll();
+        StatementResult r;
+        r.error = sqlerr::make(sqlerr::kUserError, 16, 1, QString::fromUtf8(e.what()));
+        out.statements.append(r);
+    } catch (...) {
+        d->timing = false;
+        d->authorizer.allowAll();
+        StatementResult r;
+        r.error = sqlerr::make(sqlerr::kUserError, 16, 1, QStringLiteral("Internal error of the server."));
+        out.statements.append(r);
+    }
+    return out;
+}
+
+void Engine::scriptNextGetUserRow(const QList<Value> &row)
+{
+    std::lock_guard lock(d->mutex);
+    d->scriptedGetUser = row.isEmpty() ? procedures::getUserResult({}) : procedures::getUserResult({row});
+}
+
+void Engine::scriptNextGetUserResult(const ResultSet &result)
+{
+    std::lock_guard lock(d->mutex);
+    d->scriptedGetUser = result;
+}
+
+void Engine::setToday(const QDate &date)
+{
+    std::lock_guard lock(d->mutex);
+    d->today = date;
+}
+
+ResultSet Engine::sqlite(const QString &sql, const QList<Value> &params)
+{
+    std::lock_guard lock(d->mutex);
+    d->authorizer.allowAll();
+    ResultSet last;
+    QString rest = sql;
+    while (!rest.trimmed().isEmpty()) {
+        db::Statement st(d->db, rest);
+        if (st.isEmpty())
+            break;
+        st.bind(params);
+        ResultSet rs = st.fetchAll();
+        if (!rs.columns.isEmpty())
+            last = rs;
+        rest = st.tail();
+    }
+    return last;
+}
+
 } // namespace sandbox

@@ -7,6 +7,7 @@
 // own threads run one statement at a time against the one SQLite handle.
 
 #include <QByteArray>
+#include <QDate>
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
@@ -114,6 +115,14 @@ public:
     // Scripts the row that the next GET_USER call returns instead of its own verdict (six or more
     // values). Used once, then GET_USER works normally again.
     void scriptNextGetUserRow(const QList<Value> &row);
+
+    // Added for tests. An empty row given to scriptNextGetUserRow() scripts GET_USER's six columns
+    // without any row. scriptNextGetUserResult() scripts a result of any shape (fewer columns, no
+    // row, several rows), used once like the row.
+    void scriptNextGetUserResult(const ResultSet &result);
+
+    // The day from which GET_USER counts password age; an invalid date (the default) means today.
+    void setToday(const QDate &date);
 
     // Direct access for tests and tools: runs SQLite SQL (not T-SQL) outside any session and
     // permission check and returns the rows. Throws std::runtime_error on failure.

@@ -1,8 +1,1210 @@
+// The sandbox's database engine on its own: the client's statements against the demo university,
+// the T-SQL translation, errors, permissions, the procedures and logins.
+
+#include "engine.h"
+
+#include "common/cp1251.h"
+#include "common/md5.h"
+#include "common/shiftedtext.h"
+
+#include <QTemporaryDir>
 #include <QTest>
-class TestSandbox_engine : public QObject {
+
+#include <QRegularExpression>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+Q_DECLARE_METATYPE(sandbox::ColumnType)
+Q_DECLARE_METATYPE(sandbox::LoginVerdict)
+Q_DECLARE_METATYPE(QList<sandbox::Parameter>)
+
+using namespace sandbox;
+
+namespace {
+
+// A statement text as the client sends it: every line followed by CR LF.
+QString lines(const QStringList &list)
+{
+    QString text;
+    for (const QString &line : list)
+        text += line + QStringLiteral("\r\n");
+    return text;
+}
+
+const QString kYearStatement = QStringLiteral("SELECT id_a_year, p32 FROM a_year\r\n");
+
+QString facultyStatement(const QString &loginId)
+{
+    return QStringLiteral("SELECT faculty.* FROM  faculty INNER JOIN user_faculty ON faculty.id_faculty = "
+                          "user_faculty.faculty WHERE user_faculty.id_login = ") +
+           loginId + QStringLiteral("Order by [p23-2]\r\n");
+}
+
+const QString kGroupStatement =
+    lines({QStringLiteral("SELECT g_r_y.id_group,"), QStringLiteral("       [group].p20"),
+           QStringLiteral("  FROM g_r_y,"), QStringLiteral("       [group]"),
+           QStringLiteral(" WHERE g_r_y.id_group = [group].id_group AND"),
+           QStringLiteral("       g_r_y.id_a_year =@P1 AND"),
+           QStringLiteral("       [group].id_faculty =@P2"), QStringLiteral("ORDER BY [group].p20")});
+
+const QString kStudentStatement =
+    lines({QStringLiteral("SELECT s_g.id_student,"), QStringLiteral("       s_fio.s_fio  "),
+           QStringLiteral("  FROM s_g,"), QStringLiteral("       s_fio"),
+           QStringLiteral("WHERE s_g.id_student = s_fio.id_student AND"),
+           QStringLiteral("      s_g.id_group =@P1")});
+
+const QString kMonitorStatement =
+    lines({QStringLiteral("SELECT TOP 1 QELStudent.id_student,"), QStringLiteral("       s_fio.s_fio  "),
+           QStringLiteral("  FROM QELStudent,"), QStringLiteral("       s_fio"),
+           QStringLiteral("WHERE QELStudent.id_student = s_fio.id_student AND"),
+           QStringLiteral("      QELStudent.id_group =@P1")});
+
+// The sign-in request as the client builds it; newDigest is NULL or a quoted digest.
+QString getUserRequest(const QString &login, const QString &password,
+                       const QString &newDigest = QStringLiteral("NULL"),
+                       const QString &ip = QStringLiteral("127.0.0.1"),
+                       const QString &computer = QStringLiteral("DESK-7"))
+{
+    QString quotedLogin = login;
+    quotedLogin.replace(u'\'', QStringLiteral("''"));
+    return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("',") + u'\'' + Md5Hex(password) +
+           QStringLiteral("',") + newDigest + QStringLiteral(", ") + QStringLiteral("'QEL 31") + u'\'' +
+           QStringLiteral(", '") + ip + QStringLiteral("', ") + u'\'' + computer + u'\'' +
+           QStringLiteral(", '") + quotedLogin + QStringLiteral("',") + QStringLiteral("'0',") + u'\'' +
+           QString::number(newDigest.size()) + u'\'';
+}
+
+QString quoted(const QString &text)
+{
+    return u'\'' + text + u'\'';
+}
+
+QString text(const Value &v)
+{
+    if (const auto *s = std::get_if<QString>(&v))
+        return *s;
+    if (const auto *i = std::get_if<qint64>(&v))
+        return QString::number(*i);
+    if (const auto *d = std::get_if<double>(&v))
+        return QString::number(*d);
+    if (const auto *b = std::get_if<QByteArray>(&v))
+        return QString::fromLatin1(b->toHex());
+    return QStringLiteral("NULL");
+}
+
+qint64 integer(const Value &v)
+{
+    return std::get<qint64>(v);
+}
+
+// The first column of every row, joined with '|'.
+QString firstColumn(const ResultSet &rs)
+{
+    QStringList out;
+    for (const auto &row : rs.rows)
+        out << text(row.value(0));
+    return out.join(u'|');
+}
+
+QString unshift(const Value &v)
+{
+    return Cp1251::toUnicode(UnshiftText(Cp1251::fromUnicode(std::get<QString>(v))));
+}
+
+// A statement result in a few letters: "rs2" a result set of two rows, "n3" a count of three,
+// "ret0" a return status, "e208" an error, "-" nothing.
+QString summary(const StatementResult &r)
+{
+    QStringList parts;
+    if (r.resultSet)
+        parts << QStringLiteral("rs%1").arg(r.resultSet->rows.size());
+    else if (r.rowCount >= 0)
+        parts << QStringLiteral("n%1").arg(r.rowCount);
+    if (r.returnStatus)
+        parts << QStringLiteral("ret%1").arg(*r.returnStatus);
+    if (r.error)
+        parts << QStringLiteral("e%1").arg(r.error->number);
+    return parts.isEmpty() ? QStringLiteral("-") : parts.join(u' ');
+}
+
+QStringList summaries(const BatchResult &b)
+{
+    QStringList out;
+    for (const auto &r : b.statements)
+        out << summary(r);
+    return out;
+}
+
+Session sessionOf(const QString &account)
+{
+    Session s;
+    s.login = account;
+    s.database = QStringLiteral("qel");
+    return s;
+}
+
+} // namespace
+
+class TestSandboxEngine : public QObject {
     Q_OBJECT
+
+    std::unique_ptr<Engine> shared; // the demo university, never changed by a test
+
+    BatchResult run(Engine &e, const QString &account, const QString &sql,
+                    const QList<Parameter> &params = {})
+    {
+        Session s = sessionOf(account);
+        return e.execute(s, sql, params);
+    }
+    BatchResult run(const QString &account, const QString &sql, const QList<Parameter> &params = {})
+    {
+        return run(*shared, account, sql, params);
+    }
+    // The one result set of a batch that must succeed.
+    ResultSet rows(Engine &e, const QString &account, const QString &sql, const QList<Parameter> &params = {})
+    {
+        const BatchResult b = run(e, account, sql, params);
+        if (b.statements.isEmpty() || b.failed() || !b.statements.last().resultSet) {
+            const QString why =
+                b.failed() ? b.statements.last().error->text : QStringLiteral("no result set");
+            qWarning("%s: %s", qPrintable(sql), qPrintable(why));
+            return {};
+        }
+        return *b.statements.last().resultSet;
+    }
+    ResultSet rows(const QString &account, const QString &sql, const QList<Parameter> &params = {})
+    {
+        return rows(*shared, account, sql, params);
+    }
+    static std::optional<Message> errorOf(const BatchResult &b)
+    {
+        return b.failed() ? b.statements.last().error : std::nullopt;
+    }
+    static std::unique_ptr<Engine> demoEngine() { return std::make_unique<Engine>(QString(), true); }
+
+    // A group of the demo with a monitor, and one of its students who is not the monitor.
+    struct GroupPick {
+        qint64 group = 0, monitor = 0, other = 0;
+    };
+    GroupPick pickGroup(Engine &e)
+    {
+        const ResultSet rs = e.sqlite(QStringLiteral(
+            "SELECT q.id_group, q.id_student, (SELECT min(id_student) FROM s_g WHERE s_g.id_group = "
+            "q.id_group "
+            "AND s_g.id_student <> q.id_student) FROM QELStudent q ORDER BY q.id_group LIMIT 1"));
+        return {integer(rs.rows[0][0]), integer(rs.rows[0][1]), integer(rs.rows[0][2])};
+    }
+
 private Q_SLOTS:
-    void placeholder() {}
+    void initTestCase() { shared = demoEngine(); }
+
+    // ---- the client's statements, byte for byte, against the demo university --------------------
+
+    void clientStatements_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QList<Parameter>>("params");
+        QTest::addColumn<int>("rowCount");
+        QTest::addColumn<QString>("first"); // the first row's shown column, or empty
+
+        const auto p = [](const Value &v1) { return QList<Parameter>{{QStringLiteral("@P1"), v1}}; };
+        const auto p2 = [](const Value &v1, const Value &v2) {
+            return QList<Parameter>{{QStringLiteral("@P1"), v1}, {QStringLiteral("@P2"), v2}};
+        };
+        QTest::newRow("years") << kYearStatement << QList<Parameter>{} << 4 << QStringLiteral("2022/2023");
+        QTest::newRow("faculties of demo, by sort key")
+            << facultyStatement(QStringLiteral("12")) << QList<Parameter>{} << 3
+            << QStringLiteral("Экономический факультет");
+        QTest::newRow("faculties of outdated") << facultyStatement(QStringLiteral("16")) << QList<Parameter>{}
+                                               << 1 << QStringLiteral("Факультет информационных технологий");
+        QTest::newRow("faculties of nofaculty")
+            << facultyStatement(QStringLiteral("17")) << QList<Parameter>{} << 0 << QString();
+        QTest::newRow("negative login id")
+            << facultyStatement(QStringLiteral("-3")) << QList<Parameter>{} << 0 << QString();
+        QTest::newRow("login id 0") << facultyStatement(QStringLiteral("0")) << QList<Parameter>{} << 0
+                                    << QString();
+        QTest::newRow("groups of a year and faculty")
+            << kGroupStatement << p2(qint64(4), qint64(1)) << 16 << QStringLiteral("ИБ-22-1");
+        QTest::newRow("groups of a small faculty")
+            << kGroupStatement << p2(qint64(1), qint64(6)) << 8 << QStringLiteral("БЛ-19-1");
+        QTest::newRow("groups, NULL faculty") << kGroupStatement << p2(qint64(4), Value()) << 0 << QString();
+        QTest::newRow("groups, NULL year") << kGroupStatement << p2(Value(), qint64(1)) << 0 << QString();
+        QTest::newRow("groups, unknown year")
+            << kGroupStatement << p2(qint64(99), qint64(1)) << 0 << QString();
+        QTest::newRow("students of group 1") << kStudentStatement << p(qint64(1)) << 20 << QString();
+        QTest::newRow("students of group 3") << kStudentStatement << p(qint64(3)) << 22 << QString();
+        QTest::newRow("students, NULL group") << kStudentStatement << p(Value()) << 0 << QString();
+        QTest::newRow("monitor of group 3")
+            << kMonitorStatement << p(qint64(3)) << 1 << QStringLiteral("Черных Валерия Константиновна");
+        QTest::newRow("group 1 has no monitor") << kMonitorStatement << p(qint64(1)) << 0 << QString();
+        QTest::newRow("monitor, NULL group") << kMonitorStatement << p(Value()) << 0 << QString();
+        QTest::newRow("monitor, unknown group") << kMonitorStatement << p(qint64(99999)) << 0 << QString();
+    }
+
+    void clientStatements()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QList<Parameter>, params);
+        QFETCH(int, rowCount);
+        QFETCH(QString, first);
+        const BatchResult b = run(QStringLiteral("qel_demo"), sql, params);
+        QCOMPARE(b.statements.size(), 1);
+        const StatementResult &r = b.statements.first();
+        QVERIFY2(!r.error, r.error ? qPrintable(r.error->text) : "");
+        QVERIFY(r.resultSet);
+        QCOMPARE(r.resultSet->rows.size(), rowCount);
+        QCOMPARE(r.rowCount, rowCount);
+        if (!first.isEmpty()) {
+            const int shown = r.resultSet->columns.size() > 1 ? 1 : 0;
+            QCOMPARE(text(r.resultSet->rows.first().at(shown)), first);
+        }
+    }
+
+    void facultiesComeInSortKeyOrderWithAllColumns()
+    {
+        const ResultSet rs = rows(QStringLiteral("qel_demo"), facultyStatement(QStringLiteral("12")));
+        QCOMPARE(rs.columns.size(), 4);
+        QCOMPARE(rs.columns[0].name, QStringLiteral("id_faculty"));
+        QCOMPARE(rs.columns[0].type, ColumnType::Int);
+        QCOMPARE(rs.columns[1].name, QStringLiteral("p23-1"));
+        QCOMPARE(rs.columns[1].type, ColumnType::VarChar);
+        QCOMPARE(rs.columns[1].maxLength, 150);
+        QCOMPARE(rs.columns[2].name, QStringLiteral("p23-2"));
+        QStringList names;
+        qint64 previous = -1;
+        for (const auto &row : rs.rows) {
+            QVERIFY(integer(row[2]) > previous);
+            previous = integer(row[2]);
+            names << text(row[1]);
+        }
+        QCOMPARE(names, QStringList({QStringLiteral("Экономический факультет"),
+                                     QStringLiteral("Юридический факультет"),
+                                     QStringLiteral("Факультет информационных технологий")}));
+    }
+
+    void groupsComeSortedByName()
+    {
+        const ResultSet rs = rows(QStringLiteral("qel_demo"), kGroupStatement,
+                                  {{QStringLiteral("@P1"), qint64(2)}, {QStringLiteral("@P2"), qint64(2)}});
+        QVERIFY(!rs.rows.isEmpty());
+        QCOMPARE(rs.columns[0].type, ColumnType::Int);
+        QCOMPARE(rs.columns[1].name, QStringLiteral("p20"));
+        QCOMPARE(rs.columns[1].type, ColumnType::VarChar);
+        QStringList names;
+        for (const auto &row : rs.rows)
+            names << text(row[1]);
+        QStringList sorted = names;
+        sorted.sort();
+        QCOMPARE(names, sorted);
+    }
+
+    void studentAndMonitorStatementsAgree()
+    {
+        const QList<Parameter> group{{QStringLiteral("@P1"), qint64(3)}};
+        const ResultSet students = rows(QStringLiteral("qel_demo"), kStudentStatement, group);
+        const ResultSet monitor = rows(QStringLiteral("qel_demo"), kMonitorStatement, group);
+        QCOMPARE(students.columns[1].name, QStringLiteral("s_fio"));
+        QCOMPARE(students.columns[1].type, ColumnType::VarChar);
+        QCOMPARE(monitor.columns[0].name, QStringLiteral("id_student"));
+        QCOMPARE(monitor.rows.size(), 1);
+        bool found = false;
+        for (const auto &row : students.rows)
+            found = found || (row == monitor.rows.first());
+        QVERIFY(found);
+        // Three words: surname, name, patronymic.
+        QCOMPARE(text(monitor.rows[0][1]).split(u' ').size(), 3);
+    }
+
+    void setDateFormat()
+    {
+        Session s = sessionOf(QStringLiteral("qel_demo"));
+        BatchResult b = shared->execute(s, QStringLiteral("SET DATEFORMAT dmy"));
+        QCOMPARE(summaries(b), QStringList{QStringLiteral("-")});
+        QCOMPARE(s.dateFormat, QStringLiteral("dmy"));
+        b = shared->execute(s, QStringLiteral("SET DATEFORMAT 'ymd'"));
+        QVERIFY(!b.failed());
+        QCOMPARE(s.dateFormat, QStringLiteral("ymd"));
+        b = shared->execute(s, QStringLiteral("SET DATEFORMAT xyz"));
+        QCOMPARE(errorOf(b)->number, 2741);
+        QCOMPARE(s.dateFormat, QStringLiteral("ymd"));
+        b = shared->execute(
+            s, QStringLiteral("SET QUOTED_IDENTIFIER ON SET TEXTSIZE 2147483647 SET NOCOUNT OFF"));
+        QCOMPARE(summaries(b), QStringList({QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")}));
+    }
+
+    // ---- translation -----------------------------------------------------------------------------
+
+    void translation_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected"); // first column of each row, joined with '|'
+
+        QTest::newRow("bracketed names") << "SELECT [p23-3] FROM [faculty] WHERE [id_faculty] = 1"
+                                         << "ФИТ";
+        QTest::newRow("double-quoted names") << "SELECT \"p23-3\" FROM \"faculty\" WHERE id_faculty = 2"
+                                             << "ЭФ";
+        QTest::newRow("keyword as bracketed name")
+            << "SELECT COUNT(*) FROM [group] WHERE [group].id_faculty = 6"
+            << "14";
+        QTest::newRow("schema prefix") << "SELECT p32 FROM dbo.a_year WHERE id_a_year = 1"
+                                       << "2022/2023";
+        QTest::newRow("database and schema prefix")
+            << "SELECT p32 FROM qel.dbo.[a_year] WHERE a_year.id_a_year = 2"
+            << "2023/2024";
+        QTest::newRow("schema, table and column")
+            << "SELECT dbo.a_year.p32 FROM dbo.a_year WHERE id_a_year = 3"
+            << "2024/2025";
+        QTest::newRow("TOP n") << "SELECT TOP 2 id_a_year FROM a_year ORDER BY id_a_year DESC"
+                               << "4|3";
+        QTest::newRow("top in lower case") << "select top 1 p32 from a_year order by p32"
+                                           << "2022/2023";
+        QTest::newRow("DISTINCT TOP") << "SELECT DISTINCT TOP 2 id_faculty FROM [group] ORDER BY id_faculty"
+                                      << "1|2";
+        QTest::newRow("TOP (expression)") << "SELECT TOP (1 + 2) id_a_year FROM a_year ORDER BY 1"
+                                          << "1|2|3";
+        QTest::newRow("TOP in a subquery") << "SELECT p32 FROM a_year WHERE id_a_year = (SELECT TOP 1 "
+                                              "id_a_year FROM a_year ORDER BY p32 DESC)"
+                                           << "2025/2026";
+        QTest::newRow("number glued to a keyword")
+            << "SELECT id_a_year FROM a_year WHERE id_a_year = 2Order by 1"
+            << "2";
+        QTest::newRow("negative number glued to a keyword")
+            << "SELECT id_a_year FROM a_year WHERE id_a_year > -2Order by 1 DESC"
+            << "4|3|2|1";
+        QTest::newRow("exponent") << "SELECT 2e1"
+                                  << "20";
+        QTest::newRow("line comment") << "SELECT 1 -- , 2 ) (\r\n"
+                                      << "1";
+        QTest::newRow("nested block comment") << "SELECT /* a /* nested */ comment */ 3"
+                                              << "3";
+        QTest::newRow("comment between number and keyword")
+            << "SELECT id_a_year FROM a_year WHERE id_a_year = 4/**/Order by 1"
+            << "4";
+        QTest::newRow("doubled quote in a string") << "SELECT 'O''Brien'"
+                                                   << "O'Brien";
+        QTest::newRow("comment markers and brackets in a string") << "SELECT '-- [x] /* ; ]'"
+                                                                  << "-- [x] /* ; ]";
+        QTest::newRow("N literal") << "SELECT N'Привет'"
+                                   << "Привет";
+        QTest::newRow("N literal with doubled quote") << "SELECT N'д''Артаньян'"
+                                                      << "д'Артаньян";
+        QTest::newRow("bracketed name with ]]") << "SELECT [x]] y] FROM (SELECT 5 AS [x]] y])"
+                                                << "5";
+        QTest::newRow("ISNULL and LEN") << "SELECT ISNULL(NULL, LEN('abcd'))"
+                                        << "4";
+        QTest::newRow("not less than") << "SELECT COUNT(*) FROM a_year WHERE id_a_year !< 3"
+                                       << "2";
+        QTest::newRow("binary literal") << "SELECT 0x0A1B"
+                                        << "0a1b";
+        QTest::newRow("type length MAX") << "SELECT CAST(12 AS nvarchar(MAX))"
+                                         << "12";
+        QTest::newRow("table hint") << "SELECT COUNT(*) FROM a_year WITH (NOLOCK) WHERE id_a_year < 3"
+                                    << "2";
+        QTest::newRow("CTE") << "WITH y (n) AS (SELECT id_a_year FROM a_year) SELECT COUNT(*) FROM y"
+                             << "4";
+        QTest::newRow("UNION SELECT is one statement") << "SELECT 1 UNION SELECT 2 ORDER BY 1"
+                                                       << "1|2";
+        QTest::newRow("@@VERSION") << "SELECT CASE WHEN @@VERSION LIKE 'QEL 31%' THEN 1 ELSE 0 END"
+                                   << "1";
+    }
+
+    void translation()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        const BatchResult b = run(QStringLiteral("qel_admin"), sql);
+        QVERIFY2(!b.failed(), b.failed() ? qPrintable(b.statements.last().error->text) : "");
+        QCOMPARE(b.statements.size(), 1);
+        QVERIFY(b.statements[0].resultSet);
+        QCOMPARE(firstColumn(*b.statements[0].resultSet), expected);
+    }
+
+    void batches_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("scratchRows"); // rows of the scratch table afterwards
+
+        const auto l = [](std::initializer_list<const char *> items) {
+            QStringList out;
+            for (const char *i : items)
+                out << QString::fromLatin1(i);
+            return out;
+        };
+        QTest::newRow("semicolons") << "SELECT 1; SELECT 2;" << l({"rs1", "rs1"}) << 0;
+        QTest::newRow("no semicolons") << "SELECT 1 SELECT 2\r\nSELECT 3" << l({"rs1", "rs1", "rs1"}) << 0;
+        QTest::newRow("SET then SELECT") << "SET NOCOUNT ON SELECT 1" << l({"-", "rs1"}) << 0;
+        QTest::newRow("INSERT ... SELECT is one")
+            << "INSERT INTO scratch (id) SELECT id_a_year FROM a_year" << l({"n4"}) << 4;
+        QTest::newRow("INSERT VALUES then SELECT")
+            << "INSERT INTO scratch (id, name) VALUES (1, N'один') SELECT name FROM scratch"
+            << l({"n1", "rs1"}) << 1;
+        QTest::newRow("UPDATE ... SET is one")
+            << "INSERT INTO scratch (id) VALUES (1); UPDATE scratch SET name = 'x' WHERE id = 1 "
+               "SELECT * FROM scratch WHERE name = 'x'"
+            << l({"n1", "n1", "rs1"}) << 1;
+        QTest::newRow("DELETE counts")
+            << "INSERT INTO scratch (id) VALUES (1), (2), (3) DELETE FROM scratch WHERE id > 1"
+            << l({"n3", "n2"}) << 1;
+        QTest::newRow("procedure then SELECT")
+            << "EXEC sp_datatype_info_100 4 SELECT 1" << l({"rs1 ret0", "rs1"}) << 0;
+        QTest::newRow("bare procedure name opening the batch")
+            << "sp_datatype_info_100 11" << l({"rs1 ret0"}) << 0;
+        QTest::newRow("only comments") << "  -- nothing\r\n/* at all */" << QStringList{} << 0;
+        QTest::newRow("error stops the batch") << "INSERT INTO scratch (id) VALUES (1); SELECT * FROM "
+                                                  "nowhere; INSERT INTO scratch (id) VALUES (2)"
+                                               << l({"n1", "e208"}) << 1;
+        QTest::newRow("syntax error: nothing runs")
+            << "INSERT INTO scratch (id) VALUES (1); SELECT 'unclosed" << l({"e105"}) << 0;
+        QTest::newRow("USE") << "USE qel SELECT 1" << l({"-", "rs1"}) << 0;
+        QTest::newRow("TRUNCATE TABLE")
+            << "INSERT INTO scratch (id) VALUES (1) TRUNCATE TABLE scratch" << l({"n1", "n1"}) << 0;
+    }
+
+    void batches()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QStringList, expected);
+        QFETCH(int, scratchRows);
+        auto e = demoEngine();
+        e->sqlite(QStringLiteral("CREATE TABLE scratch (id int, name nvarchar(20))"));
+        QCOMPARE(summaries(run(*e, QStringLiteral("qel_admin"), sql)), expected);
+        QCOMPARE(integer(e->sqlite(QStringLiteral("SELECT COUNT(*) FROM scratch")).rows[0][0]),
+                 qint64(scratchRows));
+    }
+
+    void parameters()
+    {
+        const QList<Parameter> params{{QStringLiteral("@P1"), qint64(5)},
+                                      {QStringLiteral("@P2"), QStringLiteral("Пример")},
+                                      {QStringLiteral("P3"), Value()}};
+        const ResultSet rs =
+            rows(QStringLiteral("qel_admin"), QStringLiteral("SELECT @P1 + 1, @p2, @P3, @P1"), params);
+        QCOMPARE(rs.rows.size(), 1);
+        QCOMPARE(text(rs.rows[0][0]), QStringLiteral("6"));
+        QCOMPARE(text(rs.rows[0][1]), QStringLiteral("Пример"));
+        QVERIFY(isNull(rs.rows[0][2]));
+        QCOMPARE(text(rs.rows[0][3]), QStringLiteral("5"));
+        // A parameter passed to a procedure.
+        const BatchResult b =
+            run(QStringLiteral("qel_admin"), QStringLiteral("EXEC sp_datatype_info_100 @P1"),
+                {{QStringLiteral("@P1"), qint64(12)}});
+        QCOMPARE(firstColumn(*b.statements[0].resultSet), QStringLiteral("varchar"));
+    }
+
+    void columnTypes_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<ColumnType>("type");
+        QTest::addColumn<int>("maxLength");
+
+        QTest::newRow("int column") << "SELECT id_faculty FROM faculty" << ColumnType::Int << 4;
+        QTest::newRow("varchar column") << "SELECT p20 FROM [group]" << ColumnType::VarChar << 30;
+        QTest::newRow("nvarchar column") << "SELECT name FROM sandbox_account" << ColumnType::NVarChar << 128;
+        QTest::newRow("count") << "SELECT COUNT(*) FROM a_year" << ColumnType::Int << 4;
+        QTest::newRow("big integer") << "SELECT 5000000000" << ColumnType::BigInt << 8;
+        QTest::newRow("float") << "SELECT 1.5" << ColumnType::Float << 8;
+        QTest::newRow("text expression") << "SELECT N'Привет'" << ColumnType::NVarChar << 6;
+        QTest::newRow("NULL") << "SELECT NULL" << ColumnType::Int << 4;
+        QTest::newRow("binary") << "SELECT 0x0102" << ColumnType::VarBinary << 2;
+        QTest::newRow("int column without rows")
+            << "SELECT id_group FROM [group] WHERE 1 = 0" << ColumnType::Int << 4;
+    }
+
+    void columnTypes()
+    {
+        QFETCH(QString, sql);
+        QFETCH(ColumnType, type);
+        QFETCH(int, maxLength);
+        const ResultSet rs = rows(QStringLiteral("qel_admin"), sql);
+        QCOMPARE(rs.columns.size(), 1);
+        QCOMPARE(rs.columns[0].type, type);
+        QCOMPARE(rs.columns[0].maxLength, maxLength);
+    }
+
+    void varcharColumnWithTextOutsideTheCodePageTurnsWide()
+    {
+        auto e = demoEngine();
+        e->sqlite(QStringLiteral("UPDATE s_fio SET s_fio = '日本 語' WHERE id_student = 1"));
+        const ResultSet rs = rows(*e, QStringLiteral("qel_admin"),
+                                  QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student <= 2"));
+        QCOMPARE(rs.columns[0].type, ColumnType::NVarChar);
+        QCOMPARE(text(rs.rows[0][0]), QStringLiteral("日本 語"));
+    }
+
+    // ---- errors ----------------------------------------------------------------------------------
+
+    void errors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("severity");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("unknown table")
+            << "SELECT * FROM nowhere" << 208 << 16 << "Invalid object name 'nowhere'.";
+        QTest::newRow("unknown column")
+            << "SELECT nocolumn FROM a_year" << 207 << 16 << "Invalid column name 'nocolumn'.";
+        QTest::newRow("unknown qualified column")
+            << "SELECT a_year.nocolumn FROM a_year" << 4104 << 16
+            << "The multi-part identifier \"a_year.nocolumn\" could not be bound.";
+        QTest::newRow("ambiguous column")
+            << "SELECT id_group FROM g_r_y, s_g" << 209 << 16 << "Ambiguous column name 'id_group'.";
+        QTest::newRow("doubled operator")
+            << "SELECT 1 FROM a_year WHERE id_a_year = = 1" << 102 << 15 << "Incorrect syntax near '='.";
+        QTest::newRow("statement ends early")
+            << "SELECT 1 FROM a_year WHERE" << 102 << 15 << "Incorrect syntax near 'WHERE'.";
+        QTest::newRow("stray character") << "SELECT 1 ?" << 102 << 15 << "Incorrect syntax near '?'.";
+        QTest::newRow("misspelt verb opening a batch")
+            << "SELEC 1" << 2812 << 16 << "Could not find stored procedure 'SELEC'.";
+        QTest::newRow("misspelt verb later")
+            << "SELECT 1; SELEC 1" << 102 << 15 << "Incorrect syntax near 'SELEC'.";
+        QTest::newRow("unclosed string")
+            << "SELECT 'abc" << 105 << 15 << "Unclosed quotation mark after the character string 'abc'.";
+        QTest::newRow("unclosed name")
+            << "SELECT [abc" << 105 << 15 << "Unclosed quotation mark after the character string 'abc'.";
+        QTest::newRow("unclosed comment")
+            << "SELECT 1 /* open" << 113 << 15 << "Missing end comment mark '*/'.";
+        QTest::newRow("undeclared parameter")
+            << "SELECT @P9" << 137 << 15 << "Must declare the scalar variable \"@P9\".";
+        QTest::newRow("unknown function")
+            << "SELECT nofunc(1)" << 195 << 15 << "'nofunc' is not a recognized built-in function name.";
+        QTest::newRow("missing procedure argument")
+            << "EXEC CreateStarasta 17, " << 102 << 15 << "Incorrect syntax near ','.";
+        QTest::newRow("unknown procedure")
+            << "EXEC NoSuchProc 1" << 2812 << 16 << "Could not find stored procedure 'NoSuchProc'.";
+        QTest::newRow("too few arguments")
+            << "EXEC CreateStarasta 17" << 201 << 16
+            << "Procedure or function 'CreateStarasta' expects parameter '@id_student', "
+               "which was not supplied.";
+        QTest::newRow("too many arguments")
+            << "EXEC CreateStarasta 1, 2, 3" << 8144 << 16
+            << "Procedure or function CreateStarasta has too many arguments specified.";
+        QTest::newRow("text for a number")
+            << "EXEC CreateStarasta 'x', 1" << 8114 << 16 << "Error converting data type varchar to int.";
+        QTest::newRow("unknown database")
+            << "USE master" << 911 << 16
+            << "Database 'master' does not exist. Make sure that the name is entered "
+               "correctly.";
+        QTest::newRow("duplicate key")
+            << "INSERT INTO a_year (id_a_year, p32) VALUES (1, 'x')" << 2627 << 14
+            << "Violation of PRIMARY KEY constraint 'PK_a_year'. Cannot insert duplicate key "
+               "in object 'dbo.a_year'.";
+        QTest::newRow("NULL into NOT NULL")
+            << "INSERT INTO a_year (id_a_year) VALUES (9)" << 515 << 16
+            << "Cannot insert the value NULL into column 'p32', table 'qel.dbo.a_year'; "
+               "column does not allow nulls. INSERT fails.";
+        QTest::newRow("transactions")
+            << "BEGIN TRAN" << 50000 << 16 << "The statement BEGIN is not supported by this server.";
+    }
+
+    void errors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, number);
+        QFETCH(int, severity);
+        QFETCH(QString, message);
+        auto e = demoEngine();
+        const BatchResult b = run(*e, QStringLiteral("qel_admin"), sql);
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->text, message);
+        QCOMPARE(error->number, number);
+        QCOMPARE(error->severity, severity);
+        QVERIFY(!b.statements.last().resultSet);
+    }
+
+    void errorCarriesTheLineOfItsStatement()
+    {
+        const BatchResult b =
+            run(QStringLiteral("qel_admin"), QStringLiteral("SELECT 1\r\n\r\nSELECT * FROM nowhere"));
+        QCOMPARE(errorOf(b)->line, 3);
+    }
+
+    void malformedBatchesGiveErrorsNotCrashes_data()
+    {
+        QTest::addColumn<QString>("sql");
+        for (const char *s : {"(((",
+                              ")",
+                              "EXEC",
+                              "EXEC ,",
+                              "EXEC p @x =",
+                              "SET",
+                              "SET @x = 1",
+                              "[",
+                              "N'",
+                              "'",
+                              "@",
+                              "@@",
+                              "SELECT TOP",
+                              "SELECT TOP (",
+                              "SELECT TOP -1 * FROM a_year",
+                              "0x",
+                              "USE",
+                              "EXEC GET_USER @P1",
+                              "SELECT * FROM a_year WHERE p32 = @@NOPE",
+                              "INSERT",
+                              "WITH x AS",
+                              "DELETE TOP (1) FROM a_year",
+                              "EXEC CreateStarasta ,",
+                              "SELECT '\\",
+                              "EXEC CreateStarasta 1 2",
+                              "*/",
+                              "SELECT 1;;;; SELECT (",
+                              "ATTACH ':memory:' AS x"})
+            QTest::newRow(s) << QString::fromLatin1(s);
+    }
+
+    void malformedBatchesGiveErrorsNotCrashes()
+    {
+        QFETCH(QString, sql);
+        const BatchResult b = run(QStringLiteral("qel_admin"), sql);
+        QVERIFY(b.failed());
+        const Message &m = *b.statements.last().error;
+        QVERIFY(!m.text.isEmpty());
+        QVERIFY(m.severity > 10);
+    }
+
+    // ---- permissions -----------------------------------------------------------------------------
+
+    void permissions_data()
+    {
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("denied"); // a pattern of the permission error's text; empty when allowed
+
+        const auto denied = [](const char *permission, const char *objectPattern) {
+            return QRegularExpression::anchoredPattern(
+                QStringLiteral(
+                    "The %1 permission was denied on the object '%2', database 'qel', schema 'dbo'\\.")
+                    .arg(QLatin1String(permission), QLatin1String(objectPattern)));
+        };
+        const QString getUser = getUserRequest(QStringLiteral("demo"), QStringLiteral("demo"));
+        QTest::newRow("gate: GET_USER") << "qel_gate" << getUser << QString();
+        QTest::newRow("gate: SET") << "qel_gate"
+                                   << "SET DATEFORMAT dmy" << QString();
+        QTest::newRow("gate: type info") << "qel_gate"
+                                         << "sp_datatype_info_100 11" << QString();
+        QTest::newRow("gate: no table") << "qel_gate"
+                                        << "SELECT 1" << QString();
+        QTest::newRow("gate: years") << "qel_gate" << kYearStatement << denied("SELECT", "a_year");
+        QTest::newRow("gate: faculties")
+            << "qel_gate" << facultyStatement(QStringLiteral("12")) << denied("SELECT", "(user_)?faculty");
+        QTest::newRow("gate: CreateStarasta")
+            << "qel_gate"
+            << "EXEC CreateStarasta 1, 2" << denied("EXECUTE", "CreateStarasta");
+        QTest::newRow("gate: DELETE") << "qel_gate"
+                                      << "DELETE FROM QELStudent" << denied("DELETE", "QELStudent");
+        QTest::newRow("user: years") << "qel_demo" << kYearStatement << QString();
+        QTest::newRow("user: CreateStarasta argument check")
+            << "qel_demo"
+            << "EXEC CreateStarasta NULL, 1" << QString(); // allowed; the procedure refuses
+        QTest::newRow("user: GET_USER") << "qel_demo" << getUser << denied("EXECUTE", "GET_USER");
+        QTest::newRow("user: logins") << "qel_demo"
+                                      << "SELECT * FROM sandbox_login" << denied("SELECT", "sandbox_login");
+        QTest::newRow("user: accounts in a subquery")
+            << "qel_demo"
+            << "SELECT p32 FROM a_year WHERE EXISTS (SELECT 1 FROM sandbox_account)"
+            << denied("SELECT", "sandbox_account");
+        QTest::newRow("user: schema")
+            << "qel_demo"
+            << "SELECT name FROM sqlite_master" << denied("SELECT", "sqlite_master");
+        QTest::newRow("user: INSERT") << "qel_demo"
+                                      << "INSERT INTO QELStudent (id_group, id_student) VALUES (1, 1)"
+                                      << denied("INSERT", "QELStudent");
+        QTest::newRow("user: UPDATE") << "qel_demo"
+                                      << "UPDATE s_fio SET s_fio = 'x'" << denied("UPDATE", "s_fio");
+        QTest::newRow("user: CREATE TABLE")
+            << "qel_demo"
+            << "CREATE TABLE x (a int)"
+            << QStringLiteral("CREATE TABLE permission denied in database 'qel'\\.");
+        QTest::newRow("unknown account: table") << "nobody" << kYearStatement << denied("SELECT", "a_year");
+        QTest::newRow("unknown account: procedure") << "nobody" << getUser << denied("EXECUTE", "GET_USER");
+        QTest::newRow("admin: logins") << "qel_admin"
+                                       << "SELECT * FROM sandbox_login" << QString();
+        QTest::newRow("admin: GET_USER") << "qel_admin" << getUser << QString();
+    }
+
+    void permissions()
+    {
+        QFETCH(QString, account);
+        QFETCH(QString, sql);
+        QFETCH(QString, denied);
+        auto e = demoEngine();
+        const BatchResult b = run(*e, account, sql);
+        const auto error = errorOf(b);
+        const bool isPermissionError = error && (error->number == 229 || error->number == 262);
+        if (denied.isEmpty()) {
+            QVERIFY2(!isPermissionError, error ? qPrintable(error->text) : "");
+            return;
+        }
+        QVERIFY(isPermissionError);
+        QVERIFY2(QRegularExpression(denied).match(error->text).hasMatch(), qPrintable(error->text));
+        QCOMPARE(error->severity, 14);
+        if (error->number == 229)
+            QCOMPARE(error->state, 5);
+    }
+
+    void refusedChangesLeaveTheDataAlone()
+    {
+        auto e = demoEngine();
+        const qint64 before =
+            integer(e->sqlite(QStringLiteral("SELECT COUNT(*) FROM QELStudent")).rows[0][0]);
+        QVERIFY(run(*e, QStringLiteral("qel_gate"), QStringLiteral("DELETE FROM QELStudent")).failed());
+        QVERIFY(run(*e, QStringLiteral("qel_demo"), QStringLiteral("DELETE FROM QELStudent")).failed());
+        QCOMPARE(integer(e->sqlite(QStringLiteral("SELECT COUNT(*) FROM QELStudent")).rows[0][0]), before);
+    }
+
+    // ---- GET_USER --------------------------------------------------------------------------------
+
+    void getUser_data()
+    {
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("daysLeft");
+        QTest::addColumn<int>("updateFlag");
+        QTest::addColumn<int>("loginId");
+        QTest::addColumn<QString>("dbUser");     // unshifted; empty: no credentials
+        QTest::addColumn<QString>("dbPassword"); // unshifted
+
+        const QString wrong = QStringLiteral("Неверное имя пользователя или пароль.");
+        QTest::newRow("demo") << "demo"
+                              << "demo" << QString() << 180 << 0 << 12 << "qel_demo"
+                              << QStringLiteral("Группа=17;демо");
+        QTest::newRow("login in other case")
+            << "DEMO"
+            << "demo" << QString() << 180 << 0 << 12 << "qel_demo" << QStringLiteral("Группа=17;демо");
+        QTest::newRow("wrong password") << "demo"
+                                        << "Demo" << wrong << 0 << 0 << 0 << QString() << QString();
+        QTest::newRow("unknown login") << "nosuch"
+                                       << "demo" << wrong << 0 << 0 << 0 << QString() << QString();
+        QTest::newRow("empty login") << ""
+                                     << "" << wrong << 0 << 0 << 0 << QString() << QString();
+        QTest::newRow("expiring: prompted")
+            << "expiring"
+            << "demo" << QString() << 9 << 0 << 13 << "qel_expiring" << QStringLiteral("Срок;истекает}9");
+        QTest::newRow("expired: no credentials")
+            << "expired"
+            << "demo" << QString() << -10 << 0 << 14 << QString() << QString();
+        QTest::newRow("blocked") << "blocked"
+                                 << "demo"
+                                 << QStringLiteral(
+                                        "Учётная запись заблокирована. Обратитесь к администратору.")
+                                 << 0 << 0 << 0 << QString() << QString();
+        QTest::newRow("blocked, wrong password") << "blocked"
+                                                 << "x" << wrong << 0 << 0 << 0 << QString() << QString();
+        QTest::newRow("outdated") << "outdated"
+                                  << "demo" << QString() << 180 << 2 << 16 << QString() << QString();
+        QTest::newRow("nofaculty") << "nofaculty"
+                                   << "demo" << QString() << 180 << 0 << 17 << "qel_nofaculty"
+                                   << QStringLiteral("Без;факультета=0");
+    }
+
+    void getUser()
+    {
+        QFETCH(QString, login);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        QFETCH(int, daysLeft);
+        QFETCH(int, updateFlag);
+        QFETCH(int, loginId);
+        QFETCH(QString, dbUser);
+        QFETCH(QString, dbPassword);
+
+        const BatchResult b = run(QStringLiteral("qel_gate"), getUserRequest(login, password));
+        QCOMPARE(summaries(b), QStringList{QStringLiteral("rs1 ret0")});
+        const ResultSet &rs = *b.statements[0].resultSet;
+        QCOMPARE(rs.columns.size(), 6);
+        const QList<ColumnType> types{ColumnType::VarChar, ColumnType::VarChar, ColumnType::Int,
+                                      ColumnType::Int,     ColumnType::VarChar, ColumnType::Int};
+        for (int c = 0; c < 6; ++c)
+            QCOMPARE(rs.columns[c].type, types[c]);
+        const QList<Value> &row = rs.rows[0];
+        QCOMPARE(unshift(row[0]), dbUser);
+        QCOMPARE(unshift(row[1]), dbPassword);
+        QCOMPARE(integer(row[2]), qint64(loginId));
+        QCOMPARE(integer(row[3]), qint64(daysLeft));
+        QCOMPARE(text(row[4]), message);
+        QCOMPARE(integer(row[5]), qint64(updateFlag));
+    }
+
+    void getUserSendsCredentialsShiftedOneCodeDown()
+    {
+        const ResultSet rs =
+            rows(QStringLiteral("qel_gate"), getUserRequest(QStringLiteral("demo"), QStringLiteral("demo")));
+        const QByteArray sent = Cp1251::fromUnicode(std::get<QString>(rs.rows[0][0]));
+        const QByteArray plain = QByteArrayLiteral("qel_demo");
+        QCOMPARE(sent.size(), plain.size());
+        for (int i = 0; i < plain.size(); ++i)
+            QCOMPARE(uchar(sent[i]) + 1, uchar(plain[i]));
+    }
+
+    void getUserAcceptsLowerCaseDigestAndQuotedNames()
+    {
+        auto e = demoEngine();
+        e->sqlite(
+            QStringLiteral(
+                "INSERT INTO sandbox_login (id_login, login, password_md5, password_changed, db_account) "
+                "VALUES (40, 'O''Brien', ?, ?, 'qel_demo')"),
+            {Md5Hex(QStringLiteral("пароль")).toLower(), QDate::currentDate().toString(Qt::ISODate)});
+        const ResultSet rs = rows(*e, QStringLiteral("qel_gate"),
+                                  getUserRequest(QStringLiteral("O'Brien"), QStringLiteral("пароль")));
+        QCOMPARE(text(rs.rows[0][4]), QString());
+        QCOMPARE(integer(rs.rows[0][2]), qint64(40));
+    }
+
+    void getUserRecordsEachCall()
+    {
+        auto e = demoEngine();
+        run(*e, QStringLiteral("qel_gate"),
+            getUserRequest(QStringLiteral("blocked"), QStringLiteral("demo"), QStringLiteral("NULL"),
+                           QStringLiteral("10.0.0.7"), QStringLiteral("КАФЕДРА-3")));
+        const ResultSet rs =
+            e->sqlite(QStringLiteral("SELECT login, program, ip, computer, verdict FROM sandbox_sign_in"));
+        QCOMPARE(rs.rows.size(), 1);
+        QCOMPARE(text(rs.rows[0][0]), QStringLiteral("blocked"));
+        QCOMPARE(text(rs.rows[0][1]), QStringLiteral("QEL 31"));
+        QCOMPARE(text(rs.rows[0][2]), QStringLiteral("10.0.0.7"));
+        QCOMPARE(text(rs.rows[0][3]), QStringLiteral("КАФЕДРА-3"));
+        QCOMPARE(text(rs.rows[0][4]), QStringLiteral("blocked"));
+    }
+
+    void getUserCountsDaysFromToday()
+    {
+        auto e = demoEngine();
+        e->setToday(QDate::currentDate().addDays(5));
+        const ResultSet rs = rows(*e, QStringLiteral("qel_gate"),
+                                  getUserRequest(QStringLiteral("expiring"), QStringLiteral("demo")));
+        QCOMPARE(integer(rs.rows[0][3]), qint64(4));
+    }
+
+    void passwordChange_data()
+    {
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QString>("oldPassword");
+        QTest::addColumn<QString>("newDigest"); // as it stands in the request
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("changed");
+
+        const QString fresh = quoted(Md5Hex(QStringLiteral("Новый1")));
+        QTest::newRow("expired changes") << "expired"
+                                         << "demo" << fresh << QString() << true;
+        QTest::newRow("demo changes") << "demo"
+                                      << "demo" << fresh << QString() << true;
+        QTest::newRow("lower-case new digest")
+            << "demo"
+            << "demo" << quoted(Md5Hex(QStringLiteral("Новый1")).toLower()) << QString() << true;
+        QTest::newRow("wrong old password")
+            << "expired"
+            << "nope" << fresh << QStringLiteral("Неверное имя пользователя или пароль.") << false;
+        QTest::newRow("same password")
+            << "expired"
+            << "demo" << quoted(Md5Hex(QStringLiteral("demo")))
+            << QStringLiteral("Новый пароль должен отличаться от прежнего.") << false;
+        QTest::newRow("empty password")
+            << "expired"
+            << "demo" << quoted(Md5Hex(QString())) << QStringLiteral("Пароль не может быть пустым.") << false;
+        QTest::newRow("not a digest") << "expired"
+                                      << "demo" << quoted(QStringLiteral("XYZ"))
+                                      << QStringLiteral("Неверный формат нового пароля.") << false;
+        QTest::newRow("blocked") << "blocked"
+                                 << "demo" << fresh
+                                 << QStringLiteral(
+                                        "Учётная запись заблокирована. Обратитесь к администратору.")
+                                 << false;
+    }
+
+    void passwordChange()
+    {
+        QFETCH(QString, login);
+        QFETCH(QString, oldPassword);
+        QFETCH(QString, newDigest);
+        QFETCH(QString, message);
+        QFETCH(bool, changed);
+        auto e = demoEngine();
+        const QString gate = QStringLiteral("qel_gate");
+        const ResultSet answer = rows(*e, gate, getUserRequest(login, oldPassword, newDigest));
+        QCOMPARE(text(answer.rows[0][4]), message);
+        if (changed) {
+            QCOMPARE(integer(answer.rows[0][3]), qint64(180));
+            QVERIFY(!unshift(answer.rows[0][0]).isEmpty());
+        }
+        const ResultSet withOld = rows(*e, gate, getUserRequest(login, QStringLiteral("demo")));
+        const ResultSet withNew = rows(*e, gate, getUserRequest(login, QStringLiteral("Новый1")));
+        const QString wrong = QStringLiteral("Неверное имя пользователя или пароль.");
+        if (changed) {
+            QCOMPARE(text(withOld.rows[0][4]), wrong);
+            QCOMPARE(text(withNew.rows[0][4]), QString());
+        } else {
+            QVERIFY(text(withOld.rows[0][4]) != wrong);
+            QCOMPARE(text(withNew.rows[0][4]), wrong);
+        }
+    }
+
+    void scriptedAnswerIsUsedOnce()
+    {
+        auto e = demoEngine();
+        const QString request = getUserRequest(QStringLiteral("demo"), QStringLiteral("demo"));
+        e->scriptNextGetUserRow({QStringLiteral("x"), QStringLiteral("y"), qint64(7),
+                                 QStringLiteral("not a number"), QStringLiteral("Сценарий"), qint64(0),
+                                 qint64(99)});
+        ResultSet rs = rows(*e, QStringLiteral("qel_gate"), request);
+        QCOMPARE(rs.columns.size(), 7);
+        QCOMPARE(rs.columns[3].type, ColumnType::NVarChar); // typed from the value
+        QCOMPARE(text(rs.rows[0][4]), QStringLiteral("Сценарий"));
+        rs = rows(*e, QStringLiteral("qel_gate"), request);
+        QCOMPARE(rs.columns.size(), 6);
+        QCOMPARE(text(rs.rows[0][4]), QString());
+        QCOMPARE(integer(rs.rows[0][2]), qint64(12));
+
+        e->scriptNextGetUserRow({});
+        const BatchResult b = run(*e, QStringLiteral("qel_gate"), request);
+        QCOMPARE(summaries(b), QStringList{QStringLiteral("rs0 ret0")});
+        QCOMPARE(b.statements[0].resultSet->columns.size(), 6);
+    }
+
+    // ---- CreateStarasta --------------------------------------------------------------------------
+
+    void createStarastaReplacesTheMonitor()
+    {
+        auto e = demoEngine();
+        const GroupPick pick = pickGroup(*e);
+        const BatchResult b =
+            run(*e, QStringLiteral("qel_demo"),
+                QStringLiteral("EXEC CreateStarasta %1, %2").arg(pick.group).arg(pick.other));
+        QCOMPARE(summaries(b), QStringList{QStringLiteral("ret0")});
+        const ResultSet monitor =
+            rows(*e, QStringLiteral("qel_demo"), kMonitorStatement, {{QStringLiteral("@P1"), pick.group}});
+        QCOMPARE(monitor.rows.size(), 1);
+        QCOMPARE(integer(monitor.rows[0][0]), pick.other);
+        QCOMPARE(integer(e->sqlite(QStringLiteral("SELECT COUNT(*) FROM QELStudent WHERE id_group = ?"),
+                                   {pick.group})
+                             .rows[0][0]),
+                 qint64(1));
+    }
+
+    void createStarastaForAGroupWithoutMonitor()
+    {
+        auto e = demoEngine();
+        const ResultSet free = e->sqlite(QStringLiteral(
+            "SELECT g.id_group, (SELECT min(id_student) FROM s_g WHERE s_g.id_group = g.id_group) FROM "
+            "\"group\" g "
+            "WHERE NOT EXISTS (SELECT 1 FROM QELStudent q WHERE q.id_group = g.id_group) LIMIT 1"));
+        QCOMPARE(free.rows.size(), 1);
+        const qint64 group = integer(free.rows[0][0]), student = integer(free.rows[0][1]);
+        QVERIFY(!run(*e, QStringLiteral("qel_demo"),
+                     QStringLiteral("EXEC CreateStarasta %1, %2").arg(group).arg(student))
+                     .failed());
+        QCOMPARE(
+            integer(rows(*e, QStringLiteral("qel_demo"), kMonitorStatement, {{QStringLiteral("@P1"), group}})
+                        .rows[0][0]),
+            student);
+    }
+
+    void createStarastaRefuses_data()
+    {
+        QTest::addColumn<QString>("arguments"); // %1 the group, %2 its monitor, %3 a student of another group
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("unknown group") << "99999, %2"
+                                       << "Группа с кодом 99999 не найдена.";
+        QTest::newRow("unknown student") << "%1, 999999"
+                                         << "Студент с кодом 999999 не найден.";
+        QTest::newRow("student of another group") << "%1, %3"
+                                                  << "Студент с кодом %3 не числится в группе %4.";
+        QTest::newRow("NULL group") << "NULL, %2"
+                                    << "Не указана группа.";
+        QTest::newRow("NULL student") << "%1, NULL"
+                                      << "Не указан студент.";
+    }
+
+    void createStarastaRefuses()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, message);
+        auto e = demoEngine();
+        const GroupPick pick = pickGroup(*e);
+        const ResultSet other =
+            e->sqlite(QStringLiteral("SELECT min(id_student) FROM s_g WHERE id_group <> ?"), {pick.group});
+        const ResultSet name =
+            e->sqlite(QStringLiteral("SELECT p20 FROM \"group\" WHERE id_group = ?"), {pick.group});
+        const auto fill = [&](QString s) {
+            return s.replace(QLatin1String("%1"), QString::number(pick.group))
+                .replace(QLatin1String("%2"), QString::number(pick.monitor))
+                .replace(QLatin1String("%3"), text(other.rows[0][0]))
+                .replace(QLatin1String("%4"), text(name.rows[0][0]));
+        };
+        const BatchResult b =
+            run(*e, QStringLiteral("qel_demo"), QStringLiteral("EXEC CreateStarasta ") + fill(arguments));
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->text, fill(message));
+        QCOMPARE(error->number, 50000);
+        QCOMPARE(error->severity, 16);
+        QCOMPARE(error->procedure, QStringLiteral("CreateStarasta"));
+        QCOMPARE(b.statements.last().returnStatus, std::optional<int>(1));
+        // The monitor is still the one before.
+        const ResultSet monitor =
+            rows(*e, QStringLiteral("qel_demo"), kMonitorStatement, {{QStringLiteral("@P1"), pick.group}});
+        QCOMPARE(integer(monitor.rows[0][0]), pick.monitor);
+    }
+
+    // ---- logins ----------------------------------------------------------------------------------
+
+    void login_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<LoginVerdict>("verdict");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("severity");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("gate, default database") << "qel_gate"
+                                                << "gate"
+                                                << "" << LoginVerdict::Ok << 0 << 0 << QString();
+        QTest::newRow("gate, qel") << "qel_gate"
+                                   << "gate"
+                                   << "qel" << LoginVerdict::Ok << 0 << 0 << QString();
+        QTest::newRow("database name in other case") << "qel_gate"
+                                                     << "gate"
+                                                     << "QEL" << LoginVerdict::Ok << 0 << 0 << QString();
+        QTest::newRow("account name in other case") << "QEL_Gate"
+                                                    << "gate"
+                                                    << "" << LoginVerdict::Ok << 0 << 0 << QString();
+        QTest::newRow("a login's account") << "qel_demo" << QStringLiteral("Группа=17;демо") << "qel"
+                                           << LoginVerdict::Ok << 0 << 0 << QString();
+        QTest::newRow("password in other case")
+            << "qel_gate"
+            << "Gate"
+            << "qel" << LoginVerdict::BadCredentials << 18456 << 14 << "Login failed for user 'qel_gate'.";
+        QTest::newRow("unknown account")
+            << "nobody"
+            << "x"
+            << "" << LoginVerdict::BadCredentials << 18456 << 14 << "Login failed for user 'nobody'.";
+        QTest::newRow("unknown account and database")
+            << "nobody"
+            << "x"
+            << "master" << LoginVerdict::BadCredentials << 18456 << 14 << "Login failed for user 'nobody'.";
+        QTest::newRow("unknown database")
+            << "qel_gate"
+            << "gate"
+            << "master" << LoginVerdict::UnknownDatabase << 4060 << 11
+            << "Cannot open database \"master\" requested by the login. The login failed.";
+    }
+
+    void login()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, database);
+        QFETCH(LoginVerdict, verdict);
+        QFETCH(int, number);
+        QFETCH(int, severity);
+        QFETCH(QString, message);
+        const LoginOutcome out = shared->login(user, password, database);
+        QCOMPARE(out.verdict, verdict);
+        if (verdict == LoginVerdict::Ok) {
+            QCOMPARE(out.database, QStringLiteral("qel"));
+            return;
+        }
+        QCOMPARE(out.error.number, number);
+        QCOMPARE(out.error.severity, severity);
+        QCOMPARE(out.error.text, message);
+    }
+
+    // ---- the demo university ---------------------------------------------------------------------
+
+    void demoUniversityIsSizeableAndTheSameEveryTime()
+    {
+        const auto count = [&](const char *table) {
+            return integer(shared->sqlite(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)))
+                               .rows[0][0]);
+        };
+        QCOMPARE(count("faculty"), 6);
+        QCOMPARE(count("a_year"), 4);
+        QVERIFY(count("\"group\"") >= 60);
+        QVERIFY(count("s_fio") >= 1500);
+        QCOMPARE(count("s_g"), count("s_fio"));
+        QVERIFY(count("QELStudent") > 0 && count("QELStudent") < count("\"group\""));
+
+        Engine again(QString(), true);
+        const QString all = QStringLiteral("SELECT group_concat(id_student || s_fio, '|') FROM s_fio");
+        QCOMPARE(text(again.sqlite(all).rows[0][0]), text(shared->sqlite(all).rows[0][0]));
+        const QString monitors =
+            QStringLiteral("SELECT group_concat(id_group || ':' || id_student) FROM QELStudent");
+        QCOMPARE(text(again.sqlite(monitors).rows[0][0]), text(shared->sqlite(monitors).rows[0][0]));
+    }
+
+    void demoAccountPasswordsNeedQuotingAndFitTheCodePage()
+    {
+        const ResultSet rs =
+            shared->sqlite(QStringLiteral("SELECT name, password FROM sandbox_account WHERE role = 'user'"));
+        QCOMPARE(rs.rows.size(), 6);
+        for (const auto &row : rs.rows) {
+            const QString password = text(row[1]);
+            bool cyrillic = false;
+            for (QChar c : password)
+                cyrillic = cyrillic || (c.unicode() >= 0x0400 && c.unicode() <= 0x04FF);
+            QVERIFY2(cyrillic, qPrintable(password));
+            QVERIFY2(password.contains(u';') || password.contains(u'}') || password.contains(u'='),
+                     qPrintable(password));
+            QVERIFY(Cp1251::canEncode(password));
+            QVERIFY(!Cp1251::fromUnicode(password).contains(char(0x98)));
+            QVERIFY(!Cp1251::fromUnicode(password).contains(char(0x99))); // would be 0x98 once shifted
+        }
+    }
+
+    void existingDatabaseIsLeftAlone()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("qel.sqlite"));
+        {
+            Engine first(path, true);
+            first.sqlite(QStringLiteral("DELETE FROM faculty WHERE id_faculty = 6"));
+        }
+        Engine second(path, true);
+        QCOMPARE(integer(second.sqlite(QStringLiteral("SELECT COUNT(*) FROM faculty")).rows[0][0]),
+                 qint64(5));
+
+        Engine plain(QString(), false);
+        QCOMPARE(integer(plain.sqlite(QStringLiteral("SELECT COUNT(*) FROM faculty")).rows[0][0]), qint64(0));
+        QCOMPARE(plain.login(QStringLiteral("qel_gate"), QStringLiteral("gate"), QString()).verdict,
+                 LoginVerdict::BadCredentials);
+    }
+
+    void sqliteAccessThrowsOnBadSql()
+    {
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, shared->sqlite(QStringLiteral("SELECT * FROM nowhere")));
+    }
+
+    // ---- threads ---------------------------------------------------------------------------------
+
+    void concurrentSessionsDoNotInterfere()
+    {
+        auto e = demoEngine();
+        std::atomic<int> failures{0};
+        const auto work = [&](int faculty) {
+            Session s = sessionOf(QStringLiteral("qel_demo"));
+            for (int i = 0; i < 100; ++i) {
+                const BatchResult b = e->execute(
+                    s, kGroupStatement,
+                    {{QStringLiteral("@P1"), qint64(4)}, {QStringLiteral("@P2"), qint64(faculty)}});
+                if (b.failed() || b.statements[0].resultSet->rows.size() != (faculty == 1 ? 16 : 8))
+                    ++failures;
+            }
+        };
+        std::thread a(work, 1), b(work, 6);
+        a.join();
+        b.join();
+        QCOMPARE(failures.load(), 0);
+    }
 };
-QTEST_GUILESS_MAIN(TestSandbox_engine)
+
+QTEST_GUILESS_MAIN(TestSandboxEngine)
 #include "tst_sandbox_engine.moc"

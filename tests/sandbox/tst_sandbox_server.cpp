@@ -1,8 +1,780 @@
+// The sandbox server through the real client stack (Qt SQL, QODBC, the FreeTDS ODBC driver) and
+// through tsql, against a server started in this process on 127.0.0.1 with the demo data.
+
+#include "sandboxserver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
-class TestSandbox_server : public QObject {
-    Q_OBJECT
-private Q_SLOTS:
-    void placeholder() {}
+#include <QtEndian>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using sandbox::Event;
+using sandbox::EventKind;
+using sandbox::SandboxServer;
+
+namespace {
+
+constexpr int Patience = 60000; // ms; generous, the machine may be busy
+
+const QString Admin = QStringLiteral("qel_admin");
+const QString AdminPassword = QStringLiteral("admin");
+const QString Gate = QStringLiteral("qel_gate");
+const QString GatePassword = QStringLiteral("gate");
+
+QString connectionString(quint16 port, const QString &user, const QString &password, const QString &database)
+{
+    return QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;DATABASE=%2;UID=%3;PWD=%4;"
+                          "TDS_Version=7.4;Encryption=off;ClientCharset=UTF-8")
+        .arg(port)
+        .arg(database, user, password);
+}
+
+// A QODBC connection that removes itself when it goes out of scope.
+class Client {
+public:
+    Client(quint16 port, const QString &user = Admin, const QString &password = AdminPassword,
+           const QString &database = QStringLiteral("qel"))
+        : m_name(QStringLiteral("client-%1").arg(++s_count))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
+        db.setDatabaseName(connectionString(port, user, password, database));
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=30"));
+        m_opened = db.open();
+        m_error = db.lastError().databaseText();
+    }
+    ~Client()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool opened() const { return m_opened; }
+    QString error() const { return m_error; }
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+    QSqlQuery query(bool forwardOnly = true) const
+    {
+        QSqlQuery q(db());
+        q.setForwardOnly(forwardOnly);
+        return q;
+    }
+
+private:
+    static inline std::atomic<int> s_count{0};
+    QString m_name;
+    bool m_opened = false;
+    QString m_error;
 };
-QTEST_GUILESS_MAIN(TestSandbox_server)
+
+struct TsqlRun {
+    int exitCode = -1;
+    QString output; // stdout and stderr
+};
+
+TsqlRun runTsql(quint16 port, const QString &user, const QString &password, const QString &script)
+{
+    QProcess tsql;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TDSVER"), QStringLiteral("7.4"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    tsql.setProcessEnvironment(env);
+    tsql.setProcessChannelMode(QProcess::MergedChannels);
+    tsql.start(QStringLiteral("tsql"), {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                        QString::number(port), QStringLiteral("-U"), user, QStringLiteral("-P"),
+                                        password, QStringLiteral("-D"), QStringLiteral("qel")});
+    TsqlRun run;
+    if (!tsql.waitForStarted(Patience))
+        return run;
+    tsql.write(script.toUtf8());
+    tsql.closeWriteChannel();
+    if (!tsql.waitForFinished(Patience)) {
+        tsql.kill();
+        tsql.waitForFinished();
+    }
+    run.exitCode = tsql.exitCode();
+    run.output = QString::fromUtf8(tsql.readAll());
+    return run;
+}
+
+// Raw TDS for the tests that must send what no driver sends.
+QByteArray packet(quint8 type, const QByteArray &payload, quint8 status = 0x01)
+{
+    QByteArray p(8, '\0');
+    p[0] = char(type);
+    p[1] = char(status);
+    qToBigEndian<quint16>(quint16(payload.size() + 8), p.data() + 2);
+    p[6] = 1;
+    return p + payload;
+}
+
+QByteArray ucs2(const QString &s)
+{
+    QByteArray b;
+    for (const QChar c : s) {
+        b.append(char(c.unicode() & 0xFF));
+        b.append(char(c.unicode() >> 8));
+    }
+    return b;
+}
+
+QByteArray preLogin()
+{
+    // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte: not supported), terminator, the data
+    return QByteArray::fromHex("00000b0006" "0100110001" "ff" "0b0000000000" "02");
+}
+
+QByteArray login7(const QString &user, const QString &password, const QString &database)
+{
+    QByteArray scrambled = ucs2(password);
+    for (char &c : scrambled) {
+        const quint8 b = quint8(c);
+        c = char(quint8((b << 4) | (b >> 4)) ^ 0xA5);
+    }
+    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user), scrambled,
+                                      ucs2(QStringLiteral("probe")), QByteArray(), QByteArray(),
+                                      ucs2(QStringLiteral("probe")), QByteArray(), ucs2(database)};
+    QByteArray fixed(36, '\0');
+    qToLittleEndian<quint32>(0x74000004, fixed.data() + 4);
+    qToLittleEndian<quint32>(4096, fixed.data() + 8);
+    QByteArray table;
+    QByteArray data;
+    quint16 offset = 94;
+    auto pair = [&](quint16 a, quint16 b) {
+        char buf[4];
+        qToLittleEndian<quint16>(a, buf);
+        qToLittleEndian<quint16>(b, buf + 2);
+        table.append(buf, 4);
+    };
+    for (const QByteArray &f : fields) {
+        pair(quint16(offset + data.size()), quint16(f.size() / 2));
+        data += f;
+    }
+    table += QByteArray(6, '\0'); // client id
+    pair(0, 0);                    // SSPI
+    pair(0, 0);                    // attach file
+    pair(0, 0);                    // change password
+    table += QByteArray(4, '\0');  // long SSPI
+    QByteArray record = fixed + table + data;
+    qToLittleEndian<quint32>(quint32(record.size()), record.data());
+    return record;
+}
+
+QByteArray allHeaders()
+{
+    // total length, one transaction descriptor header (length 18, type 2, descriptor, count)
+    return QByteArray::fromHex("16000000" "12000000" "0200" "0000000000000000" "01000000");
+}
+
+// Reads one whole answer (until a packet with end-of-message); empty when the server closed.
+QByteArray readAnswer(QTcpSocket &socket)
+{
+    QByteArray answer;
+    for (;;) {
+        while (socket.bytesAvailable() < 8) {
+            if (!socket.waitForReadyRead(Patience))
+                return {};
+        }
+        const QByteArray header = socket.read(8);
+        const int length = qFromBigEndian<quint16>(header.constData() + 2);
+        QByteArray body;
+        while (body.size() < length - 8) {
+            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(Patience))
+                return {};
+            body += socket.read(length - 8 - body.size());
+        }
+        answer += body;
+        if (quint8(header[1]) & 0x01)
+            return answer;
+    }
+}
+
+bool waitClosed(QTcpSocket &socket)
+{
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        socket.waitForDisconnected(Patience);
+    return socket.state() == QAbstractSocket::UnconnectedState;
+}
+
+QString binDir()
+{
+    const QByteArray fromEnv = qgetenv("QEL31_BIN_DIR");
+    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(fromEnv);
+}
+
+} // namespace
+
+class TestSandboxServer : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SandboxServer> m_server;
+    quint16 port() const { return m_server->port(); }
+    // The next event that is no cursor housekeeping of the driver.
+    std::optional<Event> nextStatement()
+    {
+        return m_server->waitForEvent(
+            [](const Event &e) {
+                return !(e.kind == EventKind::Rpc
+                         && (e.procedure == QLatin1String("sp_cursoroption")
+                             || e.procedure == QLatin1String("sp_cursorfetch")
+                             || e.procedure == QLatin1String("sp_cursorclose")));
+            },
+            Patience);
+    }
+    void skipEvents() { m_server->clearEvents(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_server = std::make_unique<SandboxServer>(QString(), true);
+        QString error;
+        QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
+        QVERIFY(port() != 0);
+        m_server->engine().sqlite(QStringLiteral(
+            "CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(40), n NVARCHAR(40))"));
+    }
+
+    void cleanupTestCase() { m_server.reset(); }
+
+    void init()
+    {
+        m_server->clearFaults();
+        m_server->releaseHeld();
+        m_server->clearEvents();
+    }
+
+    void login_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QStringList>("serverTexts");
+
+        QTest::newRow("settings account") << Gate << GatePassword << "qel" << true << QStringList();
+        QTest::newRow("admin account") << Admin << AdminPassword << "qel" << true << QStringList();
+        QTest::newRow("wrong password") << Gate << "gat" << "qel" << false
+                                        << QStringList{"Login failed for user 'qel_gate'."};
+        QTest::newRow("unknown user") << "nobody" << "x" << "qel" << false
+                                      << QStringList{"Login failed for user 'nobody'."};
+        QTest::newRow("unknown database") << Gate << GatePassword << "elsewhere" << false
+                                          << QStringList{"elsewhere", "Login failed for user 'qel_gate'."};
+    }
+
+    void login()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, database);
+        QFETCH(bool, accepted);
+        QFETCH(QStringList, serverTexts);
+
+        Client client(port(), user, password, database);
+        QCOMPARE(client.opened(), accepted);
+        for (const QString &text : serverTexts) {
+            QVERIFY2(client.error().contains(QLatin1String("[SQL Server]") + text)
+                         || client.error().contains(text),
+                     qPrintable(client.error()));
+        }
+        const auto event = m_server->waitForEvent(Patience);
+        QVERIFY(event);
+        QCOMPARE(event->kind, accepted ? EventKind::LoginOk : EventKind::LoginFailed);
+        QCOMPARE(event->login, user);
+        QCOMPARE(event->statement, database);
+    }
+
+    void loginThroughTsql_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("accepted") << AdminPassword << "4242";
+        QTest::newRow("refused") << "nope" << "Login failed for user 'qel_admin'.";
+    }
+
+    void loginThroughTsql()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, expected);
+        const TsqlRun run = runTsql(port(), Admin, password, QStringLiteral("SELECT 4242 AS answer\ngo\nexit\n"));
+        QVERIFY2(run.output.contains(expected), qPrintable(run.output));
+    }
+
+    // What the driver sends by itself when QODBC opens a connection.
+    void driverStatementsAtOpen()
+    {
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        const auto login = m_server->waitForEvent(Patience);
+        QVERIFY(login);
+        QCOMPARE(login->kind, EventKind::LoginOk);
+        const auto typeInfo = m_server->waitForEvent(Patience);
+        QVERIFY(typeInfo);
+        QCOMPARE(typeInfo->kind, EventKind::Batch);
+        QCOMPARE(typeInfo->login, Admin);
+        QCOMPARE(typeInfo->statement, QStringLiteral("sp_datatype_info_100 11"));
+        const auto quoted = nextStatement();
+        QVERIFY(quoted);
+        QCOMPARE(quoted->text(), QStringLiteral("sp_cursoropen SET QUOTED_IDENTIFIER ON"));
+    }
+
+    void batchWithSeveralResults()
+    {
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QSqlQuery q = client.query();
+        QVERIFY2(q.exec(QStringLiteral("SELECT 1 AS a, N'один' AS b; SELECT 2 AS c")), qPrintable(q.lastError().text()));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(1).toString(), QStringLiteral("один"));
+        QVERIFY(!q.next());
+        QVERIFY(q.nextResult());
+        QVERIFY(q.next());
+        QCOMPARE(q.record().fieldName(0), QStringLiteral("c"));
+        QCOMPARE(q.value(0).toInt(), 2);
+    }
+
+    void parameters_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("int") << QVariant(int(-123456));
+        QTest::newRow("bigint") << QVariant(qint64(9000000000LL));
+        QTest::newRow("float") << QVariant(2.5);
+        QTest::newRow("text") << QVariant(QStringLiteral("plain 'quoted' text"));
+        QTest::newRow("cyrillic text") << QVariant(QStringLiteral("Привет, мир"));
+        QTest::newRow("empty text") << QVariant(QString(""));
+        QTest::newRow("long text") << QVariant(QString(9000, QChar(u'ж')));
+        QTest::newRow("null int") << QVariant(QMetaType::fromType<int>());
+        QTest::newRow("null text") << QVariant(QMetaType::fromType<QString>());
+    }
+
+    // A forward-only prepared statement travels as sp_prepexec; executing it again as
+    // sp_unprepare and a new sp_prepexec.
+    void parameters()
+    {
+        QFETCH(QVariant, value);
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        skipEvents();
+
+        QSqlQuery q = client.query();
+        QVERIFY(q.prepare(QStringLiteral("SELECT ? AS v, ? AS marker")));
+        for (int round = 0; round < 2; ++round) {
+            q.addBindValue(value);
+            q.addBindValue(round);
+            QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+            QVERIFY(q.next());
+            if (value.isNull()) {
+                QVERIFY(q.value(0).isNull());
+            } else if (value.typeId() == QMetaType::Double) {
+                QCOMPARE(q.value(0).toDouble(), value.toDouble());
+            } else {
+                QCOMPARE(q.value(0).toString(), value.toString());
+            }
+            QCOMPARE(q.value(1).toInt(), round);
+            QVERIFY(!q.next());
+        }
+
+        const auto first = nextStatement();
+        QVERIFY(first);
+        QCOMPARE(first->kind, EventKind::Rpc);
+        QCOMPARE(first->procedure, QStringLiteral("sp_prepexec"));
+        QCOMPARE(first->statement, QStringLiteral("SELECT @P1 AS v, @P2 AS marker"));
+        QCOMPARE(first->params.size(), 2);
+        if (value.isNull())
+            QVERIFY(sandbox::isNull(first->params[0]));
+        else
+            QCOMPARE(sandbox::logValue(first->params[0]), sandbox::escapeLogField(value.toString()));
+        const auto unprepare = nextStatement();
+        QVERIFY(unprepare);
+        QCOMPARE(unprepare->procedure, QStringLiteral("sp_unprepare"));
+        const auto second = nextStatement();
+        QVERIFY(second);
+        QCOMPARE(second->procedure, QStringLiteral("sp_prepexec"));
+        QCOMPARE(sandbox::logValue(second->params[1]), QStringLiteral("1"));
+    }
+
+    void cyrillicColumns_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::newRow("varchar") << "v";
+        QTest::newRow("nvarchar") << "n";
+    }
+
+    // Text written through a parameter and read back in a VARCHAR (Windows-1251 on the wire) and
+    // an NVARCHAR column.
+    void cyrillicColumns()
+    {
+        QFETCH(QString, column);
+        const QString text = QStringLiteral("Съешь же ещё этих мягких французских булок, Ёё");
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QSqlQuery q = client.query();
+        QVERIFY2(q.exec(QStringLiteral("DELETE FROM probe")), qPrintable(q.lastError().text()));
+        QVERIFY(q.prepare(QStringLiteral("INSERT INTO probe (id, %1) VALUES (?, ?)").arg(column)));
+        q.addBindValue(1);
+        q.addBindValue(text);
+        QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+
+        const sandbox::ResultSet stored =
+            m_server->engine().sqlite(QStringLiteral("SELECT %1 FROM probe WHERE id = 1").arg(column));
+        QCOMPARE(stored.rows.size(), 1);
+        QCOMPARE(std::get<QString>(stored.rows[0][0]), text);
+
+        QVERIFY2(q.exec(QStringLiteral("SELECT %1 FROM probe").arg(column)), qPrintable(q.lastError().text()));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), text);
+
+        const TsqlRun run = runTsql(port(), Admin, AdminPassword,
+                                    QStringLiteral("SELECT %1 FROM probe\ngo\nexit\n").arg(column));
+        QVERIFY2(run.output.contains(text), qPrintable(run.output));
+    }
+
+    // A default QSqlQuery is scrollable: every statement goes through a server cursor.
+    void scrollableQuery()
+    {
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QSqlQuery setup = client.query();
+        QVERIFY(setup.exec(QStringLiteral("DELETE FROM probe")));
+        for (int id = 1; id <= 30; ++id)
+            QVERIFY2(setup.exec(QStringLiteral("INSERT INTO probe (id, v) VALUES (%1, 'строка %1')").arg(id)),
+                     qPrintable(setup.lastError().text()));
+        skipEvents();
+
+        QSqlQuery q = client.query(false);
+        QVERIFY(q.prepare(QStringLiteral("SELECT id, v FROM probe WHERE id > ? ORDER BY id")));
+        q.addBindValue(10);
+        QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+        QVERIFY(q.last());
+        QCOMPARE(q.value(0).toInt(), 30);
+        QVERIFY(q.first());
+        QCOMPARE(q.value(0).toInt(), 11);
+        QCOMPARE(q.value(1).toString(), QStringLiteral("строка 11"));
+        QVERIFY(q.seek(5));
+        QCOMPARE(q.value(0).toInt(), 16);
+        QVERIFY(q.previous());
+        QCOMPARE(q.value(0).toInt(), 15);
+        int seen = 0;
+        q.seek(-1);
+        while (q.next())
+            ++seen;
+        QCOMPARE(seen, 20);
+        q.finish();
+
+        const auto open = nextStatement();
+        QVERIFY(open);
+        QCOMPARE(open->text(), QStringLiteral("sp_cursoropen SELECT id, v FROM probe WHERE id > @P1 ORDER BY id"));
+        QCOMPARE(sandbox::logValue(open->params.value(0)), QStringLiteral("10"));
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<bool>("inject");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("unknown table") << Admin << AdminPassword << "SELECT * FROM nowhere" << false
+                                       << "Invalid object name 'nowhere'.";
+        QTest::newRow("refused to the settings account")
+            << Gate << GatePassword << "SELECT * FROM faculty" << false << "permission was denied";
+        QTest::newRow("injected") << Admin << AdminPassword << "SELECT 1 AS injected" << true
+                                  << "Сервер занят, попробуйте позже";
+    }
+
+    // A failing statement's error carries the server's text, forward-only and through a cursor,
+    // and the connection stays usable.
+    void errors()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, statement);
+        QFETCH(bool, inject);
+        QFETCH(QString, expected);
+        if (inject)
+            m_server->failStatements(QRegularExpression(QStringLiteral("injected")), 50001, 16,
+                                     QStringLiteral("Сервер занят, попробуйте позже"));
+        Client client(port(), user, password);
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        for (const bool forwardOnly : {true, false}) {
+            QSqlQuery q = client.query(forwardOnly);
+            QVERIFY(!q.exec(statement));
+            QVERIFY2(q.lastError().databaseText().contains(expected), qPrintable(q.lastError().databaseText()));
+        }
+        QSqlQuery after = client.query();
+        QVERIFY2(after.exec(QStringLiteral("SET DATEFORMAT dmy")), qPrintable(after.lastError().text()));
+    }
+
+    // Two connections at once: while one client waits for its answer, another is served.
+    void twoClientsAtOnce()
+    {
+        m_server->holdStatements(QRegularExpression(QStringLiteral("held one")), 1);
+        std::atomic<bool> finished{false};
+        QString heldResult;
+        std::thread first([&] {
+            Client client(port());
+            QSqlQuery q = client.query();
+            if (q.exec(QStringLiteral("SELECT N'held one' AS t")) && q.next())
+                heldResult = q.value(0).toString();
+            finished = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->heldCount() == 1, Patience);
+
+        Client second(port());
+        QVERIFY2(second.opened(), qPrintable(second.error()));
+        QSqlQuery q = second.query();
+        QVERIFY2(q.exec(QStringLiteral("SELECT N'other' AS t")), qPrintable(q.lastError().text()));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("other"));
+        QVERIFY(!finished);
+
+        m_server->releaseHeld();
+        first.join();
+        QCOMPARE(heldResult, QStringLiteral("held one"));
+    }
+
+    void malformed_data()
+    {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QByteArray>("bytes");
+
+        QTest::newRow("length below the header") << false << QByteArray::fromHex("1201000400000100");
+        QTest::newRow("unknown packet type") << false << packet(0x55, QByteArray(10, 'x'));
+        QTest::newRow("login before its fields") << false << packet(0x10, QByteArray::fromHex("ffff0000"));
+        QByteArray hostile = login7(Admin, AdminPassword, QStringLiteral("qel"));
+        qToLittleEndian<quint16>(0xFFF0, hostile.data() + 40); // the user name points far away
+        QTest::newRow("login field outside the record") << false << packet(0x10, hostile);
+        QTest::newRow("batch headers longer than the batch")
+            << true << packet(0x01, QByteArray::fromHex("ffffff7f") + ucs2(QStringLiteral("SELECT 1")));
+        QTest::newRow("rpc with an unknown type")
+            << true << packet(0x03, allHeaders() + QByteArray::fromHex("ffff0a00" "0000" "0000" "99" "00"));
+        QTest::newRow("rpc text longer than the message")
+            << true << packet(0x03, allHeaders() + QByteArray::fromHex("ffff0a00" "0000" "0000" "e7" "401f" "1904d00000" "ff7f") + "ab");
+        QTest::newRow("stream ends inside a message")
+            << true << packet(0x01, allHeaders() + ucs2(QStringLiteral("SELECT")), 0x00);
+    }
+
+    // A malformed packet closes that connection only; a client connected before goes on.
+    void malformed()
+    {
+        QFETCH(bool, loggedIn);
+        QFETCH(QByteArray, bytes);
+        Client bystander(port());
+        QVERIFY2(bystander.opened(), qPrintable(bystander.error()));
+
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
+        QVERIFY(socket.waitForConnected(Patience));
+        if (loggedIn) {
+            socket.write(packet(0x12, preLogin()));
+            QVERIFY(!readAnswer(socket).isEmpty());
+            socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
+            const QByteArray answer = readAnswer(socket);
+            QVERIFY(!answer.isEmpty());
+            QVERIFY(answer.contains(char(0xAD))); // LOGINACK
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connectionCount(), 2, Patience);
+        socket.write(bytes);
+        if (QTest::currentDataTag() == QLatin1String("stream ends inside a message"))
+            socket.abort(); // the server sees the end of the stream inside a message
+        else
+            QVERIFY(waitClosed(socket));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connectionCount(), 1, Patience);
+
+        QSqlQuery q = bystander.query();
+        QVERIFY2(q.exec(QStringLiteral("SELECT 7 AS still")), qPrintable(q.lastError().text()));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 7);
+    }
+
+    // Results larger than a packet, and a statement larger than a packet.
+    void largeMessages()
+    {
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        const QString longText(20000, QChar(u'я'));
+        QSqlQuery q = client.query();
+        QVERIFY2(q.exec(QStringLiteral("SELECT N'%1' AS t").arg(longText)), qPrintable(q.lastError().text()));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), longText);
+
+        QVERIFY2(q.exec(QStringLiteral("SELECT TOP 2000 s.* FROM s_fio s")), qPrintable(q.lastError().text()));
+        int rows = 0;
+        while (q.next())
+            ++rows;
+        QVERIFY2(rows > 1000, qPrintable(QString::number(rows)));
+    }
+
+    // Closing a query with rows pending makes the driver cancel (ATTENTION); the connection goes on.
+    void cancelPendingResults()
+    {
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QSqlQuery q = client.query();
+        QVERIFY(q.exec(QStringLiteral("SELECT * FROM s_fio")));
+        QVERIFY(q.next());
+        q.finish();
+        QVERIFY2(q.exec(QStringLiteral("SELECT 5 AS five")), qPrintable(q.lastError().text()));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 5);
+    }
+
+    void transactions()
+    {
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QVERIFY2(client.db().transaction(), qPrintable(client.db().lastError().text()));
+        QVERIFY2(client.db().commit(), qPrintable(client.db().lastError().text()));
+        QVERIFY(client.db().transaction());
+        QVERIFY2(client.db().rollback(), qPrintable(client.db().lastError().text()));
+        QSqlQuery q = client.query();
+        QVERIFY(q.exec(QStringLiteral("SELECT 1 AS one")));
+    }
+
+    void droppedConnection_data()
+    {
+        QTest::addColumn<int>("rowsBeforeDrop"); // -1: before any answer
+        QTest::newRow("before the answer") << -1;
+        QTest::newRow("in the middle of a result") << 3;
+    }
+
+    void droppedConnection()
+    {
+        QFETCH(int, rowsBeforeDrop);
+        const QRegularExpression pattern(QStringLiteral("doomed"));
+        if (rowsBeforeDrop < 0)
+            m_server->dropConnectionOn(pattern);
+        else
+            m_server->dropConnectionMidResult(pattern, rowsBeforeDrop);
+        Client client(port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QSqlQuery q = client.query();
+        bool failed = !q.exec(QStringLiteral("SELECT * FROM s_fio -- doomed"));
+        int rows = 0;
+        while (!failed && q.next())
+            ++rows;
+        failed = failed || q.lastError().isValid();
+        QVERIFY(failed);
+        QVERIFY(rows <= qMax(0, rowsBeforeDrop));
+
+        Client other(port());
+        QVERIFY2(other.opened(), qPrintable(other.error()));
+        QSqlQuery ok = other.query();
+        QVERIFY(ok.exec(QStringLiteral("SELECT 1 AS alive")));
+    }
+
+    void statementLogLine_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("procedure");
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("login") << int(EventKind::LoginOk) << "" << "qel" << "us\\\\er\tLOGIN-OK\tqel";
+        QTest::newRow("failed login") << int(EventKind::LoginFailed) << "" << "qel" << "us\\\\er\tLOGIN-FAILED\tqel";
+        QTest::newRow("batch with line breaks and tabs")
+            << int(EventKind::Batch) << "" << "SELECT 1\r\n\tFROM x -- a\\b"
+            << "us\\\\er\tBATCH\tSELECT 1\\r\\n\\tFROM x -- a\\\\b";
+        QTest::newRow("rpc") << int(EventKind::Rpc) << "sp_prepexec" << "SELECT @P1\n"
+                             << "us\\\\er\tRPC\tsp_prepexec SELECT @P1\\n\t42\t\\N\tтаб\\tуляция\t0x00FF\t2.5";
+    }
+
+    void statementLogLine()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, procedure);
+        QFETCH(QString, statement);
+        QFETCH(QString, expected);
+        Event event;
+        event.login = QStringLiteral("us\\er");
+        event.kind = EventKind(kind);
+        event.procedure = procedure;
+        event.statement = statement;
+        if (event.kind == EventKind::Rpc)
+            event.params = {qint64(42), sandbox::Value{}, QStringLiteral("таб\tуляция"),
+                            QByteArray::fromHex("00ff"), 2.5};
+        QCOMPARE(sandbox::logLine(event), expected);
+    }
+
+    // The command: prints its line, serves, logs, stops on SIGTERM.
+    void commandLine()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString log = dir.filePath(QStringLiteral("statements.log"));
+        const QString portFile = dir.filePath(QStringLiteral("port"));
+        QProcess server;
+        server.start(QDir(binDir()).filePath(QStringLiteral("qel31-sandbox")),
+                     {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
+                      dir.filePath(QStringLiteral("db.sqlite")), QStringLiteral("--demo"),
+                      QStringLiteral("--statement-log"), log, QStringLiteral("--port-file"), portFile});
+        QVERIFY2(server.waitForStarted(Patience), qPrintable(server.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() != QProcess::Running, Patience);
+        const QString line = QString::fromUtf8(server.readLine());
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\\n$")).match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        const quint16 servedPort = quint16(m.captured(1).toUInt());
+        QVERIFY(servedPort != 0);
+        QFile file(portFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().trimmed(), m.captured(1).toUtf8());
+
+        {
+            Client client(servedPort);
+            QVERIFY2(client.opened(), qPrintable(client.error()));
+            QSqlQuery q = client.query();
+            QVERIFY(q.prepare(QStringLiteral("SELECT ? AS a,\r\n\t? AS b")));
+            q.addBindValue(QStringLiteral("x\\y"));
+            q.addBindValue(QVariant(QMetaType::fromType<int>()));
+            QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+        }
+        Client refused(servedPort, Admin, QStringLiteral("wrong"));
+        QVERIFY(!refused.opened());
+
+        server.terminate();
+        QVERIFY(server.waitForFinished(Patience));
+        QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(server.exitCode(), 0);
+
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(logFile.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.contains(QStringLiteral("qel_admin\tLOGIN-OK\tqel")));
+        QVERIFY(lines.contains(QStringLiteral("qel_admin\tBATCH\tsp_datatype_info_100 11")));
+        QVERIFY2(lines.contains(QStringLiteral("qel_admin\tRPC\tsp_prepexec SELECT @P1 AS a,\\r\\n\\t@P2 AS b\tx\\\\y\t\\N")),
+                 qPrintable(lines.join(u'\n')));
+        QCOMPARE(lines.last(), QStringLiteral("qel_admin\tLOGIN-FAILED\tqel"));
+    }
+
+    void stopClosesConnections()
+    {
+        SandboxServer local(m_server->sharedEngine());
+        QVERIFY(local.start());
+        Client client(local.port());
+        QVERIFY2(client.opened(), qPrintable(client.error()));
+        QTRY_COMPARE_WITH_TIMEOUT(local.connectionCount(), 1, Patience);
+        local.stop();
+        QCOMPARE(local.connectionCount(), 0);
+        QSqlQuery q = client.query();
+        QVERIFY(!q.exec(QStringLiteral("SELECT 1 AS gone")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSandboxServer)
 #include "tst_sandbox_server.moc"

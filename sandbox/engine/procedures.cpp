@@ -1,0 +1,536 @@
+// The stored procedures of the sandbox.
+//
+// GET_USER @login, @password, @new_password, @program [, @ip, @computer, @login_again, @flag, @count]
+//   The sign-in of an application login (table sandbox_login). Who may run it: gate and admin.
+//   It always answers with one result set of one row and six columns:
+//     0 db_user      varchar  the login's server account name, shifted (each Windows-1251 byte one less)
+//     1 db_password  varchar  that account's password, shifted the same way
+//     2 id_login     int      the login's id
+//     3 days_left    int      days until the password must be changed: password_lifetime minus the
+//                             days since password_changed (below 0: the password has expired)
+//     4 message      varchar  non-empty: the sign-in is refused with this text
+//     5 update_flag  int      2: the program named in @program must be updated first, else 0
+//   Rules, in this order:
+//   1. A scripted answer (Engine::scriptNextGetUserRow) is returned as it is, once, whatever the
+//      arguments; nothing is checked or changed.
+//   2. An unknown login (compared without regard to case) or a digest that differs from
+//      password_md5 (compared without regard to case): message "Неверное имя пользователя или
+//      пароль.", all other columns empty or 0.
+//   3. A blocked login (blocked_message not empty): that message, all other columns empty or 0.
+//   4. @new_password not NULL asks for a password change, checked in this order: not 32 hex digits
+//      "Неверный формат нового пароля."; the digest of the empty text "Пароль не может быть
+//      пустым."; the same digest as now "Новый пароль должен отличаться от прежнего.". Each of
+//      these refuses with its message and changes nothing. Otherwise password_md5 becomes the new
+//      digest (upper case) and password_changed today, and the answer goes on as for a sign-in.
+//   5. must_update_program equal to @program (without regard to case): update flag 2 with the
+//      login id and days left, no credentials.
+//   6. A login without a server account (db_account empty or not in sandbox_account): message
+//      "Учётной записи не назначен пользователь базы данных.".
+//   7. Otherwise the login id and days left; the shifted credentials only while days left is 0 or
+//      more (an expired password gets no credentials until it is changed).
+//   @ip, @computer, @login_again, @flag and @count are not checked; every call is recorded in
+//   sandbox_sign_in with the login, program, ip, computer and the verdict.
+//
+// CreateStarasta @id_group, @id_student
+//   Makes the student the monitor of the group: the group's rows in QELStudent are replaced by one
+//   row (id_group, id_student). Who may run it: user and admin. Refusals, raised as errors 50000,
+//   severity 16, from procedure CreateStarasta, with return status 1 and nothing changed:
+//   a NULL group "Не указана группа."; a NULL student "Не указан студент."; a group missing from
+//   [group] "Группа с кодом G не найдена."; a student missing from s_fio "Студент с кодом S не
+//   найден."; a student without a row (S, G) in s_g "Студент с кодом S не числится в группе P20.".
+//   Arguments that are not integers: error 8114. Return status 0 on success; no result set.
+//
+// sp_datatype_info_100 [@data_type [, @ODBCVer]] (also sp_datatype_info)
+//   Sent by the driver after login. Answers with the type catalogue of the types this server
+//   sends (int, bigint, float, varchar, nvarchar, varbinary, datetime), all of them for
+//   @data_type 0 or NULL, otherwise those of that ODBC type number. Anyone may run it.
+//
+// Calls in general: too many arguments give error 8144; a missing required one error 201;
+// an unknown procedure error 2812; a role that may not run it error 229 (EXECUTE).
+
+#include "procedures.h"
+
+#include "common/cp1251.h"
+#include "common/md5.h"
+#include "sqlerrors.h"
+#include "sqlitedb.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+
+#include <functional>
+
+namespace sandbox::procedures {
+
+namespace {
+
+const QString kWrongCredentials = QStringLiteral("Неверное имя пользователя или пароль.");
+const QString kBadNewPassword = QStringLiteral("Неверный формат нового пароля.");
+const QString kEmptyNewPassword = QStringLiteral("Пароль не может быть пустым.");
+const QString kSamePassword = QStringLiteral("Новый пароль должен отличаться от прежнего.");
+const QString kNoAccount = QStringLiteral("Учётной записи не назначен пользователь базы данных.");
+
+enum class ParamType { Int, Text };
+
+struct Parameter {
+    const char *name;
+    ParamType type;
+    bool required;
+};
+
+using Arguments = QList<Value>; // bound to the parameters, in their order; NULL where not given
+
+using Body = std::function<StatementResult(Context &, const Arguments &)>;
+
+struct Procedure {
+    const char *name;
+    QList<Parameter> parameters;
+    Body body;
+};
+
+// ---------------------------------------------------------------------------------------------
+// GET_USER
+
+struct LoginRow {
+    qint64 id = 0;
+    QString login;
+    QString md5;
+    QDate changed;
+    qint64 lifetime = 0;
+    QString blocked;
+    QString mustUpdate;
+    QString account;
+};
+
+std::optional<LoginRow> findLogin(sqlite3 *db, const QString &login)
+{
+    const ResultSet rs =
+        db::query(db, QStringLiteral("SELECT id_login, login, password_md5, password_changed, "
+                                     "password_lifetime, blocked_message, must_update_program, "
+                                     "db_account FROM sandbox_login"));
+    for (const auto &row : rs.rows) {
+        if (db::toText(row.at(1)).compare(login, Qt::CaseInsensitive) != 0)
+            continue;
+        LoginRow r;
+        r.id = db::toInteger(row.at(0)).value_or(0);
+        r.login = db::toText(row.at(1));
+        r.md5 = db::toText(row.at(2)).trimmed();
+        r.changed = QDate::fromString(db::toText(row.at(3)).trimmed(), Qt::ISODate);
+        r.lifetime = db::toInteger(row.at(4)).value_or(0);
+        r.blocked = db::toText(row.at(5));
+        r.mustUpdate = db::toText(row.at(6)).trimmed();
+        r.account = db::toText(row.at(7)).trimmed();
+        return r;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<QString, QString>> findAccount(sqlite3 *db, const QString &name)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    const ResultSet rs = db::query(db, QStringLiteral("SELECT name, password FROM sandbox_account"));
+    for (const auto &row : rs.rows)
+        if (db::toText(row.at(0)).compare(name, Qt::CaseInsensitive) == 0)
+            return std::make_pair(db::toText(row.at(0)), db::toText(row.at(1)));
+    return std::nullopt;
+}
+
+QList<Value> answerRow(const QString &user, const QString &password, qint64 id, qint64 daysLeft,
+                       const QString &message, qint64 updateFlag)
+{
+    return {user, password, id, daysLeft, message, updateFlag};
+}
+
+QList<Value> refusal(const QString &message)
+{
+    return answerRow(QString(), QString(), 0, 0, message, 0);
+}
+
+void recordSignIn(Context &ctx, const Arguments &a, const QString &verdict)
+{
+    db::Statement st(ctx.db, QStringLiteral("INSERT INTO sandbox_sign_in (at, login, program, ip, computer, "
+                                            "verdict) VALUES (?, ?, ?, ?, ?, ?)"));
+    st.bind({QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), a.at(0), a.at(3),
+             a.at(4), a.at(5), verdict});
+    st.step();
+}
+
+StatementResult getUser(Context &ctx, const Arguments &a)
+{
+    StatementResult r;
+    r.returnStatus = 0;
+    if (ctx.scriptedGetUser && ctx.scriptedGetUser->has_value()) {
+        r.resultSet = **ctx.scriptedGetUser;
+        ctx.scriptedGetUser->reset();
+        r.rowCount = r.resultSet->rows.size();
+        recordSignIn(ctx, a, QStringLiteral("scripted"));
+        return r;
+    }
+
+    const QString login = db::toText(a.at(0));
+    const QString digest = db::toText(a.at(1)).trimmed();
+    const Value &newDigestArg = a.at(2);
+    const QString program = db::toText(a.at(3));
+
+    const auto answer = [&](const QList<Value> &row, const QString &verdict) {
+        r.resultSet = getUserResult({row});
+        r.rowCount = 1;
+        recordSignIn(ctx, a, verdict);
+        return r;
+    };
+
+    std::optional<LoginRow> found = findLogin(ctx.db, login);
+    if (!found || found->md5.isEmpty() || found->md5.compare(digest, Qt::CaseInsensitive) != 0)
+        return answer(refusal(kWrongCredentials), QStringLiteral("wrong login or password"));
+    LoginRow &row = *found;
+    if (!row.blocked.isEmpty())
+        return answer(refusal(row.blocked), QStringLiteral("blocked"));
+
+    QString verdict = QStringLiteral("accepted");
+    if (!isNull(newDigestArg)) {
+        static const QRegularExpression hex32(QStringLiteral("^[0-9A-Fa-f]{32}$"));
+        const QString newDigest = db::toText(newDigestArg).trimmed().toUpper();
+        if (!hex32.match(newDigest).hasMatch())
+            return answer(refusal(kBadNewPassword), QStringLiteral("bad new password"));
+        if (newDigest == Md5Hex(QString()))
+            return answer(refusal(kEmptyNewPassword), QStringLiteral("empty new password"));
+        if (newDigest.compare(row.md5, Qt::CaseInsensitive) == 0)
+            return answer(refusal(kSamePassword), QStringLiteral("same new password"));
+        db::Statement st(ctx.db,
+                         QStringLiteral("UPDATE sandbox_login SET password_md5 = ?, password_changed = ? "
+                                        "WHERE id_login = ?"));
+        st.bind({newDigest, ctx.today.toString(Qt::ISODate), row.id});
+        st.step();
+        row.changed = ctx.today;
+        verdict = QStringLiteral("password changed");
+    }
+
+    const qint64 daysLeft = row.changed.isValid() ? row.lifetime - row.changed.daysTo(ctx.today) : -1;
+    if (!row.mustUpdate.isEmpty() && row.mustUpdate.compare(program.trimmed(), Qt::CaseInsensitive) == 0)
+        return answer(answerRow(QString(), QString(), row.id, daysLeft, QString(), 2),
+                      QStringLiteral("update"));
+
+    const auto account = findAccount(ctx.db, row.account);
+    if (!account)
+        return answer(refusal(kNoAccount), QStringLiteral("no account"));
+    if (daysLeft < 0)
+        return answer(answerRow(QString(), QString(), row.id, daysLeft, QString(), 0),
+                      QStringLiteral("password expired"));
+    return answer(
+        answerRow(shifted(account->first), shifted(account->second), row.id, daysLeft, QString(), 0),
+        daysLeft < 20 ? verdict + QStringLiteral(", password expires soon") : verdict);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CreateStarasta
+
+bool exists(sqlite3 *db, const QString &sql, const QList<Value> &params)
+{
+    return !db::query(db, sql, params).rows.isEmpty();
+}
+
+StatementResult createStarasta(Context &ctx, const Arguments &a)
+{
+    StatementResult r;
+    const auto refuse = [&](const QString &text) {
+        r.error = sqlerr::procedure(QStringLiteral("CreateStarasta"), text, ctx.line);
+        r.returnStatus = 1;
+        return r;
+    };
+    if (isNull(a.at(0)))
+        return refuse(QStringLiteral("Не указана группа."));
+    if (isNull(a.at(1)))
+        return refuse(QStringLiteral("Не указан студент."));
+    const qint64 group = std::get<qint64>(a.at(0));
+    const qint64 student = std::get<qint64>(a.at(1));
+
+    const ResultSet g =
+        db::query(ctx.db, QStringLiteral("SELECT p20 FROM \"group\" WHERE id_group = ?"), {group});
+    if (g.rows.isEmpty())
+        return refuse(QStringLiteral("Группа с кодом %1 не найдена.").arg(group));
+    if (!exists(ctx.db, QStringLiteral("SELECT 1 FROM s_fio WHERE id_student = ?"), {student}))
+        return refuse(QStringLiteral("Студент с кодом %1 не найден.").arg(student));
+    if (!exists(ctx.db, QStringLiteral("SELECT 1 FROM s_g WHERE id_student = ? AND id_group = ?"),
+                {student, group}))
+        return refuse(QStringLiteral("Студент с кодом %1 не числится в группе %2.")
+                          .arg(QString::number(student), db::toText(g.rows.first().first())));
+
+    db::exec(ctx.db, QStringLiteral("SAVEPOINT create_starasta"));
+    try {
+        db::query(ctx.db, QStringLiteral("DELETE FROM QELStudent WHERE id_group = ?"), {group});
+        db::query(ctx.db, QStringLiteral("INSERT INTO QELStudent (id_group, id_student) VALUES (?, ?)"),
+                  {group, student});
+        db::exec(ctx.db, QStringLiteral("RELEASE create_starasta"));
+    } catch (...) {
+        db::exec(ctx.db, QStringLiteral("ROLLBACK TO create_starasta; RELEASE create_starasta"));
+        throw;
+    }
+    r.returnStatus = 0;
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// sp_datatype_info_100
+
+StatementResult datatypeInfo(Context &, const Arguments &a)
+{
+    // Columns of the ODBC type catalogue, then the server's own user type number.
+    static const QList<std::pair<const char *, ColumnType>> columns = {
+        {"TYPE_NAME", ColumnType::NVarChar},
+        {"DATA_TYPE", ColumnType::Int},
+        {"COLUMN_SIZE", ColumnType::Int},
+        {"LITERAL_PREFIX", ColumnType::VarChar},
+        {"LITERAL_SUFFIX", ColumnType::VarChar},
+        {"CREATE_PARAMS", ColumnType::VarChar},
+        {"NULLABLE", ColumnType::Int},
+        {"CASE_SENSITIVE", ColumnType::Int},
+        {"SEARCHABLE", ColumnType::Int},
+        {"UNSIGNED_ATTRIBUTE", ColumnType::Int},
+        {"FIXED_PREC_SCALE", ColumnType::Int},
+        {"AUTO_UNIQUE_VALUE", ColumnType::Int},
+        {"LOCAL_TYPE_NAME", ColumnType::NVarChar},
+        {"MINIMUM_SCALE", ColumnType::Int},
+        {"MAXIMUM_SCALE", ColumnType::Int},
+        {"SQL_DATA_TYPE", ColumnType::Int},
+        {"SQL_DATETIME_SUB", ColumnType::Int},
+        {"NUM_PREC_RADIX", ColumnType::Int},
+        {"INTERVAL_PRECISION", ColumnType::Int},
+        {"USERTYPE", ColumnType::Int}};
+    const Value null;
+    const auto text = [](const char *s) { return Value(QString::fromLatin1(s)); };
+    const auto num = [](qint64 n) { return Value(n); };
+    // name, data type, size, prefix, suffix, create params, searchable, unsigned, scale min/max,
+    // sql data type, datetime sub, radix, user type
+    const QList<QList<Value>> all = {
+        {text("bigint"), num(-5), num(19),        null,   null,   null,    num(1), num(0),  num(2), num(0),
+         num(0),         num(0),  text("bigint"), num(0), num(0), num(-5), null,   num(10), null,   num(0)},
+        {text("int"), num(4), num(10),     null,   null,   null,   num(1), num(0),  num(2), num(0),
+         num(0),      num(0), text("int"), num(0), num(0), num(4), null,   num(10), null,   num(7)},
+        {text("float"), num(6), num(53),       null, null, null,   num(1), num(0), num(2), num(0),
+         num(0),        num(0), text("float"), null, null, num(6), null,   num(2), null,   num(8)},
+        {text("varchar"),
+         num(12),
+         num(8000),
+         text("'"),
+         text("'"),
+         text("max length"),
+         num(1),
+         num(0),
+         num(3),
+         null,
+         num(0),
+         null,
+         text("varchar"),
+         null,
+         null,
+         num(12),
+         null,
+         null,
+         null,
+         num(2)},
+        {text("nvarchar"),
+         num(-9),
+         num(4000),
+         text("N'"),
+         text("'"),
+         text("max length"),
+         num(1),
+         num(0),
+         num(3),
+         null,
+         num(0),
+         null,
+         text("nvarchar"),
+         null,
+         null,
+         num(-9),
+         null,
+         null,
+         null,
+         num(0)},
+        {text("varbinary"),
+         num(-3),
+         num(8000),
+         text("0x"),
+         null,
+         text("max length"),
+         num(1),
+         num(0),
+         num(2),
+         null,
+         num(0),
+         null,
+         text("varbinary"),
+         null,
+         null,
+         num(-3),
+         null,
+         null,
+         null,
+         num(4)},
+        {text("datetime"), num(11), num(23), text("'"), text("'"),        null,   num(1), num(0),
+         num(3),           null,    num(0),  null,      text("datetime"), num(3), num(3), num(9),
+         num(3),           null,    null,    num(12)},
+    };
+    const qint64 wanted = isNull(a.at(0)) ? 0 : std::get<qint64>(a.at(0));
+    ResultSet rs;
+    for (const auto &[name, type] : columns) {
+        Column c;
+        c.name = QString::fromLatin1(name);
+        c.type = type;
+        c.maxLength = type == ColumnType::Int ? 4 : 128;
+        rs.columns.append(c);
+    }
+    for (const auto &row : all)
+        if (wanted == 0 || std::get<qint64>(row.at(1)) == wanted)
+            rs.rows.append(row);
+    StatementResult r;
+    r.resultSet = rs;
+    r.rowCount = rs.rows.size();
+    r.returnStatus = 0;
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+const QList<Procedure> &catalogue()
+{
+    static const QList<Procedure> procedures = {
+        {"GET_USER",
+         {{"@login", ParamType::Text, true},
+          {"@password", ParamType::Text, true},
+          {"@new_password", ParamType::Text, true},
+          {"@program", ParamType::Text, true},
+          {"@ip", ParamType::Text, false},
+          {"@computer", ParamType::Text, false},
+          {"@login_again", ParamType::Text, false},
+          {"@flag", ParamType::Text, false},
+          {"@count", ParamType::Text, false}},
+         getUser},
+        {"CreateStarasta",
+         {{"@id_group", ParamType::Int, true}, {"@id_student", ParamType::Int, true}},
+         createStarasta},
+        {"sp_datatype_info_100",
+         {{"@data_type", ParamType::Int, false}, {"@ODBCVer", ParamType::Int, false}},
+         datatypeInfo},
+        {"sp_datatype_info",
+         {{"@data_type", ParamType::Int, false}, {"@ODBCVer", ParamType::Int, false}},
+         datatypeInfo},
+    };
+    return procedures;
+}
+
+QString typeNameOf(const Value &v)
+{
+    if (std::holds_alternative<double>(v))
+        return QStringLiteral("float");
+    if (std::holds_alternative<QByteArray>(v))
+        return QStringLiteral("varbinary");
+    if (std::holds_alternative<QString>(v))
+        return QStringLiteral("varchar");
+    return QStringLiteral("int");
+}
+
+} // namespace
+
+StatementResult call(Context &ctx, const QString &name, const QList<Argument> &arguments)
+{
+    StatementResult r;
+    const Procedure *proc = nullptr;
+    for (const Procedure &p : catalogue())
+        if (name.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0)
+            proc = &p;
+    if (!proc) {
+        r.error = sqlerr::unknownProcedure(name, ctx.line);
+        return r;
+    }
+    const QString procName = QString::fromLatin1(proc->name);
+    if (!permissions::mayExecute(ctx.role, procName)) {
+        r.error = sqlerr::permissionDenied(QStringLiteral("EXECUTE"), procName, ctx.line);
+        return r;
+    }
+
+    // Bind positional arguments first, then named ones.
+    const qsizetype n = proc->parameters.size();
+    Arguments bound(n);
+    QList<bool> given(n, false);
+    qsizetype position = 0;
+    for (const Argument &arg : arguments) {
+        qsizetype index = -1;
+        if (arg.name.isEmpty()) {
+            index = position++;
+            if (index >= n) {
+                r.error = sqlerr::tooManyArguments(procName, ctx.line);
+                return r;
+            }
+        } else {
+            for (qsizetype k = 0; k < n; ++k)
+                if (arg.name.compare(QLatin1String(proc->parameters.at(k).name), Qt::CaseInsensitive) == 0)
+                    index = k;
+            if (index < 0) {
+                Message m = sqlerr::make(
+                    8145, 16, 2,
+                    QStringLiteral("%1 is not a parameter for procedure %2.").arg(arg.name, procName),
+                    ctx.line);
+                m.procedure = procName;
+                r.error = m;
+                return r;
+            }
+        }
+        given[index] = !arg.isDefault;
+        const Parameter &param = proc->parameters.at(index);
+        Value v = arg.isDefault ? Value() : arg.value;
+        if (param.type == ParamType::Int && !isNull(v)) {
+            const auto asInteger = db::toInteger(v);
+            if (!asInteger) {
+                r.error = sqlerr::conversion(typeNameOf(v), QStringLiteral("int"), ctx.line);
+                return r;
+            }
+            v = *asInteger;
+        } else if (param.type == ParamType::Text && !isNull(v)) {
+            v = db::toText(v);
+        }
+        bound[index] = v;
+    }
+    for (qsizetype k = 0; k < n; ++k) {
+        if (proc->parameters.at(k).required && !given.at(k)) {
+            r.error = sqlerr::missingArgument(procName, QLatin1String(proc->parameters.at(k).name), ctx.line);
+            return r;
+        }
+    }
+    return proc->body(ctx, bound);
+}
+
+ResultSet getUserResult(const QList<QList<Value>> &rows)
+{
+    static const QList<std::pair<const char *, const char *>> standard = {
+        {"db_user", "varchar(128)"}, {"db_password", "varchar(128)"}, {"id_login", "int"},
+        {"days_left", "int"},        {"message", "varchar(255)"},     {"update_flag", "int"}};
+    ResultSet rs;
+    qsizetype width = rows.isEmpty() ? standard.size() : 0;
+    for (const auto &row : rows)
+        width = std::max(width, row.size());
+    rs.rows = rows;
+    for (auto &row : rs.rows)
+        while (row.size() < width)
+            row.append(Value());
+    for (qsizetype c = 0; c < width; ++c) {
+        const bool known = c < standard.size();
+        const QString name =
+            known ? QLatin1String(standard.at(c).first) : QStringLiteral("column%1").arg(c + 1);
+        const QString type = known ? QLatin1String(standard.at(c).second) : QString();
+        rs.columns.append(db::typeColumn(name, type, rs.rows, int(c)));
+    }
+    return rs;
+}
+
+QString shifted(const QString &text)
+{
+    QByteArray bytes = Cp1251::fromUnicode(text);
+    for (char &b : bytes)
+        b = char(uchar(b) - 1);
+    return Cp1251::toUnicode(bytes);
+}
+
+} // namespace sandbox::procedures

@@ -1,0 +1,46 @@
+#pragma once
+// The stored procedures of the sandbox, written in C++ over the SQLite database.
+// Their rules are described at the top of procedures.cpp.
+
+#include "engine.h"
+#include "permissions.h"
+
+#include <QDate>
+
+#include <optional>
+
+struct sqlite3;
+
+namespace sandbox::procedures {
+
+// One argument of a call as the batch gave it.
+struct Argument {
+    QString name; // "@id_group" when passed by name; empty when positional
+    Value value;
+    bool isDefault = false; // the word DEFAULT
+};
+
+struct Context {
+    sqlite3 *db = nullptr;
+    Session *session = nullptr;
+    permissions::Role role = permissions::Role::None;
+    int line = 1;
+    QDate today;
+    std::optional<ResultSet> *scriptedGetUser = nullptr; // the next GET_USER answer, used once
+};
+
+// Runs the procedure: checks that it exists and that the role may run it, binds the arguments
+// to its parameters and calls it. Never throws for a user's mistake; the outcome's error says it.
+// Throws db::Error only when SQLite itself fails.
+StatementResult call(Context &ctx, const QString &procedure, const QList<Argument> &arguments);
+
+// The result set GET_USER answers with, for one row: the six columns typed as GET_USER types them
+// (text, text, int, int, text, int); a value that does not fit its column, and any column after
+// the sixth, is typed from the value.
+ResultSet getUserResult(const QList<QList<Value>> &rows);
+
+// The Windows-1251 bytes of the text, each one lower, as text again: how GET_USER sends the
+// database user and password.
+QString shifted(const QString &text);
+
+} // namespace sandbox::procedures

@@ -1,0 +1,39 @@
+#pragma once
+// The server's error messages, worded and numbered the way the client's driver knows them.
+
+#include "engine.h"
+
+namespace sandbox::sqlerr {
+
+inline constexpr int kUserError = 50000; // raised by a procedure, or an SQLite failure without a better match
+
+Message make(int number, int severity, int state, const QString &text, int line = 1);
+
+Message syntax(const QString &near, int line);                                         // 102
+Message unclosedQuote(const QString &rest, int line);                                  // 105
+Message missingEndComment(int line);                                                   // 113
+Message undeclaredVariable(const QString &name, int line);                             // 137
+Message invalidObject(const QString &name, int line);                                  // 208
+Message invalidColumn(const QString &name, int line);                                  // 207
+Message multiPartIdentifier(const QString &name, int line);                            // 4104
+Message ambiguousColumn(const QString &name, int line);                                // 209
+Message unknownFunction(const QString &name, int line);                                // 195
+Message unknownProcedure(const QString &name, int line);                               // 2812
+Message tooManyArguments(const QString &procedure, int line);                          // 8144
+Message missingArgument(const QString &procedure, const QString &parameter, int line); // 201
+Message conversion(const QString &from, const QString &to, int line);                  // 8114
+Message unknownDatabase(const QString &name, int line);                                // 911
+Message notSupported(const QString &what, int line);                                   // 50000, severity 16
+// 229: "The SELECT permission was denied on the object 'faculty', database 'qel', schema 'dbo'."
+Message permissionDenied(const QString &permission, const QString &object, int line);
+// 262: "CREATE TABLE permission denied in database 'qel'."
+Message databasePermissionDenied(const QString &permission, int line);
+// A failure inside one of the server's procedures: 50000, severity 16, with the procedure's name.
+Message procedure(const QString &procedure, const QString &text, int line = 1);
+
+// An SQLite error code and message turned into the nearest server message.
+Message fromSqlite(int code, const QString &sqliteMessage, int line);
+
+inline const QString kDatabase = QStringLiteral("qel");
+
+} // namespace sandbox::sqlerr

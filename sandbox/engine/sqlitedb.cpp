@@ -1,0 +1,373 @@
+#include "sqlitedb.h"
+
+#include "common/cp1251.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+#include <limits>
+
+namespace sandbox::db {
+
+Error::Error(int code, const QString &message)
+    : std::runtime_error(message.toStdString()), m_code(code), m_message(message)
+{
+}
+
+namespace {
+
+[[noreturn]] void raise(sqlite3 *db, int rc)
+{
+    const char *msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    throw Error(db ? sqlite3_extended_errcode(db) : rc, QString::fromUtf8(msg));
+}
+
+} // namespace
+
+Statement::Statement(sqlite3 *db, const QString &sql) : m_db(db), m_sql(sql.toUtf8())
+{
+    const char *tail = nullptr;
+    const int rc = sqlite3_prepare_v2(m_db, m_sql.constData(), int(m_sql.size()), &m_stmt, &tail);
+    if (rc != SQLITE_OK) {
+        m_stmt = nullptr;
+        raise(m_db, rc);
+    }
+    m_tailOffset = tail ? int(tail - m_sql.constData()) : int(m_sql.size());
+}
+
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+QString Statement::tail() const
+{
+    return QString::fromUtf8(m_sql.mid(m_tailOffset));
+}
+
+int Statement::parameterCount() const
+{
+    return m_stmt ? sqlite3_bind_parameter_count(m_stmt) : 0;
+}
+
+QString Statement::parameterName(int index) const
+{
+    return QString::fromUtf8(sqlite3_bind_parameter_name(m_stmt, index));
+}
+
+void Statement::bind(int index, const Value &value)
+{
+    int rc = SQLITE_OK;
+    if (std::holds_alternative<std::monostate>(value)) {
+        rc = sqlite3_bind_null(m_stmt, index);
+    } else if (const auto *i = std::get_if<qint64>(&value)) {
+        rc = sqlite3_bind_int64(m_stmt, index, *i);
+    } else if (const auto *d = std::get_if<double>(&value)) {
+        rc = sqlite3_bind_double(m_stmt, index, *d);
+    } else if (const auto *s = std::get_if<QString>(&value)) {
+        const QByteArray utf8 = s->toUtf8();
+        rc = sqlite3_bind_text64(m_stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                 SQLITE_TRANSIENT, SQLITE_UTF8);
+    } else if (const auto *b = std::get_if<QByteArray>(&value)) {
+        rc = sqlite3_bind_blob64(m_stmt, index, b->constData(), sqlite3_uint64(b->size()), SQLITE_TRANSIENT);
+    }
+    if (rc != SQLITE_OK)
+        raise(m_db, rc);
+}
+
+void Statement::bind(const QList<Value> &values)
+{
+    for (int i = 0; i < values.size() && i < parameterCount(); ++i)
+        bind(i + 1, values.at(i));
+}
+
+bool Statement::step()
+{
+    if (!m_stmt)
+        return false;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    raise(m_db, rc);
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+int Statement::columnCount() const
+{
+    return m_stmt ? sqlite3_column_count(m_stmt) : 0;
+}
+
+QString Statement::columnName(int i) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_stmt, i));
+}
+
+QString Statement::declaredType(int i) const
+{
+    return QString::fromUtf8(sqlite3_column_decltype(m_stmt, i));
+}
+
+bool Statement::isReadOnly() const
+{
+    return !m_stmt || sqlite3_stmt_readonly(m_stmt);
+}
+
+Value Statement::value(int i) const
+{
+    switch (sqlite3_column_type(m_stmt, i)) {
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_column_int64(m_stmt, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(m_stmt, i);
+    case SQLITE_TEXT: {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
+        return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt, i));
+    }
+    case SQLITE_BLOB: {
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, i));
+        return QByteArray(data, sqlite3_column_bytes(m_stmt, i));
+    }
+    default:
+        return std::monostate{};
+    }
+}
+
+ResultSet Statement::fetchAll(qsizetype maxRows)
+{
+    ResultSet rs;
+    const int n = columnCount();
+    QStringList names, types;
+    for (int c = 0; c < n; ++c) {
+        names << columnName(c);
+        types << declaredType(c);
+    }
+    while (step()) {
+        if (maxRows >= 0 && rs.rows.size() >= maxRows)
+            throw Error(SQLITE_TOOBIG, QStringLiteral("The result has more than %1 rows.").arg(maxRows));
+        QList<Value> row;
+        row.reserve(n);
+        for (int c = 0; c < n; ++c)
+            row.append(value(c));
+        rs.rows.append(row);
+    }
+    for (int c = 0; c < n; ++c)
+        rs.columns.append(typeColumn(names.at(c), types.at(c), rs.rows, c));
+    return rs;
+}
+
+void exec(sqlite3 *db, const QString &sql)
+{
+    char *err = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        const QString msg = QString::fromUtf8(err ? err : sqlite3_errstr(rc));
+        sqlite3_free(err);
+        throw Error(rc, msg);
+    }
+}
+
+ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params)
+{
+    Statement st(db, sql);
+    st.bind(params);
+    return st.fetchAll();
+}
+
+QString toText(const Value &v)
+{
+    if (const auto *s = std::get_if<QString>(&v))
+        return *s;
+    if (const auto *i = std::get_if<qint64>(&v))
+        return QString::number(*i);
+    if (const auto *d = std::get_if<double>(&v))
+        return QString::number(*d, 'g', 17);
+    if (const auto *b = std::get_if<QByteArray>(&v))
+        return QString::fromUtf8(*b);
+    return QString();
+}
+
+std::optional<qint64> toInteger(const Value &v)
+{
+    if (const auto *i = std::get_if<qint64>(&v))
+        return *i;
+    if (const auto *d = std::get_if<double>(&v)) {
+        if (*d == double(qint64(*d)))
+            return qint64(*d);
+        return std::nullopt;
+    }
+    if (const auto *s = std::get_if<QString>(&v)) {
+        bool ok = false;
+        const qint64 n = s->trimmed().toLongLong(&ok);
+        if (ok)
+            return n;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+constexpr int kMaxVarChar = 8000;
+constexpr int kMaxNVarChar = 4000;
+
+bool fitsInt32(qint64 v)
+{
+    return v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max();
+}
+
+// The type that the values of one column need, and the values brought into it.
+Column typeFromValues(const QString &name, QList<QList<Value>> &rows, int index)
+{
+    bool anyText = false, anyDouble = false, anyInteger = false, anyBlob = false, allInt32 = true;
+    int longest = 1;
+    for (const auto &row : rows) {
+        const Value &v = row.at(index);
+        if (const auto *i = std::get_if<qint64>(&v)) {
+            anyInteger = true;
+            allInt32 = allInt32 && fitsInt32(*i);
+        } else if (std::holds_alternative<double>(v)) {
+            anyDouble = true;
+        } else if (const auto *s = std::get_if<QString>(&v)) {
+            anyText = true;
+            longest = std::max(longest, int(s->size()));
+        } else if (const auto *b = std::get_if<QByteArray>(&v)) {
+            anyBlob = true;
+            longest = std::max(longest, int(b->size()));
+        }
+    }
+    Column c;
+    c.name = name;
+    if (anyText || (anyBlob && (anyInteger || anyDouble))) {
+        c.type = ColumnType::NVarChar;
+        for (auto &row : rows) {
+            Value &v = row[index];
+            if (!isNull(v) && !std::holds_alternative<QString>(v))
+                v = toText(v);
+            if (const auto *s = std::get_if<QString>(&v))
+                longest = std::max(longest, int(s->size()));
+        }
+        c.maxLength = longest;
+    } else if (anyBlob) {
+        c.type = ColumnType::VarBinary;
+        c.maxLength = longest;
+    } else if (anyDouble) {
+        c.type = ColumnType::Float;
+        c.maxLength = 8;
+        for (auto &row : rows)
+            if (const auto *i = std::get_if<qint64>(&row[index]))
+                row[index] = double(*i);
+    } else {
+        c.type = allInt32 ? ColumnType::Int : ColumnType::BigInt;
+        c.maxLength = allInt32 ? 4 : 8;
+    }
+    return c;
+}
+
+} // namespace
+
+Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\s*([a-z_ ]+?)\\s*(?:\\(\\s*(\\d+|max)\\s*(?:,\\s*\\d+\\s*)?\\))?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(declaredType);
+    if (!m.hasMatch())
+        return typeFromValues(name, rows, index);
+    const QString base = m.captured(1).toLower();
+    bool hasLength = false;
+    const int length = m.captured(2).toInt(&hasLength);
+
+    Column c;
+    c.name = name;
+    static const QStringList ints = {QStringLiteral("int"), QStringLiteral("integer"),
+                                     QStringLiteral("smallint"), QStringLiteral("tinyint"),
+                                     QStringLiteral("bit")};
+    static const QStringList floats = {QStringLiteral("real"),    QStringLiteral("float"),
+                                       QStringLiteral("double"),  QStringLiteral("double precision"),
+                                       QStringLiteral("decimal"), QStringLiteral("numeric"),
+                                       QStringLiteral("money")};
+    static const QStringList narrow = {QStringLiteral("varchar"), QStringLiteral("char"),
+                                       QStringLiteral("text"),    QStringLiteral("character varying"),
+                                       QStringLiteral("date"),    QStringLiteral("datetime")};
+    static const QStringList wide = {QStringLiteral("nvarchar"), QStringLiteral("nchar"),
+                                     QStringLiteral("ntext"), QStringLiteral("national varchar")};
+    static const QStringList binary = {QStringLiteral("varbinary"), QStringLiteral("binary"),
+                                       QStringLiteral("blob")};
+
+    if (ints.contains(base) || base == QLatin1String("bigint")) {
+        bool allIntegers = true, allInt32 = true;
+        for (const auto &row : rows) {
+            const Value &v = row.at(index);
+            if (isNull(v))
+                continue;
+            const auto *i = std::get_if<qint64>(&v);
+            allIntegers = allIntegers && i;
+            allInt32 = allInt32 && i && fitsInt32(*i);
+        }
+        if (!allIntegers)
+            return typeFromValues(name, rows, index);
+        c.type = (base == QLatin1String("bigint") || !allInt32) ? ColumnType::BigInt : ColumnType::Int;
+        c.maxLength = c.type == ColumnType::Int ? 4 : 8;
+        return c;
+    }
+    if (floats.contains(base)) {
+        for (const auto &row : rows) {
+            const Value &v = row.at(index);
+            if (!isNull(v) && !std::holds_alternative<qint64>(v) && !std::holds_alternative<double>(v))
+                return typeFromValues(name, rows, index);
+        }
+        for (auto &row : rows)
+            if (const auto *i = std::get_if<qint64>(&row[index]))
+                row[index] = double(*i);
+        c.type = ColumnType::Float;
+        c.maxLength = 8;
+        return c;
+    }
+    const bool isNarrow = narrow.contains(base), isWide = wide.contains(base);
+    if (isNarrow || isWide) {
+        c.type = isNarrow ? ColumnType::VarChar : ColumnType::NVarChar;
+        int longest = 1;
+        for (auto &row : rows) {
+            Value &v = row[index];
+            if (isNull(v))
+                continue;
+            if (std::holds_alternative<QByteArray>(v))
+                return typeFromValues(name, rows, index);
+            if (!std::holds_alternative<QString>(v))
+                v = toText(v);
+            const QString &s = std::get<QString>(v);
+            longest = std::max(longest, int(s.size()));
+            if (c.type == ColumnType::VarChar && !Cp1251::canEncode(s))
+                c.type = ColumnType::NVarChar;
+        }
+        const int limit = c.type == ColumnType::VarChar ? kMaxVarChar : kMaxNVarChar;
+        c.maxLength = std::max(hasLength ? std::min(length, limit) : limit, longest);
+        return c;
+    }
+    if (binary.contains(base)) {
+        int longest = 1;
+        for (auto &row : rows) {
+            const Value &v = row.at(index);
+            if (isNull(v))
+                continue;
+            const auto *b = std::get_if<QByteArray>(&v);
+            if (!b)
+                return typeFromValues(name, rows, index);
+            longest = std::max(longest, int(b->size()));
+        }
+        c.type = ColumnType::VarBinary;
+        c.maxLength = std::max(hasLength ? std::min(length, kMaxVarChar) : kMaxVarChar, longest);
+        return c;
+    }
+    return typeFromValues(name, rows, index);
+}
+
+} // namespace sandbox::db

@@ -1,0 +1,75 @@
+#pragma once
+// A thin layer over the sqlite3 C API: prepared statements that clean up after themselves,
+// values in the engine's Value form, and result columns typed the way the wire layer sends them.
+
+#include "engine.h"
+
+#include <stdexcept>
+
+struct sqlite3_stmt;
+
+namespace sandbox::db {
+
+// An SQLite failure: its extended result code and its message.
+class Error : public std::runtime_error {
+public:
+    Error(int code, const QString &message);
+    int code() const { return m_code; }
+    QString message() const { return m_message; }
+
+private:
+    int m_code;
+    QString m_message;
+};
+
+class Statement {
+public:
+    // Prepares the first statement of sql; tail() gives what follows it. Throws Error.
+    Statement(sqlite3 *db, const QString &sql);
+    ~Statement();
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool isEmpty() const { return m_stmt == nullptr; } // only blanks or comments
+    QString tail() const;
+
+    int parameterCount() const;
+    QString parameterName(int index) const; // 1-based, e.g. "@P1"; empty for "?"
+    void bind(int index, const Value &value);
+    void bind(const QList<Value> &values); // positional, from 1
+
+    bool step();  // true while a row is there; throws Error
+    void reset(); // ready to run again, the values unbound
+    int columnCount() const;
+    QString columnName(int i) const;
+    QString declaredType(int i) const; // empty for an expression
+    Value value(int i) const;
+    bool isReadOnly() const;
+
+    // All remaining rows, with columns typed from the declared types and the values.
+    ResultSet fetchAll(qsizetype maxRows = -1);
+
+private:
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+    QByteArray m_sql;
+    int m_tailOffset = 0;
+};
+
+// Runs statements that return nothing (several allowed). Throws Error.
+void exec(sqlite3 *db, const QString &sql);
+// Runs one statement with positional values and returns its rows. Throws Error.
+ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params = {});
+
+// The column the wire layer sends for a result column: the declared SQLite type where there is
+// one (int, bigint, varchar(n), nvarchar(n), real, float, varbinary(n)), otherwise the type that
+// the values need. Values that the declared type cannot carry make the column follow the values.
+// The values of the column in rows are brought into the column's form (numbers of a text column
+// become text, integers of a float column become doubles).
+Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index);
+
+// Value helpers.
+QString toText(const Value &v);
+std::optional<qint64> toInteger(const Value &v);
+
+} // namespace sandbox::db

@@ -1,0 +1,541 @@
+#include "tsqltranslator.h"
+
+#include "sqlerrors.h"
+
+#include <QStringList>
+
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+namespace sandbox::tsql {
+
+namespace {
+
+// A parse failure, carried out of the nested helpers to parse().
+struct ParseError {
+    Message message;
+};
+
+[[noreturn]] void fail(const Message &m)
+{
+    throw ParseError{m};
+}
+
+const Token *tokenAt(const QList<Token> &tokens, qsizetype i)
+{
+    return i >= 0 && i < tokens.size() ? &tokens.at(i) : nullptr;
+}
+
+bool isOneOf(const Token *t, std::initializer_list<const char *> keywords)
+{
+    if (!t)
+        return false;
+    for (const char *k : keywords)
+        if (t->is(k))
+            return true;
+    return false;
+}
+
+bool isSymbol(const Token *t, const char *s)
+{
+    return t && t->isSymbol(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Splitting a batch into statements.
+
+const std::initializer_list<const char *> kStatementWords = {
+    "SELECT", "INSERT",   "UPDATE",   "DELETE",  "SET",   "EXEC",  "EXECUTE", "USE",
+    "CREATE", "DROP",     "ALTER",    "DECLARE", "PRINT", "IF",    "WHILE",   "BEGIN",
+    "COMMIT", "ROLLBACK", "TRUNCATE", "RETURN",  "MERGE", "GRANT", "REVOKE",  "DENY"};
+
+class Splitter {
+public:
+    explicit Splitter(const QList<Token> &tokens) : tokens(tokens) {}
+
+    QList<QList<Token>> run()
+    {
+        for (qsizetype i = 0; i < tokens.size(); ++i) {
+            const Token &t = tokens.at(i);
+            if (depth == 0 && t.isSymbol(";")) {
+                flush();
+                continue;
+            }
+            if (depth == 0 && !current.isEmpty() && startsStatement(i))
+                flush();
+            if (depth == 0)
+                noteTopLevel(t);
+            if (t.isSymbol("("))
+                ++depth;
+            else if (t.isSymbol(")") && depth > 0)
+                --depth;
+            current.append(t);
+        }
+        flush();
+        return statements;
+    }
+
+private:
+    void flush()
+    {
+        if (!current.isEmpty())
+            statements.append(current);
+        current.clear();
+        depth = 0;
+        seenQuery = seenSet = seenValues = false;
+    }
+
+    void noteTopLevel(const Token &t)
+    {
+        if (current.isEmpty())
+            return;
+        if (isOneOf(&t, {"SELECT", "INSERT", "UPDATE", "DELETE"}))
+            seenQuery = true;
+        if (t.is("SET"))
+            seenSet = true;
+        if (t.is("VALUES") || t.is("DEFAULT"))
+            seenValues = true;
+    }
+
+    bool startsStatement(qsizetype i) const
+    {
+        const Token &t = tokens.at(i);
+        const Token *prev = tokenAt(tokens, i - 1);
+        const Token &verb = current.first();
+        if (t.is("WITH")) {
+            // "WITH cte AS (" or "WITH cte (a, b) AS", not a table hint "WITH (NOLOCK)" or "WITH TIES".
+            const Token *name = tokenAt(tokens, i + 1);
+            const Token *after = tokenAt(tokens, i + 2);
+            return name && name->isName() && !name->is("TIES") &&
+                   (isOneOf(after, {"AS"}) || isSymbol(after, "("));
+        }
+        if (!isOneOf(&t, kStatementWords))
+            return false;
+        if (t.is("SELECT")) {
+            if (isOneOf(prev, {"UNION", "ALL", "EXCEPT", "INTERSECT", "AS"}))
+                return false;
+            if (verb.is("INSERT") && !seenQuery && !seenValues)
+                return false;
+            if (verb.is("WITH") && !seenQuery)
+                return false;
+            return true;
+        }
+        if (isOneOf(&t, {"INSERT", "UPDATE", "DELETE"}))
+            return !(verb.is("WITH") && !seenQuery);
+        if (t.is("SET"))
+            return !(verb.is("UPDATE") && !seenSet);
+        return true;
+    }
+
+    const QList<Token> &tokens;
+    QList<QList<Token>> statements;
+    QList<Token> current;
+    int depth = 0;
+    bool seenQuery = false; // after the verb, at the top level
+    bool seenSet = false;
+    bool seenValues = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Rewriting a query for SQLite.
+
+QString quoteName(const QString &name)
+{
+    QString n = name;
+    n.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + n + u'"';
+}
+
+QString quoteText(const QString &text)
+{
+    QString t = text;
+    t.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + t + u'\'';
+}
+
+QString globalVariable(const Token &t)
+{
+    const QString name = t.text.mid(2).toUpper();
+    if (name == QLatin1String("VERSION"))
+        return quoteText(
+            QStringLiteral("QEL 31 sandbox server 1.0 (SQLite %1)").arg(QLatin1String(sqlite3_libversion())));
+    if (name == QLatin1String("SERVERNAME"))
+        return quoteText(QStringLiteral("QEL31SANDBOX"));
+    if (name == QLatin1String("LANGUAGE"))
+        return quoteText(QStringLiteral("us_english"));
+    if (name == QLatin1String("TRANCOUNT"))
+        return QStringLiteral("0");
+    fail(sqlerr::undeclaredVariable(t.text, t.line));
+}
+
+class Rewriter {
+public:
+    explicit Rewriter(const QList<Token> &tokens) : tokens(tokens) {}
+
+    QString run()
+    {
+        limits.append(QString());
+        for (i = 0; i < tokens.size(); ++i)
+            rewrite(tokens.at(i));
+        closeLimit();
+        return out.join(u' ');
+    }
+
+private:
+    const Token *peek(qsizetype k) const { return tokenAt(tokens, i + k); }
+
+    void closeLimit()
+    {
+        if (!limits.last().isEmpty())
+            out << QStringLiteral("LIMIT") << limits.last();
+        limits.last().clear();
+    }
+
+    void rewrite(const Token &t)
+    {
+        switch (t.kind) {
+        case TokenKind::Word:
+            rewriteWord(t);
+            return;
+        case TokenKind::Name:
+            if (skipSchema(t))
+                return;
+            out << quoteName(t.value);
+            return;
+        case TokenKind::String:
+            out << t.text;
+            return;
+        case TokenKind::NString:
+            out << t.text.mid(1);
+            return;
+        case TokenKind::Number:
+            out << t.text;
+            return;
+        case TokenKind::Binary: {
+            QString hex = t.text.mid(2);
+            if (hex.size() % 2)
+                hex.prepend(u'0');
+            out << QStringLiteral("X'%1'").arg(hex);
+            return;
+        }
+        case TokenKind::Variable:
+            out << (t.text.startsWith(QLatin1String("@@")) ? globalVariable(t) : t.text);
+            return;
+        case TokenKind::Symbol:
+            rewriteSymbol(t);
+            return;
+        }
+    }
+
+    // "dbo.x" and "qel.dbo.x" name the object x of the one database; "dbo.x.y" is the column y of x.
+    bool skipSchema(const Token &t)
+    {
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (isSymbol(prev, "."))
+            return false;
+        const auto isDbo = [](const Token *n) {
+            return n && n->isName() && n->value.compare(QLatin1String("dbo"), Qt::CaseInsensitive) == 0;
+        };
+        const Token *d1 = peek(1), *n2 = peek(2), *d2 = peek(3), *n3 = peek(4);
+        if (isSymbol(d1, ".") && isDbo(n2) && isSymbol(d2, ".") && n3 && n3->isName()) {
+            i += 3; // database . schema . leaves the object, written in the next round
+            return true;
+        }
+        if (isDbo(&t) && isSymbol(d1, ".") && n2 && n2->isName()) {
+            ++i; // the dot; the object follows in the next round
+            return true;
+        }
+        return false;
+    }
+
+    void rewriteWord(const Token &t)
+    {
+        if (skipSchema(t))
+            return;
+        if (t.is("SELECT")) {
+            out << t.text;
+            if (isOneOf(peek(1), {"ALL", "DISTINCT"})) {
+                ++i;
+                out << tokens.at(i).text;
+            }
+            if (isOneOf(peek(1), {"TOP"})) {
+                ++i;
+                readTop();
+            }
+            return;
+        }
+        if (t.is("WITH") && i > 0 && isSymbol(peek(1), "(")) {
+            // A table hint, "WITH (NOLOCK)": SQLite has no such thing, and nothing to lock.
+            int depth = 0;
+            for (++i; i < tokens.size(); ++i) {
+                if (tokens.at(i).isSymbol("("))
+                    ++depth;
+                else if (tokens.at(i).isSymbol(")") && --depth == 0)
+                    return;
+            }
+            fail(sqlerr::syntax(t.text, t.line));
+        }
+        if (t.is("TOP"))
+            fail(sqlerr::notSupported(QStringLiteral("TOP outside a SELECT"), t.line));
+        if (isSymbol(peek(1), "(")) {
+            if (t.is("ISNULL")) {
+                out << QStringLiteral("IFNULL");
+                return;
+            }
+            if (t.is("LEN")) {
+                out << QStringLiteral("LENGTH");
+                return;
+            }
+            if (t.is("GETDATE") && isSymbol(peek(2), ")")) {
+                i += 2;
+                out << QStringLiteral("CURRENT_TIMESTAMP");
+                return;
+            }
+        }
+        out << t.text;
+    }
+
+    // At TOP: reads "n", "@P1" or "(expr)" and keeps it as the LIMIT of this query level.
+    void readTop()
+    {
+        const Token &top = tokens.at(i);
+        const Token *n = peek(1);
+        if (!n)
+            fail(sqlerr::syntax(top.text, top.line));
+        QString limit;
+        if ((n->kind == TokenKind::Number && !n->text.contains(u'.') &&
+             !n->text.contains(u'e', Qt::CaseInsensitive)) ||
+            (n->kind == TokenKind::Variable && !n->text.startsWith(QLatin1String("@@")))) {
+            limit = n->text;
+            ++i;
+        } else if (n->isSymbol("(")) {
+            qsizetype end = i + 1;
+            int depth = 0;
+            for (; end < tokens.size(); ++end) {
+                if (tokens.at(end).isSymbol("("))
+                    ++depth;
+                else if (tokens.at(end).isSymbol(")") && --depth == 0)
+                    break;
+            }
+            if (end >= tokens.size())
+                fail(sqlerr::syntax(n->text, n->line));
+            limit = u'(' + Rewriter(tokens.mid(i + 2, end - i - 2)).run() + u')';
+            i = end;
+        } else {
+            fail(sqlerr::syntax(n->text, n->line));
+        }
+        if (isOneOf(peek(1), {"PERCENT"}) || (isOneOf(peek(1), {"WITH"}) && isOneOf(peek(2), {"TIES"})))
+            fail(sqlerr::notSupported(QStringLiteral("TOP with PERCENT or WITH TIES"), top.line));
+        limits.last() = limit;
+    }
+
+    void rewriteSymbol(const Token &t)
+    {
+        const QString &s = t.text;
+        if (s == QLatin1String("(")) {
+            // "(MAX)" of a type: SQLite's type names take numbers only.
+            if (isOneOf(peek(1), {"MAX"}) && isSymbol(peek(2), ")")) {
+                i += 2;
+                return;
+            }
+            limits.append(QString());
+            out << s;
+            return;
+        }
+        if (s == QLatin1String(")")) {
+            if (limits.size() > 1) {
+                closeLimit();
+                limits.removeLast();
+            }
+            out << s;
+            return;
+        }
+        if (s == QLatin1String("!<")) {
+            out << QStringLiteral(">=");
+            return;
+        }
+        if (s == QLatin1String("!>")) {
+            out << QStringLiteral("<=");
+            return;
+        }
+        static const QStringList allowed = {QStringLiteral(","),  QStringLiteral("."),  QStringLiteral("+"),
+                                            QStringLiteral("-"),  QStringLiteral("*"),  QStringLiteral("/"),
+                                            QStringLiteral("%"),  QStringLiteral("="),  QStringLiteral("<"),
+                                            QStringLiteral(">"),  QStringLiteral("<>"), QStringLiteral("<="),
+                                            QStringLiteral(">="), QStringLiteral("!="), QStringLiteral("&"),
+                                            QStringLiteral("|"),  QStringLiteral("^"),  QStringLiteral("~")};
+        if (!allowed.contains(s))
+            fail(sqlerr::syntax(s, t.line));
+        out << s;
+    }
+
+    const QList<Token> &tokens;
+    qsizetype i = 0;
+    QStringList out;
+    QStringList limits; // the pending LIMIT of each parenthesis level; [0] is the statement
+};
+
+// ---------------------------------------------------------------------------------------------
+// Statements.
+
+Statement parseExec(const QList<Token> &tokens, qsizetype start)
+{
+    Statement s;
+    s.kind = StatementKind::Exec;
+    s.verb = QStringLiteral("EXEC");
+    s.line = tokens.first().line;
+    qsizetype i = start;
+    const Token *name = tokenAt(tokens, i);
+    if (!name)
+        fail(sqlerr::syntax(tokens.last().text, tokens.last().line));
+    if (name->kind == TokenKind::Variable)
+        fail(sqlerr::notSupported(QStringLiteral("EXEC with a return variable"), name->line));
+    if (!name->isName())
+        fail(sqlerr::syntax(name->text, name->line));
+    s.procedure = name->value;
+    ++i;
+    // database.schema.procedure: the last part names it.
+    while (isSymbol(tokenAt(tokens, i), ".")) {
+        const Token *part = tokenAt(tokens, i + 1);
+        if (!part || !part->isName())
+            fail(sqlerr::syntax(tokens.at(i).text, tokens.at(i).line));
+        s.procedure = part->value;
+        i += 2;
+    }
+    if (i >= tokens.size())
+        return s;
+    while (true) {
+        Argument a;
+        const Token *t = tokenAt(tokens, i);
+        if (!t)
+            fail(sqlerr::syntax(tokens.last().text, tokens.last().line));
+        if (t->kind == TokenKind::Variable && isSymbol(tokenAt(tokens, i + 1), "=")) {
+            a.name = t->text;
+            i += 2;
+            t = tokenAt(tokens, i);
+            if (!t)
+                fail(sqlerr::syntax(QStringLiteral("="), tokens.last().line));
+        }
+        if (t->isSymbol("-") || t->isSymbol("+")) {
+            const Token *number = tokenAt(tokens, i + 1);
+            if (!number || number->kind != TokenKind::Number)
+                fail(sqlerr::syntax(t->text, t->line));
+            a.negative = t->isSymbol("-");
+            ++i;
+            t = number;
+        }
+        switch (t->kind) {
+        case TokenKind::String:
+        case TokenKind::NString:
+        case TokenKind::Number:
+        case TokenKind::Binary:
+        case TokenKind::Variable:
+        case TokenKind::Word:
+            break;
+        default:
+            fail(sqlerr::syntax(t->text, t->line));
+        }
+        a.value = *t;
+        s.arguments.append(a);
+        ++i;
+        if (isOneOf(tokenAt(tokens, i), {"OUTPUT", "OUT"}))
+            ++i;
+        const Token *sep = tokenAt(tokens, i);
+        if (!sep)
+            return s;
+        if (!sep->isSymbol(","))
+            fail(sqlerr::syntax(sep->text, sep->line));
+        ++i;
+        if (i >= tokens.size())
+            fail(sqlerr::syntax(sep->text, sep->line)); // "EXEC p 17, " ends after the comma
+    }
+}
+
+Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch)
+{
+    const Token &first = tokens.first();
+    Statement s;
+    s.line = first.line;
+    if (first.kind == TokenKind::Word)
+        s.verb = first.text.toUpper();
+
+    if (isOneOf(&first, {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH"})) {
+        s.kind = StatementKind::Query;
+        s.sqlite = Rewriter(tokens).run();
+        return s;
+    }
+    if (first.is("TRUNCATE")) {
+        // TRUNCATE TABLE x empties the table: DELETE FROM x.
+        if (tokens.size() < 3 || !tokens.at(1).is("TABLE"))
+            fail(sqlerr::syntax(tokens.size() > 1 ? tokens.at(1).text : first.text, first.line));
+        QList<Token> rest = tokens.mid(2);
+        s.kind = StatementKind::Query;
+        s.verb = QStringLiteral("DELETE");
+        s.sqlite = QStringLiteral("DELETE FROM ") + Rewriter(rest).run();
+        return s;
+    }
+    if (isOneOf(&first, {"CREATE", "DROP", "ALTER"})) {
+        s.kind = StatementKind::Definition;
+        s.sqlite = Rewriter(tokens).run();
+        return s;
+    }
+    if (first.is("SET")) {
+        s.kind = StatementKind::Set;
+        const Token *option = tokenAt(tokens, 1);
+        if (!option)
+            fail(sqlerr::syntax(first.text, first.line));
+        if (option->kind == TokenKind::Variable)
+            fail(sqlerr::undeclaredVariable(option->text, option->line));
+        if (option->kind != TokenKind::Word)
+            fail(sqlerr::syntax(option->text, option->line));
+        s.option = option->text.toUpper();
+        s.optionValue = tokens.mid(2);
+        if (s.optionValue.isEmpty())
+            fail(sqlerr::syntax(option->text, option->line));
+        return s;
+    }
+    if (isOneOf(&first, {"EXEC", "EXECUTE"}))
+        return parseExec(tokens, 1);
+    if (first.is("USE")) {
+        s.kind = StatementKind::Use;
+        const Token *name = tokenAt(tokens, 1);
+        if (!name || !name->isName())
+            fail(sqlerr::syntax(name ? name->text : first.text, first.line));
+        if (tokens.size() > 2)
+            fail(sqlerr::syntax(tokens.at(2).text, tokens.at(2).line));
+        s.database = name->value;
+        return s;
+    }
+    if (isOneOf(&first, kStatementWords))
+        fail(sqlerr::notSupported(QStringLiteral("The statement %1").arg(s.verb), first.line));
+    // A batch may open with a procedure's bare name.
+    if (firstOfBatch && first.isName())
+        return parseExec(tokens, 0);
+    fail(sqlerr::syntax(first.text, first.line));
+}
+
+} // namespace
+
+Batch parse(const QString &text)
+{
+    Batch batch;
+    Tokens lexed = tokenize(text);
+    if (lexed.error) {
+        batch.error = lexed.error;
+        return batch;
+    }
+    try {
+        const QList<QList<Token>> pieces = Splitter(lexed.tokens).run();
+        for (const QList<Token> &piece : pieces) {
+            batch.statements.append(parseStatement(piece, batch.statements.isEmpty()));
+            batch.statements.last().lastToken = piece.last().text;
+        }
+    } catch (const ParseError &e) {
+        batch.statements.clear();
+        batch.error = e.message;
+    }
+    return batch;
+}
+
+} // namespace sandbox::tsql

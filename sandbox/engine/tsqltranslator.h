@@ -1,0 +1,62 @@
+#pragma once
+// T-SQL batches into statements the engine can run: queries rewritten for SQLite, SET options,
+// procedure calls with their arguments, USE.
+//
+// The whole batch is parsed before anything runs, as the server does: a syntax error anywhere
+// means that no statement of the batch runs.
+//
+// What the rewriting does:
+//   [name] and "name"          -> "name" (SQLite's quoted identifier)
+//   SELECT [DISTINCT] TOP n ... -> SELECT [DISTINCT] ... LIMIT n, also TOP (expr), also in a subquery
+//   N'text'                    -> 'text'
+//   0x1F                       -> X'1F'
+//   dbo.x, qel.dbo.x           -> x (and dbo.x.y -> x.y)
+//   ISNULL( LEN( GETDATE()     -> IFNULL( LENGTH( CURRENT_TIMESTAMP
+//   !< !>                      -> >= <=
+//   WITH (NOLOCK) table hints  -> dropped
+//   (MAX) after a type name    -> dropped
+//   @@VERSION @@SERVERNAME @@LANGUAGE @@TRANCOUNT -> literals
+// Statements split at ';' and, without one, where a new statement begins (SELECT, INSERT, UPDATE,
+// DELETE, SET, EXEC, ...), except where the word continues the statement: INSERT ... SELECT,
+// UPDATE ... SET, UNION SELECT, WITH cte AS (...) SELECT. A bare name opening a batch is a call
+// of that procedure, as in "sp_datatype_info_100 11".
+
+#include "tsqllexer.h"
+
+namespace sandbox::tsql {
+
+struct Argument {
+    QString name;          // "@id_group" when passed by name; empty when positional
+    Token value;           // String, NString, Number, Binary, Variable, or Word (NULL, DEFAULT, a bare word)
+    bool negative = false; // a leading minus sign before a Number
+};
+
+enum class StatementKind {
+    Query,      // SELECT, INSERT, UPDATE, DELETE, WITH: run by SQLite
+    Definition, // CREATE, DROP, ALTER: run by SQLite, for administrators
+    Set,        // SET option value
+    Exec,       // a procedure call
+    Use         // USE database
+};
+
+struct Statement {
+    StatementKind kind = StatementKind::Query;
+    int line = 1;
+    QString verb;              // the first keyword in upper case (EXEC also for a bare procedure name)
+    QString lastToken;         // as written: what a statement that ends too early is "near"
+    QString sqlite;            // Query, Definition: the text for SQLite
+    QString option;            // Set: the option in upper case
+    QList<Token> optionValue;  // Set: the tokens after the option
+    QString procedure;         // Exec: the procedure's name without database and schema
+    QList<Argument> arguments; // Exec
+    QString database;          // Use
+};
+
+struct Batch {
+    QList<Statement> statements;
+    std::optional<Message> error; // the batch did not parse; nothing of it runs
+};
+
+Batch parse(const QString &batch);
+
+} // namespace sandbox::tsql

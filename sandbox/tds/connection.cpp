@@ -1,0 +1,855 @@
+#include "connection.h"
+
+#include "bytes.h"
+#include "login.h"
+
+#include <QRegularExpression>
+
+namespace sandbox::tds {
+
+namespace {
+
+constexpr quint32 Tds74 = 0x74000004;
+
+int negotiatedPacketSize(quint32 requested)
+{
+    if (requested == 0)
+        return DefaultPacketSize;
+    return int(qBound<quint32>(MinPacketSize, requested, MaxPacketSize));
+}
+
+Message serverMessage(int number, int state, int severity, const QString &text)
+{
+    Message m;
+    m.number = number;
+    m.state = state;
+    m.severity = severity;
+    m.text = text;
+    return m;
+}
+
+qint64 integerOf(const Value &v, qint64 fallback = 0)
+{
+    if (const auto *i = std::get_if<qint64>(&v))
+        return *i;
+    if (const auto *d = std::get_if<double>(&v))
+        return qint64(*d);
+    if (const auto *s = std::get_if<QString>(&v)) {
+        bool ok = false;
+        const qint64 n = s->trimmed().toLongLong(&ok);
+        return ok ? n : fallback;
+    }
+    return fallback;
+}
+
+QString textOf(const Value &v)
+{
+    if (const auto *s = std::get_if<QString>(&v))
+        return *s;
+    return {};
+}
+
+// Parameter names in a declaration such as "@P1 int,@P2 nvarchar(4000) OUTPUT".
+QStringList declaredNames(const QString &declaration)
+{
+    QStringList names;
+    static const QRegularExpression name(QStringLiteral("@[\\w@#$]+"));
+    // Split on commas outside parentheses ("decimal(10,2)").
+    int depth = 0;
+    qsizetype from = 0;
+    auto take = [&](qsizetype to) {
+        const auto m = name.match(declaration.mid(from, to - from));
+        if (m.hasMatch())
+            names << m.captured();
+    };
+    for (qsizetype i = 0; i < declaration.size(); ++i) {
+        const QChar c = declaration[i];
+        if (c == u'(')
+            ++depth;
+        else if (c == u')')
+            depth = qMax(0, depth - 1);
+        else if (c == u',' && depth == 0) {
+            take(i);
+            from = i + 1;
+        }
+    }
+    take(declaration.size());
+    return names;
+}
+
+quint16 commandOf(const StatementResult &st)
+{
+    if (st.returnStatus)
+        return command::Execute;
+    if (st.resultSet)
+        return command::Select;
+    return st.rowCount >= 0 ? command::Insert : command::Set;
+}
+
+} // namespace
+
+Connection::Connection(ConnectionHost &host, int fd, int id)
+    : m_host(host), m_id(id), m_socket(fd), m_writer(m_socket, quint16(50 + id % 30000)),
+      m_tokens(host.serverName())
+{
+}
+
+Connection::~Connection() = default;
+
+void Connection::run()
+{
+    try {
+        if (!logIn())
+            return;
+        for (;;) {
+            ClientMessage request;
+            if (readMessage(m_socket, request) == ReadOutcome::Closed)
+                return;
+            serve(request);
+        }
+    } catch (const ProtocolError &) {
+        // A malformed request: this connection ends, the server goes on.
+    } catch (const Closing &) {
+    } catch (const std::exception &) {
+    }
+}
+
+void Connection::sendReply()
+{
+    QByteArray reply = m_tokens.take();
+    if (m_cutAt >= 0) {
+        // Part of a result on purpose, then the connection goes away.
+        m_writer.sendPartial(PacketType::Reply, reply.left(m_cutAt));
+        throw Closing{};
+    }
+    if (m_dropAfterRows >= 0) // no result to cut: close without an answer
+        throw Closing{};
+    if (!m_writer.send(PacketType::Reply, reply))
+        throw Closing{};
+}
+
+bool Connection::logIn()
+{
+    ClientMessage request;
+    if (readMessage(m_socket, request) == ReadOutcome::Closed)
+        return false;
+    if (request.type == PacketType::PreLogin) {
+        parsePreLogin(request.payload);
+        if (!m_writer.send(PacketType::Reply, preLoginAnswer()))
+            return false;
+        if (readMessage(m_socket, request) == ReadOutcome::Closed)
+            return false;
+    }
+    if (request.type != PacketType::Login7)
+        throw ProtocolError("expected a login");
+    const Login7 login = parseLogin7(request.payload);
+
+    m_session.login = login.userName;
+    m_session.application = login.appName;
+    m_session.host = login.hostName;
+
+    LoginOutcome outcome;
+    try {
+        outcome = m_host.engine().login(login.userName, login.password, login.database);
+    } catch (const std::exception &e) {
+        outcome.verdict = LoginVerdict::BadCredentials;
+        outcome.error = serverMessage(18456, 1, 14,
+                                      QStringLiteral("Login failed for user '%1'.").arg(login.userName));
+    }
+
+    Event event;
+    event.login = login.userName;
+    event.kind = outcome.verdict == LoginVerdict::Ok ? EventKind::LoginOk : EventKind::LoginFailed;
+    event.statement = login.database.isEmpty() ? outcome.database : login.database;
+    const FaultPlan plan = admit(event);
+    if (plan.error && outcome.verdict == LoginVerdict::Ok) {
+        outcome.verdict = LoginVerdict::BadCredentials;
+        outcome.error = *plan.error;
+    }
+
+    m_writer.setPacketSize(qMin(DefaultPacketSize, negotiatedPacketSize(login.packetSize)));
+    if (outcome.verdict != LoginVerdict::Ok) {
+        m_tokens.message(outcome.error);
+        if (outcome.error.number != 18456) {
+            m_tokens.message(serverMessage(
+                18456, 1, 14, QStringLiteral("Login failed for user '%1'.").arg(login.userName)));
+        }
+        m_tokens.done(donestatus::Error, 0, 0);
+        m_cutAt = -1;
+        m_writer.send(PacketType::Reply, m_tokens.take());
+        return false;
+    }
+
+    m_session.database = outcome.database.isEmpty() ? login.database : outcome.database;
+    m_loginDatabase = m_session.database;
+    const int packetSize = negotiatedPacketSize(login.packetSize);
+    m_tokens.envChange(EnvChange::Database, m_session.database, QStringLiteral("master"));
+    m_tokens.message(serverMessage(5701, 2, 0,
+                                   QStringLiteral("Changed database context to '%1'.").arg(m_session.database)));
+    m_tokens.envChangeBytes(EnvChange::Collation, serverCollation(), QByteArray());
+    m_tokens.envChange(EnvChange::Language, QStringLiteral("us_english"), QString());
+    m_tokens.message(serverMessage(5703, 1, 0, QStringLiteral("Changed language setting to us_english.")));
+    m_tokens.loginAck(QStringLiteral("Microsoft SQL Server"), qMin(login.tdsVersion, Tds74) < 0x72000000
+                                                                  ? Tds74
+                                                                  : qMin(login.tdsVersion, Tds74));
+    m_tokens.envChange(EnvChange::PacketSize, QString::number(packetSize), QString::number(DefaultPacketSize));
+    m_tokens.done(donestatus::Final, 0, 0);
+    sendReply();
+    m_writer.setPacketSize(packetSize);
+    return true;
+}
+
+void Connection::serve(const ClientMessage &request)
+{
+    if (request.status & packetstatus::Ignore)
+        return; // the client abandoned this message
+    if (request.resetConnection) {
+        m_session.database = m_loginDatabase;
+        m_session.dateFormat = QStringLiteral("mdy");
+        m_prepared.clear();
+        m_cursors.clear();
+    }
+    m_cutAt = -1;
+    m_dropAfterRows = -1;
+    switch (request.type) {
+    case PacketType::SqlBatch:
+        handleBatch(request);
+        return;
+    case PacketType::Rpc: {
+        const QList<RpcCall> calls = parseRpcBatch(request.payload);
+        for (qsizetype i = 0; i < calls.size(); ++i)
+            handleRpc(calls[i], i + 1 == calls.size());
+        sendReply();
+        return;
+    }
+    case PacketType::Attention:
+        // Every answer is complete before the next request is read, so there is nothing left to
+        // cancel: acknowledge.
+        m_tokens.done(donestatus::Attention, 0, 0);
+        sendReply();
+        return;
+    case PacketType::TransactionManager:
+        handleTransaction(request);
+        return;
+    default:
+        throw ProtocolError("unexpected request after login");
+    }
+}
+
+Connection::FaultPlan Connection::admit(Event &event)
+{
+    event.connection = m_id;
+    FaultPlan plan;
+    const QList<Fault> faults = m_host.record(event);
+    for (const Fault &f : faults) {
+        switch (f.action) {
+        case Fault::Action::Delay:
+            if (!m_host.pause(f.delayMs))
+                throw Closing{};
+            break;
+        case Fault::Action::Hold:
+            if (!m_host.hold())
+                throw Closing{};
+            break;
+        case Fault::Action::DropBeforeAnswer:
+            plan.dropNow = true;
+            break;
+        case Fault::Action::DropMidResult:
+            plan.dropAfterRows = qMax(0, f.rowsBeforeDrop);
+            break;
+        case Fault::Action::Error:
+            if (!plan.error)
+                plan.error = f.error;
+            break;
+        }
+    }
+    if (plan.dropNow)
+        throw Closing{};
+    if (plan.dropAfterRows >= 0)
+        m_dropAfterRows = plan.dropAfterRows;
+    return plan;
+}
+
+BatchResult Connection::run(const QString &sql, const QList<Parameter> &params)
+{
+    try {
+        return m_host.engine().execute(m_session, sql, params);
+    } catch (const std::exception &e) {
+        BatchResult failed;
+        StatementResult st;
+        st.error = serverMessage(50000, 1, 16, QString::fromUtf8(e.what()));
+        failed.statements.append(st);
+        return failed;
+    }
+}
+
+void Connection::writeResultSet(const ResultSet &rs)
+{
+    QList<WireColumn> columns;
+    columns.reserve(rs.columns.size());
+    for (qsizetype i = 0; i < rs.columns.size(); ++i)
+        columns.append(wireColumn(rs.columns[i], rs.rows, int(i)));
+    if (columns.isEmpty())
+        return; // a result without columns cannot be described; only its count travels
+    m_tokens.columnMetadata(columns);
+    for (qsizetype r = 0; r < rs.rows.size(); ++r) {
+        if (m_dropAfterRows >= 0 && m_cutAt < 0 && r == m_dropAfterRows)
+            m_cutAt = m_tokens.size();
+        m_tokens.row(columns, rs.rows[r]);
+    }
+    if (m_dropAfterRows >= 0 && m_cutAt < 0)
+        m_cutAt = m_tokens.size();
+}
+
+void Connection::writeBatchResults(const BatchResult &result)
+{
+    const auto &statements = result.statements;
+    if (statements.isEmpty()) {
+        m_tokens.done(donestatus::Final, 0, 0);
+        return;
+    }
+    for (qsizetype i = 0; i < statements.size(); ++i) {
+        const StatementResult &st = statements[i];
+        const bool last = i + 1 == statements.size();
+        for (const Message &info : st.infos)
+            m_tokens.message(info);
+        if (st.resultSet)
+            writeResultSet(*st.resultSet);
+        if (st.error)
+            m_tokens.message(*st.error);
+        quint16 status = last ? donestatus::Final : donestatus::More;
+        if (st.rowCount >= 0)
+            status |= donestatus::Count;
+        if (st.error)
+            status |= donestatus::Error;
+        if (st.returnStatus) {
+            if (st.resultSet)
+                m_tokens.doneInProc(donestatus::More | donestatus::Count, command::Select,
+                                    st.resultSet->rows.size());
+            m_tokens.returnStatus(*st.returnStatus);
+            m_tokens.doneProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
+            if (last)
+                m_tokens.done(st.error ? donestatus::Error : donestatus::Final, 0, 0);
+        } else {
+            m_tokens.done(status, commandOf(st), st.rowCount);
+        }
+    }
+}
+
+void Connection::writeProcResults(const BatchResult &result)
+{
+    for (const StatementResult &st : result.statements) {
+        for (const Message &info : st.infos)
+            m_tokens.message(info);
+        if (st.resultSet)
+            writeResultSet(*st.resultSet);
+        if (st.error)
+            m_tokens.message(*st.error);
+        quint16 status = donestatus::More;
+        if (st.rowCount >= 0)
+            status |= donestatus::Count;
+        if (st.error)
+            status |= donestatus::Error;
+        m_tokens.doneInProc(status, commandOf(st), st.rowCount);
+    }
+}
+
+void Connection::writeProcEnd(qint32 status, bool failed)
+{
+    Q_UNUSED(status);
+    quint16 flags = m_lastCall ? donestatus::Final : donestatus::More;
+    if (failed)
+        flags |= donestatus::Error;
+    m_tokens.doneProc(flags, 0, 0);
+}
+
+void Connection::writeRpcError(const Message &error)
+{
+    m_tokens.message(error);
+    writeProcEnd(0, true);
+}
+
+Message Connection::procedureError(int number, const QString &text, const QString &procedure)
+{
+    Message m = serverMessage(number, 1, 16, text);
+    m.procedure = procedure;
+    return m;
+}
+
+void Connection::writeReturnValue(const RpcCall &call, int index, const TypeInfo &type, const Value &value)
+{
+    const QString name = index < call.params.size() ? call.params[index].name : QString();
+    m_tokens.returnValue(quint16(index), name, type, value);
+}
+
+void Connection::handleBatch(const ClientMessage &request)
+{
+    Event event;
+    event.login = m_session.login;
+    event.kind = EventKind::Batch;
+    event.statement = parseSqlBatch(request.payload);
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        m_tokens.message(*plan.error);
+        m_tokens.done(donestatus::Error, 0, 0);
+    } else {
+        writeBatchResults(run(event.statement, {}));
+    }
+    sendReply();
+}
+
+void Connection::handleTransaction(const ClientMessage &request)
+{
+    const TransactionCall call = parseTransactionRequest(request.payload);
+    auto descriptor = [](quint64 id) {
+        ByteWriter w;
+        w.u64(id);
+        return w.data();
+    };
+    switch (call.request) {
+    case TransactionRequest::Begin:
+        if (m_transaction == 0)
+            m_transaction = m_nextTransaction++;
+        m_tokens.envChangeBytes(EnvChange::BeginTransaction, descriptor(m_transaction), QByteArray());
+        m_tokens.done(donestatus::Final, 0, 0);
+        break;
+    case TransactionRequest::Commit:
+    case TransactionRequest::Rollback: {
+        const EnvChange kind = call.request == TransactionRequest::Commit ? EnvChange::CommitTransaction
+                                                                           : EnvChange::RollbackTransaction;
+        if (m_transaction != 0)
+            m_tokens.envChangeBytes(kind, QByteArray(), descriptor(m_transaction));
+        m_transaction = 0;
+        if (call.beginAfter) {
+            m_transaction = m_nextTransaction++;
+            m_tokens.envChangeBytes(EnvChange::BeginTransaction, descriptor(m_transaction), QByteArray());
+        }
+        m_tokens.done(donestatus::Final, 0, 0);
+        break;
+    }
+    case TransactionRequest::Other:
+        m_tokens.message(serverMessage(8522, 1, 16,
+                                       QStringLiteral("Distributed transactions are not supported by this server.")));
+        m_tokens.done(donestatus::Error, 0, 0);
+        break;
+    }
+    sendReply();
+}
+
+QList<Parameter> Connection::statementParameters(const RpcCall &call, int first, const QString &declaration) const
+{
+    const QStringList names = declaredNames(declaration);
+    QList<Parameter> params;
+    for (qsizetype i = first; i < call.params.size(); ++i) {
+        const qsizetype position = i - first;
+        Parameter p;
+        if (!call.params[i].name.isEmpty())
+            p.name = call.params[i].name;
+        else if (position < names.size())
+            p.name = names[position];
+        else
+            p.name = QStringLiteral("@P%1").arg(position + 1);
+        p.value = call.params[i].value;
+        params.append(p);
+    }
+    return params;
+}
+
+Event Connection::rpcEvent(const RpcCall &call, const QString &statement, const QList<Value> &values) const
+{
+    Event event;
+    event.login = m_session.login;
+    event.kind = EventKind::Rpc;
+    event.procedure = call.name;
+    event.statement = statement;
+    event.params = values;
+    return event;
+}
+
+namespace {
+QList<Value> valuesFrom(const RpcCall &call, int first)
+{
+    QList<Value> values;
+    for (qsizetype i = first; i < call.params.size(); ++i)
+        values.append(call.params[i].value);
+    return values;
+}
+} // namespace
+
+void Connection::handleRpc(const RpcCall &call, bool last)
+{
+    m_lastCall = last;
+    switch (call.id) {
+    case procid::ExecuteSql:
+        rpcExecuteSql(call);
+        return;
+    case procid::Prepare:
+        rpcPrepare(call, false);
+        return;
+    case procid::PrepExec:
+        rpcPrepare(call, true);
+        return;
+    case procid::Execute:
+        rpcExecute(call);
+        return;
+    case procid::Unprepare:
+        rpcUnprepare(call);
+        return;
+    case procid::CursorOpen:
+        rpcCursorOpen(call);
+        return;
+    case procid::CursorFetch:
+        rpcCursorFetch(call);
+        return;
+    case procid::CursorClose:
+        rpcCursorClose(call);
+        return;
+    case procid::CursorOption:
+        rpcNoOp(call);
+        return;
+    case 0:
+        rpcProcedure(call);
+        return;
+    default: {
+        Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
+        const FaultPlan plan = admit(event);
+        writeRpcError(plan.error ? *plan.error
+                                 : procedureError(2812,
+                                                  QStringLiteral("This server does not support '%1'.").arg(call.name),
+                                                  call.name));
+        return;
+    }
+    }
+}
+
+void Connection::rpcExecuteSql(const RpcCall &call)
+{
+    // @stmt, [@params], values...
+    const QString statement = call.params.size() > 0 ? textOf(call.params[0].value) : QString();
+    const QString declaration = call.params.size() > 1 ? textOf(call.params[1].value) : QString();
+    Event event = rpcEvent(call, statement, valuesFrom(call, 2));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    if (call.params.isEmpty()) {
+        writeRpcError(procedureError(201,
+                                     QStringLiteral("Procedure or function 'sp_executesql' expects parameter "
+                                                    "'@statement', which was not supplied."),
+                                     call.name));
+        return;
+    }
+    const BatchResult result = run(statement, statementParameters(call, 2, declaration));
+    writeProcResults(result);
+    m_tokens.returnStatus(result.failed() ? 1 : 0);
+    writeProcEnd(0, result.failed());
+}
+
+void Connection::rpcPrepare(const RpcCall &call, bool execute)
+{
+    // @handle OUTPUT, @params, @stmt, then values (sp_prepexec) or @options (sp_prepare)
+    const QString declaration = call.params.size() > 1 ? textOf(call.params[1].value) : QString();
+    const QString statement = call.params.size() > 2 ? textOf(call.params[2].value) : QString();
+    Event event = rpcEvent(call, statement, execute ? valuesFrom(call, 3) : QList<Value>{});
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    if (call.params.size() < 3) {
+        writeRpcError(procedureError(8178,
+                                     QStringLiteral("The parameterized query '%1' expects a parameter which was "
+                                                    "not supplied.")
+                                         .arg(call.name),
+                                     call.name));
+        return;
+    }
+    const qint32 handle = m_nextHandle++;
+    m_prepared[handle] = Prepared{statement, declaration};
+    bool failed = false;
+    if (execute) {
+        const BatchResult result = run(statement, statementParameters(call, 3, declaration));
+        writeProcResults(result);
+        failed = result.failed();
+    } else {
+        writePreparedMetadata(statement, declaration);
+    }
+    m_tokens.returnStatus(failed ? 1 : 0);
+    TypeInfo intType;
+    intType.type = tdstype::IntN;
+    intType.maxLength = 4;
+    writeReturnValue(call, 0, intType, qint64(handle));
+    writeProcEnd(0, failed);
+}
+
+void Connection::writePreparedMetadata(const QString &statement, const QString &declaration)
+{
+    // The client asks for the columns of a prepared statement before running it. A query is
+    // run with every parameter NULL to learn them; other statements are not run here, as they
+    // may change data, and announce no columns.
+    static const QRegularExpression query(
+        QStringLiteral("^(\\s|--[^\\n]*(\\n|$)|/\\*.*?\\*/)*select\\b"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression into(QStringLiteral("\\binto\\b"), QRegularExpression::CaseInsensitiveOption);
+    if (!query.match(statement).hasMatch() || into.match(statement).hasMatch())
+        return;
+    QList<Parameter> params;
+    for (const QString &name : declaredNames(declaration))
+        params.append(Parameter{name, Value{}});
+    const BatchResult result = run(statement, params);
+    if (result.failed() || result.statements.size() != 1 || !result.statements[0].resultSet)
+        return;
+    ResultSet shape = *result.statements[0].resultSet;
+    shape.rows.clear();
+    if (shape.columns.isEmpty())
+        return;
+    QList<WireColumn> columns;
+    for (qsizetype i = 0; i < shape.columns.size(); ++i)
+        columns.append(wireColumn(shape.columns[i], shape.rows, int(i)));
+    m_tokens.columnMetadata(columns);
+}
+
+void Connection::rpcExecute(const RpcCall &call)
+{
+    const qint32 handle = call.params.isEmpty() ? 0 : qint32(integerOf(call.params[0].value));
+    const auto found = m_prepared.find(handle);
+    const QString statement = found == m_prepared.end() ? QString() : found->second.statement;
+    Event event = rpcEvent(call, statement, valuesFrom(call, 1));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    if (found == m_prepared.end()) {
+        writeRpcError(procedureError(
+            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle), call.name));
+        return;
+    }
+    const BatchResult result = run(statement, statementParameters(call, 1, found->second.declaration));
+    writeProcResults(result);
+    m_tokens.returnStatus(result.failed() ? 1 : 0);
+    writeProcEnd(0, result.failed());
+}
+
+void Connection::rpcUnprepare(const RpcCall &call)
+{
+    Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    const qint32 handle = call.params.isEmpty() ? 0 : qint32(integerOf(call.params[0].value));
+    if (m_prepared.erase(handle) == 0) {
+        writeRpcError(procedureError(
+            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle), call.name));
+        return;
+    }
+    m_tokens.returnStatus(0);
+    writeProcEnd(0, false);
+}
+
+void Connection::rpcNoOp(const RpcCall &call)
+{
+    Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    m_tokens.returnStatus(0);
+    writeProcEnd(0, false);
+}
+
+void Connection::rpcCursorOpen(const RpcCall &call)
+{
+    // @cursor OUTPUT, @stmt, @scrollopt OUTPUT, @ccopt OUTPUT, @rowcount OUTPUT,
+    // [@params, values...]
+    const QString statement = call.params.size() > 1 ? textOf(call.params[1].value) : QString();
+    const QString declaration = call.params.size() > 5 ? textOf(call.params[5].value) : QString();
+    Event event = rpcEvent(call, statement, valuesFrom(call, 6));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    if (call.params.size() < 2) {
+        writeRpcError(procedureError(16902, QStringLiteral("sp_cursoropen: The value of the parameter "
+                                                           "'stmt' is invalid."),
+                                     call.name));
+        return;
+    }
+    const BatchResult result = run(statement, statementParameters(call, 6, declaration));
+    qint32 cursorId = 0;
+    qint64 rowCount = -1;
+    // A cursor needs exactly one result (of a SELECT, or of a procedure that returns one) and no
+    // error; anything else runs directly and its results travel at once, as without a cursor.
+    const StatementResult *single = nullptr;
+    int resultSets = 0;
+    for (const StatementResult &st : result.statements) {
+        if (st.resultSet && !st.resultSet->columns.isEmpty()) {
+            ++resultSets;
+            single = &st;
+        }
+    }
+    if (resultSets == 1 && !result.failed()) {
+        for (const StatementResult &st : result.statements) {
+            for (const Message &info : st.infos)
+                m_tokens.message(info);
+        }
+        Cursor cursor;
+        cursor.result = *single->resultSet;
+        for (qsizetype i = 0; i < cursor.result.columns.size(); ++i)
+            cursor.columns.append(wireColumn(cursor.result.columns[i], cursor.result.rows, int(i)));
+        m_tokens.columnMetadata(cursor.columns);
+        rowCount = cursor.result.rows.size();
+        cursorId = m_nextCursor++;
+        m_cursors[cursorId] = std::move(cursor);
+    } else {
+        writeProcResults(result);
+        if (!result.statements.isEmpty())
+            rowCount = result.statements.last().rowCount;
+    }
+    m_tokens.returnStatus(result.failed() ? 1 : 0);
+    TypeInfo intType;
+    intType.type = tdstype::IntN;
+    intType.maxLength = 4;
+    writeReturnValue(call, 0, intType, qint64(cursorId));
+    auto echo = [&](int index, qint64 fallback) {
+        if (index < call.params.size() && call.params[index].output)
+            writeReturnValue(call, index, intType, integerOf(call.params[index].value, fallback));
+    };
+    if (2 < call.params.size() && call.params[2].output)
+        writeReturnValue(call, 2, intType, integerOf(call.params[2].value) & ~qint64(0x1000));
+    echo(3, 0);
+    if (4 < call.params.size() && call.params[4].output)
+        writeReturnValue(call, 4, intType, rowCount);
+    writeProcEnd(0, result.failed());
+}
+
+void Connection::rpcCursorFetch(const RpcCall &call)
+{
+    // @cursor, @fetchtype, @rownum, @nrows
+    Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    const qint32 id = call.params.size() > 0 ? qint32(integerOf(call.params[0].value)) : 0;
+    const auto found = m_cursors.find(id);
+    if (found == m_cursors.end()) {
+        writeRpcError(procedureError(16955, QStringLiteral("Could not find a cursor with handle %1.").arg(id),
+                                     call.name));
+        return;
+    }
+    Cursor &cursor = found->second;
+    const qint64 fetchType = call.params.size() > 1 ? integerOf(call.params[1].value, 2) : 2;
+    const qint64 rowNumber = call.params.size() > 2 ? integerOf(call.params[2].value, 0) : 0;
+    const qint64 wanted = qMax<qint64>(1, call.params.size() > 3 ? integerOf(call.params[3].value, 1) : 1);
+    const qint64 total = cursor.result.rows.size();
+    TypeInfo intType;
+    intType.type = tdstype::IntN;
+    intType.maxLength = 4;
+
+    if (fetchType & 0x100) { // FETCH_INFO: the current row number and the row count
+        m_tokens.returnStatus(0);
+        writeReturnValue(call, 2, intType, cursor.start);
+        writeReturnValue(call, 3, intType, total);
+        writeProcEnd(0, false);
+        return;
+    }
+
+    qint64 start = 0;
+    switch (fetchType & 0xFF) {
+    case 0x01: start = 1; break;                                    // FIRST
+    case 0x02: start = qMax<qint64>(1, cursor.start + cursor.size); // NEXT
+        if (cursor.start > total)
+            start = total + 1;
+        break;
+    case 0x04: start = cursor.start - wanted; break;                // PREV
+    case 0x08: start = qMax<qint64>(1, total - wanted + 1); break;  // LAST
+    case 0x10: start = rowNumber >= 0 ? rowNumber : total + rowNumber + 1; break; // ABSOLUTE
+    case 0x20: start = (cursor.start == 0 && rowNumber > 0 ? 0 : cursor.start) + rowNumber; break; // RELATIVE
+    case 0x80: start = cursor.start; break;                         // REFRESH
+    default:
+        writeRpcError(procedureError(16902, QStringLiteral("sp_cursorfetch: The value of the parameter "
+                                                           "'fetchtype' is invalid."),
+                                     call.name));
+        return;
+    }
+
+    qint64 first = qMax<qint64>(1, start);
+    const qint64 lastRow = qMin(total, start + wanted - 1);
+    if (start > total || lastRow < 1) {
+        cursor.start = start > total ? total + 1 : 0;
+        cursor.size = 0;
+        first = 1;
+    } else {
+        cursor.start = first;
+        cursor.size = lastRow - first + 1;
+    }
+
+    if (call.options & 0x02)
+        m_tokens.noMetadata();
+    else
+        m_tokens.columnMetadata(cursor.columns);
+    for (qint64 r = 0; r < cursor.size; ++r)
+        m_tokens.row(cursor.columns, cursor.result.rows[first - 1 + r]);
+    m_tokens.doneInProc(donestatus::More | donestatus::Count, command::Select, cursor.size);
+    m_tokens.returnStatus(0);
+    writeProcEnd(0, false);
+}
+
+void Connection::rpcCursorClose(const RpcCall &call)
+{
+    Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    const qint32 id = call.params.size() > 0 ? qint32(integerOf(call.params[0].value)) : 0;
+    if (m_cursors.erase(id) == 0) {
+        writeRpcError(procedureError(16955, QStringLiteral("Could not find a cursor with handle %1.").arg(id),
+                                     call.name));
+        return;
+    }
+    m_tokens.returnStatus(0);
+    writeProcEnd(0, false);
+}
+
+void Connection::rpcProcedure(const RpcCall &call)
+{
+    Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
+    const FaultPlan plan = admit(event);
+    if (plan.error) {
+        writeRpcError(*plan.error);
+        return;
+    }
+    // EXEC name @P1, @P2, ... with the values by position.
+    QString sql = QStringLiteral("EXEC ") + call.name;
+    QList<Parameter> params;
+    for (qsizetype i = 0; i < call.params.size(); ++i) {
+        const QString name = QStringLiteral("@P%1").arg(i + 1);
+        sql += (i == 0 ? QStringLiteral(" ") : QStringLiteral(", ")) + name;
+        params.append(Parameter{name, call.params[i].value});
+    }
+    const BatchResult result = run(sql, params);
+    qint32 status = result.failed() ? 1 : 0;
+    BatchResult inner = result;
+    for (StatementResult &st : inner.statements) {
+        if (st.returnStatus)
+            status = *st.returnStatus;
+    }
+    writeProcResults(inner);
+    m_tokens.returnStatus(status);
+    for (qsizetype i = 0; i < call.params.size(); ++i) {
+        if (call.params[i].output)
+            writeReturnValue(call, int(i), returnType(call.params[i].type), call.params[i].value);
+    }
+    writeProcEnd(status, result.failed());
+}
+
+} // namespace sandbox::tds

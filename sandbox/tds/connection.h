@@ -1,0 +1,114 @@
+#pragma once
+// One client connection, served on its own thread with a blocking socket: pre-login and login,
+// then SQL batches, RPCs, attention and Transaction Manager requests until the client leaves.
+// A request that breaks the protocol closes this connection only.
+
+#include "engine.h"
+#include "event.h"
+#include "fault.h"
+#include "packet.h"
+#include "requests.h"
+#include "tokens.h"
+
+#include <map>
+#include <optional>
+
+namespace sandbox::tds {
+
+// What a connection needs of the server that accepted it.
+class ConnectionHost {
+public:
+    virtual ~ConnectionHost() = default;
+    virtual Engine &engine() = 0;
+    // Records the event (assigning its sequence number) and returns the faults that hit it.
+    virtual QList<Fault> record(Event &event) = 0;
+    // Waits ms milliseconds; false when the server stops meanwhile.
+    virtual bool pause(int ms) = 0;
+    // Waits until held requests are released; false when the server stops meanwhile.
+    virtual bool hold() = 0;
+    virtual QString serverName() const = 0;
+};
+
+class Connection {
+public:
+    Connection(ConnectionHost &host, int fd, int id);
+    ~Connection();
+    // Serves the client until it leaves, breaks the protocol or the server stops.
+    void run();
+    // Wakes run() from any thread; it returns soon after.
+    void shutdown() { m_socket.shutdown(); }
+
+private:
+    struct Prepared {
+        QString statement;
+        QString declaration;
+    };
+    struct Cursor {
+        ResultSet result;
+        QList<WireColumn> columns;
+        qint64 start = 0; // first row (1-based) of the current rowset, 0 before the first row
+        qint64 size = 0;  // rows in the current rowset
+    };
+    // How the faults of one request work out.
+    struct FaultPlan {
+        bool dropNow = false;
+        int dropAfterRows = -1;
+        std::optional<Message> error;
+    };
+    // Stops serving: set when the connection is to close after the current answer.
+    struct Closing {};
+
+    bool logIn();
+    void serve(const ClientMessage &request);
+    void handleBatch(const ClientMessage &request);
+    void handleRpc(const RpcCall &call, bool last);
+    void handleTransaction(const ClientMessage &request);
+
+    void rpcExecuteSql(const RpcCall &call);
+    void rpcPrepare(const RpcCall &call, bool execute);
+    void rpcExecute(const RpcCall &call);
+    void rpcUnprepare(const RpcCall &call);
+    void rpcCursorOpen(const RpcCall &call);
+    void rpcCursorFetch(const RpcCall &call);
+    void rpcCursorClose(const RpcCall &call);
+    void rpcProcedure(const RpcCall &call);
+    void rpcNoOp(const RpcCall &call);
+
+    // Records the event and applies its faults: waits, closes (throws Closing), or gives the
+    // error to answer with.
+    FaultPlan admit(Event &event);
+    BatchResult run(const QString &sql, const QList<Parameter> &params);
+    // The statements' tokens as a batch answers them (DONE each, the last one final).
+    void writeBatchResults(const BatchResult &result);
+    // The statements' tokens inside a procedure (DONEINPROC each).
+    void writeProcResults(const BatchResult &result);
+    void writeResultSet(const ResultSet &rs);
+    void writePreparedMetadata(const QString &statement, const QString &declaration);
+    void writeRpcError(const Message &error);
+    void writeProcEnd(qint32 status, bool failed);
+    void writeReturnValue(const RpcCall &call, int index, const TypeInfo &type, const Value &value);
+    void sendReply();
+
+    QList<Parameter> statementParameters(const RpcCall &call, int first, const QString &declaration) const;
+    Event rpcEvent(const RpcCall &call, const QString &statement, const QList<Value> &values) const;
+    static Message procedureError(int number, const QString &text, const QString &procedure);
+
+    ConnectionHost &m_host;
+    int m_id;
+    Socket m_socket;
+    PacketWriter m_writer;
+    TokenWriter m_tokens;
+    Session m_session;
+    QString m_loginDatabase;
+    std::map<qint32, Prepared> m_prepared;
+    qint32 m_nextHandle = 1;
+    std::map<qint32, Cursor> m_cursors;
+    qint32 m_nextCursor = 180150000;
+    quint64 m_transaction = 0; // the descriptor of the open transaction, 0 outside one
+    quint64 m_nextTransaction = 1;
+    qsizetype m_cutAt = -1;     // DropMidResult: where the answer stops
+    int m_dropAfterRows = -1;   // DropMidResult: rows of the first result to send
+    bool m_lastCall = true;     // the RPC being answered is the last of its request
+};
+
+} // namespace sandbox::tds

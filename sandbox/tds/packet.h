@@ -1,0 +1,94 @@
+#pragma once
+// TDS packet framing over a blocking socket: an 8-byte header (type, status, big-endian length,
+// SPID, packet number, window) before each packet; a message is one or more packets of one type,
+// the last carrying the end-of-message bit.
+
+#include <QByteArray>
+
+#include <atomic>
+#include <cstdint>
+
+namespace sandbox::tds {
+
+enum class PacketType : quint8 {
+    SqlBatch = 0x01,
+    Rpc = 0x03,
+    Reply = 0x04, // tabular result, every answer of the server
+    Attention = 0x06,
+    BulkLoad = 0x07,
+    TransactionManager = 0x0E,
+    Login7 = 0x10,
+    Sspi = 0x11,
+    PreLogin = 0x12,
+};
+
+namespace packetstatus {
+constexpr quint8 EndOfMessage = 0x01;
+constexpr quint8 Ignore = 0x02;
+constexpr quint8 ResetConnection = 0x08;
+constexpr quint8 ResetConnectionSkipTran = 0x10;
+} // namespace packetstatus
+
+constexpr int HeaderSize = 8;
+constexpr int DefaultPacketSize = 4096;
+constexpr int MinPacketSize = 512;
+constexpr int MaxPacketSize = 32767;
+// A client message larger than this is refused as hostile (a long statement is far smaller).
+constexpr qsizetype MaxMessageSize = 64 * 1024 * 1024;
+
+struct ClientMessage {
+    PacketType type = PacketType::SqlBatch;
+    quint8 status = 0; // status of the last packet
+    QByteArray payload;
+    bool resetConnection = false;
+};
+
+// A connected socket owned by one connection thread. shutdown() may be called from any thread
+// to wake a blocked read or write; the descriptor is closed by the destructor only.
+class Socket {
+public:
+    explicit Socket(int fd) : m_fd(fd) {}
+    ~Socket();
+    Socket(const Socket &) = delete;
+    Socket &operator=(const Socket &) = delete;
+
+    int fd() const { return m_fd; }
+    // Reads exactly n bytes; false on end of stream or error.
+    bool readExact(char *buf, qsizetype n);
+    bool writeAll(const char *buf, qsizetype n);
+    void shutdown();
+
+private:
+    int m_fd;
+    std::atomic<bool> m_shut{false};
+};
+
+enum class ReadOutcome { Message, Closed };
+
+// Reads one whole client message, joining its packets. Returns Closed when the peer closed the
+// connection between messages; throws ProtocolError for a malformed header, a type change
+// inside a message, a message past MaxMessageSize, or a stream that ends inside a message.
+ReadOutcome readMessage(Socket &socket, ClientMessage &out);
+
+// Splits a server message into packets of at most packetSize bytes (header included).
+class PacketWriter {
+public:
+    PacketWriter(Socket &socket, quint16 spid) : m_socket(socket), m_spid(spid) {}
+    void setPacketSize(int size) { m_packetSize = size; }
+    int packetSize() const { return m_packetSize; }
+
+    // Sends payload as a whole message (the last packet with end-of-message).
+    bool send(PacketType type, const QByteArray &payload);
+    // Sends payload in packets none of which carries end-of-message; used to stop on purpose
+    // in the middle of a result.
+    bool sendPartial(PacketType type, const QByteArray &payload);
+
+private:
+    bool sendPacket(PacketType type, quint8 status, const char *data, qsizetype n);
+    Socket &m_socket;
+    quint16 m_spid;
+    int m_packetSize = DefaultPacketSize;
+    quint8 m_packetNumber = 1;
+};
+
+} // namespace sandbox::tds

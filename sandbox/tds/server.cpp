@@ -1,2 +1,0 @@
-// Placeholder until the TDS server lands.
-#include "engine.h"

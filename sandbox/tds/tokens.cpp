@@ -1,0 +1,391 @@
+#include "tokens.h"
+
+#include "common/cp1251.h"
+
+namespace sandbox::tds {
+
+using namespace tdstype;
+
+namespace {
+
+enum Token : quint8 {
+    ReturnStatusToken = 0x79,
+    ColMetadataToken = 0x81,
+    ErrorToken = 0xAA,
+    InfoToken = 0xAB,
+    ReturnValueToken = 0xAC,
+    LoginAckToken = 0xAD,
+    RowToken = 0xD1,
+    EnvChangeToken = 0xE3,
+    DoneToken = 0xFD,
+    DoneProcToken = 0xFE,
+    DoneInProcToken = 0xFF,
+};
+
+constexpr quint16 ColumnNullable = 0x0001;
+constexpr quint16 ColumnUpdatableUnknown = 0x0008;
+constexpr qsizetype ShortMaxBytes = 8000; // above this a column travels as a MAX type
+
+QString asText(const Value &v)
+{
+    if (const auto *s = std::get_if<QString>(&v))
+        return *s;
+    if (const auto *i = std::get_if<qint64>(&v))
+        return QString::number(*i);
+    if (const auto *d = std::get_if<double>(&v))
+        return QString::number(*d, 'g', 17);
+    if (const auto *b = std::get_if<QByteArray>(&v))
+        return QString::fromUtf8(*b);
+    return {};
+}
+
+QByteArray asBytes(const Value &v)
+{
+    if (const auto *b = std::get_if<QByteArray>(&v))
+        return *b;
+    return asText(v).toUtf8();
+}
+
+qint64 asInteger(const Value &v)
+{
+    if (const auto *i = std::get_if<qint64>(&v))
+        return *i;
+    if (const auto *d = std::get_if<double>(&v))
+        return qint64(*d);
+    return asText(v).trimmed().toLongLong();
+}
+
+double asDouble(const Value &v)
+{
+    if (const auto *d = std::get_if<double>(&v))
+        return *d;
+    if (const auto *i = std::get_if<qint64>(&v))
+        return double(*i);
+    return asText(v).trimmed().toDouble();
+}
+
+// The bytes a text or binary value takes on the wire for the type.
+QByteArray wireBytes(quint8 type, const Value &v)
+{
+    switch (type) {
+    case BigVarChr:
+    case BigChar:
+        return Cp1251::fromUnicode(asText(v));
+    case NVarChar:
+    case NChar:
+        return toUcs2(asText(v));
+    default:
+        return asBytes(v);
+    }
+}
+
+} // namespace
+
+WireColumn wireColumn(const Column &column, const QList<QList<Value>> &rows, int index)
+{
+    WireColumn wc;
+    wc.name = column.name;
+    TypeInfo &t = wc.type;
+    switch (column.type) {
+    case ColumnType::Int:
+        t.type = IntN;
+        t.maxLength = 4;
+        return wc;
+    case ColumnType::BigInt:
+        t.type = IntN;
+        t.maxLength = 8;
+        return wc;
+    case ColumnType::Float:
+        t.type = FltN;
+        t.maxLength = 8;
+        return wc;
+    case ColumnType::VarChar:
+        t.type = BigVarChr;
+        t.collation = serverCollation();
+        break;
+    case ColumnType::NVarChar:
+        t.type = NVarChar;
+        t.collation = serverCollation();
+        break;
+    case ColumnType::VarBinary:
+        t.type = BigVarBin;
+        break;
+    }
+    // The announced width, in characters, covers the declared one and, for text, the UTF-8 form
+    // of every value: ODBC clients that read text as UTF-8 size their buffers by this width and
+    // lose a value that does not fit.
+    qsizetype width = qMax(1, column.maxLength);
+    for (const QList<Value> &row : rows) {
+        if (index >= row.size() || isNull(row[index]))
+            continue;
+        if (t.type == BigVarBin)
+            width = qMax(width, wireBytes(t.type, row[index]).size());
+        else
+            width = qMax(width, asText(row[index]).toUtf8().size());
+    }
+    const qsizetype bytes = width * (t.type == NVarChar ? 2 : 1);
+    if (bytes <= ShortMaxBytes) {
+        t.maxLength = quint32(bytes);
+        return wc;
+    }
+    // Too wide for a sized type. The MAX types would do, but clients announce them to ODBC
+    // with an unknown width and then read text in small pieces; the large-object types
+    // announce a width of 2 GB.
+    switch (t.type) {
+    case BigVarChr: t.type = Text; break;
+    case NVarChar: t.type = NText; break;
+    default: t.type = Image; break;
+    }
+    t.maxLength = 0x7FFFFFFF;
+    return wc;
+}
+
+TypeInfo returnType(const TypeInfo &sent)
+{
+    TypeInfo t;
+    switch (sent.type) {
+    case Int1: case Int2: case Int4: case Int8: case Bit: case BitN: case IntN:
+        t.type = IntN;
+        t.maxLength = (sent.type == Int8 || sent.maxLength == 8) ? 8 : 4;
+        return t;
+    case Flt4: case Flt8: case FltN: case Money: case Money4: case MoneyN: case Decimal:
+    case Numeric: case DecimalN: case NumericN:
+        t.type = FltN;
+        t.maxLength = 8;
+        return t;
+    case BigVarBin: case BigBinary: case Image:
+        t.type = BigVarBin;
+        t.maxLength = 0xFFFF;
+        return t;
+    case BigVarChr: case BigChar: case Text:
+        t.type = BigVarChr;
+        t.maxLength = 0xFFFF;
+        t.collation = serverCollation();
+        return t;
+    default:
+        t.type = NVarChar;
+        t.maxLength = 0xFFFF;
+        t.collation = serverCollation();
+        return t;
+    }
+}
+
+QByteArray TokenWriter::take()
+{
+    QByteArray out = std::move(m_out.data());
+    m_out.data().clear();
+    return out;
+}
+
+void TokenWriter::envChange(EnvChange type, const QString &newValue, const QString &oldValue)
+{
+    ByteWriter body;
+    body.u8(quint8(type));
+    body.bVarchar(newValue);
+    body.bVarchar(oldValue);
+    m_out.u8(EnvChangeToken);
+    m_out.u16(quint16(body.size()));
+    m_out.bytes(body.data());
+}
+
+void TokenWriter::envChangeBytes(EnvChange type, const QByteArray &newValue, const QByteArray &oldValue)
+{
+    ByteWriter body;
+    body.u8(quint8(type));
+    body.u8(quint8(newValue.size()));
+    body.bytes(newValue);
+    body.u8(quint8(oldValue.size()));
+    body.bytes(oldValue);
+    m_out.u8(EnvChangeToken);
+    m_out.u16(quint16(body.size()));
+    m_out.bytes(body.data());
+}
+
+void TokenWriter::message(const Message &m)
+{
+    ByteWriter body;
+    body.i32(m.number);
+    body.u8(quint8(m.state));
+    body.u8(quint8(m.severity));
+    body.usVarchar(m.text.left(4000));
+    body.bVarchar(m_serverName);
+    body.bVarchar(m.procedure);
+    body.i32(m.line);
+    m_out.u8(m.severity > 10 ? ErrorToken : InfoToken);
+    m_out.u16(quint16(body.size()));
+    m_out.bytes(body.data());
+}
+
+void TokenWriter::loginAck(const QString &programName, quint32 tdsVersion)
+{
+    ByteWriter body;
+    body.u8(1); // SQL interface
+    body.u32be(tdsVersion);
+    body.bVarchar(programName);
+    body.u8(16); // program version 16.0.1000
+    body.u8(0);
+    body.u8(0x03);
+    body.u8(0xE8);
+    m_out.u8(LoginAckToken);
+    m_out.u16(quint16(body.size()));
+    m_out.bytes(body.data());
+}
+
+void TokenWriter::typeInfo(const TypeInfo &t)
+{
+    m_out.u8(t.type);
+    switch (t.type) {
+    case IntN:
+    case FltN:
+        m_out.u8(quint8(t.maxLength));
+        break;
+    case BigVarChr:
+    case NVarChar:
+        m_out.u16(quint16(t.maxLength));
+        m_out.bytes(t.collation.size() == 5 ? t.collation : serverCollation());
+        break;
+    case BigVarBin:
+        m_out.u16(quint16(t.maxLength));
+        break;
+    case Text:
+    case NText:
+    case Image:
+        m_out.u32(t.maxLength);
+        if (t.type != Image)
+            m_out.bytes(t.collation.size() == 5 ? t.collation : serverCollation());
+        break;
+    default:
+        throw std::logic_error("unsupported result type");
+    }
+}
+
+void TokenWriter::value(const TypeInfo &t, const Value &v)
+{
+    switch (t.type) {
+    case IntN:
+        if (isNull(v)) {
+            m_out.u8(0);
+        } else if (t.maxLength == 8) {
+            m_out.u8(8);
+            m_out.i64(asInteger(v));
+        } else {
+            m_out.u8(4);
+            m_out.i32(qint32(asInteger(v)));
+        }
+        return;
+    case FltN:
+        if (isNull(v)) {
+            m_out.u8(0);
+        } else {
+            m_out.u8(8);
+            m_out.f64(asDouble(v));
+        }
+        return;
+    default:
+        break;
+    }
+    if (t.type == Text || t.type == NText || t.type == Image) {
+        if (isNull(v)) {
+            m_out.u8(0); // no text pointer
+            return;
+        }
+        const QByteArray bytes = wireBytes(t.type == Text ? BigVarChr : t.type == NText ? NVarChar : Image, v);
+        m_out.u8(16);
+        m_out.bytes(QByteArray(16, '\x01')); // text pointer
+        m_out.bytes(QByteArray(8, '\0'));    // timestamp
+        m_out.u32(quint32(bytes.size()));
+        m_out.bytes(bytes);
+        return;
+    }
+    if (t.isPlp()) {
+        if (isNull(v)) {
+            m_out.u64(~quint64(0));
+            return;
+        }
+        const QByteArray bytes = wireBytes(t.type, v);
+        m_out.u64(quint64(bytes.size()));
+        if (!bytes.isEmpty()) {
+            m_out.u32(quint32(bytes.size()));
+            m_out.bytes(bytes);
+        }
+        m_out.u32(0);
+        return;
+    }
+    if (isNull(v)) {
+        m_out.u16(0xFFFF);
+        return;
+    }
+    const QByteArray bytes = wireBytes(t.type, v).left(qMin<qsizetype>(t.maxLength, 0xFFFE));
+    m_out.u16(quint16(bytes.size()));
+    m_out.bytes(bytes);
+}
+
+void TokenWriter::columnMetadata(const QList<WireColumn> &columns)
+{
+    m_out.u8(ColMetadataToken);
+    m_out.u16(quint16(columns.size()));
+    for (const WireColumn &c : columns) {
+        m_out.u32(0); // user type
+        m_out.u16(ColumnNullable | ColumnUpdatableUnknown);
+        typeInfo(c.type);
+        if (c.type.type == Text || c.type.type == NText || c.type.type == Image)
+            m_out.u8(0); // table name in no parts
+        m_out.bVarchar(c.name);
+    }
+}
+
+void TokenWriter::noMetadata()
+{
+    m_out.u8(ColMetadataToken);
+    m_out.u16(0xFFFF);
+}
+
+void TokenWriter::row(const QList<WireColumn> &columns, const QList<Value> &values)
+{
+    m_out.u8(RowToken);
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        value(columns[i].type, i < values.size() ? values[i] : Value{});
+}
+
+void TokenWriter::returnStatus(qint32 status)
+{
+    m_out.u8(ReturnStatusToken);
+    m_out.i32(status);
+}
+
+void TokenWriter::returnValue(quint16 ordinal, const QString &name, const TypeInfo &type, const Value &v)
+{
+    m_out.u8(ReturnValueToken);
+    m_out.u16(ordinal);
+    m_out.bVarchar(name);
+    m_out.u8(0x01); // output parameter
+    m_out.u32(0);   // user type
+    m_out.u16(ColumnNullable);
+    typeInfo(type);
+    value(type, v);
+}
+
+void TokenWriter::doneToken(quint8 token, quint16 status, quint16 cmd, qint64 rowCount)
+{
+    m_out.u8(token);
+    m_out.u16(status);
+    m_out.u16(cmd);
+    m_out.u64(quint64(rowCount < 0 ? 0 : rowCount));
+}
+
+void TokenWriter::done(quint16 status, quint16 cmd, qint64 rowCount)
+{
+    doneToken(DoneToken, status, cmd, rowCount);
+}
+
+void TokenWriter::doneInProc(quint16 status, quint16 cmd, qint64 rowCount)
+{
+    doneToken(DoneInProcToken, status, cmd, rowCount);
+}
+
+void TokenWriter::doneProc(quint16 status, quint16 cmd, qint64 rowCount)
+{
+    doneToken(DoneProcToken, status, cmd, rowCount);
+}
+
+} // namespace sandbox::tds
