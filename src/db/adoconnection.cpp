@@ -57,8 +57,8 @@ void TADOConnection::Open()
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isValid())
         throw DatabaseError(QStringLiteral("The database driver for ODBC is not installed (QODBC)."));
-    db.setDatabaseName(odbcConnectionString(m_properties));
-    // Qt asks for ODBC 3 states and a login time limit; the command limit is set on each statement.
+    db.setDatabaseName(odbcConnectionString(m_properties, m_commandTimeout));
+    // ODBC 3 states, and the time limit of the login.
     QString options = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3");
     if (m_connectionTimeout > 0)
         options += QStringLiteral(";SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_connectionTimeout);

@@ -26,7 +26,8 @@ public:
     const QString &connectionString() const { return m_connectionString; }
     const ConnectionProperties &properties() const { return m_properties; }
 
-    // Seconds to wait for the server when opening (0: no limit) and for each command.
+    // Seconds to wait for the server when opening and for each command (0: no limit); both take
+    // effect at the next Open().
     int connectionTimeout() const { return m_connectionTimeout; }
     void setConnectionTimeout(int seconds) { m_connectionTimeout = seconds; }
     int commandTimeout() const { return m_commandTimeout; }

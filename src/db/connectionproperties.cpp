@@ -126,7 +126,7 @@ QString odbcValue(const QString &value)
     return QLatin1Char('{') + escaped + QLatin1Char('}');
 }
 
-QString odbcConnectionString(const ConnectionProperties &p)
+QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
 {
     const QString provider = p.provider.trimmed();
     if (provider.compare(QLatin1String("SQLOLEDB.1"), Qt::CaseInsensitive) != 0
@@ -147,7 +147,10 @@ QString odbcConnectionString(const ConnectionProperties &p)
           << QStringLiteral("Encryption=") + (p.encrypt ? QStringLiteral("require") : QStringLiteral("off"))
           << QStringLiteral("ClientCharset=UTF-8")
           << QStringLiteral("PacketSize=%1").arg(p.packetSize > 0 ? p.packetSize : 4096)
-          << QStringLiteral("APP=QEL 31");
+          << QStringLiteral("APP=") + odbcValue(QStringLiteral("QEL 31"));
+    // The driver's own limit for every command on the connection (0: none).
+    if (commandTimeout > 0)
+        parts << QStringLiteral("Timeout=%1").arg(commandTimeout);
     return parts.join(QLatin1Char(';'));
 }
 

@@ -35,9 +35,9 @@ ServerAddress parseDataSource(const QString &dataSource);
 // anything the ODBC grammar gives a meaning to, else as it is.
 QString odbcValue(const QString &value);
 
-// The ODBC connection string for FreeTDS's driver. Throws DatabaseError when the provider is not one
-// this client can stand in for.
-QString odbcConnectionString(const ConnectionProperties &properties);
+// The ODBC connection string for FreeTDS's driver, with a time limit in seconds for each command
+// (0: none). Throws DatabaseError when the provider is not one this client can stand in for.
+QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0);
 
 // The driver manager and the driver put "[unixODBC][FreeTDS][SQL Server]" before a server's text;
 // the user is shown the text alone.

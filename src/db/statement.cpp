@@ -7,27 +7,12 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QSqlResult>
-
-#include <sql.h>
-#include <sqlext.h>
 
 namespace {
 
 bool isNameChar(QChar c)
 {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
-
-// Sets the command time limit on the statement the driver has prepared.
-void setCommandTimeout(const QSqlQuery &query, int seconds)
-{
-    const QVariant handle = query.result()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "SQLHANDLE") != 0)
-        return;
-    SQLHANDLE statement = *static_cast<const SQLHANDLE *>(handle.constData());
-    if (statement)
-        SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(seconds)), 0);
 }
 
 } // namespace
@@ -60,13 +45,18 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
 {
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
-    if (!query.prepare(text))
-        throw databaseErrorOf(query.lastError());
-    setCommandTimeout(query, connection.commandTimeout());
-    for (const QVariant &value : parameters)
-        query.addBindValue(value);
-    if (!query.exec())
-        throw databaseErrorOf(query.lastError());
+    if (parameters.isEmpty()) {
+        // Sent as a batch, exactly as written.
+        if (!query.exec(text))
+            throw databaseErrorOf(query.lastError());
+    } else {
+        if (!query.prepare(text))
+            throw databaseErrorOf(query.lastError());
+        for (const QVariant &value : parameters)
+            query.addBindValue(value);
+        if (!query.exec())
+            throw databaseErrorOf(query.lastError());
+    }
 
     RowSet rows;
     if (query.isSelect()) {

@@ -7,8 +7,13 @@ void ConnectWith(TADOConnection &connection, const TFirstConnectInfo &info)
 {
     connection.Close();
     const QString text = BuildConnectionString(info);
-    // The string carries the values unquoted; the driver gets them exactly as given.
-    ConnectionProperties exact = parseConnectionString(text);
+    // The string carries the values unquoted, so a value holding ';' or '=' cannot be read back out of
+    // it; the driver gets them exactly as given, with the string's fixed settings.
+    ConnectionProperties exact;
+    exact.provider = QStringLiteral("SQLOLEDB.1");
+    exact.packetSize = 4096;
+    exact.encrypt = false;
+    exact.autoTranslate = true;
     exact.user = info.User;
     exact.password = info.Password;
     exact.database = info.Database;
