@@ -29,8 +29,7 @@ ConnectionProperties parseConnectionString(const QString &text)
         if (eq < 0 || (semi >= 0 && semi < eq)) {
             const QString rest = text.mid(i, semi < 0 ? -1 : semi - i).trimmed();
             if (!rest.isEmpty())
-                throw DatabaseError(QStringLiteral("Format of the initialization string does not conform to specification "
-                                                   "starting at index %1.")
+                throw DatabaseError(QStringLiteral("The connection string is malformed at position %1.")
                                         .arg(i));
             i = semi < 0 ? n : semi + 1;
             continue;
@@ -58,8 +57,7 @@ ConnectionProperties parseConnectionString(const QString &text)
                 value.append(text[i++]);
             }
             if (!closed)
-                throw DatabaseError(QStringLiteral("Format of the initialization string does not conform to specification "
-                                                   "starting at index %1.")
+                throw DatabaseError(QStringLiteral("The connection string is malformed at position %1.")
                                         .arg(eq + 1));
             const qsizetype next = text.indexOf(QLatin1Char(';'), i);
             i = next < 0 ? n : next + 1;
@@ -121,9 +119,9 @@ QString odbcValue(const QString &value)
     static const QRegularExpression special(QStringLiteral(R"([;{}=\[\]()',"?*!@ ])"));
     if (!value.contains(special))
         return value;
-    QString escaped = value;
-    escaped.replace(QLatin1String("}"), QLatin1String("}}"));
-    return QLatin1Char('{') + escaped + QLatin1Char('}');
+    // FreeTDS takes a braced value up to the last '}' before the next ';' or the end, so a '}' inside
+    // needs no doubling (a doubled one would reach the server doubled).
+    return QLatin1Char('{') + value + QLatin1Char('}');
 }
 
 QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
@@ -156,9 +154,24 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
 
 QString withoutDriverPrefixes(const QString &message)
 {
-    static const QRegularExpression prefixes(QStringLiteral(R"(^(\[[^\]]*\])+)"),
-                                             QRegularExpression::MultilineOption);
-    QString text = message;
-    text.replace(prefixes, QString());
-    return text.trimmed();
+    // Qt joins the diagnostic records with blanks, each behind its "[vendor][component]" prefixes.
+    // The server's messages are kept, one per line; the driver's own remark that the connection
+    // failed adds nothing to the server's reason and goes.
+    static const QRegularExpression prefixed(QStringLiteral(R"((?:^|\s+)((?:\[[^\]\s]*(?: [^\]\s]+)*\])+))"));
+    QStringList messages;
+    qsizetype textStart = 0;
+    QRegularExpressionMatchIterator it = prefixed.globalMatch(message);
+    const auto take = [&](qsizetype end) {
+        const QString text = message.mid(textStart, end - textStart).trimmed();
+        if (!text.isEmpty() && text != QLatin1String("Unable to connect to data source") && !messages.contains(text))
+            messages.append(text);
+    };
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.capturedStart() > 0 || textStart > 0)
+            take(m.capturedStart());
+        textStart = m.capturedEnd();
+    }
+    take(message.size());
+    return messages.join(QLatin1Char('\n'));
 }

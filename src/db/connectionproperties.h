@@ -31,14 +31,14 @@ struct ServerAddress {
 };
 ServerAddress parseDataSource(const QString &dataSource);
 
-// A value as an ODBC connection string carries it: in braces (with '}' doubled) when it holds
-// anything the ODBC grammar gives a meaning to, else as it is.
+// A value as an ODBC connection string carries it: in braces when it holds anything the ODBC grammar
+// gives a meaning to, else as it is. A value holding "};" cannot be carried to FreeTDS.
 QString odbcValue(const QString &value);
 
 // The ODBC connection string for FreeTDS's driver, with a time limit in seconds for each command
 // (0: none). Throws DatabaseError when the provider is not one this client can stand in for.
 QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0);
 
-// The driver manager and the driver put "[unixODBC][FreeTDS][SQL Server]" before a server's text;
-// the user is shown the text alone.
+// The driver manager and the driver put "[unixODBC][FreeTDS][SQL Server]" before a server's text and
+// add their own messages after it; the user is shown the server's text alone.
 QString withoutDriverPrefixes(const QString &message);

@@ -108,24 +108,32 @@ QList<Event> TestDb::eventsAfterConnect() const
 void TestDb::connectWith_data()
 {
     QTest::addColumn<QString>("dataSourcePattern");
-    QTest::newRow("host,port") << "127.0.0.1,%1";
-    QTest::newRow("tcp:host,port") << "tcp:127.0.0.1,%1";
-    QTest::newRow("(local),port") << "(local),%1";
-    QTest::newRow(".,port") << ".,%1";
-    QTest::newRow("localhost,port") << "localhost,%1";
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("host,port") << "127.0.0.1,%1" << kDemoAccount << kDemoPassword;
+    QTest::newRow("tcp:host,port") << "tcp:127.0.0.1,%1" << kDemoAccount << kDemoPassword;
+    QTest::newRow("(local),port") << "(local),%1" << kDemoAccount << kDemoPassword;
+    QTest::newRow(".,port") << ".,%1" << kDemoAccount << kDemoPassword;
+    QTest::newRow("localhost,port") << "localhost,%1" << kDemoAccount << kDemoPassword;
+    QTest::newRow("a brace in the password") << "127.0.0.1,%1" << "qel_expiring" << "Срок;истекает}9";
+    QTest::newRow("a trailing semicolon") << "127.0.0.1,%1" << "qel_expired" << "Пароль=устарел;";
 }
 
 void TestDb::connectWith()
 {
     QFETCH(QString, dataSourcePattern);
-    const TFirstConnectInfo info = demoInfo(dataSourcePattern.arg(m_server->port()));
+    QFETCH(QString, account);
+    QFETCH(QString, password);
+    TFirstConnectInfo info = demoInfo(dataSourcePattern.arg(m_server->port()));
+    info.User = account;
+    info.Password = password;
     ConnectWith(m_dm->ADOCon, info);
     QVERIFY(m_dm->ADOCon.Connected());
     QVERIFY(m_dm->ADOCon.connectionString().endsWith(QLatin1String("Tag with column collation when possible=False")));
     // The password with '=' and ';' and Cyrillic letters reached the server intact.
     const auto login = m_server->waitForEvent([](const Event &e) { return e.kind == EventKind::LoginOk; });
     QVERIFY(login);
-    QCOMPARE(login->login, kDemoAccount);
+    QCOMPARE(login->login, account);
     QCOMPARE(login->statement, QStringLiteral("qel"));
 
     // Connecting again closes first and opens with the new values.
@@ -166,6 +174,7 @@ void TestDb::connectFailure()
         QFAIL("connected");
     } catch (const DatabaseError &e) {
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+        QVERIFY2(!e.message().contains(QLatin1Char('[')), qPrintable(e.message()));
         QVERIFY2(!e.message().startsWith(QLatin1Char('[')), qPrintable(e.message()));
     }
     QVERIFY(!m_dm->ADOCon.Connected());

@@ -72,7 +72,7 @@ void TestDbText::odbcString_data()
                                                << "DRIVER={FreeTDS};SERVER=db01\\A;DATABASE=qel;UID=u;PWD=p;";
     QTest::newRow("special characters braced") << "127.0.0.1,5000" << "a;b" << "П}=;{x"
                                                << "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=5000;DATABASE=qel;UID={a;b};"
-                                                  "PWD={П}}=;{x};";
+                                                  "PWD={П}=;{x};";
 }
 
 void TestDbText::odbcString()
@@ -93,6 +93,7 @@ void TestDbText::odbcString()
 
 void TestDbText::unknownProviderIsRefused()
 {
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, parseConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Password=\"open")));
     ConnectionProperties p;
     p.provider = QStringLiteral("MSDASQL");
     QVERIFY_THROWS_EXCEPTION(DatabaseError, odbcConnectionString(p));
@@ -136,11 +137,14 @@ void TestDbText::driverPrefixesAreRemoved_data()
     QTest::newRow("driver manager too") << "[unixODBC][FreeTDS][SQL Server]Unable to connect: Adaptive Server is "
                                            "unavailable or does not exist"
                                         << "Unable to connect: Adaptive Server is unavailable or does not exist";
-    QTest::newRow("every line") << "[FreeTDS][SQL Server]Cannot open database \"x\".\n[FreeTDS][SQL Server]Login failed."
-                                << "Cannot open database \"x\".\nLogin failed.";
+    QTest::newRow("one line per message") << "[FreeTDS][SQL Server]Login failed. [FreeTDS][SQL Server]Cannot open database \"x\"."
+                                          << "Login failed.\nCannot open database \"x\".";
     QTest::newRow("brackets inside kept") << "[FreeTDS][SQL Server]Invalid object name 'a[1]'."
                                           << "Invalid object name 'a[1]'.";
     QTest::newRow("no prefix") << "Timeout expired" << "Timeout expired";
+    QTest::newRow("the driver's comment after the server's text")
+        << "[FreeTDS][SQL Server]Login failed for user 'qel_demo'. [FreeTDS][SQL Server]Unable to connect to data source"
+        << "Login failed for user 'qel_demo'.";
 }
 
 void TestDbText::driverPrefixesAreRemoved()
