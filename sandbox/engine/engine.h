@@ -27,6 +27,20 @@ using Value = std::variant<std::monostate, qint64, double, QString, QByteArray>;
 
 inline bool isNull(const Value &v) { return std::holds_alternative<std::monostate>(v); }
 
+// A value as text: numbers in decimal, bytes as UTF-8, NULL as the empty text.
+inline QString valueToText(const Value &v)
+{
+    if (const auto *s = std::get_if<QString>(&v))
+        return *s;
+    if (const auto *i = std::get_if<qint64>(&v))
+        return QString::number(*i);
+    if (const auto *d = std::get_if<double>(&v))
+        return QString::number(*d, 'g', 17);
+    if (const auto *b = std::get_if<QByteArray>(&v))
+        return QString::fromUtf8(*b);
+    return QString();
+}
+
 enum class ColumnType {
     Int,      // INTN, 4 bytes
     BigInt,   // INTN, 8 bytes

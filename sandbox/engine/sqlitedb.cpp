@@ -184,15 +184,7 @@ ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params)
 
 QString toText(const Value &v)
 {
-    if (const auto *s = std::get_if<QString>(&v))
-        return *s;
-    if (const auto *i = std::get_if<qint64>(&v))
-        return QString::number(*i);
-    if (const auto *d = std::get_if<double>(&v))
-        return QString::number(*d, 'g', 17);
-    if (const auto *b = std::get_if<QByteArray>(&v))
-        return QString::fromUtf8(*b);
-    return QString();
+    return valueToText(v);
 }
 
 std::optional<qint64> toInteger(const Value &v)

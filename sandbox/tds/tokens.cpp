@@ -28,15 +28,7 @@ constexpr qsizetype ShortMaxBytes = 8000; // above this a column travels as a MA
 
 QString asText(const Value &v)
 {
-    if (const auto *s = std::get_if<QString>(&v))
-        return *s;
-    if (const auto *i = std::get_if<qint64>(&v))
-        return QString::number(*i);
-    if (const auto *d = std::get_if<double>(&v))
-        return QString::number(*d, 'g', 17);
-    if (const auto *b = std::get_if<QByteArray>(&v))
-        return QString::fromUtf8(*b);
-    return {};
+    return valueToText(v);
 }
 
 QByteArray asBytes(const Value &v)
