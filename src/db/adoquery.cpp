@@ -124,6 +124,8 @@ void TADOQuery::Open()
     m_connection->Open();
     const MarkedText marked = replaceParameterMarkers(commandText());
     RowSet rows = runStatement(*m_connection, marked.text, boundValues(marked));
+    if (rows.columns.isEmpty())
+        throw DatabaseError(QStringLiteral("CommandText does not return a result set"));
     m_model.beginResetModel();
     m_rows = std::move(rows);
     m_active = true;
@@ -164,6 +166,8 @@ void TADOQuery::setCurrentRow(int row)
 
 QVariant TADOQuery::valueAt(int column) const
 {
+    if (m_active && (column < 0 || column >= m_rows.columns.size()))
+        throw DatabaseError(QStringLiteral("List index out of bounds (%1)").arg(column));
     if (Eof() || column < 0 || column >= m_rows.columns.size())
         return {};
     return m_rows.rows[m_current][column];

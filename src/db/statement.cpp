@@ -25,9 +25,21 @@ MarkedText replaceParameterMarkers(const QString &text)
         return marked;
     }
     marked.text.reserve(text.size());
+    // Quoted texts and names are copied as they are: a colon inside '...', "..." or [...] is data.
+    QChar closing;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (c == QLatin1Char(':') && i + 1 < text.size() && isNameChar(text[i + 1])) {
+        if (!closing.isNull()) {
+            if (c == closing)
+                closing = QChar();
+            marked.text.append(c);
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            closing = c;
+            marked.text.append(c);
+        } else if (c == QLatin1Char('[')) {
+            closing = QLatin1Char(']');
+            marked.text.append(c);
+        } else if (c == QLatin1Char(':') && i + 1 < text.size() && isNameChar(text[i + 1])) {
             qsizetype end = i + 1;
             while (end < text.size() && isNameChar(text[end]))
                 ++end;

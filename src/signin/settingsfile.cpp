@@ -2,6 +2,7 @@
 
 #include "common/cp1251.h"
 #include "common/error.h"
+#include "common/programfolder.h"
 #include "common/shiftedtext.h"
 
 #include <QCoreApplication>
@@ -74,7 +75,7 @@ QString SettingsFilePath(const QString &programDir)
 
 TFirstConnectInfo ReadFirstConnectInfo()
 {
-    return ReadFirstConnectInfo(QCoreApplication::applicationDirPath());
+    return ReadFirstConnectInfo(ProgramFolder());
 }
 
 TFirstConnectInfo ReadFirstConnectInfo(const QString &programDir)

@@ -166,6 +166,9 @@ void TestDbText::parameterMarkers_data()
                                           << "g_r_y.id_a_year =? AND\r\n [group].id_faculty =?"
                                           << QStringList{"id_a_year", "id_faculty"};
     QTest::newRow("a lone colon stays") << "SELECT ': x' : 1" << "SELECT ': x' : 1" << QStringList();
+    QTest::newRow("colon names inside quotes are data")
+        << "EXEC GET_USER 'a:b','o'':c', [x:y], \"q:r\", :p" << "EXEC GET_USER 'a:b','o'':c', [x:y], \"q:r\", ?"
+        << QStringList{"p"};
 }
 
 void TestDbText::parameterMarkers()

@@ -2,7 +2,7 @@
 
 #include "common/cp1251.h"
 #include "common/error.h"
-#include "programfolder.h"
+#include "tempprogramfolder.h"
 #include "signin/connectionstring.h"
 #include "signin/settingsfile.h"
 
@@ -105,7 +105,7 @@ void TestSignIn::readFirstConnectInfo()
 {
     QFETCH(QByteArray, file);
     QFETCH(TFirstConnectInfo, expected);
-    ProgramFolder folder;
+    TempProgramFolder folder;
     folder.writeSettings(file);
     const TFirstConnectInfo got = ReadFirstConnectInfo(folder.path());
     QCOMPARE(got.User, expected.User);
@@ -135,7 +135,7 @@ void TestSignIn::readFailure()
     QFETCH(QByteArray, file);
     QFETCH(int, code);
     QFETCH(QString, message);
-    ProgramFolder folder;
+    TempProgramFolder folder;
     switch (layout) {
     case Layout::File:
         folder.writeSettings(file);
@@ -165,7 +165,7 @@ void TestSignIn::readFailure()
 
 void TestSignIn::fileIsReadAfreshEachTime()
 {
-    ProgramFolder folder;
+    TempProgramFolder folder;
     folder.writeSettings(settingsBytes(stored("one"), 3, {}, 0, {}, 0, {}, 0));
     QCOMPARE(ReadFirstConnectInfo(folder.path()).User, QStringLiteral("one"));
     folder.writeSettings(settingsBytes(stored("two"), 3, {}, 0, {}, 0, {}, 0));
@@ -217,7 +217,7 @@ void TestSignIn::settingsCommandRoundTrip_data()
 void TestSignIn::settingsCommandRoundTrip()
 {
     QFETCH(TFirstConnectInfo, values);
-    ProgramFolder folder;
+    TempProgramFolder folder;
     folder.writeSettings(QByteArray(300, 'x')); // an existing file is replaced as a whole
     QProcess tool;
     tool.start(binary("qel31-settings"), {folder.settingsPath(), QStringLiteral("--user"), values.User,
@@ -253,7 +253,7 @@ void TestSignIn::settingsCommandRefuses()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, complaint);
-    ProgramFolder folder;
+    TempProgramFolder folder;
     const QByteArray before = settingsBytes(stored("keep"), 4, {}, 0, {}, 0, {}, 0);
     folder.writeSettings(before);
     QProcess tool;

@@ -6,9 +6,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-class ProgramFolder {
+class TempProgramFolder {
 public:
-    ProgramFolder();
+    TempProgramFolder();
     QString path() const { return m_dir.path(); }
     QString settingsPath() const;
     // Writes Data/QEL with exactly these bytes, creating Data when needed.

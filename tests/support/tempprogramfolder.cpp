@@ -1,4 +1,4 @@
-#include "programfolder.h"
+#include "tempprogramfolder.h"
 
 #include "signin/settingsfile.h"
 
@@ -6,24 +6,24 @@
 #include <QFile>
 #include <QTest>
 
-ProgramFolder::ProgramFolder()
+TempProgramFolder::TempProgramFolder()
 {
     if (!m_dir.isValid())
         qFatal("cannot make a temporary program folder: %s", qPrintable(m_dir.errorString()));
 }
 
-QString ProgramFolder::settingsPath() const
+QString TempProgramFolder::settingsPath() const
 {
     return SettingsFilePath(path());
 }
 
-void ProgramFolder::makeDataFolder() const
+void TempProgramFolder::makeDataFolder() const
 {
     if (!QDir(path()).mkpath(QStringLiteral("Data")))
         qFatal("cannot make %s/Data", qPrintable(path()));
 }
 
-void ProgramFolder::writeSettings(const QByteArray &bytes) const
+void TempProgramFolder::writeSettings(const QByteArray &bytes) const
 {
     makeDataFolder();
     QFile file(settingsPath());

@@ -1,0 +1,55 @@
+#include "form.h"
+
+#include "application.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+
+TForm::TForm(QWidget *parent) : QWidget(parent) {}
+
+TForm::~TForm()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+void TForm::setModalResult(int result)
+{
+    m_modalResult = result;
+    if (m_loop && result != ModalResultValue::None)
+        m_loop->quit();
+}
+
+int TForm::ShowModal()
+{
+    QEventLoop loop;
+    m_loop = &loop;
+    m_modalResult = ModalResultValue::None;
+    const auto connection = connect(Application, &TApplication::terminationTaken, this,
+                                    [this] { setModalResult(ModalResultValue::Cancel); });
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    activateWindow();
+    if (Application->Terminated())
+        m_modalResult = ModalResultValue::Cancel;
+    if (m_modalResult == ModalResultValue::None)
+        loop.exec();
+    disconnect(connection);
+    m_loop = nullptr;
+    hide();
+    setWindowModality(Qt::NonModal);
+    return m_modalResult;
+}
+
+void TForm::closeEvent(QCloseEvent *event)
+{
+    if (m_loop) {
+        // A close request to a modal window is its cancellation.
+        event->ignore();
+        setModalResult(ModalResultValue::Cancel);
+        return;
+    }
+    event->accept();
+    if (Application && Application->MainForm() == this)
+        Application->RequestTermination();
+}

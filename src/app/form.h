@@ -1,0 +1,39 @@
+#pragma once
+// A window of the program: created through the application, with a creation handler, a modal run and a
+// modal result.
+
+#include <QWidget>
+
+class QEventLoop;
+
+class TForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm(QWidget *parent = nullptr);
+    ~TForm() override;
+
+    // The creation handler, run once the window is built.
+    virtual void FormCreate() {}
+
+    // 0 while a modal run goes on; any other value ends the run.
+    int ModalResult() const { return m_modalResult; }
+    void setModalResult(int result);
+
+    // Shows the window modally and takes events until the modal result is not 0; termination and a
+    // close request from the window system make it 2. Hides the window and returns the result.
+    int ShowModal();
+    bool Modal() const { return m_loop != nullptr; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    int m_modalResult = 0;
+    QEventLoop *m_loop = nullptr;
+};
+
+namespace ModalResultValue {
+constexpr int None = 0;
+constexpr int Ok = 1;
+constexpr int Cancel = 2;
+} // namespace ModalResultValue

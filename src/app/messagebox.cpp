@@ -1,0 +1,57 @@
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+MessageBoxHandler &installedHandler()
+{
+    static MessageBoxHandler handler;
+    return handler;
+}
+
+int showRealBox(const MessageBoxRequest &request)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(request.caption);
+    box.setText(displayText(request.text));
+    box.setTextFormat(Qt::PlainText);
+    if (request.flags & MessageBoxFlag::IconError)
+        box.setIcon(QMessageBox::Critical);
+    else if (request.flags & MessageBoxFlag::IconQuestion)
+        box.setIcon(QMessageBox::Question);
+    else if (request.flags & MessageBoxFlag::IconInformation)
+        box.setIcon(QMessageBox::Information);
+    if ((request.flags & 0xF) == MessageBoxFlag::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return MessageBoxAnswer::Ok;
+}
+
+} // namespace
+
+int MessageBox(const QString &text, const QString &caption, int flags)
+{
+    const MessageBoxRequest request{text, caption, flags};
+    if (installedHandler())
+        return installedHandler()(request);
+    return showRealBox(request);
+}
+
+MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler)
+{
+    return std::exchange(installedHandler(), std::move(handler));
+}
+
+QString displayText(const QString &text)
+{
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
