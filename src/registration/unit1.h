@@ -1,8 +1,22 @@
 #pragma once
-// The main window: faculty, year and group lists, the group's students and its monitor. Created hidden
-// at start-up; its creation handler runs the sign-in.
+// The main window: faculty, year and group lists that narrow each other, the group's students and its
+// monitor, and ">>" that makes the chosen student the monitor. Created hidden at start-up; its
+// creation handler runs the sign-in. Every handler works the data module's queries directly and
+// catches nothing: a database failure ends the handler where it happens and reaches the default
+// error display.
 
 #include "app/form.h"
+
+#include <QString>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QKeyEvent;
+class QToolButton;
+class QWidget;
+class TDBLookupComboBox;
+class TDBLookupListBox;
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -13,9 +27,53 @@ public:
     // Runs the login window modally and requests termination unless the sign-in succeeded.
     void FormCreate() override;
 
+    // Handlers.
+    void DBLookupComboBox1Click(); // faculty chosen
+    void DBLookupComboBox2Click(); // year chosen
+    void DBLookupComboBox3Click(); // group chosen
+    void DBLookupComboBox1Exit(TDBLookupComboBox *sender);
+    void DBLookupListBox1Click();
+    void DBLookupListBox1KeyDown(QKeyEvent *event);
+    void DBLookupListBox1DblClick();
+    void SpeedButton1Click(); // ">>"
+
     // Written by the sign-in.
     qint32 UserId = 0;
     QString UserLogin;
+
+    QWidget *Panel4;
+    QWidget *Panel5;
+    QLabel *Label1;
+    TDBLookupComboBox *DBLookupComboBox1;
+    QLabel *Label2;
+    TDBLookupComboBox *DBLookupComboBox2;
+    QLabel *Label4;
+    TDBLookupComboBox *DBLookupComboBox3;
+    QFrame *Bevel1;
+    QWidget *Bevel6;
+    QWidget *Panel1;
+    QLabel *Label3;
+    TDBLookupListBox *DBLookupListBox1;
+    QWidget *Panel3;
+    QToolButton *SpeedButton1;
+    QWidget *Panel2;
+    QLabel *Label5;
+    QLineEdit *DBEdit1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildHeader();
+    void buildBody();
+    void connectHandlers();
+    // ">>" follows the student list's key: enabled exactly while it is not Null.
+    void updateAssignButton();
+    // The monitor field shows s_fio of the monitor query's row, empty without one.
+    void showMonitor();
+    void reopenMonitor();
+
+    bool m_centred = false;
 };
 
 // The main window while it exists.

@@ -1,16 +1,72 @@
 #pragma once
 // The program update: the new program file is fetched over HTTP into the download folder beside the
 // executable, a replacement script is written there and started, and the program ends two seconds
-// later; the script puts the new file in place and starts it.
+// later; the script puts the new file in place and starts it. Everything here runs on the GUI thread.
 
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class TForm8;
+
+// The update's file names and script differ between Windows and Linux; both sets can be asked for on
+// any platform, so that each can be tested.
+enum class UpdatePlatform { Windows, Linux };
+#ifdef Q_OS_WIN
+constexpr UpdatePlatform kThisPlatform = UpdatePlatform::Windows;
+#else
+constexpr UpdatePlatform kThisPlatform = UpdatePlatform::Linux;
+#endif
+
+// Where the update's files lie in a program folder.
+struct UpdateFiles {
+    QString downloadFolder; // tempQEL
+    QString downloadedFile; // the new program file inside it
+    QString script;         // the replacement script beside the executable
+};
+UpdateFiles UpdateFilesIn(const QString &programFolder, UpdatePlatform platform = kThisPlatform);
+
+// The path of the new program file on the update server, percent-encoded as it goes on the wire.
+QString UpdatePath(UpdatePlatform platform = kThisPlatform);
+
+// The update address for a configured server: a host, host:port, or an http:// or https:// base
+// address (whose path, if any, comes before the update path).
+QString UpdateAddressFor(const QString &server, UpdatePlatform platform = kThisPlatform);
+
+// The configured server: the first line of Data/update-server beside the executable, or, without the
+// file or with a blank first line, the server the program was built with.
+QString UpdateServer();
+QString DefaultUpdateServer();
+
+// The address the update downloads from.
+QString UpdateAddress();
+
+// The text of the replacement script, byte for byte. The Windows script takes the program folder from
+// its current directory; the Linux one (POSIX sh) from its own path, and the id of the process to wait
+// for as its first argument.
+QByteArray ReplacementScript(UpdatePlatform platform = kThisPlatform);
+
+// Fetches the one URL into the one local file (created or truncated), writing the body as it arrives.
+// True only when the server answered with a success status and the whole body (as long as its
+// Content-Length says, where given) and the body is not empty. A failed download leaves what had been
+// written in the file. Errors of the local file are raised as InOutError. Runs a nested event loop
+// until the transfer ends.
+bool DownloadFile(const QString &url, const QString &path);
+
+// Starts the script as a process of its own, detached and without a window, in the program folder;
+// the Linux script is given processId, the process it waits for. False when it could not be started.
+bool StartReplacementScript(const QString &script, const QString &programFolder, qint64 processId);
+
+// What UpdateProgram calls to start the script; by default StartReplacementScript for this process.
+// Tests put their own in. An empty one restores the default; the previous one is returned.
+using ScriptStarter = std::function<void(const QString &script, const QString &programFolder)>;
+ScriptStarter setScriptStarter(ScriptStarter starter);
 
 // Takes over from the sign-in when the server demands a newer version. Shows the notice in the login
 // window's Label1, downloads, and either starts the script and Timer1 or tells that the update server
-// is not reachable and requests termination. Errors of writing files are raised.
+// is not reachable and requests termination. From the start on the login window takes no input; it
+// gets it back when the download fails or an error is raised. Errors of writing files are raised.
 void UpdateProgram(TForm8 *form);
 
 // Removes the replacement script left by a previous update; a failure is ignored.

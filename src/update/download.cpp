@@ -1,0 +1,89 @@
+// The download of the new program file.
+
+#include "update.h"
+
+#include "localfile.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <exception>
+
+namespace {
+
+constexpr qint64 kReadSize = 1024;
+
+// The user agent: the file name of the running executable.
+QString agentName()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
+bool hasSuccessStatus(const QNetworkReply &reply)
+{
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 200 && status <= 299;
+}
+
+} // namespace
+
+bool DownloadFile(const QString &url, const QString &path)
+{
+    // Declared in this order so that every way out closes the file, then the transfer, then the rest.
+    QNetworkAccessManager internet;
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::UserAgentHeader, agentName());
+    // The file is stored as the server holds it: no compressed transfer for the network layer to undo
+    // behind our back, and Content-Length counts the bytes we write.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = internet.get(request); // owned by internet
+    LocalFile file(path);
+
+    qint64 written = 0;
+    // What has arrived, read in pieces of at most kReadSize and written at once. An error page is
+    // never written: the transfer ends at its first piece (the network layer ends those with an error
+    // status of its own).
+    const auto takeArrived = [&] {
+        if (!hasSuccessStatus(*reply)) {
+            if (reply->error() == QNetworkReply::NoError)
+                reply->abort();
+            return;
+        }
+        char buffer[kReadSize];
+        qint64 count;
+        while ((count = reply->read(buffer, kReadSize)) > 0) {
+            file.write(buffer, count);
+            written += count;
+        }
+    };
+
+    QEventLoop loop;
+    std::exception_ptr failure;
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        // Nothing may unwind through the network layer's frames: the error is carried out of the loop.
+        try {
+            takeArrived();
+        } catch (...) {
+            failure = std::current_exception();
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (reply->error() == QNetworkReply::NoError)
+        takeArrived();
+    file.close();
+
+    if (reply->error() != QNetworkReply::NoError || !hasSuccessStatus(*reply) || written == 0)
+        return false;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return !length.isValid() || length.toLongLong() == written;
+}

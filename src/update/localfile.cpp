@@ -1,0 +1,81 @@
+#include "localfile.h"
+
+#include "common/error.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The error number of a file operation, as the client's users know them from its other file errors.
+int ioErrorCode(int error, const QString &path)
+{
+    switch (error) {
+    case ENOENT:
+        return QFileInfo(QFileInfo(path).path()).isDir() ? 2 : 3;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return 3;
+    case EMFILE:
+    case ENFILE:
+        return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return 5;
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+        return 101;
+    default:
+        return error;
+    }
+}
+
+} // namespace
+
+LocalFile::LocalFile(const QString &path) : m_path(path)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0)
+        throw InOutError::fromCode(ioErrorCode(errno, m_path));
+}
+
+LocalFile::~LocalFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void LocalFile::write(const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw InOutError::fromCode(ioErrorCode(errno, m_path));
+        data += n;
+        size -= n;
+    }
+}
+
+void LocalFile::close()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        throw InOutError::fromCode(ioErrorCode(errno, m_path));
+}
+
+void writeLocalFile(const QString &path, const QByteArray &bytes)
+{
+    LocalFile file(path);
+    file.write(bytes.constData(), bytes.size());
+    file.close();
+}

@@ -1,0 +1,25 @@
+#pragma once
+// A local file written with raw bytes, for the update's downloaded file and script. Opening creates or
+// truncates it; a failure of opening, writing or closing raises InOutError. It is closed on every way
+// out.
+
+#include <QByteArray>
+#include <QString>
+
+class LocalFile {
+public:
+    explicit LocalFile(const QString &path);
+    ~LocalFile();
+    LocalFile(const LocalFile &) = delete;
+    LocalFile &operator=(const LocalFile &) = delete;
+
+    void write(const char *data, qint64 size);
+    void close();
+
+private:
+    QString m_path;
+    int m_fd = -1;
+};
+
+// Writes the bytes to the file, creating or truncating it.
+void writeLocalFile(const QString &path, const QByteArray &bytes);

@@ -1,0 +1,74 @@
+#include "httpserver.h"
+
+#include <QHostAddress>
+
+HttpServer::HttpServer()
+{
+    if (!m_server.listen(QHostAddress::LocalHost, 0))
+        qFatal("cannot listen on 127.0.0.1: %s", qPrintable(m_server.errorString()));
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+}
+
+QString HttpServer::hostAndPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port());
+}
+
+void HttpServer::readRequest(QTcpSocket *socket)
+{
+    QByteArray head = socket->property("head").toByteArray() + socket->readAll();
+    socket->setProperty("head", head);
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end < 0 || socket->property("answered").toBool())
+        return;
+    socket->setProperty("answered", true);
+    head.truncate(end);
+    requests.append(head);
+    emit requestReceived(head);
+
+    const QByteArray path = head.left(head.indexOf("\r\n")).split(' ').value(1);
+    Response response;
+    response.status = 404;
+    response = m_responses.value(path, response);
+
+    QByteArray answer = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
+    if (response.withContentLength)
+        answer += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (!response.location.isEmpty())
+        answer += "Location: " + response.location + "\r\n";
+    answer += "Connection: close\r\n\r\n";
+    socket->write(answer);
+    sendFrom(socket, response, 0);
+}
+
+void HttpServer::sendFrom(QTcpSocket *socket, const Response &response, qsizetype from)
+{
+    qsizetype to = response.body.size();
+    if (response.cutAt >= 0)
+        to = qMin(to, response.cutAt);
+    if (response.holdAt >= from && response.holdAt < to) {
+        socket->write(response.body.sliced(from, response.holdAt - from));
+        socket->flush();
+        m_heldSocket = socket;
+        m_heldResponse = response;
+        m_heldResponse.holdAt = -1;
+        m_heldFrom = response.holdAt;
+        emit held();
+        return;
+    }
+    socket->write(response.body.sliced(from, to - from));
+    // Sends what is still buffered, then closes: the client sees the end of the body, or a cut.
+    socket->disconnectFromHost();
+}
+
+void HttpServer::release()
+{
+    if (m_heldSocket)
+        sendFrom(m_heldSocket, m_heldResponse, m_heldFrom);
+}
