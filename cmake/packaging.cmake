@@ -1,0 +1,1 @@
+# Install rules and the Debian package.

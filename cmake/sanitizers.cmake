@@ -1,0 +1,1 @@
+# The sanitizer build (QEL31_SANITIZE).
