@@ -1,0 +1,497 @@
+// The main window, whole: signed in to the in-process sandbox with the demo university, the lists
+// driven by mouse and keyboard as a user would. What the user sees is read from the widgets and the
+// message boxes, what was sent from the sandbox's event log.
+
+#include "app/application.h"
+#include "common/programfolder.h"
+#include "messageboxes.h"
+#include "registration/dblookupcombobox.h"
+#include "registration/dblookuplistbox.h"
+#include "registration/dm.h"
+#include "registration/unit1.h"
+#include "sandboxserver.h"
+#include "signin/connectwith.h"
+#include "testmain.h"
+#include "typing.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QToolButton>
+
+using sandbox::Event;
+using sandbox::Value;
+
+namespace {
+
+const QString kTitle = QStringLiteral("QEL 31 Регистрация старост академических групп");
+
+// Fixtures beside the demo data: a year in which no faculty has groups, a group without students
+// whose monitor row names student 1, and a group whose monitor (student 4) is not among its students
+// (2 and 3). Both groups belong to the first faculty of the demo login in the year 2022/2023.
+const char *const kFixtures[] = {
+    "INSERT INTO a_year (id_a_year, p32) VALUES (5, '2026/2027')",
+    "INSERT INTO \"group\" (id_group, p20, id_faculty) VALUES (900, 'Я-ПУСТАЯ', 1)",
+    "INSERT INTO g_r_y (id_group, id_a_year) VALUES (900, 1)",
+    "INSERT INTO QELStudent (id_group, id_student) VALUES (900, 1)",
+    "INSERT INTO \"group\" (id_group, p20, id_faculty) VALUES (901, 'Я-ЧУЖОЙ', 1)",
+    "INSERT INTO g_r_y (id_group, id_a_year) VALUES (901, 1)",
+    "INSERT INTO s_g (id_student, id_group) VALUES (2, 901), (3, 901)",
+    "INSERT INTO QELStudent (id_group, id_student) VALUES (901, 4)",
+};
+
+const QString kFaculty = QStringLiteral("Факультет информационных технологий");
+const QString kYear = QStringLiteral("2022/2023");
+
+QListView *dropDownList(TDBLookupComboBox *box)
+{
+    return box->findChild<QListView *>(QStringLiteral("dropDownList"));
+}
+
+QPoint rowCenter(QListView *view, int row)
+{
+    return view->visualRect(view->model()->index(row, view->modelColumn())).center();
+}
+
+int rowOf(QListView *view, const QString &text)
+{
+    for (int row = 0; row < view->model()->rowCount(); ++row)
+        if (view->model()->index(row, view->modelColumn()).data().toString() == text)
+            return row;
+    return -1;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void shownAfterSignIn();
+    void cascade();
+    void sameEntryAgainRerunsTheHandler_data();
+    void sameEntryAgainRerunsTheHandler();
+    void yearWithoutGroups();
+    void groupShapes_data();
+    void groupShapes();
+    void assignment_data();
+    void assignment();
+    void doubleClickAsks();
+    void failingStatementEndsTheHandler_data();
+    void failingStatementEndsTheHandler();
+    void typeAheadChoosesAStudent();
+    void assignButtonFollowsTheStudentKey();
+    void keyboardCascade();
+
+private:
+    // Opens the list by a press when it is closed, then clicks the entry with this text.
+    void choose(TDBLookupComboBox *box, const QString &text);
+    void chooseStudent(int row);
+    void chooseGroup(const QString &group);
+    QList<Event> statementsSince(int eventCount) const;
+    QString studentName(int id);
+
+    std::unique_ptr<sandbox::SandboxServer> m_server;
+    std::unique_ptr<TApplication> m_app;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
+    TForm1 *m_form = nullptr;
+};
+
+void TestMainWindow::init()
+{
+    m_server = std::make_unique<sandbox::SandboxServer>(QString(), true);
+    for (const char *sql : kFixtures)
+        m_server->engine().sqlite(QString::fromUtf8(sql));
+    QString error;
+    QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
+    m_app = std::make_unique<TApplication>();
+    m_boxes = std::make_unique<MessageBoxRecorder>();
+
+    // Signed in as the demo login: its own account, its faculties and the years loaded.
+    new TDM_MB();
+    ConnectWith(DM_MB->ADOCon, {QStringLiteral("qel_demo"), QStringLiteral("Группа=17;демо"), QStringLiteral("qel"),
+                                QStringLiteral("127.0.0.1,%1").arg(m_server->port())});
+    DM_MB->LoadUserFaculties(12);
+    m_form = Form1 = new TForm1();
+    m_form->UserId = 12;
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    m_form->activateWindow();
+    m_server->clearEvents();
+}
+
+void TestMainWindow::cleanup()
+{
+    delete Form1;
+    delete DM_MB;
+    m_boxes.reset();
+    m_app.reset();
+    m_server.reset();
+}
+
+void TestMainWindow::choose(TDBLookupComboBox *box, const QString &text)
+{
+    if (!box->ListVisible())
+        QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(box->ListVisible());
+    QListView *view = dropDownList(box);
+    const int row = rowOf(view, text);
+    QVERIFY2(row >= 0, qPrintable(text));
+    view->scrollTo(view->model()->index(row, view->modelColumn()));
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, rowCenter(view, row));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, rowCenter(view, row));
+    QVERIFY(!box->ListVisible());
+}
+
+void TestMainWindow::chooseStudent(int row)
+{
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCenter(list, row));
+}
+
+void TestMainWindow::chooseGroup(const QString &group)
+{
+    choose(m_form->DBLookupComboBox1, kFaculty);
+    choose(m_form->DBLookupComboBox2, kYear);
+    choose(m_form->DBLookupComboBox3, group);
+}
+
+QList<Event> TestMainWindow::statementsSince(int eventCount) const
+{
+    QList<Event> events;
+    const QList<Event> all = m_server->events();
+    for (int i = eventCount; i < all.size(); ++i)
+        if (all[i].procedure != QLatin1String("sp_unprepare"))
+            events.append(all[i]);
+    return events;
+}
+
+QString TestMainWindow::studentName(int id)
+{
+    const auto rs = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = ?"), {qint64(id)});
+    return std::get<QString>(rs.rows.at(0).at(0));
+}
+
+void TestMainWindow::shownAfterSignIn()
+{
+    QCOMPARE(m_form->windowTitle(), kTitle);
+    QCOMPARE(m_form->size(), QSize(655, 623));
+    QCOMPARE(m_form->minimumWidth(), 655);
+    QCOMPARE(m_form->maximumWidth(), 655);
+    QVERIFY(!(m_form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(m_form->DBLookupComboBox1->isEnabled());
+    QVERIFY(!m_form->DBLookupComboBox1->KeyValue());
+    QVERIFY(!m_form->DBLookupComboBox2->isEnabled());
+    QVERIFY(!m_form->DBLookupComboBox3->isEnabled());
+    QVERIFY(DM_MB->ADOQ_Year.Active());
+    QVERIFY(!DM_MB->ADOQ_group.Active());
+    QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
+    QCOMPARE(m_form->DBEdit1->text(), QString());
+    QVERIFY(!m_form->SpeedButton1->isEnabled());
+    const QList<std::pair<const char *, const char *>> texts = {
+        {"Label1", "Факультет:"}, {"Label2", "Учебный год:"}, {"Label4", "Группа:"},
+        {"Label3", " Студенты:"}, {"Label5", "Стараста:"},
+    };
+    for (const auto &[name, text] : texts) {
+        auto *label = m_form->findChild<QLabel *>(QLatin1String(name));
+        QVERIFY2(label, name);
+        QCOMPARE(label->text(), QString::fromUtf8(text));
+    }
+    QCOMPARE(m_form->SpeedButton1->text(), QStringLiteral(">>"));
+}
+
+void TestMainWindow::cascade()
+{
+    choose(m_form->DBLookupComboBox1, kFaculty);
+    QCOMPARE(m_form->DBLookupComboBox1->KeyValue(), Key(1));
+    QVERIFY(m_form->DBLookupComboBox2->isEnabled());
+    QVERIFY(m_form->DBLookupComboBox2->ListVisible());
+    QVERIFY(!m_form->DBLookupComboBox3->isEnabled());
+
+    const int before = m_server->eventCount();
+    choose(m_form->DBLookupComboBox2, kYear);
+    QVERIFY(m_form->DBLookupComboBox3->isEnabled());
+    QVERIFY(m_form->DBLookupComboBox3->ListVisible());
+    QCOMPARE(DM_MB->ADOQ_group.RecordCount(), 18);
+    const QList<Event> sent = statementsSince(before);
+    QCOMPARE(sent.size(), 1);
+    QVERIFY(sent[0].statement.contains(QLatin1String("g_r_y.id_a_year =@P1 AND")));
+    QCOMPARE(sent[0].params.size(), 2);
+    QCOMPARE(std::get<qint64>(sent[0].params[0]), qint64(1));
+    QCOMPARE(std::get<qint64>(sent[0].params[1]), qint64(1));
+
+    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1"));
+    QCOMPARE(m_form->DBLookupComboBox3->KeyValue(), Key(3));
+    QCOMPARE(m_form->DBLookupComboBox3->Text(), QStringLiteral("ИВТ-20-1"));
+    TDBLookupListBox *students = m_form->DBLookupListBox1;
+    QCOMPARE(students->model()->rowCount(), 22);
+    QCOMPARE(m_form->DBEdit1->text(), studentName(46));
+    QCOMPARE(students->KeyValue(), Key(46));
+    QVERIFY(students->highlightedRow() >= 0);
+    QCOMPARE(students->currentEntryText(), studentName(46));
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+}
+
+void TestMainWindow::sameEntryAgainRerunsTheHandler_data()
+{
+    QTest::addColumn<int>("list");
+    QTest::newRow("faculty") << 1;
+    QTest::newRow("year") << 2;
+    QTest::newRow("group") << 3;
+}
+
+void TestMainWindow::sameEntryAgainRerunsTheHandler()
+{
+    QFETCH(int, list);
+    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    const QString monitor = m_form->DBEdit1->text();
+    chooseStudent(0);
+    const int before = m_server->eventCount();
+
+    if (list == 1) {
+        choose(m_form->DBLookupComboBox1, kFaculty);
+        // The same resets as the first time: year and group blank, students gone, the monitor stays.
+        QVERIFY(m_form->DBLookupComboBox2->ListVisible());
+        QVERIFY(!m_form->DBLookupComboBox2->KeyValue());
+        QVERIFY(!m_form->DBLookupComboBox3->isEnabled());
+        QCOMPARE(m_form->DBLookupComboBox3->Text(), QString());
+        QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
+        QCOMPARE(m_form->DBEdit1->text(), monitor);
+        QVERIFY(statementsSince(before).isEmpty());
+    } else if (list == 2) {
+        choose(m_form->DBLookupComboBox2, kYear);
+        QVERIFY(m_form->DBLookupComboBox3->ListVisible());
+        QVERIFY(!m_form->DBLookupComboBox3->KeyValue());
+        QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
+        QCOMPARE(m_form->DBEdit1->text(), monitor);
+        QCOMPARE(statementsSince(before).size(), 1);
+    } else {
+        choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1"));
+        QCOMPARE(statementsSince(before).size(), 2);
+        QCOMPARE(m_form->DBLookupListBox1->KeyValue(), Key(46));
+    }
+}
+
+void TestMainWindow::yearWithoutGroups()
+{
+    choose(m_form->DBLookupComboBox1, kFaculty);
+    choose(m_form->DBLookupComboBox2, QStringLiteral("2026/2027"));
+    QCOMPARE(DM_MB->ADOQ_group.RecordCount(), 0);
+    QVERIFY(!m_form->DBLookupComboBox3->isEnabled());
+    QVERIFY(!m_form->DBLookupComboBox3->ListVisible());
+    QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
+}
+
+void TestMainWindow::groupShapes_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("students");
+    QTest::addColumn<int>("monitorId"); // 0: none
+    QTest::addColumn<bool>("highlighted");
+    QTest::addColumn<int>("entryStudent"); // whose name is the current entry text; 0: empty
+
+    QTest::newRow("without students, with a monitor row") << "Я-ПУСТАЯ" << 0 << 1 << false << 0;
+    QTest::newRow("without a monitor: the first student is current") << "ИВТ-19-1" << 20 << 0 << false << -1;
+    QTest::newRow("monitor not among the students") << "Я-ЧУЖОЙ" << 2 << 4 << false << -1;
+}
+
+void TestMainWindow::groupShapes()
+{
+    QFETCH(QString, group);
+    QFETCH(int, students);
+    QFETCH(int, monitorId);
+    QFETCH(bool, highlighted);
+    QFETCH(int, entryStudent);
+    chooseGroup(group);
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    QCOMPARE(list->model()->rowCount(), students);
+    QCOMPARE(m_form->DBEdit1->text(), monitorId ? studentName(monitorId) : QString());
+    QCOMPARE(list->KeyValue(), monitorId ? Key(monitorId) : Key());
+    QCOMPARE(list->highlightedRow() >= 0, highlighted);
+    const QString firstStudent =
+        students ? list->model()->index(0, list->modelColumn()).data().toString() : QString();
+    QCOMPARE(list->currentEntryText(), entryStudent == -1 ? firstStudent : QString());
+    // ">>" follows the key: it would send the monitor's id.
+    QCOMPARE(m_form->SpeedButton1->isEnabled(), monitorId != 0);
+
+    // A click in the empty list chooses nothing and leaves ">>" off.
+    if (students == 0) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(!list->KeyValue());
+        QVERIFY(!m_form->SpeedButton1->isEnabled());
+    }
+}
+
+void TestMainWindow::assignment_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("answered Yes") << true;
+    QTest::newRow("answered No") << false;
+}
+
+void TestMainWindow::assignment()
+{
+    QFETCH(bool, yes);
+    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    chooseStudent(3);
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    const Key student = list->KeyValue();
+    QVERIFY(student && *student != 46);
+    const QString name = studentName(*student);
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+
+    const int before = m_server->eventCount();
+    m_boxes->answers = {yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No};
+    QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
+
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].text,
+             QStringLiteral("Вы действительно хотите поставить студента \"") + name +
+                 QStringLiteral("\" старастой группы \"ИВТ-20-1\"-?"));
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("Уведомление"));
+    QCOMPARE(m_boxes->boxes[0].flags, 36);
+    const QList<Event> sent = statementsSince(before);
+    if (!yes) {
+        QVERIFY(sent.isEmpty());
+        QCOMPARE(m_form->DBEdit1->text(), studentName(46));
+        return;
+    }
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent[0].login, QStringLiteral("qel_demo"));
+    QCOMPARE(sent[0].statement, QStringLiteral("EXEC CreateStarasta 3, %1\r\n").arg(*student));
+    QVERIFY(sent[1].statement.startsWith(QLatin1String("SELECT TOP 1 QELStudent.id_student,")));
+    QCOMPARE(m_form->DBEdit1->text(), name);
+    QCOMPARE(list->KeyValue(), student);
+    QCOMPARE(list->highlightedRow(), 3);
+    QCOMPARE(list->currentEntryText(), name);
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+    const auto stored = m_server->engine().sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = 3"));
+    QCOMPARE(stored.rows.size(), 1);
+    QCOMPARE(std::get<qint64>(stored.rows[0][0]), qint64(*student));
+}
+
+void TestMainWindow::doubleClickAsks()
+{
+    chooseGroup(QStringLiteral("ИВТ-19-1"));
+    QVERIFY(!m_form->SpeedButton1->isEnabled());
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    m_boxes->answers = {MessageBoxAnswer::No};
+    // The first click of a double click chooses the row and so enables ">>" before the question.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCenter(list, 1));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rowCenter(list, 1));
+    QCOMPARE(list->KeyValue().has_value(), true);
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QVERIFY(m_boxes->boxes[0].text.contains(list->currentEntryText()));
+}
+
+void TestMainWindow::failingStatementEndsTheHandler_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("serverText");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("students") << "s_g.id_group" << "Нет доступа к студентам" << "Нет доступа к студентам.";
+    QTest::newRow("monitor") << "QELStudent.id_group" << "Сбой (42)" << "Сбой (42)";
+    QTest::newRow("assignment") << "CreateStarasta" << "Группа закрыта!" << "Группа закрыта!";
+}
+
+void TestMainWindow::failingStatementEndsTheHandler()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, serverText);
+    QFETCH(QString, shown);
+    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    const QString monitor = m_form->DBEdit1->text();
+    m_server->failStatements(QRegularExpression(QRegularExpression::escape(pattern)), 50000, 16, serverText, 1);
+
+    if (pattern == QLatin1String("CreateStarasta")) {
+        chooseStudent(0);
+        QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(m_boxes->boxes.size(), 2); // the question, then the error
+    } else {
+        choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2"));
+        QCOMPARE(m_boxes->boxes.size(), 1);
+    }
+    const MessageBoxRequest error = m_boxes->boxes.last();
+    QCOMPARE(error.text, shown);
+    QCOMPARE(error.caption, kTitle);
+    QCOMPARE(error.flags, MessageBoxFlag::IconError);
+    // The steps before the failure stay done, the rest is skipped: the monitor field keeps the
+    // monitor shown before.
+    if (pattern == QLatin1String("s_g.id_group")) {
+        QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
+        QCOMPARE(m_form->DBEdit1->text(), monitor);
+    } else if (pattern == QLatin1String("QELStudent.id_group")) {
+        QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 23);
+        QCOMPARE(m_form->DBEdit1->text(), QString());
+    } else {
+        QCOMPARE(m_form->DBEdit1->text(), monitor);
+    }
+    // The window goes on working.
+    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2"));
+    QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 23);
+    QCOMPARE(m_form->DBEdit1->text(), studentName(76));
+}
+
+void TestMainWindow::typeAheadChoosesAStudent()
+{
+    chooseGroup(QStringLiteral("ИВТ-19-1"));
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    const QString target = list->model()->index(5, list->modelColumn()).data().toString();
+    list->setFocus();
+    typeText(list, target.left(6).toLower());
+    QCOMPARE(list->currentEntryText().left(6), target.left(6));
+    QVERIFY(list->KeyValue());
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+}
+
+void TestMainWindow::assignButtonFollowsTheStudentKey()
+{
+    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+    // A faculty choice sets the student key to Null: ">>" goes off, and pressing it asks nothing.
+    choose(m_form->DBLookupComboBox1, kFaculty);
+    QVERIFY(!m_form->SpeedButton1->isEnabled());
+    m_form->SpeedButton1Click();
+    QVERIFY(m_boxes->boxes.isEmpty());
+
+    choose(m_form->DBLookupComboBox2, kYear);
+    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1"));
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+    choose(m_form->DBLookupComboBox2, kYear);
+    QVERIFY(!m_form->SpeedButton1->isEnabled());
+    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-19-1"));
+    QVERIFY(!m_form->SpeedButton1->isEnabled());
+    chooseStudent(2);
+    QVERIFY(m_form->SpeedButton1->isEnabled());
+    // A group without a monitor sets the key to Null again.
+    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-19-2"));
+    QVERIFY(!m_form->SpeedButton1->isEnabled());
+}
+
+// The same cascade by keyboard alone: arrows commit the next row of a closed list, Enter commits
+// the highlighted entry of an open one.
+void TestMainWindow::keyboardCascade()
+{
+    QWidget *faculty = m_form->DBLookupComboBox1;
+    faculty->setFocus();
+    QTest::keyClick(faculty, Qt::Key_Down); // the first faculty
+    QTest::keyClick(faculty, Qt::Key_Down); // the second
+    QTest::keyClick(faculty, Qt::Key_Down); // the third
+    QCOMPARE(m_form->DBLookupComboBox1->KeyValue(), Key(1));
+    QVERIFY(m_form->DBLookupComboBox2->ListVisible());
+    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Down);
+    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Return);
+    QCOMPARE(m_form->DBLookupComboBox2->KeyValue(), Key(1));
+    QVERIFY(m_form->DBLookupComboBox3->ListVisible());
+    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Down);
+    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Return);
+    QCOMPARE(m_form->DBLookupComboBox3->Text(), QStringLiteral("ИБ-19-1"));
+    QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 22);
+    QCOMPARE(m_form->DBEdit1->text(), studentName(472));
+}
+
+QEL31_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
