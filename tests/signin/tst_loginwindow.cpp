@@ -18,6 +18,8 @@
 #include "signin/settingsfile.h"
 #include "signin/unit10.h"
 #include "testmain.h"
+#include "update/update.h"
+#include "../update/httpserver.h"
 #include "typing.h"
 
 #include <QTimer>
@@ -93,6 +95,8 @@ private Q_SLOTS:
     void verdicts_data();
     void verdicts();
     void acceptedSignIn();
+    void updateVerdict_data();
+    void updateVerdict();
     void secondOpenOrFacultiesFail_data();
     void secondOpenOrFacultiesFail();
     void newPasswordArgument_data();
@@ -451,6 +455,74 @@ void TestLoginWindow::acceptedSignIn()
         QStringLiteral("qel_demo SET DATEFORMAT dmy\r\n"),
     };
     QCOMPARE(seen.join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
+}
+
+void TestLoginWindow::updateVerdict_data()
+{
+    QTest::addColumn<int>("server"); // 0 serves the new version, 1 is down, 2 answers 404
+    QTest::addColumn<bool>("downloadFolderIsAFile");
+    QTest::newRow("update installed and started") << 0 << false;
+    QTest::newRow("update server down") << 1 << false;
+    QTest::newRow("update server has no such file") << 2 << false;
+    QTest::newRow("download folder cannot be made: the sign-in's error path") << 0 << true;
+}
+
+// The login whose program version is too old: the sign-in hands over to the update, whatever else
+// the verdict says.
+void TestLoginWindow::updateVerdict()
+{
+    QFETCH(int, server);
+    QFETCH(bool, downloadFolderIsAFile);
+    HttpServer http;
+    http.respond("/qelprogs/qel31", {200, QByteArray(5000, 'N')});
+    if (server == 1)
+        http.close();
+    if (server == 2)
+        http.respond("/qelprogs/qel31", {404, "<html>Not Found</html>"});
+    QFile address(m_folder->path() + QStringLiteral("/Data/update-server"));
+    QVERIFY(address.open(QIODevice::WriteOnly));
+    address.write(http.hostAndPort().toUtf8() + '\n');
+    address.close();
+    if (downloadFolderIsAFile) {
+        QFile blocker(m_folder->path() + QStringLiteral("/tempQEL"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    QStringList started;
+    setScriptStarter([&](const QString &script, const QString &) { started << script; });
+    openLoginWindow();
+    signIn(QStringLiteral("outdated"), QStringLiteral("demo"));
+    setScriptStarter({});
+
+    QCOMPARE(m_form->ModalResult(), 0);
+    QCOMPARE(m_form->Label1->text(), QStringLiteral("Идёт обновление программы, ПОДОЖДИТЕ..."));
+    QVERIFY(!m_app->ShowMainWindow);
+    const QString script = m_folder->path() + QStringLiteral("/qel31.sh");
+    if (downloadFolderIsAFile) {
+        QCOMPARE(m_boxes->boxes.size(), 1);
+        QCOMPARE(m_boxes->boxes[0].caption, kTitle);
+        QCOMPARE(m_boxes->boxes[0].flags, MessageBoxFlag::Ok);
+        QCOMPARE(m_form->RzLabel1->Caption(), kWrongLogin);
+        QVERIFY(!DM_MB->ADOCon.Connected());
+        QVERIFY(started.isEmpty());
+        QVERIFY(!QFile::exists(script));
+    } else if (server == 0) {
+        QVERIFY(m_boxes->boxes.isEmpty());
+        QCOMPARE(started, QStringList{script});
+        QVERIFY(QFile::exists(script));
+        QVERIFY(m_form->Timer1->isActive());
+        // The connection is left as the update found it, and the window takes no more input.
+        QVERIFY(DM_MB->ADOCon.Connected());
+        typeText(m_form->Login_Edit, QStringLiteral("x"));
+        QCOMPARE(m_form->Login_Edit->text(), QStringLiteral("outdated"));
+    } else {
+        QCOMPARE(m_boxes->boxes.size(), 1);
+        QCOMPARE(m_boxes->boxes[0].text, QStringLiteral("Сервер обновлений не доступен.\rОбратитесь к администратору."));
+        QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("Уведомление"));
+        QCOMPARE(m_boxes->boxes[0].flags, MessageBoxFlag::IconInformation);
+        QVERIFY(QTest::qWaitFor([this] { return m_app->Terminated(); }));
+        QVERIFY(started.isEmpty());
+        QVERIFY(!QFile::exists(script));
+    }
 }
 
 void TestLoginWindow::secondOpenOrFacultiesFail_data()
