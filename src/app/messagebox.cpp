@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -24,7 +25,10 @@ int showRealBox(const MessageBoxRequest &request)
     else if (request.flags & MessageBoxFlag::IconInformation)
         box.setIcon(QMessageBox::Information);
     if ((request.flags & 0xF) == MessageBoxFlag::YesNo) {
+        // The program speaks Russian whatever the workstation's locale: the buttons too.
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No;
     }
