@@ -17,9 +17,8 @@ const QEvent::Type kQuitRequest = static_cast<QEvent::Type>(QEvent::registerEven
 
 TApplication::TApplication() : m_title(applicationTitle())
 {
+    // Not given to Qt as the display name: Qt would append it to every other window's title ("Уведомление").
     Application = this;
-    if (qApp)
-        QGuiApplication::setApplicationDisplayName(m_title);
     ShowMainWindow = false;
 }
 

@@ -5,5 +5,6 @@ int main(int argc, char *argv[])
 {
     GuiApplication app(argc, argv);
     GuiApplication::setApplicationName(QStringLiteral("qel31"));
+    GuiApplication::setDesktopFileName(QStringLiteral("qel31"));
     return RunProgram();
 }
