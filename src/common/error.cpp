@@ -1,5 +1,9 @@
 #include "error.h"
 
+#include <QFileInfo>
+
+#include <cerrno>
+
 InOutError InOutError::fromCode(int code)
 {
     switch (code) {
@@ -17,6 +21,32 @@ InOutError InOutError::fromCode(int code)
         return {code, QStringLiteral("Disk write error")};
     default:
         return {code, QStringLiteral("I/O error %1").arg(code)};
+    }
+}
+
+InOutError InOutError::fromErrno(int error, const QString &path)
+{
+    switch (error) {
+    case ENOENT:
+        // A missing folder on the way is a bad path, a missing file in an existing folder is not found.
+        return fromCode(QFileInfo(QFileInfo(path).path()).isDir() ? 2 : 3);
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return fromCode(3);
+    case EMFILE:
+    case ENFILE:
+        return fromCode(4);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: // a folder where the file should be
+        return fromCode(5);
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+        return fromCode(101);
+    default:
+        return fromCode(error);
     }
 }
 

@@ -23,6 +23,10 @@ public:
     int code() const { return m_code; }
     // The error for an error number: the known numbers have their own texts, the rest "I/O error N".
     static InOutError fromCode(int code);
+    // The error for a failed file operation on path, from its errno: the numbers the program's users
+    // know from its other file errors (2 not found, 3 bad path, 4 too many files, 5 access denied,
+    // 101 disk write error), any other errno as it is.
+    static InOutError fromErrno(int error, const QString &path);
 
 private:
     int m_code;

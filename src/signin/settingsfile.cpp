@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -45,26 +46,6 @@ void writeValue(QByteArray &bytes, Field f, const QString &value, const char *wh
     bytes[f.lengthAt] = char(plain.size());
 }
 
-// The error number a reader of the file reports for errno, as the client's users know them.
-int ioErrorCode(int error, const QString &path)
-{
-    switch (error) {
-    case ENOENT:
-        return QFileInfo(QFileInfo(path).path()).isDir() ? 2 : 3;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-        return 3;
-    case EMFILE:
-    case ENFILE:
-        return 4;
-    case EACCES:
-    case EPERM:
-    case EISDIR: // a folder where the file should be cannot be read as one
-        return 5;
-    default:
-        return error;
-    }
-}
 
 } // namespace
 
@@ -83,29 +64,29 @@ TFirstConnectInfo ReadFirstConnectInfo(const QString &programDir)
     const QString path = SettingsFilePath(programDir);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw InOutError::fromCode(ioErrorCode(errno, path));
+        throw InOutError::fromErrno(errno, path);
 
     char buffer[kSettingsFileSize];
     int filled = 0;
-    int failure = 0;
+    std::optional<InOutError> failure;
     while (filled < kSettingsFileSize) {
         const ssize_t n = ::read(fd, buffer + filled, kSettingsFileSize - filled);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            failure = ioErrorCode(errno, path);
+            failure = InOutError::fromErrno(errno, path);
             break;
         }
         if (n == 0) {
-            failure = 100; // the file ends before the 84th byte
+            failure = InOutError::fromCode(100); // the file ends before the 84th byte
             break;
         }
         filled += int(n);
     }
-    if (::close(fd) != 0 && failure == 0)
-        failure = ioErrorCode(errno, path);
-    if (failure != 0)
-        throw InOutError::fromCode(failure);
+    if (::close(fd) != 0 && !failure)
+        failure = InOutError::fromErrno(errno, path);
+    if (failure)
+        throw *failure;
     return DecodeFirstConnectInfo(QByteArrayView(buffer, kSettingsFileSize));
 }
 

@@ -9,41 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-// The error number of a file operation, as the client's users know them from its other file errors.
-int ioErrorCode(int error, const QString &path)
-{
-    switch (error) {
-    case ENOENT:
-        return QFileInfo(QFileInfo(path).path()).isDir() ? 2 : 3;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-        return 3;
-    case EMFILE:
-    case ENFILE:
-        return 4;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return 5;
-    case ENOSPC:
-    case EDQUOT:
-    case EIO:
-        return 101;
-    default:
-        return error;
-    }
-}
-
-} // namespace
-
 LocalFile::LocalFile(const QString &path) : m_path(path)
 {
     m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0)
-        throw InOutError::fromCode(ioErrorCode(errno, m_path));
+        throw InOutError::fromErrno(errno, m_path);
 }
 
 LocalFile::~LocalFile()
@@ -59,7 +29,7 @@ void LocalFile::write(const char *data, qint64 size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw InOutError::fromCode(ioErrorCode(errno, m_path));
+            throw InOutError::fromErrno(errno, m_path);
         data += n;
         size -= n;
     }
@@ -70,7 +40,7 @@ void LocalFile::close()
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0)
-        throw InOutError::fromCode(ioErrorCode(errno, m_path));
+        throw InOutError::fromErrno(errno, m_path);
 }
 
 void writeLocalFile(const QString &path, const QByteArray &bytes)
