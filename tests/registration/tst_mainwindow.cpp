@@ -200,6 +200,9 @@ void TestMainWindow::shownAfterSignIn()
         QCOMPARE(label->text(), QString::fromUtf8(text));
     }
     QCOMPARE(m_form->SpeedButton1->text(), QStringLiteral(">>"));
+    // The group list comes first in the tab order but is disabled: the faculty list has the focus.
+    QCOMPARE(QApplication::focusWidget(), m_form->DBLookupComboBox1);
+    QCOMPARE(m_form->DBLookupComboBox1->nextInFocusChain(), m_form->DBLookupComboBox2);
 }
 
 void TestMainWindow::cascade()
