@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
         "its executable. The account given must be allowed to run GET_USER. Each value holds at most "
         "20 characters of Windows-1251."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the settings file to write, e.g. /opt/qel31/Data/QEL"));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the settings file to write, e.g. /etc/qel31/QEL (installed) or build/bin/Data/QEL"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("database user name"), QStringLiteral("U"));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("database password"), QStringLiteral("P"));
     const QCommandLineOption server(QStringLiteral("server"),
