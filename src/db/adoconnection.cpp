@@ -26,15 +26,13 @@ DatabaseError databaseErrorOf(const QSqlError &error)
     return DatabaseError(text, error.nativeErrorCode());
 }
 
-TADOConnection::TADOConnection(QObject *parent) : QObject(parent), m_name(uniqueConnectionName())
-{
-    QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
-}
+TADOConnection::TADOConnection(QObject *parent) : QObject(parent), m_name(uniqueConnectionName()) {}
 
 TADOConnection::~TADOConnection()
 {
     Close();
-    QSqlDatabase::removeDatabase(m_name);
+    if (m_driverLoaded)
+        QSqlDatabase::removeDatabase(m_name);
 }
 
 void TADOConnection::setConnectionString(const QString &text)
@@ -54,6 +52,12 @@ void TADOConnection::Open()
 {
     if (m_open)
         return;
+    // The driver and the libraries under it are loaded by the first open, not at start-up: the
+    // login window is up sooner.
+    if (!m_driverLoaded) {
+        QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
+        m_driverLoaded = true;
+    }
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isValid())
         throw DatabaseError(QStringLiteral("The database driver for ODBC is not installed (QODBC)."));

@@ -40,7 +40,7 @@ public:
     void Close();
     bool Connected() const;
 
-    // The Qt connection underneath, for the queries. Valid while connected.
+    // The Qt connection underneath, for the queries. Valid while connected (and, once opened, after).
     QSqlDatabase database() const;
 
 Q_SIGNALS:
@@ -54,6 +54,7 @@ private:
     int m_connectionTimeout = 15;
     int m_commandTimeout = 30;
     bool m_open = false;
+    bool m_driverLoaded = false;
 };
 
 // The error for a failed call of the driver: its message without the driver manager's prefixes.

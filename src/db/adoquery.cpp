@@ -19,29 +19,26 @@ int QueryModel::rowCount(const QModelIndex &parent) const
 
 int QueryModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_query->rows().columns.size());
+    return parent.isValid() ? 0 : m_query->rows().columnCount();
 }
 
 QVariant QueryModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return {};
-    const RowSet &rows = m_query->rows();
-    if (index.row() >= rows.rows.size() || index.column() >= rows.columns.size())
-        return {};
-    return rows.rows[index.row()][index.column()];
+    return m_query->rows().value(index.row(), index.column());
 }
 
 QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section >= m_query->rows().columns.size())
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section >= m_query->rows().columnCount())
         return {};
-    return m_query->rows().columns[section];
+    return m_query->rows().columns()[section];
 }
 
 int QueryModel::columnOf(const QString &fieldName) const
 {
-    const QStringList &columns = m_query->rows().columns;
+    const QStringList &columns = m_query->rows().columns();
     for (int i = 0; i < columns.size(); ++i) {
         if (columns[i].compare(fieldName, Qt::CaseInsensitive) == 0)
             return i;
@@ -124,12 +121,12 @@ void TADOQuery::Open()
     m_connection->Open();
     const MarkedText marked = replaceParameterMarkers(commandText());
     RowSet rows = runStatement(*m_connection, marked.text, boundValues(marked));
-    if (rows.columns.isEmpty())
+    if (rows.columns().isEmpty())
         throw DatabaseError(QStringLiteral("CommandText does not return a result set"));
     m_model.beginResetModel();
     m_rows = std::move(rows);
     m_active = true;
-    m_current = m_rows.rows.isEmpty() ? -1 : 0;
+    m_current = m_rows.isEmpty() ? -1 : 0;
     m_model.endResetModel();
     Q_EMIT opened();
     Q_EMIT currentRowChanged(m_current);
@@ -166,11 +163,11 @@ void TADOQuery::setCurrentRow(int row)
 
 QVariant TADOQuery::valueAt(int column) const
 {
-    if (m_active && (column < 0 || column >= m_rows.columns.size()))
+    if (m_active && (column < 0 || column >= m_rows.columnCount()))
         throw DatabaseError(QStringLiteral("List index out of bounds (%1)").arg(column));
-    if (Eof() || column < 0 || column >= m_rows.columns.size())
+    if (Eof())
         return {};
-    return m_rows.rows[m_current][column];
+    return m_rows.value(m_current, column);
 }
 
 QString TADOQuery::fieldAsString(int column) const

@@ -70,7 +70,7 @@ public:
     // Runs the text as a statement that returns no rows.
     void ExecSQL();
 
-    int RecordCount() const { return int(m_rows.rows.size()); }
+    int RecordCount() const { return m_rows.rowCount(); }
     const RowSet &rows() const { return m_rows; }
 
     // The current row: the first after Open, -1 when there is none.

@@ -95,9 +95,11 @@ ServerAddress parseDataSource(const QString &dataSource)
     ServerAddress a;
     const qsizetype comma = s.lastIndexOf(QLatin1Char(','));
     if (comma >= 0) {
+        // Only a number a TCP port can have is a port; anything else after the comma stays part of
+        // the name, which then does not resolve, rather than sending the driver to a port of no one.
         bool ok = false;
         const int port = s.mid(comma + 1).trimmed().toInt(&ok);
-        if (ok) {
+        if (ok && port >= 1 && port <= 65535) {
             a.port = port;
             s = s.left(comma).trimmed();
         }

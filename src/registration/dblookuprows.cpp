@@ -59,11 +59,20 @@ QVariant LookupRows::valueAt(int row, const QString &field) const
 {
     if (row < 0 || row >= count())
         return {};
-    QueryModel *rows = m_query->model();
-    const int column = rows->columnOf(field);
-    if (column < 0)
-        return {};
-    return rows->data(rows->index(row, column));
+    return m_query->rows().value(row, m_query->model()->columnOf(field));
+}
+
+Key LookupRows::keyIn(int row, int column) const
+{
+    // An integer key is read as it is stored; anything else as the number it reads as.
+    if (const std::optional<qint32> key = m_query->rows().integerAt(row, column))
+        return key;
+    const QVariant v = m_query->rows().value(row, column);
+    if (v.isNull())
+        return std::nullopt;
+    bool ok = false;
+    const qint32 key = v.toInt(&ok);
+    return ok ? Key(key) : std::nullopt;
 }
 
 bool LookupRows::listFieldIsText() const
@@ -78,12 +87,9 @@ bool LookupRows::listFieldIsText() const
 
 Key LookupRows::keyAt(int row) const
 {
-    const QVariant v = valueAt(row, m_keyField);
-    if (v.isNull())
+    if (row < 0 || row >= count())
         return std::nullopt;
-    bool ok = false;
-    const qint32 key = v.toInt(&ok);
-    return ok ? Key(key) : std::nullopt;
+    return keyIn(row, m_query->model()->columnOf(m_keyField));
 }
 
 QString LookupRows::textAt(int row) const
@@ -96,8 +102,11 @@ int LookupRows::rowOfKey(const Key &key) const
 {
     if (!key)
         return -1;
-    for (int row = 0; row < count(); ++row) {
-        if (keyAt(row) == key)
+    // The key's column is looked up once: a list may hold tens of thousands of rows.
+    const int rows = count();
+    const int column = rows > 0 ? m_query->model()->columnOf(m_keyField) : -1;
+    for (int row = 0; row < rows; ++row) {
+        if (keyIn(row, column) == key)
             return row;
     }
     return -1;
@@ -105,8 +114,11 @@ int LookupRows::rowOfKey(const Key &key) const
 
 int LookupRows::firstRowStartingWith(const QString &prefix) const
 {
-    for (int row = 0; row < count(); ++row) {
-        if (textAt(row).startsWith(prefix, Qt::CaseInsensitive))
+    const int rows = count();
+    const int column = rows > 0 ? m_query->model()->columnOf(m_listField) : -1;
+    for (int row = 0; row < rows; ++row) {
+        const QVariant v = m_query->rows().value(row, column);
+        if (!v.isNull() && v.toString().startsWith(prefix, Qt::CaseInsensitive))
             return row;
     }
     return -1;

@@ -48,6 +48,7 @@ Q_SIGNALS:
 
 private:
     QVariant valueAt(int row, const QString &field) const;
+    Key keyIn(int row, int column) const;
     void bindingChanged();
 
     QPointer<TDataSource> m_source;

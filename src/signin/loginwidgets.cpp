@@ -14,22 +14,44 @@ TImage::TImage(QWidget *parent) : QWidget(parent)
 
 void TImage::setPicture(const QImage &picture)
 {
+    m_source = nullptr;
     m_picture = picture;
     update();
 }
 
+void TImage::setPictureSource(std::function<QImage()> source)
+{
+    m_source = std::move(source);
+    m_picture = QImage();
+    update();
+}
+
+const QImage &TImage::picture() const
+{
+    if (m_source) {
+        const auto source = std::exchange(m_source, nullptr);
+        try {
+            m_picture = source();
+        } catch (...) {
+            m_picture = QImage();
+        }
+    }
+    return m_picture;
+}
+
 void TImage::paintEvent(QPaintEvent *)
 {
-    if (m_picture.isNull())
+    const QImage &shown = picture();
+    if (shown.isNull())
         return;
     // Scaled to fit with its proportions kept, from the top left corner.
-    const QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
+    const QSize size = shown.size().scaled(this->size(), Qt::KeepAspectRatio);
     QPainter painter(this);
-    if (size == m_picture.size()) {
-        painter.drawImage(0, 0, m_picture);
+    if (size == shown.size()) {
+        painter.drawImage(0, 0, shown);
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(QRect(QPoint(0, 0), size), m_picture);
+        painter.drawImage(QRect(QPoint(0, 0), size), shown);
     }
 }
 

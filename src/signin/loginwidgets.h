@@ -8,19 +8,25 @@
 #include <QObject>
 #include <QWidget>
 
+#include <functional>
+
 // A picture scaled to fit its area with its proportions kept.
 class TImage : public QWidget {
     Q_OBJECT
 public:
     explicit TImage(QWidget *parent = nullptr);
     void setPicture(const QImage &picture);
-    const QImage &picture() const { return m_picture; }
+    // The picture is made when it is first drawn: a picture below the visible part of the window
+    // costs nothing at start-up. A source that fails leaves the area empty.
+    void setPictureSource(std::function<QImage()> source);
+    const QImage &picture() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QImage m_picture;
+    mutable QImage m_picture;
+    mutable std::function<QImage()> m_source;
 };
 
 // A borderless white edit field. AutoSelect selects the whole text when the field is entered.

@@ -87,7 +87,7 @@ TForm8::TForm8(QWidget *parent) : TForm(parent)
     Image2 = new TImage(this);
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setGeometry(0, 277, 497, 139);
-    Image2->setPicture(PasswordPicture());
+    Image2->setPictureSource(&PasswordPicture);
 
     SpeedButton1 = new TSpeedButton(this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));

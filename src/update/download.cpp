@@ -45,6 +45,7 @@ bool DownloadFile(const QString &url, const QString &path)
     LocalFile file(path);
 
     qint64 written = 0;
+    QByteArray arrived;
     // What has arrived, read in pieces of at most kReadSize and written at once. An error page is
     // never written: the transfer ends at its first piece (the network layer ends those with an error
     // status of its own).
@@ -54,12 +55,15 @@ bool DownloadFile(const QString &url, const QString &path)
                 reply->abort();
             return;
         }
+        // Read in pieces, written with one call per arrival: a write per piece would cost a system
+        // call per kilobyte.
+        arrived.resize(0);
         char buffer[kReadSize];
         qint64 count;
-        while ((count = reply->read(buffer, kReadSize)) > 0) {
-            file.write(buffer, count);
-            written += count;
-        }
+        while ((count = reply->read(buffer, kReadSize)) > 0)
+            arrived.append(buffer, count);
+        file.write(arrived.constData(), arrived.size());
+        written += arrived.size();
     };
 
     QEventLoop loop;

@@ -53,6 +53,8 @@ private Q_SLOTS:
     void unansweredCommandTimesOut_data();
     void unansweredCommandTimesOut();
     void replacingTextCloses();
+    void valuesReadBackAsSent_data();
+    void valuesReadBackAsSent();
 
 private:
     TFirstConnectInfo demoInfo(const QString &server = QString()) const;
@@ -268,7 +270,7 @@ void TestDb::recordCountsMatchTheDatabase()
                                  .arg(faculty)));
     // Sorted by name, as the statement asks.
     for (int row = 1; row < m_dm->ADOQ_group.RecordCount(); ++row)
-        QVERIFY(m_dm->ADOQ_group.rows().rows[row - 1][1].toString() <= m_dm->ADOQ_group.rows().rows[row][1].toString());
+        QVERIFY(m_dm->ADOQ_group.rows().value(row - 1, 1).toString() <= m_dm->ADOQ_group.rows().value(row, 1).toString());
 
     for (int row = 0; row < m_dm->ADOQ_group.RecordCount(); ++row) {
         m_dm->ADOQ_group.setCurrentRow(row);
@@ -403,6 +405,46 @@ void TestDb::replacingTextCloses()
     m_dm->ADOQ_Faculty.Open();
     m_dm->ADOQ_Faculty.Open(); // opening an open query does nothing
     QCOMPARE(m_dm->ADOQ_Faculty.RecordCount(), 1);
+}
+
+// The rows are held column by column; every value comes back as the driver gave it, a Null as a null
+// value of its column's type and never as an empty text.
+void TestDb::valuesReadBackAsSent_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("shortNameNull");
+    QTest::addColumn<QString>("shortName");
+    QTest::newRow("Null text") << 0 << true << QString();
+    QTest::newRow("empty text") << 1 << false << QString();
+    QTest::newRow("Cyrillic text") << 2 << false << QStringLiteral("ФИТ");
+    QTest::newRow("the last row") << 3 << false << QStringLiteral("x");
+}
+
+void TestDb::valuesReadBackAsSent()
+{
+    QFETCH(int, row);
+    QFETCH(bool, shortNameNull);
+    QFETCH(QString, shortName);
+    sandbox::Engine &engine = m_server->engine();
+    engine.sqlite(QStringLiteral("DELETE FROM faculty WHERE id_faculty >= 9000"));
+    const QList<sandbox::Value> shortNames = {sandbox::Value(), QStringLiteral(""), QStringLiteral("ФИТ"),
+                                              QStringLiteral("x")};
+    for (int i = 0; i < shortNames.size(); ++i)
+        engine.sqlite(QStringLiteral("INSERT INTO faculty VALUES (?, ?, ?, ?)"),
+                      {qint64(9000 + i), QStringLiteral("Факультет %1").arg(i), qint64(i), shortNames[i]});
+    ConnectWith(m_dm->ADOCon, demoInfo());
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({QStringLiteral("SELECT id_faculty, [p23-1], [p23-3] FROM faculty WHERE id_faculty >= 9000 "
+                                 "ORDER BY id_faculty")});
+    query.Open();
+    QCOMPARE(query.RecordCount(), int(shortNames.size()));
+    query.setCurrentRow(row);
+    QCOMPARE(query.FieldByName(QStringLiteral("id_faculty")), QVariant(9000 + row));
+    QCOMPARE(query.fieldAsString(1), QStringLiteral("Факультет %1").arg(row));
+    const QVariant value = query.model()->data(query.model()->index(row, 2));
+    QCOMPARE(value.isNull(), shortNameNull);
+    QCOMPARE(value.typeId(), int(QMetaType::QString));
+    QCOMPARE(value.toString(), shortName);
 }
 
 QTEST_GUILESS_MAIN(TestDb)

@@ -1,0 +1,77 @@
+// Update download: DownloadFile fetching a 50 MB file from an HTTP server on 127.0.0.1, against
+// curl fetching the same file from the same server into the same folder. The figure is the share of
+// curl's throughput that the client reaches.
+
+#include "bodyserver.h"
+#include "childprocess.h"
+#include "figures.h"
+#include "update/update.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray randomBody(qsizetype size)
+{
+    QByteArray body(size, Qt::Uninitialized);
+    QRandomGenerator generator(31);
+    generator.fillRange(reinterpret_cast<quint32 *>(body.data()), size / 4);
+    return body;
+}
+
+void checkDownloaded(const QString &path, qsizetype size, const QString &who)
+{
+    if (QFile(path).size() != size)
+        benchFailure(QStringLiteral("%1 did not fetch the whole file").arg(who));
+    QFile::remove(path);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (curl.isEmpty())
+        benchFailure(QStringLiteral("curl is not installed"));
+    QTemporaryDir folder;
+
+    return runBenchmarks(argc, argv, [&] {
+        const qsizetype size = benchOptions().tiny ? 1000 * 1000 : 50 * 1000 * 1000;
+        auto server = std::make_shared<BodyServer>(randomBody(size));
+        const QString url = QStringLiteral("http://127.0.0.1:%1/qelprogs/qel31").arg(server->port());
+        const QString path = folder.filePath(QStringLiteral("qel31"));
+
+        Alternating spec;
+        spec.benchmarkName = "download/" + std::to_string(size / 1000000) + "MB";
+        spec.figure = QStringLiteral("update download, %1 MB").arg(size / 1000000);
+        spec.baselineName = QStringLiteral("curl");
+        spec.rounds = 11;
+        spec.target = 0.8;
+        spec.throughput = true;
+        spec.baseline = [server, curl, url, path, size] {
+            // curl's own time of the transfer, without its start as a process.
+            ChildProcess child(curl, {QStringLiteral("--silent"), QStringLiteral("--show-error"),
+                                      QStringLiteral("--output"), path, QStringLiteral("--write-out"),
+                                      QStringLiteral("%{time_total}"), url});
+            const QByteArray seconds = child.readAll();
+            if (child.wait() != 0)
+                benchFailure(QStringLiteral("curl failed"));
+            checkDownloaded(path, size, QStringLiteral("curl"));
+            return seconds.trimmed().toDouble() * 1000.0;
+        };
+        spec.subject = [server, url, path, size] {
+            bool fetched = false;
+            const double ms = elapsedMs([&] { fetched = DownloadFile(url, path); });
+            if (!fetched)
+                benchFailure(QStringLiteral("DownloadFile failed"));
+            checkDownloaded(path, size, QStringLiteral("DownloadFile"));
+            return ms;
+        };
+        registerAlternating(spec);
+    });
+}

@@ -1,0 +1,111 @@
+// Group choice: from the choice of a group to its students and its monitor shown, through the main
+// window's handler and its lists, against fetching the same two statements with plain Qt SQL
+// forward-only queries on the same connection. Groups of 30, 2,000 and 20,000 students.
+
+#include "app/application.h"
+#include "common/error.h"
+#include "db/adoquery.h"
+#include "db/statement.h"
+#include "figures.h"
+#include "fixture.h"
+#include "registration/dblookupcombobox.h"
+#include "registration/dblookuplistbox.h"
+#include "registration/dm.h"
+#include "registration/unit1.h"
+#include "signin/connectwith.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// The statement of a query as the client sends it: markers replaced by '?'.
+QString sentText(const TADOQuery &query)
+{
+    return replaceParameterMarkers(query.commandText()).text;
+}
+
+// Runs a statement with one integer parameter and reads every value of every row.
+void fetchPlain(const QSqlDatabase &db, const QString &text, qint32 value)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(text))
+        benchFailure(query.lastError().text());
+    query.addBindValue(value);
+    if (!query.exec())
+        benchFailure(query.lastError().text());
+    qint64 seen = 0;
+    while (query.next()) {
+        seen += query.value(0).isNull() ? 0 : 1;
+        seen += query.value(1).isNull() ? 0 : 1;
+    }
+    if (query.lastError().isValid())
+        benchFailure(query.lastError().text());
+    benchmark::DoNotOptimize(seen);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    GuiApplication app(argc, argv);
+    TApplication application;
+    BenchServer server;
+    TDM_MB dm;
+    TForm1 window;
+    Form1 = &window;
+    window.show();
+    try {
+        ConnectWith(dm.ADOCon, {demo::kAccount, demo::kAccountPassword, demo::kDatabase, server.address()});
+    } catch (const Error &error) {
+        benchFailure(error.message());
+    }
+
+    return runBenchmarks(argc, argv, [&] {
+        const QList<int> sizes = benchOptions().tiny ? QList<int>{30} : QList<int>{30, 2000, 20000};
+        for (int i = 0; i < sizes.size(); ++i) {
+            const int students = sizes[i];
+            const FixtureGroup group = server.addGroup(9001 + i, students);
+            Alternating spec;
+            spec.benchmarkName = "group_choice/" + std::to_string(students);
+            spec.figure = QStringLiteral("group choice, %1 students").arg(students);
+            spec.baselineName = QStringLiteral("plain Qt SQL");
+            spec.rounds = students >= 20000 ? 21 : 31;
+            spec.target = 1.2;
+            // Each run starts from a year chosen and no group: the lists empty, and whatever the run
+            // before changed drawn.
+            spec.prepare = [] {
+                DM_MB->ADOQ_Students.Close();
+                DM_MB->ADOQ_Starasta.Close();
+                Form1->DBLookupListBox1->setKeyValue(Key());
+                Form1->DBLookupComboBox3->setKeyValue(Key());
+                Application->ProcessMessages();
+            };
+            spec.baseline = [id = group.id] {
+                const QSqlDatabase db = DM_MB->ADOCon.database();
+                const QString students = sentText(DM_MB->ADOQ_Students);
+                const QString monitor = sentText(DM_MB->ADOQ_Starasta);
+                return elapsedMs([&] {
+                    fetchPlain(db, students, id);
+                    fetchPlain(db, monitor, id);
+                });
+            };
+            spec.subject = [group] {
+                // The lists have taken their rows, found the monitor and scrolled to it; drawing them
+                // is the toolkit's and waits for the event loop (see prepare).
+                const double ms = elapsedMs([&] {
+                    Form1->DBLookupComboBox3->setKeyValue(group.id);
+                    Form1->DBLookupComboBox3Click();
+                });
+                if (Form1->DBLookupListBox1->KeyValue() != Key(group.monitor) ||
+                    DM_MB->ADOQ_Students.RecordCount() != group.students)
+                    benchFailure(QStringLiteral("the group's students or monitor are not shown"));
+                return ms;
+            };
+            registerAlternating(spec);
+        }
+    });
+}

@@ -1,0 +1,79 @@
+#include "bodyserver.h"
+
+#include "figures.h"
+
+#include <QString>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+BodyServer::BodyServer(QByteArray body) : m_body(std::move(body))
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(m_listener, 8) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        benchFailure(QStringLiteral("the HTTP server cannot listen on 127.0.0.1"));
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { serve(); });
+}
+
+BodyServer::~BodyServer()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listener);
+}
+
+void BodyServer::serve()
+{
+    while (!m_stop) {
+        pollfd fd{m_listener, POLLIN, 0};
+        if (::poll(&fd, 1, 100) <= 0)
+            continue;
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            continue;
+        answer(connection);
+        ::close(connection);
+    }
+}
+
+void BodyServer::answer(int connection)
+{
+    // The request's head, up to the blank line; its content does not matter.
+    QByteArray head;
+    char chunk[4096];
+    while (!head.contains("\r\n\r\n")) {
+        const ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return;
+        head.append(chunk, n);
+    }
+    const QByteArray response =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+        QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n";
+    for (const QByteArray *part : {&response, static_cast<const QByteArray *>(&m_body)}) {
+        qsizetype sent = 0;
+        while (sent < part->size()) {
+            const ssize_t n =
+                ::send(connection, part->constData() + sent, size_t(part->size() - sent), MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            sent += n;
+        }
+    }
+    // The client reads to the end of the body; give it time to close rather than cut the stream.
+    ::shutdown(connection, SHUT_WR);
+    pollfd fd{connection, POLLIN, 0};
+    while (::poll(&fd, 1, 5000) > 0 && ::recv(connection, chunk, sizeof chunk, 0) > 0) {
+    }
+}

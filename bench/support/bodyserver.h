@@ -1,0 +1,29 @@
+#pragma once
+// An HTTP server on 127.0.0.1 that answers every request with one body (200, Content-Length), one
+// request per connection, on a thread of its own so that it serves while the caller's thread waits.
+
+#include <QByteArray>
+
+#include <atomic>
+#include <thread>
+
+class BodyServer {
+public:
+    explicit BodyServer(QByteArray body);
+    // Stops serving and joins the thread.
+    ~BodyServer();
+    BodyServer(const BodyServer &) = delete;
+    BodyServer &operator=(const BodyServer &) = delete;
+
+    quint16 port() const { return m_port; }
+
+private:
+    void serve();
+    void answer(int connection);
+
+    QByteArray m_body;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

@@ -1,0 +1,183 @@
+#include "figures.h"
+
+#include <QFile>
+#include <QTextStream>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+BenchOptions &options()
+{
+    static BenchOptions o;
+    return o;
+}
+
+QList<Figure> &figures()
+{
+    static QList<Figure> list;
+    return list;
+}
+
+QString targetText(const Figure &figure)
+{
+    return (figure.atLeast ? QStringLiteral("≥ ") : QStringLiteral("≤ ")) +
+           QString::number(figure.target, 'f', 2);
+}
+
+QString tableRow(const Figure &figure)
+{
+    QString ratio = QString::number(figure.ratio, 'f', 2);
+    if (!figure.ratioText.isEmpty())
+        ratio += QStringLiteral(" (%1)").arg(figure.ratioText);
+    return QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
+        .arg(figure.name, figure.baseline, ratio, targetText(figure),
+             figure.pass() ? QStringLiteral("pass") : QStringLiteral("FAIL"));
+}
+
+} // namespace
+
+const BenchOptions &benchOptions()
+{
+    return options();
+}
+
+double elapsedMs(const std::function<void()> &f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void AlternatingRuns::add(double baselineMs, double subjectMs)
+{
+    m_baseline.append(baselineMs);
+    m_subject.append(subjectMs);
+}
+
+double AlternatingRuns::medianBaseline() const
+{
+    return median(m_baseline);
+}
+
+double AlternatingRuns::medianSubject() const
+{
+    return median(m_subject);
+}
+
+double AlternatingRuns::medianRatio() const
+{
+    QList<double> ratios;
+    for (qsizetype i = 0; i < m_baseline.size(); ++i)
+        ratios.append(m_subject[i] / m_baseline[i]);
+    return median(ratios);
+}
+
+void reportFigure(const Figure &figure)
+{
+    figures().append(figure);
+}
+
+namespace {
+
+void runAlternating(const Alternating &spec, benchmark::State &state)
+{
+    spec.prepare();
+    spec.baseline();
+    spec.prepare();
+    spec.subject();
+    AlternatingRuns runs;
+    for (auto _ : state) {
+        spec.prepare();
+        const double baseline = spec.baseline();
+        spec.prepare();
+        const double subject = spec.subject();
+        runs.add(baseline, subject);
+        state.SetIterationTime(subject / 1000.0);
+    }
+    state.counters["baseline_ms"] = runs.medianBaseline();
+    state.counters["subject_ms"] = runs.medianSubject();
+    state.counters["ratio"] = runs.medianRatio();
+
+    Figure figure;
+    figure.name = spec.figure;
+    figure.target = spec.target;
+    figure.atLeast = spec.throughput;
+    figure.ratio = spec.throughput ? 1.0 / runs.medianRatio() : runs.medianRatio();
+    figure.baseline = QStringLiteral("%1: %2 ms, client %3 ms (medians of %4)")
+                          .arg(spec.baselineName)
+                          .arg(runs.medianBaseline(), 0, 'f', 2)
+                          .arg(runs.medianSubject(), 0, 'f', 2)
+                          .arg(runs.count());
+    reportFigure(figure);
+}
+
+} // namespace
+
+void registerAlternating(Alternating spec)
+{
+    const int rounds = benchOptions().tiny ? 1 : spec.rounds;
+    benchmark::RegisterBenchmark(spec.benchmarkName.c_str(),
+                                 [spec](benchmark::State &state) { runAlternating(spec, state); })
+        ->Iterations(rounds)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+int runBenchmarks(int &argc, char **argv, const std::function<void()> &registerBenchmarks)
+{
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tiny") == 0) {
+            options().tiny = true;
+        } else if (std::strcmp(argv[i], "--table") == 0 && i + 1 < argc) {
+            options().tableFile = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+    registerBenchmarks();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    QTextStream out(stdout);
+    for (const Figure &figure : figures())
+        out << tableRow(figure) << '\n';
+    out.flush();
+    if (!options().tableFile.isEmpty()) {
+        QFile table(options().tableFile);
+        if (!table.open(QIODevice::Append | QIODevice::Text))
+            benchFailure(QStringLiteral("cannot write %1").arg(options().tableFile));
+        for (const Figure &figure : figures())
+            table.write(tableRow(figure).toUtf8() + '\n');
+    }
+    return 0;
+}
+
+void benchFailure(const QString &message)
+{
+    std::fprintf(stderr, "benchmark failed: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // Qt's objects and the server's threads are still alive: no destructors on the way out.
+    std::_Exit(1);
+}
