@@ -57,13 +57,14 @@ bool DownloadFile(const QString &url, const QString &path)
         }
         // Read in pieces, written with one call per arrival: a write per piece would cost a system
         // call per kilobyte.
-        arrived.resize(0);
-        char buffer[kReadSize];
+        arrived.resize(qMax<qint64>(reply->bytesAvailable(), kReadSize));
+        qint64 filled = 0;
         qint64 count;
-        while ((count = reply->read(buffer, kReadSize)) > 0)
-            arrived.append(buffer, count);
-        file.write(arrived.constData(), arrived.size());
-        written += arrived.size();
+        while (filled < arrived.size() &&
+               (count = reply->read(arrived.data() + filled, qMin(kReadSize, arrived.size() - filled))) > 0)
+            filled += count;
+        file.write(arrived.constData(), filled);
+        written += filled;
     };
 
     QEventLoop loop;
