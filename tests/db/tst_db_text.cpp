@@ -45,6 +45,12 @@ void TestDbText::dataSource_data()
     QTest::newRow(".\\instance") << ".\\DEKANAT" << "127.0.0.1" << 0 << "DEKANAT";
     QTest::newRow("(local),port") << "(local),2000" << "127.0.0.1" << 2000 << "";
     QTest::newRow("host\\instance,port") << "db01\\A,2000" << "db01" << 2000 << "A";
+    QTest::newRow("the highest port") << "db01,65535" << "db01" << 65535 << "";
+    QTest::newRow("a port past 65535 stays in the name") << "db01,65536" << "db01,65536" << 0 << "";
+    QTest::newRow("port 0 stays in the name") << "db01,0" << "db01,0" << 0 << "";
+    QTest::newRow("a negative port stays in the name") << "db01,-5" << "db01,-5" << 0 << "";
+    QTest::newRow("nothing but a negative number after the comma")
+        << " ,-1889358995" << ",-1889358995" << 0 << "";
 }
 
 void TestDbText::dataSource()
