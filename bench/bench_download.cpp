@@ -46,14 +46,14 @@ int main(int argc, char *argv[])
         const QString url = QStringLiteral("http://127.0.0.1:%1/qelprogs/qel31").arg(server->port());
         const QString path = folder.filePath(QStringLiteral("qel31"));
 
-        Alternating spec;
-        spec.benchmarkName = "download/" + std::to_string(size / 1000000) + "MB";
-        spec.figure = QStringLiteral("update download, %1 MB").arg(size / 1000000);
-        spec.baselineName = QStringLiteral("curl");
-        spec.rounds = 11;
-        spec.target = 0.8;
-        spec.throughput = true;
-        spec.baseline = [server, curl, url, path, size] {
+        Alternating measure;
+        measure.benchmarkName = "download/" + std::to_string(size / 1000000) + "MB";
+        measure.figure = QStringLiteral("update download, %1 MB").arg(size / 1000000);
+        measure.baselineName = QStringLiteral("curl");
+        measure.rounds = 11;
+        measure.target = 0.8;
+        measure.throughput = true;
+        measure.baseline = [server, curl, url, path, size] {
             // curl's own time of the transfer, without its start as a process.
             ChildProcess child(curl, {QStringLiteral("--silent"), QStringLiteral("--show-error"),
                                       QStringLiteral("--output"), path, QStringLiteral("--write-out"),
@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
             checkDownloaded(path, size, QStringLiteral("curl"));
             return seconds.trimmed().toDouble() * 1000.0;
         };
-        spec.subject = [server, url, path, size] {
+        measure.subject = [server, url, path, size] {
             bool fetched = false;
             const double ms = elapsedMs([&] { fetched = DownloadFile(url, path); });
             if (!fetched)
@@ -72,6 +72,6 @@ int main(int argc, char *argv[])
             checkDownloaded(path, size, QStringLiteral("DownloadFile"));
             return ms;
         };
-        registerAlternating(spec);
+        registerAlternating(measure);
     });
 }

@@ -69,22 +69,22 @@ int main(int argc, char *argv[])
         for (int i = 0; i < sizes.size(); ++i) {
             const int students = sizes[i];
             const FixtureGroup group = server.addGroup(9001 + i, students);
-            Alternating spec;
-            spec.benchmarkName = "group_choice/" + std::to_string(students);
-            spec.figure = QStringLiteral("group choice, %1 students").arg(students);
-            spec.baselineName = QStringLiteral("plain Qt SQL");
-            spec.rounds = students >= 20000 ? 21 : 31;
-            spec.target = 1.2;
+            Alternating measure;
+            measure.benchmarkName = "group_choice/" + std::to_string(students);
+            measure.figure = QStringLiteral("group choice, %1 students").arg(students);
+            measure.baselineName = QStringLiteral("plain Qt SQL");
+            measure.rounds = students >= 20000 ? 21 : 31;
+            measure.target = 1.2;
             // Each run starts from a year chosen and no group: the lists empty, and whatever the run
             // before changed drawn.
-            spec.prepare = [] {
+            measure.prepare = [] {
                 DM_MB->ADOQ_Students.Close();
                 DM_MB->ADOQ_Starasta.Close();
                 Form1->DBLookupListBox1->setKeyValue(Key());
                 Form1->DBLookupComboBox3->setKeyValue(Key());
                 Application->ProcessMessages();
             };
-            spec.baseline = [id = group.id] {
+            measure.baseline = [id = group.id] {
                 const QSqlDatabase db = DM_MB->ADOCon.database();
                 const QString students = sentText(DM_MB->ADOQ_Students);
                 const QString monitor = sentText(DM_MB->ADOQ_Starasta);
@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
                     fetchPlain(db, monitor, id);
                 });
             };
-            spec.subject = [group] {
+            measure.subject = [group] {
                 // The lists have taken their rows, found the monitor and scrolled to it; drawing them
                 // is the toolkit's and waits for the event loop (see prepare).
                 const double ms = elapsedMs([&] {
@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
                     benchFailure(QStringLiteral("the group's students or monitor are not shown"));
                 return ms;
             };
-            registerAlternating(spec);
+            registerAlternating(measure);
         }
     });
 }

@@ -83,18 +83,18 @@ int main(int argc, char *argv[])
     QSqlDatabase::addDatabase(QStringLiteral("QODBC"), kPlainConnection);
 
     return runBenchmarks(argc, argv, [&] {
-        Alternating spec;
-        spec.benchmarkName = "signin/demo";
-        spec.figure = QStringLiteral("sign-in to the faculties and years loaded");
-        spec.baselineName = QStringLiteral("plain Qt SQL");
-        spec.rounds = 31;
-        spec.target = 1.15;
+        Alternating measure;
+        measure.benchmarkName = "signin/demo";
+        measure.figure = QStringLiteral("sign-in to the faculties and years loaded");
+        measure.baselineName = QStringLiteral("plain Qt SQL");
+        measure.rounds = 31;
+        measure.target = 1.15;
         // Every run starts signed out, as the login window does.
-        spec.prepare = [] {
+        measure.prepare = [] {
             DM_MB->ADOCon.Close();
             QSqlDatabase::database(kPlainConnection, false).close();
         };
-        spec.baseline = [&server] {
+        measure.baseline = [&server] {
             GetUserArguments arguments;
             arguments.login = demo::kLogin;
             arguments.passwordDigest = Md5Hex(demo::kLoginPassword);
@@ -112,7 +112,7 @@ int main(int argc, char *argv[])
                 fetchPlain(db, DM_MB->ADOQ_Year.commandText());
             });
         };
-        spec.subject = [] {
+        measure.subject = [] {
             bool signedIn = false;
             const double ms =
                 elapsedMs([&] { signedIn = Form8->SignIn(DM_MB->ADOCon, QStringLiteral("NULL")); });
@@ -120,6 +120,6 @@ int main(int argc, char *argv[])
                 benchFailure(QStringLiteral("not signed in: ") + Form8->RzLabel1->Caption());
             return ms;
         };
-        registerAlternating(spec);
+        registerAlternating(measure);
     });
 }

@@ -95,18 +95,18 @@ void reportFigure(const Figure &figure)
 
 namespace {
 
-void runAlternating(const Alternating &spec, benchmark::State &state)
+void runAlternating(const Alternating &measure, benchmark::State &state)
 {
-    spec.prepare();
-    spec.baseline();
-    spec.prepare();
-    spec.subject();
+    measure.prepare();
+    measure.baseline();
+    measure.prepare();
+    measure.subject();
     AlternatingRuns runs;
     for (auto _ : state) {
-        spec.prepare();
-        const double baseline = spec.baseline();
-        spec.prepare();
-        const double subject = spec.subject();
+        measure.prepare();
+        const double baseline = measure.baseline();
+        measure.prepare();
+        const double subject = measure.subject();
         runs.add(baseline, subject);
         state.SetIterationTime(subject / 1000.0);
     }
@@ -115,12 +115,12 @@ void runAlternating(const Alternating &spec, benchmark::State &state)
     state.counters["ratio"] = runs.medianRatio();
 
     Figure figure;
-    figure.name = spec.figure;
-    figure.target = spec.target;
-    figure.atLeast = spec.throughput;
-    figure.ratio = spec.throughput ? 1.0 / runs.medianRatio() : runs.medianRatio();
+    figure.name = measure.figure;
+    figure.target = measure.target;
+    figure.atLeast = measure.throughput;
+    figure.ratio = measure.throughput ? 1.0 / runs.medianRatio() : runs.medianRatio();
     figure.baseline = QStringLiteral("%1: %2 ms, client %3 ms (medians of %4)")
-                          .arg(spec.baselineName)
+                          .arg(measure.baselineName)
                           .arg(runs.medianBaseline(), 0, 'f', 2)
                           .arg(runs.medianSubject(), 0, 'f', 2)
                           .arg(runs.count());
@@ -129,11 +129,11 @@ void runAlternating(const Alternating &spec, benchmark::State &state)
 
 } // namespace
 
-void registerAlternating(Alternating spec)
+void registerAlternating(Alternating measure)
 {
-    const int rounds = benchOptions().tiny ? 1 : spec.rounds;
-    benchmark::RegisterBenchmark(spec.benchmarkName.c_str(),
-                                 [spec](benchmark::State &state) { runAlternating(spec, state); })
+    const int rounds = benchOptions().tiny ? 1 : measure.rounds;
+    benchmark::RegisterBenchmark(measure.benchmarkName.c_str(),
+                                 [measure](benchmark::State &state) { runAlternating(measure, state); })
         ->Iterations(rounds)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);

@@ -69,7 +69,7 @@ struct Alternating {
     std::function<double()> baseline;
     std::function<double()> subject;
 };
-void registerAlternating(Alternating spec);
+void registerAlternating(Alternating measure);
 
 // Takes the benchmark options out of argv, lets Google Benchmark take its own, calls
 // registerBenchmarks, runs them and prints the figures (and appends them to the table file).
