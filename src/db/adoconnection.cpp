@@ -84,6 +84,14 @@ void TADOConnection::Close()
     QSqlDatabase::database(m_name, false).close();
 }
 
+void TADOConnection::ConnectionLost()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    QSqlDatabase::database(m_name, false).close();
+}
+
 bool TADOConnection::Connected() const
 {
     return m_open;

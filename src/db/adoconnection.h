@@ -39,6 +39,9 @@ public:
     // Does nothing when closed.
     void Close();
     bool Connected() const;
+    // The driver has lost the connection: it counts as closed, so the next Open() connects again.
+    // The queries keep their rows, which are held on the client.
+    void ConnectionLost();
 
     // The Qt connection underneath, for the queries. Valid while connected (and, once opened, after).
     QSqlDatabase database() const;

@@ -120,21 +120,46 @@ MarkedText replaceParameterMarkers(const QString &text)
     return marked;
 }
 
+namespace {
+
+// Whether the driver has lost the connection: its SQLSTATE class 08, or FreeTDS's own texts for a
+// server gone away, a reset socket, or a command cut off by the time limit.
+bool connectionLost(const DatabaseError &error)
+{
+    return error.state().startsWith(QLatin1String("08")) ||
+           error.message().contains(QLatin1String("Communication link failure")) ||
+           error.message().contains(QLatin1String("Unexpected EOF")) ||
+           error.message().contains(QLatin1String("Timeout expired")) ||
+           error.message() == QLatin1String("Unknown error"); // FreeTDS: the socket was reset
+}
+
+} // namespace
+
 RowSet runStatement(TADOConnection &connection, const QString &text, const QList<QVariant> &parameters)
 {
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
+    // A lost connection is closed, so that the next statement opens it again instead of failing on
+    // a connection that only looks open.
+    const auto failure = [&](const QSqlError &sqlError) {
+        DatabaseError error = databaseErrorOf(sqlError);
+        if (connectionLost(error)) {
+            query.clear();
+            connection.ConnectionLost();
+        }
+        return error;
+    };
     if (parameters.isEmpty()) {
         // Sent as a batch, exactly as written.
         if (!query.exec(text))
-            throw databaseErrorOf(query.lastError());
+            throw failure(query.lastError());
     } else {
         if (!query.prepare(text))
-            throw databaseErrorOf(query.lastError());
+            throw failure(query.lastError());
         for (const QVariant &value : parameters)
             query.addBindValue(value);
         if (!query.exec())
-            throw databaseErrorOf(query.lastError());
+            throw failure(query.lastError());
     }
 
     RowSet rows;
@@ -151,7 +176,7 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
         }
         // A connection lost in the middle of the rows ends the loop early with an error.
         if (query.lastError().isValid())
-            throw databaseErrorOf(query.lastError());
+            throw failure(query.lastError());
     }
     query.finish();
     return rows;
