@@ -4,6 +4,8 @@
 
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
 
 TForm::TForm(QWidget *parent) : QWidget(parent) {}
 
@@ -52,4 +54,16 @@ void TForm::closeEvent(QCloseEvent *event)
     event->accept();
     if (Application && Application->MainForm() == this)
         Application->RequestTermination();
+}
+
+void TForm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    if (!CentreOnFirstShow)
+        return;
+    if (const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }

@@ -26,9 +26,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+    // Placed in the middle of the desktop when first shown.
+    bool CentreOnFirstShow = false;
 
 private:
     int m_modalResult = 0;
+    bool m_shownOnce = false;
     QEventLoop *m_loop = nullptr;
 };
 

@@ -8,12 +8,10 @@
 #include "signin/unit10.h"
 
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -69,6 +67,7 @@ void makeHeading(QLabel *label)
 TForm1::TForm1(QWidget *parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("Form1"));
+    CentreOnFirstShow = true;
     setWindowTitle(applicationTitle());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -225,15 +224,6 @@ TForm1::~TForm1()
         Form1 = nullptr;
 }
 
-void TForm1::showEvent(QShowEvent *event)
-{
-    TForm::showEvent(event);
-    if (m_centred)
-        return;
-    m_centred = true;
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-}
 
 void TForm1::FormCreate()
 {

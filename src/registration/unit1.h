@@ -60,9 +60,6 @@ public:
     QLabel *Label5;
     QLineEdit *DBEdit1;
 
-protected:
-    void showEvent(QShowEvent *event) override;
-
 private:
     void buildHeader();
     void buildBody();
@@ -73,7 +70,6 @@ private:
     void showMonitor();
     void reopenMonitor();
 
-    bool m_centred = false;
 };
 
 // The main window while it exists.

@@ -18,10 +18,8 @@
 #include "settingsfile.h"
 #include "update/update.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QWindow>
 
 TForm8 *Form8 = nullptr;
@@ -63,6 +61,7 @@ bool isEnterKey(int key)
 TForm8::TForm8(QWidget *parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("Form8"));
+    CentreOnFirstShow = true;
     setWindowTitle(QStringLiteral("Аутентификация"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -158,15 +157,6 @@ void TForm8::FormCreate()
     // Painting is double-buffered by the toolkit itself.
 }
 
-void TForm8::showEvent(QShowEvent *event)
-{
-    TForm::showEvent(event);
-    if (m_centred)
-        return;
-    m_centred = true;
-    if (const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-}
 
 bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
 {

@@ -53,7 +53,6 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     // Key handlers: true when the key was consumed; the key-press ones clear the character they drop.
@@ -64,7 +63,6 @@ private:
     bool filterTypedText(QObject *sender, QKeyEvent *event);
     void Image1MouseDown(QObject *sender, Qt::MouseButton button, QPoint globalPosition);
 
-    bool m_centred = false;
     bool m_dragging = false;
     QPoint m_dragOffset;
 };
