@@ -1,6 +1,7 @@
 #include "adoconnection.h"
 
 #include "databaseerror.h"
+#include "statement.h"
 
 #include <QAtomicInt>
 #include <QSqlError>
@@ -46,6 +47,7 @@ void TADOConnection::setConnectionString(const QString &text, const ConnectionPr
         throw DatabaseError(QStringLiteral("Operation is not allowed when the object is open."));
     m_connectionString = text;
     m_properties = exactValues;
+    m_sessionStatements.clear(); // another connection string is another session
 }
 
 void TADOConnection::Open()
@@ -73,6 +75,26 @@ void TADOConnection::Open()
         throw error;
     }
     m_open = true;
+    // The session of a connection lost on the way starts from the server's defaults: what the
+    // client had set goes back first. A failure here is the failure of this open.
+    const QStringList statements = m_sessionStatements;
+    for (const QString &statement : statements) {
+        try {
+            runStatement(*this, statement, {});
+        } catch (...) {
+            if (m_open) {
+                m_open = false;
+                db.close();
+            }
+            throw;
+        }
+    }
+}
+
+void TADOConnection::rememberSessionStatement(const QString &text)
+{
+    if (!m_sessionStatements.contains(text))
+        m_sessionStatements.append(text);
 }
 
 void TADOConnection::Close()
@@ -81,6 +103,7 @@ void TADOConnection::Close()
         return;
     Q_EMIT aboutToClose();
     m_open = false;
+    m_sessionStatements.clear();
     QSqlDatabase::database(m_name, false).close();
 }
 

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QStringList>
 
 #include <optional>
 
@@ -40,8 +41,13 @@ public:
     void Close();
     bool Connected() const;
     // The driver has lost the connection: it counts as closed, so the next Open() connects again.
-    // The queries keep their rows, which are held on the client.
+    // The queries keep their rows, which are held on the client, and the session is put back as it
+    // was: the SET statements that ran on it run again before anything else.
     void ConnectionLost();
+    // A statement that set an option of the session ran on the connection; a connection opened again
+    // after a loss runs it again. Close() forgets them: a new session starts from the defaults.
+    void rememberSessionStatement(const QString &text);
+    const QStringList &sessionStatements() const { return m_sessionStatements; }
 
     // The Qt connection underneath, for the queries. Valid while connected (and, once opened, after).
     QSqlDatabase database() const;
@@ -54,6 +60,7 @@ private:
     QString m_name;
     QString m_connectionString;
     ConnectionProperties m_properties;
+    QStringList m_sessionStatements;
     int m_connectionTimeout = 15;
     int m_commandTimeout = 30;
     bool m_open = false;

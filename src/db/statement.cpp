@@ -2,6 +2,7 @@
 
 #include "adoconnection.h"
 #include "databaseerror.h"
+#include "odbcresults.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -123,14 +124,32 @@ MarkedText replaceParameterMarkers(const QString &text)
 namespace {
 
 // Whether the driver has lost the connection: its SQLSTATE class 08, or FreeTDS's own texts for a
-// server gone away, a reset socket, or a command cut off by the time limit.
+// server gone away or a reset socket. A command cut off by the time limit is not among them: the
+// driver cancels it and the connection goes on; when the cancel is not answered the driver reports
+// the link as broken, and the next statement finds that out.
 bool connectionLost(const DatabaseError &error)
 {
     return error.state().startsWith(QLatin1String("08")) ||
            error.message().contains(QLatin1String("Communication link failure")) ||
            error.message().contains(QLatin1String("Unexpected EOF")) ||
-           error.message().contains(QLatin1String("Timeout expired")) ||
-           error.message() == QLatin1String("Unknown error"); // FreeTDS: the socket was reset
+           error.message() == QLatin1String("Unknown error") || // FreeTDS: the socket was reset
+           error.message() == QLatin1String("Unspecified error");
+}
+
+// The error the user is shown for a lost connection: the driver's own words where it has some, the
+// standard words for a broken link and the server's address where it has none.
+DatabaseError lostConnectionError(const DatabaseError &error, const TADOConnection &connection)
+{
+    if (error.message() != QLatin1String("Unknown error") && error.message() != QLatin1String("Unspecified error"))
+        return error;
+    return DatabaseError(QStringLiteral("Communication link failure: the connection to the server %1 was lost.")
+                             .arg(connection.properties().dataSource),
+                         QStringLiteral("08S01"));
+}
+
+bool isSessionStatement(const QString &text)
+{
+    return text.trimmed().startsWith(QLatin1String("SET "), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -141,43 +160,69 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
     query.setForwardOnly(true);
     // A lost connection is closed, so that the next statement opens it again instead of failing on
     // a connection that only looks open.
-    const auto failure = [&](const QSqlError &sqlError) {
-        DatabaseError error = databaseErrorOf(sqlError);
-        if (connectionLost(error)) {
-            query.clear();
-            connection.ConnectionLost();
-        }
-        return error;
+    const auto failure = [&](const DatabaseError &error) {
+        if (!connectionLost(error))
+            return error;
+        const DatabaseError lost = lostConnectionError(error, connection);
+        query.clear();
+        connection.ConnectionLost();
+        return lost;
+    };
+    // The statement's own diagnostics name the first error alone; Qt's text joins every message,
+    // INFO messages of the server included.
+    const auto queryFailure = [&] {
+        void *statement = odbc::statementHandle(query);
+        const std::optional<DatabaseError> error = statement ? odbc::statementError(statement) : std::nullopt;
+        return failure(error ? *error : databaseErrorOf(query.lastError()));
     };
     if (parameters.isEmpty()) {
         // Sent as a batch, exactly as written.
         if (!query.exec(text))
-            throw failure(query.lastError());
+            throw queryFailure();
     } else {
         if (!query.prepare(text))
-            throw failure(query.lastError());
+            throw queryFailure();
         for (const QVariant &value : parameters)
             query.addBindValue(value);
         if (!query.exec())
-            throw failure(query.lastError());
+            throw queryFailure();
     }
+    void *statement = odbc::statementHandle(query);
+    if (!statement)
+        throw DatabaseError(QStringLiteral("The database driver gives no access to its statement (QODBC)."));
 
     RowSet rows;
     if (query.isSelect()) {
         const QSqlRecord record = query.record();
         const int count = record.count();
-        for (int i = 0; i < count; ++i)
+        QList<QMetaType> types;
+        for (int i = 0; i < count; ++i) {
             rows.addColumn(record.fieldName(i), record.field(i).metaType());
+            types.append(record.field(i).metaType());
+        }
+        // Qt moves from row to row; the values are read from the statement itself, each column once
+        // and in order.
         QList<QVariant> row(count);
         while (query.next()) {
-            for (int i = 0; i < count; ++i)
-                row[i] = query.value(i);
+            try {
+                for (int i = 0; i < count; ++i)
+                    row[i] = odbc::readColumn(statement, i, types[i]);
+            } catch (const DatabaseError &error) {
+                throw failure(error);
+            }
             rows.appendRow(row);
         }
         // A connection lost in the middle of the rows ends the loop early with an error.
         if (query.lastError().isValid())
-            throw failure(query.lastError());
+            throw queryFailure();
     }
+    // Whatever the server sent after the first result is read too: an error raised after a
+    // statement counted its rows belongs to this statement.
+    if (const std::optional<DatabaseError> error = odbc::drainResults(statement))
+        throw failure(*error);
     query.finish();
+    // SET statements shape the session; a session opened again after a loss gets them again.
+    if (parameters.isEmpty() && isSessionStatement(text))
+        connection.rememberSessionStatement(text);
     return rows;
 }

@@ -1,0 +1,192 @@
+#include "odbcresults.h"
+
+#include "connectionproperties.h"
+
+#include <QSqlQuery>
+#include <QSqlResult>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <array>
+
+namespace odbc {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager's wide characters are UTF-16");
+
+SQLHSTMT handleOf(void *statement)
+{
+    return static_cast<SQLHSTMT>(statement);
+}
+
+struct DiagRecord {
+    QString state;
+    QString text;
+};
+
+QList<DiagRecord> diagnostics(SQLHSTMT statement)
+{
+    QList<DiagRecord> records;
+    for (SQLSMALLINT i = 1;; ++i) {
+        std::array<SQLWCHAR, 6> state{};
+        std::array<SQLWCHAR, 1024> text{};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        const SQLRETURN r = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, i, state.data(), &native, text.data(),
+                                           SQLSMALLINT(text.size()), &length);
+        if (!SQL_SUCCEEDED(r))
+            break;
+        length = qBound<SQLSMALLINT>(0, length, SQLSMALLINT(text.size() - 1));
+        records.append({QString::fromUtf16(reinterpret_cast<const char16_t *>(state.data()), 5),
+                        QString::fromUtf16(reinterpret_cast<const char16_t *>(text.data()), length)});
+    }
+    return records;
+}
+
+DatabaseError failureOf(SQLHSTMT statement, const char *call)
+{
+    if (auto error = statementError(statement))
+        return *error;
+    return DatabaseError(QStringLiteral("The database driver failed in %1 without saying why").arg(QLatin1String(call)));
+}
+
+QVariant readText(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
+{
+    // Most values fit the first piece; a longer one comes in pieces, each ended by the driver's
+    // terminating zero, until the driver reports the last.
+    std::array<SQLWCHAR, 2048> buffer;
+    constexpr SQLLEN bufferBytes = SQLLEN(sizeof(buffer));
+    constexpr SQLLEN pieceBytes = bufferBytes - SQLLEN(sizeof(SQLWCHAR));
+    QString text;
+    for (bool first = true;; first = false) {
+        SQLLEN indicator = 0;
+        const SQLRETURN r = SQLGetData(statement, column, SQL_C_WCHAR, buffer.data(), bufferBytes, &indicator);
+        if (r == SQL_NO_DATA && !first)
+            break;
+        if (!SQL_SUCCEEDED(r))
+            throw failureOf(statement, "SQLGetData");
+        if (indicator == SQL_NULL_DATA)
+            return QVariant(type);
+        const bool partial = r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > pieceBytes);
+        const SQLLEN bytes = partial ? pieceBytes : qBound<SQLLEN>(0, indicator, pieceBytes);
+        text.append(QStringView(reinterpret_cast<const char16_t *>(buffer.data()), bytes / SQLLEN(sizeof(SQLWCHAR))));
+        if (!partial)
+            break;
+    }
+    if (type == QMetaType::fromType<QString>())
+        return text;
+    // Dates and the like are given as the driver writes them; the client reads none of them.
+    QVariant value(text);
+    return value.convert(type) ? value : QVariant(text);
+}
+
+QVariant readBytes(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
+{
+    std::array<char, 8192> buffer;
+    QByteArray bytes;
+    for (bool first = true;; first = false) {
+        SQLLEN indicator = 0;
+        const SQLRETURN r = SQLGetData(statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), &indicator);
+        if (r == SQL_NO_DATA && !first)
+            break;
+        if (!SQL_SUCCEEDED(r))
+            throw failureOf(statement, "SQLGetData");
+        if (indicator == SQL_NULL_DATA)
+            return QVariant(type);
+        const bool partial = r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > SQLLEN(buffer.size()));
+        bytes.append(buffer.data(), partial ? qsizetype(buffer.size()) : qsizetype(qMax<SQLLEN>(0, indicator)));
+        if (!partial)
+            break;
+    }
+    return bytes;
+}
+
+template <typename Target>
+QVariant readFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, QMetaType type)
+{
+    Target value{};
+    SQLLEN indicator = 0;
+    const SQLRETURN r = SQLGetData(statement, column, cType, &value, SQLLEN(sizeof(value)), &indicator);
+    if (!SQL_SUCCEEDED(r))
+        throw failureOf(statement, "SQLGetData");
+    if (indicator == SQL_NULL_DATA)
+        return QVariant(type);
+    QVariant v = QVariant::fromValue(value);
+    v.convert(type);
+    return v;
+}
+
+} // namespace
+
+void *statementHandle(const QSqlQuery &query)
+{
+    const QSqlResult *result = query.result();
+    if (!result)
+        return nullptr;
+    const QVariant handle = result->handle();
+    // The driver gives its statement handle as a void pointer.
+    if (handle.metaType() != QMetaType::fromType<void *>())
+        return nullptr;
+    return *static_cast<void *const *>(handle.constData());
+}
+
+QVariant readColumn(void *statement, int column, QMetaType type)
+{
+    SQLHSTMT h = handleOf(statement);
+    const auto number = SQLUSMALLINT(column + 1);
+    switch (type.id()) {
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return readFixed<SQLINTEGER>(h, number, SQL_C_SLONG, type);
+    case QMetaType::UInt:
+        return readFixed<SQLUINTEGER>(h, number, SQL_C_ULONG, type);
+    case QMetaType::LongLong:
+        return readFixed<SQLBIGINT>(h, number, SQL_C_SBIGINT, type);
+    case QMetaType::ULongLong:
+        return readFixed<SQLUBIGINT>(h, number, SQL_C_UBIGINT, type);
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return readFixed<SQLDOUBLE>(h, number, SQL_C_DOUBLE, type);
+    case QMetaType::QByteArray:
+        return readBytes(h, number, type);
+    default:
+        return readText(h, number, type);
+    }
+}
+
+std::optional<DatabaseError> drainResults(void *statement)
+{
+    SQLHSTMT h = handleOf(statement);
+    std::optional<DatabaseError> firstError;
+    for (;;) {
+        const SQLRETURN r = SQLMoreResults(h);
+        if (r == SQL_NO_DATA)
+            break;
+        if (r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO)
+            continue; // a further count or row set: nothing of it is used
+        if (!firstError)
+            firstError = failureOf(h, "SQLMoreResults");
+        // What follows an error is let go: the driver cancels it when the statement closes.
+        SQLFreeStmt(h, SQL_CLOSE);
+        break;
+    }
+    return firstError;
+}
+
+std::optional<DatabaseError> statementError(void *statement)
+{
+    const QList<DiagRecord> records = diagnostics(handleOf(statement));
+    for (const DiagRecord &record : records) {
+        // Class 01 is a warning: an INFO message of the server, a truncation the reader deals with.
+        if (record.state.startsWith(QLatin1String("01")))
+            continue;
+        return DatabaseError(withoutDriverPrefixes(record.text), record.state);
+    }
+    return std::nullopt;
+}
+
+} // namespace odbc

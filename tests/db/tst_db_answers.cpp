@@ -1,0 +1,353 @@
+// The access layer against what SQL Server really sends, through the real driver stack: texts as wide
+// as their declared columns, messages and errors after a statement's row counts, and the session of a
+// connection that was lost and opened again.
+
+#include "db/adoconnection.h"
+#include "db/adoquery.h"
+#include "db/databaseerror.h"
+#include "registration/dm.h"
+#include "sandboxserver.h"
+#include "common/md5.h"
+#include "signin/connectwith.h"
+#include "signin/getuserrequest.h"
+
+#include <QTest>
+
+using sandbox::Event;
+using sandbox::EventKind;
+
+namespace {
+
+constexpr qint32 kDemoLogin = 12;
+const QString kDemoAccount = QStringLiteral("qel_demo");
+const QString kDemoPassword = QStringLiteral("Группа=17;демо");
+
+// A text of exactly n characters made of the pattern, repeated.
+QString filled(const QString &pattern, int n)
+{
+    QString text;
+    while (text.size() < n)
+        text += pattern;
+    text.truncate(n);
+    return text;
+}
+
+} // namespace
+
+class TestDbAnswers : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void columnsHoldTheirWidestValue_data();
+    void columnsHoldTheirWidestValue();
+    void unicodeTextsArriveWhole_data();
+    void unicodeTextsArriveWhole();
+    void valueTooLongIsRefused();
+    void messagesAndErrorsAfterCounts_data();
+    void messagesAndErrorsAfterCounts();
+    void sessionIsRestoredAfterReconnect();
+    void timeoutKeepsAnAnsweringConnection();
+    void lostServerIsNamed();
+    void loginLookupIgnoresCase();
+
+private:
+    TFirstConnectInfo accountInfo(const QString &user, const QString &password) const;
+    void connectAs(const QString &user, const QString &password);
+    qint64 loginsSoFar() const;
+
+    std::unique_ptr<sandbox::SandboxServer> m_server;
+    std::unique_ptr<TDM_MB> m_dm;
+};
+
+void TestDbAnswers::initTestCase()
+{
+    m_server = std::make_unique<sandbox::SandboxServer>(QString(), true);
+    QString error;
+    QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
+}
+
+void TestDbAnswers::init()
+{
+    m_server->clearFaults();
+    m_server->clearEvents();
+    m_dm = std::make_unique<TDM_MB>();
+}
+
+void TestDbAnswers::cleanup()
+{
+    m_dm.reset();
+    m_server->releaseHeld();
+}
+
+TFirstConnectInfo TestDbAnswers::accountInfo(const QString &user, const QString &password) const
+{
+    return TFirstConnectInfo{user, password, QStringLiteral("qel"), QStringLiteral("127.0.0.1,%1").arg(m_server->port())};
+}
+
+void TestDbAnswers::connectAs(const QString &user, const QString &password)
+{
+    ConnectWith(m_dm->ADOCon, accountInfo(user, password));
+}
+
+qint64 TestDbAnswers::loginsSoFar() const
+{
+    qint64 logins = 0;
+    for (const Event &e : m_server->events())
+        logins += e.kind == EventKind::LoginOk ? 1 : 0;
+    return logins;
+}
+
+// Each text column the client reads, filled to its declared width with Cyrillic letters (ё and Ё
+// among them: two bytes each in UTF-8, one in the column), comes back whole through the statement
+// that reads it.
+void TestDbAnswers::columnsHoldTheirWidestValue_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("width");
+    QTest::newRow("a student's full name") << "s_fio" << "s_fio" << "id_student" << 100;
+    QTest::newRow("a faculty's name") << "faculty" << "p23-1" << "id_faculty" << 150;
+    QTest::newRow("a group's name") << "group" << "p20" << "id_group" << 30;
+    QTest::newRow("an academic year") << "a_year" << "p32" << "id_a_year" << 9;
+}
+
+void TestDbAnswers::columnsHoldTheirWidestValue()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, column);
+    QFETCH(QString, key);
+    QFETCH(int, width);
+    sandbox::Engine &engine = m_server->engine();
+    // The first group of the demo login's first faculty and first year, and its first student.
+    connectAs(kDemoAccount, kDemoPassword);
+    m_dm->LoadUserFaculties(kDemoLogin);
+    const qint32 faculty = m_dm->ADOQ_Faculty.FieldByName(QStringLiteral("id_faculty")).toInt();
+    const qint32 year = m_dm->ADOQ_Year.fieldAsInteger(0);
+    m_dm->ADOQ_group.setParameter(QStringLiteral("id_a_year"), Key(year));
+    m_dm->ADOQ_group.setParameter(QStringLiteral("id_faculty"), Key(faculty));
+    m_dm->ADOQ_group.Open();
+    QVERIFY(m_dm->ADOQ_group.RecordCount() > 0);
+    const qint32 group = m_dm->ADOQ_group.fieldAsInteger(0);
+    m_dm->ADOQ_Students.setParameter(QStringLiteral("id_group"), Key(group));
+    m_dm->ADOQ_Students.Open();
+    QVERIFY(m_dm->ADOQ_Students.RecordCount() > 0);
+    const qint32 student = m_dm->ADOQ_Students.fieldAsInteger(0);
+
+    const QString text = filled(QStringLiteral("Ёлкин-Щёголев Жё"), width);
+    const qint64 row = table == QLatin1String("s_fio") ? student
+                       : table == QLatin1String("faculty") ? faculty
+                       : table == QLatin1String("group") ? group
+                                                          : year;
+    const QString update = QStringLiteral("UPDATE \"%1\" SET \"%2\" = ? WHERE %3 = ?").arg(table, column, key);
+    const sandbox::ResultSet before = engine.sqlite(
+        QStringLiteral("SELECT \"%1\" FROM \"%2\" WHERE %3 = ?").arg(column, table, key), {row});
+    engine.sqlite(update, {text, row});
+    const auto restore = qScopeGuard([&] { engine.sqlite(update, {before.rows[0][0], row}); });
+
+    // Read again by the statements of the windows.
+    m_dm->ADOQ_Faculty.Close();
+    m_dm->LoadUserFaculties(kDemoLogin);
+    m_dm->ADOQ_Year.Close();
+    m_dm->ADOQ_Year.Open();
+    m_dm->ADOQ_group.Close();
+    m_dm->ADOQ_group.Open();
+    m_dm->ADOQ_Students.Close();
+    m_dm->ADOQ_Students.Open();
+    const QString shown = table == QLatin1String("s_fio") ? m_dm->ADOQ_Students.fieldAsString(1)
+                          : table == QLatin1String("faculty") ? m_dm->ADOQ_Faculty.FieldByName(QStringLiteral("p23-1")).toString()
+                          : table == QLatin1String("group") ? m_dm->ADOQ_group.fieldAsString(1)
+                                                             : m_dm->ADOQ_Year.fieldAsString(1);
+    QCOMPARE(shown, text);
+}
+
+// nvarchar carries what Windows-1251 cannot: other scripts and characters outside the Basic
+// Multilingual Plane, as long as the declared width allows; empty stays empty, Null stays Null.
+void TestDbAnswers::unicodeTextsArriveWhole_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QVariant>("expected");
+    const QString mixed = QStringLiteral("Ωμέγα 😀 𝔸 Ёж €");
+    QTest::newRow("other scripts and characters outside the BMP")
+        << QStringLiteral("SELECT N'%1' AS v").arg(mixed) << QVariant(mixed);
+    const QString widest = filled(QStringLiteral("Ёё😀ж"), 4000);
+    QTest::newRow("4000 UTF-16 units, read in several pieces")
+        << QStringLiteral("SELECT N'%1' AS v").arg(widest) << QVariant(widest);
+    const QString cyrillic = filled(QStringLiteral("Щёкин Ёж "), 3000);
+    QTest::newRow("3000 Cyrillic letters in varchar") << QStringLiteral("SELECT '%1' AS v").arg(cyrillic) << QVariant(cyrillic);
+    QTest::newRow("empty nvarchar") << QStringLiteral("SELECT N'' AS v") << QVariant(QString(""));
+    QTest::newRow("empty varchar") << QStringLiteral("SELECT '' AS v") << QVariant(QString(""));
+}
+
+void TestDbAnswers::unicodeTextsArriveWhole()
+{
+    QFETCH(QString, statement);
+    QFETCH(QVariant, expected);
+    connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({statement});
+    query.Open();
+    QCOMPARE(query.RecordCount(), 1);
+    const QVariant value = query.rows().value(0, 0);
+    QCOMPARE(value.isNull(), false);
+    QCOMPARE(value.toString().size(), expected.toString().size());
+    QCOMPARE(value.toString(), expected.toString());
+}
+
+// A value one character longer than its column is the server's to refuse, and the client shows why.
+void TestDbAnswers::valueTooLongIsRefused()
+{
+    connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
+    const sandbox::ResultSet before = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
+    TADOQuery update(&m_dm->ADOCon);
+    update.setSQL({QStringLiteral("UPDATE s_fio SET s_fio = '%1' WHERE id_student = 1").arg(filled(QStringLiteral("Ёж"), 101))});
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, update.ExecSQL());
+    try {
+        update.ExecSQL();
+    } catch (const DatabaseError &e) {
+        QCOMPARE(e.message(), QStringLiteral("String or binary data would be truncated."));
+    }
+    const sandbox::ResultSet after = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
+    QCOMPARE(sandbox::valueToText(after.rows[0][0]), sandbox::valueToText(before.rows[0][0]));
+    // The connection goes on.
+    TADOQuery select(&m_dm->ADOCon);
+    select.setSQL({QStringLiteral("SELECT id_student FROM s_fio WHERE id_student = 1")});
+    select.Open();
+    QCOMPARE(select.fieldAsInteger(0), 1);
+}
+
+// A statement's first error is its failure, wherever it comes among the results; INFO messages are
+// none, and the rows before them are kept.
+void TestDbAnswers::messagesAndErrorsAfterCounts_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<bool>("rows");
+    QTest::addColumn<QString>("error"); // empty: none
+    QTest::newRow("an INFO message alone") << "PRINT 'Назначение записано.'" << false << "";
+    QTest::newRow("INFO, then rows") << "PRINT 'Выборка:'\r\nSELECT id_a_year, p32 FROM a_year" << true << "";
+    QTest::newRow("INFO, then an error")
+        << "PRINT 'Проверка группы'\r\nRAISERROR('Группа закрыта.', 16, 1)" << false << "Группа закрыта.";
+    QTest::newRow("a count, then an error")
+        << "UPDATE a_year SET p32 = p32 WHERE id_a_year < 0\r\nRAISERROR('Журнал недоступен.', 16, 1)" << false
+        << "Журнал недоступен.";
+    QTest::newRow("rows, then an error")
+        << "SELECT id_a_year, p32 FROM a_year\r\nRAISERROR('После строк.', 16, 1)" << true << "После строк.";
+    QTest::newRow("RAISERROR of severity 10 is a message") << "RAISERROR('Только сведения.', 10, 1)" << false << "";
+}
+
+void TestDbAnswers::messagesAndErrorsAfterCounts()
+{
+    QFETCH(QString, statement);
+    QFETCH(bool, rows);
+    QFETCH(QString, error);
+    connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({statement});
+    try {
+        if (rows)
+            query.Open();
+        else
+            query.ExecSQL();
+        QVERIFY2(error.isEmpty(), "no error");
+    } catch (const DatabaseError &e) {
+        QCOMPARE(e.message(), error);
+    }
+    // Nothing is left pending on the connection.
+    TADOQuery next(&m_dm->ADOCon);
+    next.setSQL({QStringLiteral("SELECT id_a_year FROM a_year")});
+    next.Open();
+    QVERIFY(next.RecordCount() > 0);
+}
+
+// The sign-in sets the date format of the session; a session opened again after a lost connection
+// has it again before the next statement runs.
+void TestDbAnswers::sessionIsRestoredAfterReconnect()
+{
+    connectAs(kDemoAccount, kDemoPassword);
+    TADOQuery dateFormat(&m_dm->ADOCon);
+    dateFormat.setSQL({QStringLiteral("SET DATEFORMAT dmy")});
+    dateFormat.ExecSQL();
+    TADOQuery month(&m_dm->ADOCon);
+    month.setSQL({QStringLiteral("SELECT MONTH(CAST('01/02/2026' AS datetime)) AS m")});
+    month.Open();
+    QCOMPARE(month.fieldAsInteger(0), 2);
+
+    m_server->dropConnectionOn(QRegularExpression(QStringLiteral("a_year")), 1);
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, m_dm->ADOQ_Year.Open());
+    QVERIFY(!m_dm->ADOCon.Connected());
+
+    const qint64 logins = loginsSoFar();
+    month.Close();
+    month.Open();
+    QCOMPARE(loginsSoFar(), logins + 1);
+    QCOMPARE(month.fieldAsInteger(0), 2);
+
+    // A connection closed on purpose starts a new session from the server's defaults.
+    m_dm->ADOCon.Close();
+    month.Open();
+    QCOMPARE(month.fieldAsInteger(0), 1);
+}
+
+// A statement cut off by the command time limit is cancelled; a server that confirms the cancel
+// keeps the connection, and the next statement runs on it without a new login.
+void TestDbAnswers::timeoutKeepsAnAnsweringConnection()
+{
+    m_dm->ADOCon.setCommandTimeout(1);
+    connectAs(kDemoAccount, kDemoPassword);
+    m_server->delayStatements(QRegularExpression(QStringLiteral("a_year")), 3000, 1);
+    try {
+        m_dm->ADOQ_Year.Open();
+        QFAIL("no time-out");
+    } catch (const DatabaseError &e) {
+        QCOMPARE(e.message(), QStringLiteral("Timeout expired"));
+    }
+    QVERIFY(m_dm->ADOCon.Connected());
+    const qint64 logins = loginsSoFar();
+    m_dm->ADOQ_Year.Open();
+    QVERIFY(m_dm->ADOQ_Year.RecordCount() > 0);
+    QCOMPARE(loginsSoFar(), logins);
+}
+
+// The first failure after the server went away says so in words a user understands.
+void TestDbAnswers::lostServerIsNamed()
+{
+    sandbox::SandboxServer server(m_server->sharedEngine());
+    QVERIFY(server.start());
+    ConnectWith(m_dm->ADOCon, TFirstConnectInfo{kDemoAccount, kDemoPassword, QStringLiteral("qel"),
+                                                QStringLiteral("127.0.0.1,%1").arg(server.port())});
+    server.stop();
+    try {
+        m_dm->ADOQ_Year.Open();
+        QFAIL("no error");
+    } catch (const DatabaseError &e) {
+        const QStringList known = {QStringLiteral("Unexpected EOF from the server"),
+                                   QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
+                                       .arg(server.port())};
+        QVERIFY2(known.contains(e.message()), qPrintable(e.message()));
+    }
+    QVERIFY(!m_dm->ADOCon.Connected());
+}
+
+// GET_USER finds a login whatever the case it is typed in, as the server's collation compares.
+void TestDbAnswers::loginLookupIgnoresCase()
+{
+    connectAs(QStringLiteral("qel_gate"), QStringLiteral("gate"));
+    TADOQuery getUser(&m_dm->ADOCon);
+    GetUserArguments arguments;
+    arguments.login = QStringLiteral("DeMo");
+    arguments.passwordDigest = Md5Hex(QStringLiteral("demo"));
+    arguments.newPassword = QStringLiteral("NULL");
+    arguments.ipAddress = QStringLiteral("127.0.0.1");
+    arguments.computerName = QStringLiteral("ws");
+    getUser.setSQL({GetUserRequest(arguments)});
+    getUser.Open();
+    QCOMPARE(getUser.RecordCount(), 1);
+    QCOMPARE(getUser.fieldAsString(4), QString());
+    QCOMPARE(getUser.fieldAsInteger(2), kDemoLogin);
+}
+
+QTEST_GUILESS_MAIN(TestDbAnswers)
+#include "tst_db_answers.moc"
