@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "constraints.h"
 #include "demodata.h"
 #include "permissions.h"
 #include "procedures.h"
@@ -51,6 +52,34 @@ struct Engine::Private {
 
     QDate currentDate() const { return today.isValid() ? today : QDate::currentDate(); }
 
+    // The declared types of tables' columns, kept until the schema changes.
+    QHash<QString, tsql::TableColumns> catalog;
+    qint64 catalogVersion = -1;
+    qint64 checksVersion = -1; // the schema version the row checks were made for
+
+    tsql::TableColumns tableColumns(const QString &table)
+    {
+        const qint64 version =
+            db::toInteger(db::query(db, QStringLiteral("PRAGMA schema_version")).rows.value(0).value(0))
+                .value_or(0);
+        if (version != catalogVersion) {
+            catalog.clear();
+            catalogVersion = version;
+        }
+        const QString key = table.toLower();
+        const auto found = catalog.constFind(key);
+        if (found != catalog.constEnd())
+            return *found;
+        tsql::TableColumns columns;
+        QString quoted = table;
+        quoted.replace(u'"', QStringLiteral("\"\""));
+        const ResultSet info = db::query(db, QStringLiteral("PRAGMA table_info(\"%1\")").arg(quoted));
+        for (const auto &row : info.rows)
+            columns.insert(db::toText(row.value(1)).toLower(), db::toText(row.value(2)));
+        catalog.insert(key, columns);
+        return columns;
+    }
+
     static int progress(void *self)
     {
         const auto *d = static_cast<Private *>(self);
@@ -77,6 +106,7 @@ struct Engine::Private {
     StatementResult runSet(Session &session, const tsql::Statement &st, const QList<Parameter> &params);
     StatementResult runExec(Session &session, permissions::Role role, const tsql::Statement &st,
                             const QList<Parameter> &params);
+    StatementResult runMessage(const tsql::Statement &st, const QList<Parameter> &params);
 };
 
 namespace {
@@ -116,7 +146,130 @@ Value literalValue(const tsql::Token &t, bool negative)
     }
 }
 
+// The value of a PRINT or RAISERROR argument: literals, parameters, and text joined with '+'.
+std::optional<Value> messageValue(const QList<tsql::Token> &tokens, const QList<Parameter> &params)
+{
+    QString joined;
+    std::optional<Value> single;
+    qsizetype parts = 0;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const tsql::Token &t = tokens.at(i);
+        if (i % 2 == 1) {
+            if (!t.isSymbol("+"))
+                return std::nullopt;
+            continue;
+        }
+        bool negative = false;
+        const tsql::Token *value = &t;
+        if (t.isSymbol("-") && i + 1 < tokens.size()) {
+            negative = true;
+            value = &tokens.at(++i);
+        }
+        Value v;
+        if (value->kind == tsql::TokenKind::Variable) {
+            const Parameter *p = findParameter(params, value->text);
+            if (!p)
+                return std::nullopt;
+            v = p->value;
+        } else if (value->kind == tsql::TokenKind::String || value->kind == tsql::TokenKind::NString ||
+                   value->kind == tsql::TokenKind::Number) {
+            v = literalValue(*value, negative);
+        } else if (value->is("NULL")) {
+            v = Value();
+        } else {
+            return std::nullopt;
+        }
+        single = v;
+        joined += db::toText(v);
+        ++parts;
+    }
+    if (parts == 0)
+        return std::nullopt;
+    return parts == 1 ? *single : Value(joined);
+}
+
+// RAISERROR's text with %s, %d, %i, %u and %% filled from the arguments.
+QString formatRaised(const QString &format, const QList<Value> &arguments)
+{
+    QString out;
+    qsizetype next = 0;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c != u'%' || i + 1 >= format.size()) {
+            out += c;
+            continue;
+        }
+        qsizetype k = i + 1;
+        if (format.at(k) == u'%') {
+            out += u'%';
+            i = k;
+            continue;
+        }
+        while (k < format.size() && (format.at(k).isDigit() || format.at(k) == u'-' || format.at(k) == u'l' ||
+                                     format.at(k) == u'h' || format.at(k) == u'.'))
+            ++k;
+        if (k < format.size() && QStringLiteral("sdiuxXo").contains(format.at(k))) {
+            const Value v = next < arguments.size() ? arguments.at(next) : Value();
+            ++next;
+            out += isNull(v) ? QStringLiteral("(null)") : db::toText(v);
+            i = k;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
 } // namespace
+
+StatementResult Engine::Private::runMessage(const tsql::Statement &st, const QList<Parameter> &params)
+{
+    StatementResult r;
+    r.verb = st.verb;
+    if (st.kind == tsql::StatementKind::Print) {
+        const auto text = messageValue(st.message, params);
+        if (!text) {
+            r.error =
+                sqlerr::notSupported(QStringLiteral("PRINT of anything but text and parameters"), st.line);
+            return r;
+        }
+        r.infos.append(sqlerr::make(0, 0, 1, db::toText(*text), st.line));
+        return r;
+    }
+    QList<Value> values;
+    for (const QList<tsql::Token> &argument : st.raiseArguments) {
+        const auto v = messageValue(argument, params);
+        if (!v) {
+            r.error = sqlerr::notSupported(QStringLiteral("RAISERROR with arguments of this kind"), st.line);
+            return r;
+        }
+        values.append(*v);
+    }
+    const auto severity = db::toInteger(values.at(1));
+    const auto state = db::toInteger(values.at(2));
+    if (!severity || !state || std::holds_alternative<qint64>(values.at(0))) {
+        r.error = sqlerr::notSupported(QStringLiteral("RAISERROR with a message number"), st.line);
+        return r;
+    }
+    if (*severity > 18) {
+        r.error =
+            sqlerr::make(2754, 16, 1,
+                         QStringLiteral("Error severity levels greater than 18 can only be specified by "
+                                        "members of the sysadmin role, using the WITH LOG option."),
+                         st.line);
+        return r;
+    }
+    const Message m = sqlerr::make(sqlerr::kUserError, int(qBound(qint64(0), *severity, qint64(18))),
+                                   int(qBound(qint64(0), *state, qint64(255))),
+                                   formatRaised(db::toText(values.at(0)), values.mid(3)), st.line);
+    if (m.severity > 10) {
+        r.error = m;
+        r.raised = true;
+    } else {
+        r.infos.append(m);
+    }
+    return r;
+}
 
 StatementResult Engine::Private::run(Session &session, permissions::Role role, const tsql::Statement &st,
                                      const QList<Parameter> &params)
@@ -129,6 +282,9 @@ StatementResult Engine::Private::run(Session &session, permissions::Role role, c
         return runSet(session, st, params);
     case tsql::StatementKind::Exec:
         return runExec(session, role, st, params);
+    case tsql::StatementKind::Print:
+    case tsql::StatementKind::Raiserror:
+        return runMessage(st, params);
     case tsql::StatementKind::Use: {
         StatementResult r;
         if (st.database.compare(sqlerr::kDatabase, Qt::CaseInsensitive) != 0) {
@@ -168,7 +324,7 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
         clock.start();
         timing = true;
         if (stmt.columnCount() > 0) {
-            r.resultSet = stmt.fetchAll(kMaxRows);
+            r.resultSet = stmt.fetchAll(kMaxRows, st.resultTypes);
             r.rowCount = r.resultSet->rows.size();
         } else {
             stmt.step();
@@ -195,6 +351,12 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             r.error = sqlerr::syntax(st.lastToken, st.line);
         if (!r.error)
             r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
+        if (r.error->number == 515 && st.verb == QLatin1String("UPDATE"))
+            r.error->text.replace(QLatin1String("INSERT fails."), QLatin1String("UPDATE fails."));
+        static const QList<int> terminating = {515, 547, 2627, 8115, 8152};
+        if (terminating.contains(r.error->number))
+            r.afterError.append(
+                sqlerr::make(3621, 0, 0, QStringLiteral("The statement has been terminated."), st.line));
         r.resultSet.reset();
         r.rowCount = -1;
     }
@@ -206,6 +368,16 @@ StatementResult Engine::Private::runSet(Session &session, const tsql::Statement 
                                         const QList<Parameter> &params)
 {
     StatementResult r;
+    if (st.option == QLatin1String("NOCOUNT")) {
+        const QList<tsql::Token> &v = st.optionValue;
+        if (v.size() != 1 || !(v.first().is("ON") || v.first().is("OFF"))) {
+            const tsql::Token &bad = v.size() > 1 ? v.at(1) : v.first();
+            r.error = sqlerr::syntax(bad.text, bad.line);
+            return r;
+        }
+        session.noCount = v.first().is("ON");
+        return r;
+    }
     if (st.option != QLatin1String("DATEFORMAT"))
         return r; // every other option is accepted and has no effect here
     const QList<tsql::Token> &v = st.optionValue;
@@ -300,7 +472,9 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
     sqlite3_busy_timeout(d->db, 5000);
     sqlite3_progress_handler(d->db, 10000, &Private::progress, d.get());
     try {
+        constraints::registerFunctions(d->db);
         schema::create(d->db);
+        constraints::install(d->db, d->checksVersion);
         if (demo && schema::isEmpty(d->db))
             demo::fill(d->db, QDate::currentDate());
     } catch (const db::Error &e) {
@@ -345,7 +519,14 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
     std::lock_guard lock(d->mutex);
     BatchResult out;
     try {
-        const tsql::Batch batch = tsql::parse(sql);
+        constraints::install(d->db, d->checksVersion);
+        tsql::ParameterTypes parameterTypes;
+        for (const Parameter &p : params) {
+            if (!p.type.isEmpty())
+                parameterTypes.insert((p.name.startsWith(u'@') ? p.name.mid(1) : p.name).toLower(), p.type);
+        }
+        const tsql::Batch batch = tsql::parse(
+            sql, [this](const QString &table) { return d->tableColumns(table); }, parameterTypes);
         if (batch.error) {
             StatementResult r;
             r.error = batch.error;
@@ -356,8 +537,14 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         if (const auto account = d->account(session.login))
             role = account->role;
         for (const tsql::Statement &st : batch.statements) {
-            out.statements.append(d->run(session, role, st, params));
-            if (out.statements.last().error)
+            StatementResult r = d->run(session, role, st, params);
+            if (r.verb.isEmpty())
+                r.verb = st.verb;
+            r.noCount = session.noCount;
+            for (StatementResult &inner : r.inner)
+                inner.noCount = session.noCount;
+            out.statements.append(r);
+            if (r.error && !r.raised)
                 break;
         }
     } catch (const std::exception &e) {
@@ -410,6 +597,7 @@ ResultSet Engine::sqlite(const QString &sql, const QList<Value> &params)
             last = rs;
         rest = st.tail();
     }
+    constraints::install(d->db, d->checksVersion);
     return last;
 }
 

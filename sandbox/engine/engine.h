@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <variant>
+#include <vector>
 
 struct sqlite3;
 
@@ -42,18 +43,25 @@ inline QString valueToText(const Value &v)
 }
 
 enum class ColumnType {
-    Int,      // INTN, 4 bytes
-    BigInt,   // INTN, 8 bytes
-    Float,    // FLTN, 8 bytes
-    VarChar,  // BIGVARCHR, Windows-1251 bytes, with the server collation
-    NVarChar, // NVARCHAR, UTF-16LE
-    VarBinary // BIGVARBIN
+    Int,       // INTN, 4 bytes
+    BigInt,    // INTN, 8 bytes
+    Float,     // FLTN, 8 bytes
+    VarChar,   // BIGVARCHR, Windows-1251 bytes, with the server collation
+    NVarChar,  // NVARCHAR, UTF-16LE
+    VarBinary, // BIGVARBIN
+    Char,      // BIGCHAR: varchar padded with blanks to its width
+    NChar      // NCHAR: nvarchar padded with blanks to its width
 };
+
+// The width of varchar(max), nvarchar(max) and varbinary(max).
+inline constexpr int kMaxWidth = -1;
 
 struct Column {
     QString name;
     ColumnType type = ColumnType::NVarChar;
-    int maxLength = 255; // in characters for text types, bytes for binary; ignored for numbers
+    // As declared: characters of varchar and char (one byte each in Windows-1251), UTF-16 code
+    // units of nvarchar and nchar, bytes of varbinary; kMaxWidth for (max). Ignored for numbers.
+    int maxLength = 255;
 };
 
 struct ResultSet {
@@ -71,24 +79,39 @@ struct Message {
     int line = 1;
 };
 
-// A parameter of a parameterised statement: the name as declared ("@P1") and its value.
+// A parameter of a parameterised statement: the name as declared ("@P1"), its value and its
+// declared type ("nvarchar(4000)"; empty when the call declared none).
 struct Parameter {
     QString name;
     Value value;
+    QString type;
 };
 
 // What one statement of a batch produced, in the order the statements ran.
 struct StatementResult {
-    std::optional<ResultSet> resultSet; // a SELECT (also one without rows), or a procedure's rows
+    QString verb;                       // SELECT, INSERT, UPDATE, DELETE, EXEC, SET, PRINT, RAISERROR, ...
+    std::optional<ResultSet> resultSet; // a SELECT (also one without rows)
     qint64 rowCount = -1;               // rows affected or returned; -1 when there is no count (SET)
     std::optional<int> returnStatus;    // set for EXEC of a procedure
-    QList<Message> infos;
-    std::optional<Message> error;       // the statement failed; nothing after it in the batch ran
+    QList<Message> infos;               // PRINT and other messages, before the statement's results
+    std::optional<Message> error;       // the statement failed; unless raised, nothing after it ran
+    QList<Message> afterError;          // messages that follow the error, such as 3621
+    bool raised = false;                // the error came from RAISERROR: the batch goes on
+    bool noCount = false;               // SET NOCOUNT ON was in force: counts do not travel
+    // EXEC: the statements the procedure ran, in order; the call's own error (raised after them)
+    // and return status are the fields above.
+    std::vector<StatementResult> inner;
 };
 
 struct BatchResult {
     QList<StatementResult> statements;
-    bool failed() const { return !statements.isEmpty() && statements.last().error.has_value(); }
+    bool failed() const
+    {
+        for (const StatementResult &st : statements)
+            if (st.error && st.error->severity > 10)
+                return true;
+        return false;
+    }
 };
 
 // The state of one client connection that the engine reads and changes.
@@ -96,6 +119,7 @@ struct Session {
     QString login;             // the server account that logged in
     QString database;          // current database
     QString dateFormat = "mdy"; // SET DATEFORMAT
+    bool noCount = false;      // SET NOCOUNT
     QString application;       // from the login packet, for the log
     QString host;              // from the login packet, for the log
 };

@@ -29,16 +29,31 @@
 //   7. Otherwise the login id and days left; the shifted credentials only while days left is 0 or
 //      more (an expired password gets no credentials until it is changed).
 //   @ip, @computer, @login_again, @flag and @count are not checked; every call is recorded in
-//   sandbox_sign_in with the login, program, ip, computer and the verdict.
+//   sandbox_sign_in with the login, program, ip, computer and the verdict (a record of the sandbox
+//   only: it sends no row count). A password change sends the count of its UPDATE (1) before
+//   the result set; the result set's DONEINPROC carries its count (1).
 //
 // CreateStarasta @id_group, @id_student
-//   Makes the student the monitor of the group: the group's rows in QELStudent are replaced by one
-//   row (id_group, id_student). Who may run it: user and admin. Refusals, raised as errors 50000,
-//   severity 16, from procedure CreateStarasta, with return status 1 and nothing changed:
-//   a NULL group "Не указана группа."; a NULL student "Не указан студент."; a group missing from
-//   [group] "Группа с кодом G не найдена."; a student missing from s_fio "Студент с кодом S не
-//   найден."; a student without a row (S, G) in s_g "Студент с кодом S не числится в группе P20.".
-//   Arguments that are not integers: error 8114. Return status 0 on success; no result set.
+//   Makes the student the monitor of the group: the group's rows in QELStudent are deleted and one
+//   row (id_group, id_student) is inserted. Who may run it: user and admin. Its body runs without
+//   SET NOCOUNT ON, so each of the two statements answers with its row count (DONEINPROC): the
+//   rows deleted (0 or 1), then 1 inserted; then the return status 0.
+//   Refusals, raised as errors 50000, severity 16, state 1, from procedure CreateStarasta, with
+//   return status 1 and nothing changed: a NULL group "Не указана группа."; a NULL student "Не
+//   указан студент."; a group missing from [group] "Группа с кодом G не найдена."; a student
+//   missing from s_fio "Студент с кодом S не найден."; a student without a row (S, G) in s_g
+//   "Студент с кодом S не числится в группе P20.". Arguments that are not integers: error 8114.
+//   Students marked in sandbox_starasta_rule (the demo marks some, see demodata.h) answer as a
+//   procedure that goes wrong part of the way does:
+//     store-then-error   the monitor is stored as above (both counts arrive), then error 50000
+//                        "Староста назначен, но журнал назначений недоступен."; return status 1.
+//     info-then-success  first the message (PRINT: number 0, severity 0) "Студент с кодом S уже
+//                        был старостой; назначение повторено.", then the assignment as usual;
+//                        return status 0.
+//     info-then-error    first the message "Проверка приказов деканата по студенту S.", then
+//                        error 50000 "Студент с кодом S отчислен приказом деканата; назначить его
+//                        старостой нельзя."; nothing is stored; return status 1.
+//   The marks apply only once the ordinary refusals above have passed.
 //
 // sp_datatype_info_100 [@data_type [, @ODBCVer]] (also sp_datatype_info)
 //   Sent by the driver after login. Answers with the type catalogue of the types this server
@@ -47,6 +62,10 @@
 //
 // Calls in general: too many arguments give error 8144; a missing required one error 201;
 // an unknown procedure error 2812; a role that may not run it error 229 (EXECUTE).
+// On the wire (see connection.cpp), a procedure's statements that return or change rows each end
+// with DONEINPROC (COUNT, unless the session has SET NOCOUNT ON), its messages come in the order
+// they were raised, an error raised after a statement follows that statement's DONEINPROC, then
+// RETURNSTATUS and DONEPROC; an EXEC in a batch is followed by the batch's DONE.
 
 #include "procedures.h"
 
@@ -57,6 +76,8 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+
+#include <sqlite3.h>
 
 #include <functional>
 
@@ -69,6 +90,11 @@ const QString kBadNewPassword = QStringLiteral("Неверный формат н
 const QString kEmptyNewPassword = QStringLiteral("Пароль не может быть пустым.");
 const QString kSamePassword = QStringLiteral("Новый пароль должен отличаться от прежнего.");
 const QString kNoAccount = QStringLiteral("Учётной записи не назначен пользователь базы данных.");
+
+// The marks of sandbox_starasta_rule.
+constexpr const char *kRuleStoreThenError = "store-then-error";
+constexpr const char *kRuleInfoThenSuccess = "info-then-success";
+constexpr const char *kRuleInfoThenError = "info-then-error";
 
 enum class ParamType { Int, Text };
 
@@ -160,10 +186,16 @@ StatementResult getUser(Context &ctx, const Arguments &a)
 {
     StatementResult r;
     r.returnStatus = 0;
+    const auto select = [](const ResultSet &rs) {
+        StatementResult st;
+        st.verb = QStringLiteral("SELECT");
+        st.resultSet = rs;
+        st.rowCount = rs.rows.size();
+        return st;
+    };
     if (ctx.scriptedGetUser && ctx.scriptedGetUser->has_value()) {
-        r.resultSet = **ctx.scriptedGetUser;
+        r.inner.push_back(select(**ctx.scriptedGetUser));
         ctx.scriptedGetUser->reset();
-        r.rowCount = r.resultSet->rows.size();
         recordSignIn(ctx, a, QStringLiteral("scripted"));
         return r;
     }
@@ -174,8 +206,7 @@ StatementResult getUser(Context &ctx, const Arguments &a)
     const QString program = db::toText(a.at(3));
 
     const auto answer = [&](const QList<Value> &row, const QString &verdict) {
-        r.resultSet = getUserResult({row});
-        r.rowCount = 1;
+        r.inner.push_back(select(getUserResult({row})));
         recordSignIn(ctx, a, verdict);
         return r;
     };
@@ -202,6 +233,10 @@ StatementResult getUser(Context &ctx, const Arguments &a)
                                         "WHERE id_login = ?"));
         st.bind({newDigest, ctx.today.toString(Qt::ISODate), row.id});
         st.step();
+        StatementResult update;
+        update.verb = QStringLiteral("UPDATE");
+        update.rowCount = 1;
+        r.inner.push_back(update);
         row.changed = ctx.today;
         verdict = QStringLiteral("password changed");
     }
@@ -256,16 +291,49 @@ StatementResult createStarasta(Context &ctx, const Arguments &a)
         return refuse(QStringLiteral("Студент с кодом %1 не числится в группе %2.")
                           .arg(QString::number(student), db::toText(g.rows.first().first())));
 
+    const ResultSet marked = db::query(
+        ctx.db, QStringLiteral("SELECT rule FROM sandbox_starasta_rule WHERE id_student = ?"), {student});
+    const QString rule = marked.rows.isEmpty() ? QString() : db::toText(marked.rows.first().first());
+    const auto print = [&](const QString &text) {
+        StatementResult st;
+        st.verb = QStringLiteral("PRINT");
+        st.infos.append(sqlerr::make(0, 0, 1, text, ctx.line));
+        st.infos.last().procedure = QStringLiteral("CreateStarasta");
+        r.inner.push_back(st);
+    };
+    if (rule == QLatin1String(kRuleInfoThenError)) {
+        print(QStringLiteral("Проверка приказов деканата по студенту %1.").arg(student));
+        return refuse(QStringLiteral("Студент с кодом %1 отчислен приказом деканата; назначить его старостой "
+                                     "нельзя.")
+                          .arg(student));
+    }
+    if (rule == QLatin1String(kRuleInfoThenSuccess))
+        print(QStringLiteral("Студент с кодом %1 уже был старостой; назначение повторено.").arg(student));
+
     db::exec(ctx.db, QStringLiteral("SAVEPOINT create_starasta"));
     try {
-        db::query(ctx.db, QStringLiteral("DELETE FROM QELStudent WHERE id_group = ?"), {group});
-        db::query(ctx.db, QStringLiteral("INSERT INTO QELStudent (id_group, id_student) VALUES (?, ?)"),
-                  {group, student});
+        db::Statement remove(ctx.db, QStringLiteral("DELETE FROM QELStudent WHERE id_group = ?"));
+        remove.bind({group});
+        remove.step();
+        StatementResult removed;
+        removed.verb = QStringLiteral("DELETE");
+        removed.rowCount = sqlite3_changes64(ctx.db);
+        db::Statement insert(ctx.db,
+                             QStringLiteral("INSERT INTO QELStudent (id_group, id_student) VALUES (?, ?)"));
+        insert.bind({group, student});
+        insert.step();
+        StatementResult inserted;
+        inserted.verb = QStringLiteral("INSERT");
+        inserted.rowCount = sqlite3_changes64(ctx.db);
         db::exec(ctx.db, QStringLiteral("RELEASE create_starasta"));
+        r.inner.push_back(removed);
+        r.inner.push_back(inserted);
     } catch (...) {
         db::exec(ctx.db, QStringLiteral("ROLLBACK TO create_starasta; RELEASE create_starasta"));
         throw;
     }
+    if (rule == QLatin1String(kRuleStoreThenError))
+        return refuse(QStringLiteral("Староста назначен, но журнал назначений недоступен."));
     r.returnStatus = 0;
     return r;
 }
@@ -385,9 +453,12 @@ StatementResult datatypeInfo(Context &, const Arguments &a)
     for (const auto &row : all)
         if (wanted == 0 || std::get<qint64>(row.at(1)) == wanted)
             rs.rows.append(row);
+    StatementResult select;
+    select.verb = QStringLiteral("SELECT");
+    select.resultSet = rs;
+    select.rowCount = rs.rows.size();
     StatementResult r;
-    r.resultSet = rs;
-    r.rowCount = rs.rows.size();
+    r.inner.push_back(select);
     r.returnStatus = 0;
     return r;
 }

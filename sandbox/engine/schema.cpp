@@ -75,6 +75,10 @@ CREATE TABLE IF NOT EXISTS sandbox_login (
     must_update_program nvarchar(64),
     db_account nvarchar(128)
 );
+CREATE TABLE IF NOT EXISTS sandbox_starasta_rule (
+    id_student int NOT NULL PRIMARY KEY,
+    rule varchar(20) NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error'))
+);
 CREATE TABLE IF NOT EXISTS sandbox_sign_in (
     id integer PRIMARY KEY,
     at varchar(19) NOT NULL,

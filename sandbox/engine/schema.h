@@ -21,6 +21,9 @@
 //                    must_update_program (the program name that must be updated first),
 //                    db_account (the server account handed to the client)
 //   sandbox_sign_in  one row per GET_USER call: when, login, program, ip, computer, verdict
+//   sandbox_starasta_rule  id_student, rule: students for whom CreateStarasta answers in a
+//                    particular way ('store-then-error', 'info-then-success', 'info-then-error';
+//                    see procedures.cpp)
 
 #include <QStringList>
 

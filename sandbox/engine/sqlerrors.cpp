@@ -1,5 +1,7 @@
 #include "sqlerrors.h"
 
+#include "constraints.h"
+
 #include <QRegularExpression>
 
 #include <sqlite3.h>
@@ -143,6 +145,8 @@ Message fromSqlite(int code, const QString &msg, int line)
     static const QRegularExpression exists(
         QStringLiteral("^(?:table|index|view) \"?([^\" ]+)\"? already exists$"));
 
+    if (const auto checked = constraints::raised(msg, line))
+        return *checked;
     QRegularExpressionMatch m;
     if ((m = noTable.match(msg)).hasMatch())
         return invalidObject(m.captured(1), line);

@@ -141,7 +141,7 @@ Value Statement::value(int i) const
     }
 }
 
-ResultSet Statement::fetchAll(qsizetype maxRows)
+ResultSet Statement::fetchAll(qsizetype maxRows, const QStringList &expressionTypes)
 {
     ResultSet rs;
     const int n = columnCount();
@@ -149,6 +149,8 @@ ResultSet Statement::fetchAll(qsizetype maxRows)
     for (int c = 0; c < n; ++c) {
         names << columnName(c);
         types << declaredType(c);
+        if (types.last().isEmpty() && expressionTypes.size() == n)
+            types.last() = expressionTypes.at(c);
     }
     while (step()) {
         if (maxRows >= 0 && rs.rows.size() >= maxRows)
@@ -246,10 +248,10 @@ Column typeFromValues(const QString &name, QList<QList<Value>> &rows, int index)
             if (const auto *s = std::get_if<QString>(&v))
                 longest = std::max(longest, int(s->size()));
         }
-        c.maxLength = longest;
+        c.maxLength = longest > kMaxNVarChar ? kMaxWidth : longest;
     } else if (anyBlob) {
         c.type = ColumnType::VarBinary;
-        c.maxLength = longest;
+        c.maxLength = longest > kMaxVarChar ? kMaxWidth : longest;
     } else if (anyDouble) {
         c.type = ColumnType::Float;
         c.maxLength = 8;
@@ -274,8 +276,10 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
     if (!m.hasMatch())
         return typeFromValues(name, rows, index);
     const QString base = m.captured(1).toLower();
+    const QString lengthText = m.captured(2).toLower();
     bool hasLength = false;
-    const int length = m.captured(2).toInt(&hasLength);
+    const qint64 length = lengthText.toLongLong(&hasLength);
+    const bool isMax = lengthText == QLatin1String("max");
 
     Column c;
     c.name = name;
@@ -286,27 +290,23 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
                                        QStringLiteral("double"),  QStringLiteral("double precision"),
                                        QStringLiteral("decimal"), QStringLiteral("numeric"),
                                        QStringLiteral("money")};
-    static const QStringList narrow = {QStringLiteral("varchar"), QStringLiteral("char"),
-                                       QStringLiteral("text"),    QStringLiteral("character varying"),
-                                       QStringLiteral("date"),    QStringLiteral("datetime")};
-    static const QStringList wide = {QStringLiteral("nvarchar"), QStringLiteral("nchar"),
-                                     QStringLiteral("ntext"), QStringLiteral("national varchar")};
+    static const QStringList narrow = {QStringLiteral("varchar"), QStringLiteral("character varying"),
+                                       QStringLiteral("text")};
+    static const QStringList wide = {QStringLiteral("nvarchar"), QStringLiteral("ntext"),
+                                     QStringLiteral("national varchar")};
+    static const QStringList padded = {QStringLiteral("char"), QStringLiteral("character"),
+                                       QStringLiteral("nchar"), QStringLiteral("national char")};
     static const QStringList binary = {QStringLiteral("varbinary"), QStringLiteral("binary"),
-                                       QStringLiteral("blob")};
+                                       QStringLiteral("blob"), QStringLiteral("image")};
+    static const QStringList dates = {QStringLiteral("date"), QStringLiteral("datetime")};
 
     if (ints.contains(base) || base == QLatin1String("bigint")) {
-        bool allIntegers = true, allInt32 = true;
         for (const auto &row : rows) {
             const Value &v = row.at(index);
-            if (isNull(v))
-                continue;
-            const auto *i = std::get_if<qint64>(&v);
-            allIntegers = allIntegers && i;
-            allInt32 = allInt32 && i && fitsInt32(*i);
+            if (!isNull(v) && !std::holds_alternative<qint64>(v))
+                return typeFromValues(name, rows, index); // only SQLite itself stores such a value
         }
-        if (!allIntegers)
-            return typeFromValues(name, rows, index);
-        c.type = (base == QLatin1String("bigint") || !allInt32) ? ColumnType::BigInt : ColumnType::Int;
+        c.type = base == QLatin1String("bigint") ? ColumnType::BigInt : ColumnType::Int;
         c.maxLength = c.type == ColumnType::Int ? 4 : 8;
         return c;
     }
@@ -323,40 +323,43 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
         c.maxLength = 8;
         return c;
     }
-    const bool isNarrow = narrow.contains(base), isWide = wide.contains(base);
-    if (isNarrow || isWide) {
-        c.type = isNarrow ? ColumnType::VarChar : ColumnType::NVarChar;
-        int longest = 1;
+    const bool isPadded = padded.contains(base);
+    const bool isWide =
+        wide.contains(base) || base == QLatin1String("nchar") || base == QLatin1String("national char");
+    if (narrow.contains(base) || wide.contains(base) || isPadded || dates.contains(base)) {
         for (auto &row : rows) {
             Value &v = row[index];
-            if (isNull(v))
-                continue;
-            if (std::holds_alternative<QByteArray>(v))
-                return typeFromValues(name, rows, index);
-            if (!std::holds_alternative<QString>(v))
+            if (!isNull(v) && !std::holds_alternative<QString>(v))
                 v = toText(v);
-            const QString &s = std::get<QString>(v);
-            longest = std::max(longest, int(s.size()));
-            if (c.type == ColumnType::VarChar && !Cp1251::canEncode(s))
-                c.type = ColumnType::NVarChar;
         }
-        const int limit = c.type == ColumnType::VarChar ? kMaxVarChar : kMaxNVarChar;
-        c.maxLength = std::max(hasLength ? std::min(length, limit) : limit, longest);
+        if (dates.contains(base)) {
+            c.type = ColumnType::VarChar;
+            c.maxLength = base == QLatin1String("date") ? 10 : 23;
+            return c;
+        }
+        if (isPadded)
+            c.type = isWide ? ColumnType::NChar : ColumnType::Char;
+        else
+            c.type = isWide ? ColumnType::NVarChar : ColumnType::VarChar;
+        const int limit = isWide ? kMaxNVarChar : kMaxVarChar;
+        if (isMax || base == QLatin1String("text") || base == QLatin1String("ntext") || length > limit)
+            c.maxLength = kMaxWidth;
+        else
+            c.maxLength =
+                hasLength ? int(qMax<qint64>(1, length)) : 1; // a declaration without a width means 1
         return c;
     }
     if (binary.contains(base)) {
-        int longest = 1;
-        for (auto &row : rows) {
+        for (const auto &row : rows) {
             const Value &v = row.at(index);
-            if (isNull(v))
-                continue;
-            const auto *b = std::get_if<QByteArray>(&v);
-            if (!b)
+            if (!isNull(v) && !std::holds_alternative<QByteArray>(v))
                 return typeFromValues(name, rows, index);
-            longest = std::max(longest, int(b->size()));
         }
         c.type = ColumnType::VarBinary;
-        c.maxLength = std::max(hasLength ? std::min(length, kMaxVarChar) : kMaxVarChar, longest);
+        if (isMax || base == QLatin1String("blob") || base == QLatin1String("image") || length > kMaxVarChar)
+            c.maxLength = kMaxWidth;
+        else
+            c.maxLength = hasLength ? int(qMax<qint64>(1, length)) : 1;
         return c;
     }
     return typeFromValues(name, rows, index);

@@ -46,8 +46,10 @@ public:
     Value value(int i) const;
     bool isReadOnly() const;
 
-    // All remaining rows, with columns typed from the declared types and the values.
-    ResultSet fetchAll(qsizetype maxRows = -1);
+    // All remaining rows, with columns typed from the declared types. A column that is an
+    // expression takes its type from expressionTypes (one declaration per column, empty where
+    // unknown) and, failing that, from its values.
+    ResultSet fetchAll(qsizetype maxRows = -1, const QStringList &expressionTypes = {});
 
 private:
     sqlite3 *m_db;
@@ -61,11 +63,12 @@ void exec(sqlite3 *db, const QString &sql);
 // Runs one statement with positional values and returns its rows. Throws Error.
 ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params = {});
 
-// The column the wire layer sends for a result column: the declared SQLite type where there is
-// one (int, bigint, varchar(n), nvarchar(n), real, float, varbinary(n)), otherwise the type that
-// the values need. Values that the declared type cannot carry make the column follow the values.
-// The values of the column in rows are brought into the column's form (numbers of a text column
-// become text, integers of a float column become doubles).
+// The column the wire layer sends for a result column: the declared type where there is one
+// (int, bigint, varchar(n), nvarchar(n), char(n), nchar(n), the (max) types, real, float,
+// varbinary(n)), with its declared width whatever the values; otherwise the type that the values
+// need. Only values that SQLite alone can store (text in an int column) make a declared column
+// follow the values. The values of the column in rows are brought into the column's form
+// (numbers of a text column become text, integers of a float column become doubles).
 Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index);
 
 // Value helpers.

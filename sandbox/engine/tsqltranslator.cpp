@@ -1,5 +1,6 @@
 #include "tsqltranslator.h"
 
+#include "exprtypes.h"
 #include "sqlerrors.h"
 
 #include <QStringList>
@@ -46,9 +47,9 @@ bool isSymbol(const Token *t, const char *s)
 // Splitting a batch into statements.
 
 const std::initializer_list<const char *> kStatementWords = {
-    "SELECT", "INSERT",   "UPDATE",   "DELETE",  "SET",   "EXEC",  "EXECUTE", "USE",
-    "CREATE", "DROP",     "ALTER",    "DECLARE", "PRINT", "IF",    "WHILE",   "BEGIN",
-    "COMMIT", "ROLLBACK", "TRUNCATE", "RETURN",  "MERGE", "GRANT", "REVOKE",  "DENY"};
+    "SELECT",   "INSERT", "UPDATE",  "DELETE", "SET",    "EXEC",  "EXECUTE",  "USE",    "CREATE",
+    "DROP",     "ALTER",  "DECLARE", "PRINT",  "IF",     "WHILE", "BEGIN",    "COMMIT", "ROLLBACK",
+    "TRUNCATE", "RETURN", "MERGE",   "GRANT",  "REVOKE", "DENY",  "RAISERROR"};
 
 class Splitter {
 public:
@@ -171,7 +172,11 @@ QString globalVariable(const Token &t)
 
 class Rewriter {
 public:
-    explicit Rewriter(const QList<Token> &tokens) : tokens(tokens) {}
+    // With types, a '+' between text operands becomes SQLite's '||'.
+    explicit Rewriter(const QList<Token> &tokens, const ExpressionTypes *types = nullptr)
+        : tokens(tokens), types(types)
+    {
+    }
 
     QString run()
     {
@@ -320,7 +325,7 @@ private:
             }
             if (end >= tokens.size())
                 fail(sqlerr::syntax(n->text, n->line));
-            limit = u'(' + Rewriter(tokens.mid(i + 2, end - i - 2)).run() + u')';
+            limit = u'(' + Rewriter(tokens.mid(i + 2, end - i - 2), types).run() + u')';
             i = end;
         } else {
             fail(sqlerr::syntax(n->text, n->line));
@@ -330,13 +335,63 @@ private:
         limits.last() = limit;
     }
 
+    // The index of the matching parenthesis, searching from the one at `at` in the direction step.
+    qsizetype matching(qsizetype at, int step) const
+    {
+        int depth = 0;
+        for (qsizetype k = at; k >= 0 && k < tokens.size(); k += step) {
+            if (tokens.at(k).isSymbol("("))
+                depth += step;
+            else if (tokens.at(k).isSymbol(")"))
+                depth -= step;
+            if (depth == 0)
+                return k;
+        }
+        return -1;
+    }
+
+    // Whether the operand that ends just before the '+' at i, or the one that starts just after
+    // it, is text: then the '+' concatenates.
+    bool concatenates() const
+    {
+        if (!types)
+            return false;
+        qsizetype from = i - 1;
+        if (from >= 0 && tokens.at(from).isSymbol(")")) {
+            from = matching(from, -1);
+            if (from > 0 && tokens.at(from - 1).kind == TokenKind::Word)
+                --from;
+        } else {
+            while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
+                from -= 2;
+        }
+        if (from >= 0 && ExpressionTypes::isText(types->typeOf(from, i)))
+            return true;
+        qsizetype to = i + 1;
+        if (to < tokens.size() && tokens.at(to).isName() && isSymbol(tokenAt(tokens, to + 1), "(")) {
+            to = matching(to + 1, 1);
+        } else if (to < tokens.size() && tokens.at(to).isSymbol("(")) {
+            to = matching(to, 1);
+        } else {
+            while (to + 2 < tokens.size() && tokens.at(to + 1).isSymbol(".") && tokens.at(to + 2).isName())
+                to += 2;
+        }
+        return to >= 0 && to < tokens.size() && ExpressionTypes::isText(types->typeOf(i + 1, to + 1));
+    }
+
     void rewriteSymbol(const Token &t)
     {
         const QString &s = t.text;
+        if (s == QLatin1String("+") && concatenates()) {
+            out << QStringLiteral("||");
+            return;
+        }
         if (s == QLatin1String("(")) {
-            // "(MAX)" of a type: SQLite's type names take numbers only.
+            // "(MAX)" of a type: SQLite's type names take numbers only; a width beyond any sized
+            // type keeps the column's type a (max) one.
             if (isOneOf(peek(1), {"MAX"}) && isSymbol(peek(2), ")")) {
                 i += 2;
+                out << QStringLiteral("(2147483647)");
                 return;
             }
             limits.append(QString());
@@ -371,6 +426,7 @@ private:
     }
 
     const QList<Token> &tokens;
+    const ExpressionTypes *types = nullptr;
     qsizetype i = 0;
     QStringList out;
     QStringList limits; // the pending LIMIT of each parenthesis level; [0] is the statement
@@ -452,7 +508,8 @@ Statement parseExec(const QList<Token> &tokens, qsizetype start)
     }
 }
 
-Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch)
+Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Catalog &catalog,
+                         const ParameterTypes &parameters)
 {
     const Token &first = tokens.first();
     Statement s;
@@ -462,7 +519,9 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch)
 
     if (isOneOf(&first, {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH"})) {
         s.kind = StatementKind::Query;
-        s.sqlite = Rewriter(tokens).run();
+        const ExpressionTypes types(tokens, catalog, parameters);
+        s.resultTypes = types.selectList();
+        s.sqlite = Rewriter(tokens, &types).run();
         return s;
     }
     if (first.is("TRUNCATE")) {
@@ -497,6 +556,47 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch)
     }
     if (isOneOf(&first, {"EXEC", "EXECUTE"}))
         return parseExec(tokens, 1);
+    if (first.is("PRINT")) {
+        s.kind = StatementKind::Print;
+        s.message = tokens.mid(1);
+        if (s.message.isEmpty())
+            fail(sqlerr::syntax(first.text, first.line));
+        return s;
+    }
+    if (first.is("RAISERROR")) {
+        s.kind = StatementKind::Raiserror;
+        const Token *open = tokenAt(tokens, 1);
+        if (!isSymbol(open, "("))
+            fail(sqlerr::syntax(open ? open->text : first.text, first.line));
+        qsizetype close = 1;
+        int depth = 0;
+        for (; close < tokens.size(); ++close) {
+            if (tokens.at(close).isSymbol("("))
+                ++depth;
+            else if (tokens.at(close).isSymbol(")") && --depth == 0)
+                break;
+        }
+        if (close >= tokens.size())
+            fail(sqlerr::syntax(tokens.last().text, tokens.last().line));
+        QList<Token> argument;
+        for (qsizetype k = 2; k < close; ++k) {
+            if (tokens.at(k).isSymbol(",")) {
+                s.raiseArguments.append(argument);
+                argument.clear();
+                continue;
+            }
+            argument.append(tokens.at(k));
+        }
+        s.raiseArguments.append(argument);
+        if (s.raiseArguments.size() < 3) {
+            const Token &at = tokens.at(close);
+            fail(sqlerr::syntax(at.text, at.line));
+        }
+        const Token *with = tokenAt(tokens, close + 1);
+        if (with && !with->is("WITH"))
+            fail(sqlerr::syntax(with->text, with->line));
+        return s;
+    }
     if (first.is("USE")) {
         s.kind = StatementKind::Use;
         const Token *name = tokenAt(tokens, 1);
@@ -517,7 +617,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch)
 
 } // namespace
 
-Batch parse(const QString &text)
+Batch parse(const QString &text, const Catalog &catalog, const ParameterTypes &parameters)
 {
     Batch batch;
     Tokens lexed = tokenize(text);
@@ -528,7 +628,7 @@ Batch parse(const QString &text)
     try {
         const QList<QList<Token>> pieces = Splitter(lexed.tokens).run();
         for (const QList<Token> &piece : pieces) {
-            batch.statements.append(parseStatement(piece, batch.statements.isEmpty()));
+            batch.statements.append(parseStatement(piece, batch.statements.isEmpty(), catalog, parameters));
             batch.statements.last().lastToken = piece.last().text;
         }
     } catch (const ParseError &e) {

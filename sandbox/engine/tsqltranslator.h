@@ -14,13 +14,15 @@
 //   ISNULL( LEN( GETDATE()     -> IFNULL( LENGTH( CURRENT_TIMESTAMP
 //   !< !>                      -> >= <=
 //   WITH (NOLOCK) table hints  -> dropped
-//   (MAX) after a type name    -> dropped
+//   (MAX) after a type name    -> (2147483647), a width that only a (max) type has
+//   x + y of text              -> x || y
 //   @@VERSION @@SERVERNAME @@LANGUAGE @@TRANCOUNT -> literals
 // Statements split at ';' and, without one, where a new statement begins (SELECT, INSERT, UPDATE,
 // DELETE, SET, EXEC, ...), except where the word continues the statement: INSERT ... SELECT,
 // UPDATE ... SET, UNION SELECT, WITH cte AS (...) SELECT. A bare name opening a batch is a call
 // of that procedure, as in "sp_datatype_info_100 11".
 
+#include "exprtypes.h"
 #include "tsqllexer.h"
 
 namespace sandbox::tsql {
@@ -36,7 +38,9 @@ enum class StatementKind {
     Definition, // CREATE, DROP, ALTER: run by SQLite, for administrators
     Set,        // SET option value
     Exec,       // a procedure call
-    Use         // USE database
+    Use,        // USE database
+    Print,      // PRINT text: an INFO message (number 0, severity 0)
+    Raiserror   // RAISERROR (text, severity, state [, argument ...]) [WITH ...]
 };
 
 struct Statement {
@@ -45,11 +49,14 @@ struct Statement {
     QString verb;              // the first keyword in upper case (EXEC also for a bare procedure name)
     QString lastToken;         // as written: what a statement that ends too early is "near"
     QString sqlite;            // Query, Definition: the text for SQLite
+    QStringList resultTypes;   // Query: the declared types of the select list's items (empty: unknown)
     QString option;            // Set: the option in upper case
     QList<Token> optionValue;  // Set: the tokens after the option
     QString procedure;         // Exec: the procedure's name without database and schema
     QList<Argument> arguments; // Exec
     QString database;          // Use
+    QList<Token> message;      // Print: the tokens of the text; Raiserror: of each argument, split
+    QList<QList<Token>> raiseArguments; // Raiserror: text, severity, state, then the arguments
 };
 
 struct Batch {
@@ -57,6 +64,7 @@ struct Batch {
     std::optional<Message> error; // the batch did not parse; nothing of it runs
 };
 
-Batch parse(const QString &batch);
+// The catalog and the parameters' declarations give the types of expressions.
+Batch parse(const QString &batch, const Catalog &catalog = {}, const ParameterTypes &parameters = {});
 
 } // namespace sandbox::tsql

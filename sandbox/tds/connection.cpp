@@ -49,18 +49,21 @@ QString textOf(const Value &v)
     return {};
 }
 
-// Parameter names in a declaration such as "@P1 int,@P2 nvarchar(4000) OUTPUT".
-QStringList declaredNames(const QString &declaration)
+// The parameters of a declaration such as "@P1 int,@P2 nvarchar(4000) OUTPUT": each name with
+// its type ("nvarchar(4000)"), in order.
+QList<Parameter> declaredParameters(const QString &declaration)
 {
-    QStringList names;
-    static const QRegularExpression name(QStringLiteral("@[\\w@#$]+"));
+    QList<Parameter> out;
+    static const QRegularExpression form(
+        QStringLiteral("^\\s*(@[\\w@#$]+)\\s*(?:AS\\s+)?(.*?)\\s*(?:\\bOUT(?:PUT)?)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     // Split on commas outside parentheses ("decimal(10,2)").
     int depth = 0;
     qsizetype from = 0;
     auto take = [&](qsizetype to) {
-        const auto m = name.match(declaration.mid(from, to - from));
+        const auto m = form.match(declaration.mid(from, to - from));
         if (m.hasMatch())
-            names << m.captured();
+            out.append(Parameter{m.captured(1), Value{}, m.captured(2).simplified().remove(u' ')});
     };
     for (qsizetype i = 0; i < declaration.size(); ++i) {
         const QChar c = declaration[i];
@@ -74,16 +77,36 @@ QStringList declaredNames(const QString &declaration)
         }
     }
     take(declaration.size());
-    return names;
+    return out;
 }
 
 quint16 commandOf(const StatementResult &st)
 {
-    if (st.returnStatus)
+    if (st.verb == QLatin1String("EXEC"))
         return command::Execute;
     if (st.resultSet)
         return command::Select;
-    return st.rowCount >= 0 ? command::Insert : command::Set;
+    if (st.verb == QLatin1String("INSERT"))
+        return command::Insert;
+    if (st.verb == QLatin1String("UPDATE"))
+        return command::Update;
+    if (st.verb == QLatin1String("DELETE"))
+        return command::Delete;
+    if (st.verb == QLatin1String("SELECT") || st.verb == QLatin1String("WITH"))
+        return command::Select;
+    return command::Set;
+}
+
+// The statement's count travels: it has one and SET NOCOUNT was off when it ran.
+bool counted(const StatementResult &st)
+{
+    return st.rowCount >= 0 && !st.noCount;
+}
+
+// A call of a procedure, answered with its own statements, return status and DONEPROC.
+bool isProcedureCall(const StatementResult &st)
+{
+    return st.returnStatus.has_value();
 }
 
 } // namespace
@@ -288,7 +311,7 @@ void Connection::writeResultSet(const ResultSet &rs)
     QList<WireColumn> columns;
     columns.reserve(rs.columns.size());
     for (qsizetype i = 0; i < rs.columns.size(); ++i)
-        columns.append(wireColumn(rs.columns[i], rs.rows, int(i)));
+        columns.append(wireColumn(rs.columns[i]));
     if (columns.isEmpty())
         return; // a result without columns cannot be described; only its count travels
     m_tokens.columnMetadata(columns);
@@ -301,6 +324,40 @@ void Connection::writeResultSet(const ResultSet &rs)
         m_cutAt = m_tokens.size();
 }
 
+void Connection::writeMessages(const StatementResult &st)
+{
+    if (st.error)
+        m_tokens.message(*st.error);
+    for (const Message &m : st.afterError)
+        m_tokens.message(m);
+}
+
+void Connection::writeInner(const StatementResult &st)
+{
+    for (const Message &info : st.infos)
+        m_tokens.message(info);
+    if (st.resultSet)
+        writeResultSet(*st.resultSet);
+    writeMessages(st);
+    if (st.verb == QLatin1String("PRINT") && !st.error)
+        return; // a message alone has no DONEINPROC
+    quint16 status = donestatus::More;
+    if (counted(st))
+        status |= donestatus::Count;
+    if (st.error)
+        status |= donestatus::Error;
+    m_tokens.doneInProc(status, commandOf(st), counted(st) ? st.rowCount : 0);
+}
+
+void Connection::writeProcedureBody(const StatementResult &st)
+{
+    for (const Message &info : st.infos)
+        m_tokens.message(info);
+    for (const StatementResult &inner : st.inner)
+        writeInner(inner);
+    writeMessages(st);
+}
+
 void Connection::writeBatchResults(const BatchResult &result)
 {
     const auto &statements = result.statements;
@@ -311,46 +368,40 @@ void Connection::writeBatchResults(const BatchResult &result)
     for (qsizetype i = 0; i < statements.size(); ++i) {
         const StatementResult &st = statements[i];
         const bool last = i + 1 == statements.size();
-        for (const Message &info : st.infos)
-            m_tokens.message(info);
-        if (st.resultSet)
-            writeResultSet(*st.resultSet);
-        if (st.error)
-            m_tokens.message(*st.error);
-        quint16 status = last ? donestatus::Final : donestatus::More;
-        if (st.rowCount >= 0)
-            status |= donestatus::Count;
-        if (st.error)
-            status |= donestatus::Error;
-        if (st.returnStatus) {
-            if (st.resultSet)
-                m_tokens.doneInProc(donestatus::More | donestatus::Count, command::Select,
-                                    st.resultSet->rows.size());
+        if (isProcedureCall(st)) {
+            // EXEC in a batch: DONEINPROC for each statement of the procedure, its error,
+            // RETURNSTATUS and DONEPROC; the batch's DONE ends the answer.
+            writeProcedureBody(st);
             m_tokens.returnStatus(*st.returnStatus);
             m_tokens.doneProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
             if (last)
                 m_tokens.done(st.error ? donestatus::Error : donestatus::Final, 0, 0);
-        } else {
-            m_tokens.done(status, commandOf(st), st.rowCount);
+            continue;
         }
+        for (const Message &info : st.infos)
+            m_tokens.message(info);
+        if (st.resultSet)
+            writeResultSet(*st.resultSet);
+        writeMessages(st);
+        quint16 status = last ? donestatus::Final : donestatus::More;
+        if (counted(st))
+            status |= donestatus::Count;
+        if (st.error)
+            status |= donestatus::Error;
+        m_tokens.done(status, commandOf(st), counted(st) ? st.rowCount : 0);
     }
 }
 
 void Connection::writeProcResults(const BatchResult &result)
 {
     for (const StatementResult &st : result.statements) {
-        for (const Message &info : st.infos)
-            m_tokens.message(info);
-        if (st.resultSet)
-            writeResultSet(*st.resultSet);
-        if (st.error)
-            m_tokens.message(*st.error);
-        quint16 status = donestatus::More;
-        if (st.rowCount >= 0)
-            status |= donestatus::Count;
-        if (st.error)
-            status |= donestatus::Error;
-        m_tokens.doneInProc(status, commandOf(st), st.rowCount);
+        if (!isProcedureCall(st)) {
+            writeInner(st);
+            continue;
+        }
+        // A procedure called by a statement of the RPC: its statements, then one DONEINPROC.
+        writeProcedureBody(st);
+        m_tokens.doneInProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
     }
 }
 
@@ -438,17 +489,22 @@ void Connection::handleTransaction(const ClientMessage &request)
 
 QList<Parameter> Connection::statementParameters(const RpcCall &call, int first, const QString &declaration) const
 {
-    const QStringList names = declaredNames(declaration);
+    const QList<Parameter> declared = declaredParameters(declaration);
     QList<Parameter> params;
     for (qsizetype i = first; i < call.params.size(); ++i) {
         const qsizetype position = i - first;
         Parameter p;
-        if (!call.params[i].name.isEmpty())
+        if (!call.params[i].name.isEmpty()) {
             p.name = call.params[i].name;
-        else if (position < names.size())
-            p.name = names[position];
-        else
+            for (const Parameter &d : declared)
+                if (d.name.compare(p.name, Qt::CaseInsensitive) == 0)
+                    p.type = d.type;
+        } else if (position < declared.size()) {
+            p.name = declared[position].name;
+            p.type = declared[position].type;
+        } else {
             p.name = QStringLiteral("@P%1").arg(position + 1);
+        }
         p.value = call.params[i].value;
         params.append(p);
     }
@@ -594,10 +650,7 @@ void Connection::writePreparedMetadata(const QString &statement, const QString &
     static const QRegularExpression into(QStringLiteral("\\binto\\b"), QRegularExpression::CaseInsensitiveOption);
     if (!query.match(statement).hasMatch() || into.match(statement).hasMatch())
         return;
-    QList<Parameter> params;
-    for (const QString &name : declaredNames(declaration))
-        params.append(Parameter{name, Value{}});
-    const BatchResult result = run(statement, params);
+    const BatchResult result = run(statement, declaredParameters(declaration));
     if (result.failed() || result.statements.size() != 1 || !result.statements[0].resultSet)
         return;
     ResultSet shape = *result.statements[0].resultSet;
@@ -606,7 +659,7 @@ void Connection::writePreparedMetadata(const QString &statement, const QString &
         return;
     QList<WireColumn> columns;
     for (qsizetype i = 0; i < shape.columns.size(); ++i)
-        columns.append(wireColumn(shape.columns[i], shape.rows, int(i)));
+        columns.append(wireColumn(shape.columns[i]));
     m_tokens.columnMetadata(columns);
 }
 
@@ -687,21 +740,26 @@ void Connection::rpcCursorOpen(const RpcCall &call)
     // error; anything else runs directly and its results travel at once, as without a cursor.
     const StatementResult *single = nullptr;
     int resultSets = 0;
-    for (const StatementResult &st : result.statements) {
+    QList<Message> infos;
+    const auto look = [&](const StatementResult &st) {
+        infos += st.infos;
         if (st.resultSet && !st.resultSet->columns.isEmpty()) {
             ++resultSets;
             single = &st;
         }
+    };
+    for (const StatementResult &st : result.statements) {
+        look(st);
+        for (const StatementResult &inner : st.inner)
+            look(inner);
     }
     if (resultSets == 1 && !result.failed()) {
-        for (const StatementResult &st : result.statements) {
-            for (const Message &info : st.infos)
-                m_tokens.message(info);
-        }
+        for (const Message &info : infos)
+            m_tokens.message(info);
         Cursor cursor;
         cursor.result = *single->resultSet;
         for (qsizetype i = 0; i < cursor.result.columns.size(); ++i)
-            cursor.columns.append(wireColumn(cursor.result.columns[i], cursor.result.rows, int(i)));
+            cursor.columns.append(wireColumn(cursor.result.columns[i]));
         m_tokens.columnMetadata(cursor.columns);
         rowCount = cursor.result.rows.size();
         cursorId = m_nextCursor++;
@@ -838,12 +896,14 @@ void Connection::rpcProcedure(const RpcCall &call)
     }
     const BatchResult result = run(sql, params);
     qint32 status = result.failed() ? 1 : 0;
-    BatchResult inner = result;
-    for (StatementResult &st : inner.statements) {
-        if (st.returnStatus)
+    for (const StatementResult &st : result.statements) {
+        if (isProcedureCall(st)) {
             status = *st.returnStatus;
+            writeProcedureBody(st);
+        } else {
+            writeInner(st);
+        }
     }
-    writeProcResults(inner);
     m_tokens.returnStatus(status);
     for (qsizetype i = 0; i < call.params.size(); ++i) {
         if (call.params[i].output)

@@ -82,6 +82,11 @@ private:
     void writeBatchResults(const BatchResult &result);
     // The statements' tokens inside a procedure (DONEINPROC each).
     void writeProcResults(const BatchResult &result);
+    // One statement inside a procedure or an RPC: messages, rows, DONEINPROC.
+    void writeInner(const StatementResult &st);
+    // What a procedure's own statements sent, then its error.
+    void writeProcedureBody(const StatementResult &st);
+    void writeMessages(const StatementResult &st); // the error and what follows it
     void writeResultSet(const ResultSet &rs);
     void writePreparedMetadata(const QString &statement, const QString &declaration);
     void writeRpcError(const Message &error);

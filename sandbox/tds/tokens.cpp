@@ -24,7 +24,7 @@ enum Token : quint8 {
 
 constexpr quint16 ColumnNullable = 0x0001;
 constexpr quint16 ColumnUpdatableUnknown = 0x0008;
-constexpr qsizetype ShortMaxBytes = 8000; // above this a column travels as a MAX type
+constexpr qsizetype ShortMaxBytes = 8000; // the widest sized column; wider ones are (max) types
 
 QString asText(const Value &v)
 {
@@ -73,7 +73,7 @@ QByteArray wireBytes(quint8 type, const Value &v)
 
 } // namespace
 
-WireColumn wireColumn(const Column &column, const QList<QList<Value>> &rows, int index)
+WireColumn wireColumn(const Column &column)
 {
     WireColumn wc;
     wc.name = column.name;
@@ -95,40 +95,35 @@ WireColumn wireColumn(const Column &column, const QList<QList<Value>> &rows, int
         t.type = BigVarChr;
         t.collation = serverCollation();
         break;
+    case ColumnType::Char:
+        t.type = BigChar;
+        t.collation = serverCollation();
+        break;
     case ColumnType::NVarChar:
         t.type = NVarChar;
+        t.collation = serverCollation();
+        break;
+    case ColumnType::NChar:
+        t.type = NChar;
         t.collation = serverCollation();
         break;
     case ColumnType::VarBinary:
         t.type = BigVarBin;
         break;
     }
-    // The announced width, in characters, covers the declared one and, for text, the UTF-8 form
-    // of every value: ODBC clients that read text as UTF-8 size their buffers by this width and
-    // lose a value that does not fit.
-    qsizetype width = qMax(1, column.maxLength);
-    for (const QList<Value> &row : rows) {
-        if (index >= row.size() || isNull(row[index]))
-            continue;
-        if (t.type == BigVarBin)
-            width = qMax(width, wireBytes(t.type, row[index]).size());
-        else
-            width = qMax(width, asText(row[index]).toUtf8().size());
-    }
-    const qsizetype bytes = width * (t.type == NVarChar ? 2 : 1);
-    if (bytes <= ShortMaxBytes) {
-        t.maxLength = quint32(bytes);
+    // The declared width, whatever the values: varchar(n) and char(n) take n bytes, nvarchar(n)
+    // and nchar(n) 2n; the (max) types travel as partially length-prefixed data.
+    const bool wide = t.type == NVarChar || t.type == NChar;
+    const qsizetype bytes = qMax(1, column.maxLength) * (wide ? 2 : 1);
+    if (column.maxLength == kMaxWidth || bytes > ShortMaxBytes) {
+        t.maxLength = 0xFFFF;
+        if (t.type == BigChar)
+            t.type = BigVarChr;
+        else if (t.type == NChar)
+            t.type = NVarChar;
         return wc;
     }
-    // Too wide for a sized type. The MAX types would do, but clients announce them to ODBC
-    // with an unknown width and then read text in small pieces; the large-object types
-    // announce a width of 2 GB.
-    switch (t.type) {
-    case BigVarChr: t.type = Text; break;
-    case NVarChar: t.type = NText; break;
-    default: t.type = Image; break;
-    }
-    t.maxLength = 0x7FFFFFFF;
+    t.maxLength = quint32(bytes);
     return wc;
 }
 
@@ -232,7 +227,9 @@ void TokenWriter::typeInfo(const TypeInfo &t)
         m_out.u8(quint8(t.maxLength));
         break;
     case BigVarChr:
+    case BigChar:
     case NVarChar:
+    case NChar:
         m_out.u16(quint16(t.maxLength));
         m_out.bytes(t.collation.size() == 5 ? t.collation : serverCollation());
         break;
@@ -307,7 +304,13 @@ void TokenWriter::value(const TypeInfo &t, const Value &v)
         m_out.u16(0xFFFF);
         return;
     }
-    const QByteArray bytes = wireBytes(t.type, v).left(qMin<qsizetype>(t.maxLength, 0xFFFE));
+    QByteArray bytes = wireBytes(t.type, v).left(qMin<qsizetype>(t.maxLength, 0xFFFE));
+    if (t.type == BigChar || t.type == NChar) {
+        // char(n) and nchar(n) values are padded with blanks to the full width.
+        const QByteArray blank = t.type == NChar ? QByteArray(" \0", 2) : QByteArray(" ");
+        while (bytes.size() < qsizetype(t.maxLength))
+            bytes += blank;
+    }
     m_out.u16(quint16(bytes.size()));
     m_out.bytes(bytes);
 }

@@ -34,8 +34,8 @@ struct WireColumn {
     TypeInfo type;
 };
 
-// The wire form of an engine column, wide enough for every value in rows.
-WireColumn wireColumn(const Column &column, const QList<QList<Value>> &rows, int index);
+// The wire form of an engine column: its declared type and width, never widened for a value.
+WireColumn wireColumn(const Column &column);
 // The wire form of a value given back as a return value, of the type the client sent.
 TypeInfo returnType(const TypeInfo &sent);
 

@@ -245,7 +245,7 @@ private Q_SLOTS:
         QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
         QVERIFY(port() != 0);
         m_server->engine().sqlite(QStringLiteral(
-            "CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(40), n NVARCHAR(40))"));
+            "CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(200), n NVARCHAR(200))"));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -356,7 +356,7 @@ private Q_SLOTS:
         QTest::newRow("text") << QVariant(QStringLiteral("plain 'quoted' text"));
         QTest::newRow("cyrillic text") << QVariant(QStringLiteral("Привет, мир"));
         QTest::newRow("empty text") << QVariant(QString(""));
-        QTest::newRow("long text") << QVariant(QString(9000, QChar(u'ж')));
+        QTest::newRow("long text") << QVariant(QString(250, QChar(u'x')));
         QTest::newRow("null int") << QVariant(QMetaType::fromType<int>());
         QTest::newRow("null text") << QVariant(QMetaType::fromType<QString>());
     }
@@ -607,11 +607,17 @@ private Q_SLOTS:
     {
         Client client(port());
         QVERIFY2(client.opened(), qPrintable(client.error()));
-        const QString longText(20000, QChar(u'я'));
+        const QString longText(4000, QChar(u'x')); // nvarchar(4000): 8000 bytes, two packets
         QSqlQuery q = client.query();
         QVERIFY2(q.exec(QStringLiteral("SELECT N'%1' AS t").arg(longText)), qPrintable(q.lastError().text()));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), longText);
+
+        // Longer than any sized type: nvarchar(max), in partially length-prefixed chunks.
+        const QString longer(20000, QChar(u'я'));
+        const TsqlRun run = runTsql(port(), Admin, AdminPassword,
+                                    QStringLiteral("SELECT N'%1' AS t\ngo\nexit\n").arg(longer));
+        QVERIFY2(run.output.contains(longer), qPrintable(run.output.left(200)));
 
         QVERIFY2(q.exec(QStringLiteral("SELECT TOP 2000 s.* FROM s_fio s")), qPrintable(q.lastError().text()));
         int rows = 0;

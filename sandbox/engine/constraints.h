@@ -1,0 +1,29 @@
+#pragma once
+// The checks the server makes on every row written, done in SQLite by triggers that call the
+// engine's functions:
+//   a text or binary value longer than its column's declared width   8152 "String or binary data
+//                                                                      would be truncated."
+//   an int column given a number outside int                          8115
+//   an int column given text that is no number                        245
+//   a primary key value that is already there                         2627, naming the key
+//                                                                      PK_<table> and the value
+// A failed check fails the whole statement: SQLite undoes every row it wrote. NULL in a NOT NULL
+// column (515) is SQLite's own check.
+
+#include "engine.h"
+
+struct sqlite3;
+
+namespace sandbox::constraints {
+
+// Registers the functions the triggers call. Once per connection, before install().
+void registerFunctions(sqlite3 *db);
+
+// Creates the triggers of every table anew when the schema version differs from schemaVersion
+// (a table created, altered or dropped since the last call), and updates it. Throws db::Error.
+void install(sqlite3 *db, qint64 &schemaVersion);
+
+// The server message that a check raised, from SQLite's error text; nothing for other errors.
+std::optional<Message> raised(const QString &sqliteMessage, int line);
+
+} // namespace sandbox::constraints
