@@ -118,7 +118,7 @@ const QStringList &patronymics()
 
 QString femaleSurname(const QString &male)
 {
-    if (male.endsWith(QLatin1String("ский")) || male.endsWith(QLatin1String("цкий")))
+    if (male.endsWith(QStringLiteral("ский")) || male.endsWith(QStringLiteral("цкий")))
         return male.chopped(2) + QStringLiteral("ая");
     for (const char *ending : {"ов", "ев", "ёв", "ин", "ын"})
         if (male.endsWith(QString::fromUtf8(ending)))
@@ -177,6 +177,34 @@ const QList<DemoLogin> &demoLogins()
 Value text(const char *s)
 {
     return s ? Value(QString::fromUtf8(s)) : Value();
+}
+
+// The students of the marked group, with their CreateStarasta marks.
+struct MarkedStudent {
+    int id;
+    const char *name;
+    const char *rule; // nullptr: none
+};
+
+const QList<MarkedStudent> &markedStudents()
+{
+    static const QList<MarkedStudent> list = {
+        {kMarkedGroupMonitor, "Ёлкин Пётр Семёнович", nullptr},
+        {kStoreThenErrorStudent, "Соловьёва Дарья Андреевна", "store-then-error"},
+        {kInfoThenSuccessStudent, "Королёв Артём Фёдорович", "info-then-success"},
+        {kInfoThenErrorStudent, "Воробьёва Алёна Игоревна", "info-then-error"},
+        {kLongNameStudent,
+         "Салтыков-Щедрин-Римский-Корсаков-Голенищев-Кутузов-Муравьёв-Апостол-Толстой Ростислав "
+         "Константинович",
+         nullptr},
+        {kLongNameStudentFemale,
+         "Бестужева-Рюмина-Воронцова-Дашкова-Мусина-Пушкина-Сухово-Кобылина-Лёвшина-Ёлкина Алёна "
+         "Святославовна",
+         nullptr},
+        {kMarkedGroupMonitor + 6, "Ежов Егор Ильич", nullptr},
+        {kMarkedGroupMonitor + 7, "Елисеева Ева Олеговна", nullptr},
+    };
+    return list;
 }
 
 } // namespace
@@ -242,6 +270,20 @@ void fill(sqlite3 *db, const QDate &today)
                 }
             }
         }
+
+        // The marked group: students for whom CreateStarasta answers in its particular ways, and the
+        // longest names s_fio holds.
+        run(addGroup, {qint64(kMarkedGroup), QString::fromUtf8(kMarkedGroupName), qint64(1)});
+        run(addYear, {qint64(kMarkedGroup), qint64(kYears)});
+        for (const MarkedStudent &m : markedStudents()) {
+            run(addName, {qint64(m.id), text(m.name)});
+            run(addMember, {qint64(m.id), qint64(kMarkedGroup)});
+            if (m.rule)
+                db::query(
+                    db, QStringLiteral("INSERT INTO sandbox_starasta_rule (id_student, rule) VALUES (?, ?)"),
+                    {qint64(m.id), text(m.rule)});
+        }
+        run(addMonitor, {qint64(kMarkedGroup), qint64(kMarkedGroupMonitor)});
 
         const auto addAccount = [&](const QString &name, const QString &password, const char *role) {
             db::query(db,

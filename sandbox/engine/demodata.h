@@ -2,9 +2,14 @@
 // The demo university: a fixed, generated data set for trying the client and for tests.
 //
 // Six faculties, four academic years (2022/2023 to 2025/2026), groups admitted from 2019 to 2025
-// that study four years each, about 3,000 students with Russian full names, and monitors for
-// most groups. The same data every time: the generator takes no seed from the clock. Only the
-// password dates follow the day the data is made, so that the days left are the same on any day.
+// that study four years each, about 3,000 students with Russian full names (surname, name and
+// patronymic of one gender, feminine surnames for women), and monitors for most groups. The same
+// data every time: the generator takes no seed from the clock. Only the password dates follow
+// the day the data is made, so that the days left are the same on any day.
+//
+// One more group, the marked group (below), holds the students for whom CreateStarasta answers
+// in its particular ways (sandbox_starasta_rule, described in procedures.cpp) and names that fill
+// s_fio's whole declared width of 100 characters.
 //
 // Server accounts:
 //   qel_gate / gate        role gate: the account of the client's settings file
@@ -23,6 +28,19 @@
 struct sqlite3;
 
 namespace sandbox::demo {
+
+// The marked group "ИВТ-25-3": faculty 1 (Факультет информационных технологий, a faculty of the
+// login demo), studying in year 4 (2025/2026) only.
+inline constexpr int kMarkedGroup = 900;
+inline constexpr const char *kMarkedGroupName = "ИВТ-25-3";
+// Its students (ids 90001 to 90008):
+inline constexpr int kMarkedGroupMonitor = 90001; // Ёлкин Пётр Семёнович, the monitor at first
+inline constexpr int kStoreThenErrorStudent = 90002;  // stored, then error 50000
+inline constexpr int kInfoThenSuccessStudent = 90003; // a PRINT message, then stored
+inline constexpr int kInfoThenErrorStudent = 90004;   // a PRINT message, then error 50000, not stored
+inline constexpr int kLongNameStudent = 90005;        // a man's name of exactly 100 characters, with ё
+inline constexpr int kLongNameStudentFemale = 90006;  // a woman's name of exactly 100 characters, with ё
+// 90007 Ежов Егор Ильич and 90008 Елисеева Ева Олеговна sort beside Ёлкин.
 
 // Fills the (empty) tables with the demo university; password dates are counted from today.
 // Throws db::Error.

@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "collation.h"
 #include "constraints.h"
 #include "demodata.h"
 #include "permissions.h"
@@ -325,6 +326,10 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
         timing = true;
         if (stmt.columnCount() > 0) {
             r.resultSet = stmt.fetchAll(kMaxRows, st.resultTypes);
+            if (st.resultNames.size() == r.resultSet->columns.size()) {
+                for (qsizetype c = 0; c < st.resultNames.size(); ++c)
+                    r.resultSet->columns[c].name = st.resultNames.at(c);
+            }
             r.rowCount = r.resultSet->rows.size();
         } else {
             stmt.step();
@@ -472,6 +477,7 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
     sqlite3_busy_timeout(d->db, 5000);
     sqlite3_progress_handler(d->db, 10000, &Private::progress, d.get());
     try {
+        collation::install(d->db);
         constraints::registerFunctions(d->db);
         schema::create(d->db);
         constraints::install(d->db, d->checksVersion);

@@ -304,7 +304,7 @@ QString ExpressionTypes::typeOf(const QList<Token> &expression) const
     return {};
 }
 
-QStringList ExpressionTypes::selectList() const
+QList<std::pair<QList<Token>, QString>> ExpressionTypes::selectItems() const
 {
     if (m_tokens.isEmpty() || !m_tokens.first().is("SELECT"))
         return {};
@@ -329,13 +329,16 @@ QStringList ExpressionTypes::selectList() const
             --depth;
         list.append(t);
     }
-    QStringList types;
+    QList<std::pair<QList<Token>, QString>> items;
     for (QList<Token> item : splitTop(list, ",")) {
         if (item.isEmpty() || item.last().isSymbol("*"))
             return {};
+        QString alias;
         // alias = expression, expression AS alias, expression alias
-        if (item.size() > 2 && item.at(0).isName() && item.at(1).isSymbol("="))
+        if (item.size() > 2 && item.at(0).isName() && item.at(1).isSymbol("=")) {
+            alias = item.at(0).value;
             item = item.mid(2);
+        }
         const QList<QList<Token>> beforeAs = [&] {
             QList<QList<Token>> out(1);
             int d = 0;
@@ -353,18 +356,45 @@ QStringList ExpressionTypes::selectList() const
             return out;
         }();
         item = beforeAs.first();
+        if (beforeAs.size() > 1 && !beforeAs.at(1).isEmpty())
+            alias = beforeAs.at(1).first().value;
         if (beforeAs.size() == 1 && item.size() > 1) {
             const Token &last = item.last();
             const Token &before = item.at(item.size() - 2);
-            const bool alias = (last.isName() || last.kind == TokenKind::String) && !last.is("END") &&
-                               !before.isSymbol(".") &&
-                               (before.kind != TokenKind::Symbol || before.isSymbol(")"));
-            if (alias)
+            const bool trailing = (last.isName() || last.kind == TokenKind::String) && !last.is("END") &&
+                                  !before.isSymbol(".") &&
+                                  (before.kind != TokenKind::Symbol || before.isSymbol(")"));
+            if (trailing) {
+                alias = last.value;
                 item.removeLast();
+            }
         }
-        types << typeOf(item);
+        items.append({item, alias});
     }
+    return items;
+}
+
+QStringList ExpressionTypes::selectList() const
+{
+    QStringList types;
+    for (const auto &[item, alias] : selectItems())
+        types << typeOf(item);
     return types;
+}
+
+QStringList ExpressionTypes::selectNames() const
+{
+    QStringList names;
+    for (const auto &[item, alias] : selectItems()) {
+        if (!alias.isEmpty())
+            names << alias;
+        else if (!item.isEmpty() && item.last().isName() &&
+                 (item.size() == 1 || item.at(item.size() - 2).isSymbol(".")))
+            names << item.last().value;
+        else
+            names << QString();
+    }
+    return names;
 }
 
 bool ExpressionTypes::isText(const QString &declaration)

@@ -41,12 +41,18 @@ public:
     // The types of the items of the statement's select list, in order; empty when the statement
     // is no SELECT or its list holds a *.
     QStringList selectList() const;
+    // The names the server gives the same items: the alias, a column's own name, or empty for an
+    // expression without an alias.
+    QStringList selectNames() const;
 
     static bool isText(const QString &declaration);
 
 private:
     QString columnType(const QString &qualifier, const QString &column) const;
     QString functionType(const QString &name, const QList<QList<Token>> &arguments) const;
+    // The select list's items, each as its expression and its alias (empty when none); empty when
+    // the statement is no SELECT or its list holds a *.
+    QList<std::pair<QList<Token>, QString>> selectItems() const;
 
     QList<Token> m_tokens;
     Catalog m_catalog;

@@ -18,9 +18,9 @@ void create(sqlite3 *db)
     db::exec(db, QStringLiteral(R"sql(
 CREATE TABLE IF NOT EXISTS faculty (
     id_faculty int NOT NULL PRIMARY KEY,
-    "p23-1" varchar(150) NOT NULL,
+    "p23-1" varchar(150) COLLATE Cyrillic_General_CI_AS NOT NULL,
     "p23-2" int NOT NULL,
-    "p23-3" varchar(20)
+    "p23-3" varchar(20) COLLATE Cyrillic_General_CI_AS
 );
 CREATE TABLE IF NOT EXISTS user_faculty (
     id_login int NOT NULL,
@@ -29,11 +29,11 @@ CREATE TABLE IF NOT EXISTS user_faculty (
 );
 CREATE TABLE IF NOT EXISTS a_year (
     id_a_year int NOT NULL PRIMARY KEY,
-    p32 varchar(9) NOT NULL
+    p32 varchar(9) COLLATE Cyrillic_General_CI_AS NOT NULL
 );
 CREATE TABLE IF NOT EXISTS "group" (
     id_group int NOT NULL PRIMARY KEY,
-    p20 varchar(30) NOT NULL,
+    p20 varchar(30) COLLATE Cyrillic_General_CI_AS NOT NULL,
     id_faculty int NOT NULL
 );
 CREATE INDEX IF NOT EXISTS group_faculty ON "group" (id_faculty);
@@ -51,7 +51,7 @@ CREATE TABLE IF NOT EXISTS s_g (
 CREATE INDEX IF NOT EXISTS s_g_group ON s_g (id_group);
 CREATE TABLE IF NOT EXISTS s_fio (
     id_student int NOT NULL PRIMARY KEY,
-    s_fio varchar(100) NOT NULL
+    s_fio varchar(100) COLLATE Cyrillic_General_CI_AS NOT NULL
 );
 CREATE TABLE IF NOT EXISTS QELStudent (
     id_group int NOT NULL,
@@ -60,33 +60,33 @@ CREATE TABLE IF NOT EXISTS QELStudent (
 );
 
 CREATE TABLE IF NOT EXISTS sandbox_account (
-    name nvarchar(128) NOT NULL PRIMARY KEY,
-    password nvarchar(128) NOT NULL,
-    role varchar(10) NOT NULL CHECK (role IN ('gate', 'user', 'admin')),
-    default_database nvarchar(128) NOT NULL DEFAULT 'qel'
+    name nvarchar(128) COLLATE Cyrillic_General_CI_AS NOT NULL PRIMARY KEY,
+    password nvarchar(128) COLLATE Cyrillic_General_CI_AS NOT NULL,
+    role varchar(10) COLLATE Cyrillic_General_CI_AS NOT NULL CHECK (role IN ('gate', 'user', 'admin')),
+    default_database nvarchar(128) COLLATE Cyrillic_General_CI_AS NOT NULL DEFAULT 'qel'
 );
 CREATE TABLE IF NOT EXISTS sandbox_login (
     id_login int NOT NULL PRIMARY KEY,
-    login nvarchar(64) NOT NULL UNIQUE,
-    password_md5 varchar(32) NOT NULL,
-    password_changed varchar(10) NOT NULL,
+    login nvarchar(64) COLLATE Cyrillic_General_CI_AS NOT NULL UNIQUE,
+    password_md5 varchar(32) COLLATE Cyrillic_General_CI_AS NOT NULL,
+    password_changed varchar(10) COLLATE Cyrillic_General_CI_AS NOT NULL,
     password_lifetime int NOT NULL DEFAULT 180,
-    blocked_message nvarchar(255),
-    must_update_program nvarchar(64),
-    db_account nvarchar(128)
+    blocked_message nvarchar(255) COLLATE Cyrillic_General_CI_AS,
+    must_update_program nvarchar(64) COLLATE Cyrillic_General_CI_AS,
+    db_account nvarchar(128) COLLATE Cyrillic_General_CI_AS
 );
 CREATE TABLE IF NOT EXISTS sandbox_starasta_rule (
     id_student int NOT NULL PRIMARY KEY,
-    rule varchar(20) NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error'))
+    rule varchar(20) COLLATE Cyrillic_General_CI_AS NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error'))
 );
 CREATE TABLE IF NOT EXISTS sandbox_sign_in (
     id integer PRIMARY KEY,
-    at varchar(19) NOT NULL,
-    login nvarchar(64),
-    program nvarchar(64),
-    ip nvarchar(64),
-    computer nvarchar(64),
-    verdict varchar(40) NOT NULL
+    at varchar(19) COLLATE Cyrillic_General_CI_AS NOT NULL,
+    login nvarchar(64) COLLATE Cyrillic_General_CI_AS,
+    program nvarchar(64) COLLATE Cyrillic_General_CI_AS,
+    ip nvarchar(64) COLLATE Cyrillic_General_CI_AS,
+    computer nvarchar(64) COLLATE Cyrillic_General_CI_AS,
+    verdict varchar(40) COLLATE Cyrillic_General_CI_AS NOT NULL
 );
 )sql"));
 }

@@ -1,5 +1,6 @@
 #include "tsqltranslator.h"
 
+#include "collation.h"
 #include "exprtypes.h"
 #include "sqlerrors.h"
 
@@ -209,10 +210,10 @@ private:
             out << quoteName(t.value);
             return;
         case TokenKind::String:
-            out << t.text;
+            out << t.text << collate();
             return;
         case TokenKind::NString:
-            out << t.text.mid(1);
+            out << t.text.mid(1) << collate();
             return;
         case TokenKind::Number:
             out << t.text;
@@ -225,7 +226,10 @@ private:
             return;
         }
         case TokenKind::Variable:
-            out << (t.text.startsWith(QLatin1String("@@")) ? globalVariable(t) : t.text);
+            if (t.text.startsWith(QLatin1String("@@")))
+                out << globalVariable(t);
+            else
+                out << t.text << collate();
             return;
         case TokenKind::Symbol:
             rewriteSymbol(t);
@@ -333,6 +337,13 @@ private:
         if (isOneOf(peek(1), {"PERCENT"}) || (isOneOf(peek(1), {"WITH"}) && isOneOf(peek(2), {"TIES"})))
             fail(sqlerr::notSupported(QStringLiteral("TOP with PERCENT or WITH TIES"), top.line));
         limits.last() = limit;
+    }
+
+    // Text literals and parameters compare under the database collation, as on the server; the
+    // definitions of tables keep theirs as written.
+    QString collate() const
+    {
+        return types ? QStringLiteral("COLLATE %1").arg(QLatin1String(collation::kName)) : QString();
     }
 
     // The index of the matching parenthesis, searching from the one at `at` in the direction step.
@@ -521,6 +532,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
         s.kind = StatementKind::Query;
         const ExpressionTypes types(tokens, catalog, parameters);
         s.resultTypes = types.selectList();
+        s.resultNames = types.selectNames();
         s.sqlite = Rewriter(tokens, &types).run();
         return s;
     }

@@ -50,6 +50,7 @@ struct Statement {
     QString lastToken;         // as written: what a statement that ends too early is "near"
     QString sqlite;            // Query, Definition: the text for SQLite
     QStringList resultTypes;   // Query: the declared types of the select list's items (empty: unknown)
+    QStringList resultNames;   // Query: the names of the same items (empty for an unnamed expression)
     QString option;            // Set: the option in upper case
     QList<Token> optionValue;  // Set: the tokens after the option
     QString procedure;         // Exec: the procedure's name without database and schema

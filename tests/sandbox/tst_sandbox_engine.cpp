@@ -1,6 +1,8 @@
 // The sandbox's database engine on its own: the client's statements against the demo university,
 // the T-SQL translation, errors, permissions, the procedures and logins.
 
+#include "collation.h"
+#include "demodata.h"
 #include "engine.h"
 
 #include "common/cp1251.h"
@@ -240,7 +242,7 @@ private Q_SLOTS:
         QTest::newRow("login id 0") << facultyStatement(QStringLiteral("0")) << QList<Parameter>{} << 0
                                     << QString();
         QTest::newRow("groups of a year and faculty")
-            << kGroupStatement << p2(qint64(4), qint64(1)) << 16 << QStringLiteral("ИБ-22-1");
+            << kGroupStatement << p2(qint64(4), qint64(1)) << 17 << QStringLiteral("ИБ-22-1");
         QTest::newRow("groups of a small faculty")
             << kGroupStatement << p2(qint64(1), qint64(6)) << 8 << QStringLiteral("БЛ-19-1");
         QTest::newRow("groups, NULL faculty") << kGroupStatement << p2(qint64(4), Value()) << 0 << QString();
@@ -1094,6 +1096,340 @@ private Q_SLOTS:
         QCOMPARE(integer(monitor.rows[0][0]), pick.monitor);
     }
 
+    // Students marked in the demo make CreateStarasta answer as a procedure that goes wrong part
+    // of the way: the order of counts, messages and the error, and what is stored.
+    void createStarastaMarkedStudents_data()
+    {
+        QTest::addColumn<int>("student");
+        QTest::addColumn<QString>("summary"); // as summary(): the procedure's statements, then the call
+        QTest::addColumn<QString>("info");    // the PRINT message, or empty
+        QTest::addColumn<QString>("error");   // the error's text, or empty
+        QTest::addColumn<bool>("stored");
+
+        QTest::newRow("store, then error") << demo::kStoreThenErrorStudent << "n1 n1 ret1 e50000" << QString()
+                                           << "Староста назначен, но журнал назначений недоступен." << true;
+        QTest::newRow("message, then success")
+            << demo::kInfoThenSuccessStudent << "- n1 n1 ret0"
+            << "Студент с кодом 90003 уже был старостой; назначение повторено." << QString() << true;
+        QTest::newRow("message, then error")
+            << demo::kInfoThenErrorStudent << "- ret1 e50000"
+            << "Проверка приказов деканата по студенту 90004."
+            << "Студент с кодом 90004 отчислен приказом деканата; назначить его старостой нельзя." << false;
+        QTest::newRow("unmarked") << demo::kLongNameStudent << "n1 n1 ret0" << QString() << QString() << true;
+    }
+
+    void createStarastaMarkedStudents()
+    {
+        QFETCH(int, student);
+        QFETCH(QString, summary);
+        QFETCH(QString, info);
+        QFETCH(QString, error);
+        QFETCH(bool, stored);
+        auto e = demoEngine();
+        const BatchResult b =
+            run(*e, QStringLiteral("qel_demo"),
+                QStringLiteral("EXEC CreateStarasta %1, %2").arg(demo::kMarkedGroup).arg(student));
+        QCOMPARE(summaries(b), QStringList{summary});
+        const StatementResult &call = b.statements.first();
+        QStringList infos;
+        for (const StatementResult &inner : call.inner)
+            for (const Message &m : inner.infos)
+                infos << m.text;
+        QCOMPARE(infos.join(u'|'), info);
+        for (const StatementResult &inner : call.inner)
+            for (const Message &m : inner.infos)
+                QCOMPARE(m.severity, 0);
+        QCOMPARE(call.error ? call.error->text : QString(), error);
+        if (call.error) {
+            QCOMPARE(call.error->number, 50000);
+            QCOMPARE(call.error->severity, 16);
+            QCOMPARE(call.error->procedure, QStringLiteral("CreateStarasta"));
+        }
+        const qint64 monitor =
+            integer(e->sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = ?"),
+                              {demo::kMarkedGroup})
+                        .rows.value(0)
+                        .value(0));
+        QCOMPARE(monitor, stored ? qint64(student) : qint64(demo::kMarkedGroupMonitor));
+    }
+
+    // ---- what a row may hold -----------------------------------------------------------------------
+
+    void rowChecks_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("number"); // 0: accepted
+        QTest::addColumn<int>("severity");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("message");
+
+        const QString truncated = QStringLiteral("String or binary data would be truncated.");
+        QTest::newRow("fits exactly")
+            << "INSERT INTO checked (id, v, n) VALUES (1, 'abcde', N'абвгд')" << 0 << 0 << 0 << QString();
+        QTest::newRow("varchar one too long")
+            << "INSERT INTO checked (id, v) VALUES (1, 'abcdef')" << 8152 << 16 << 30 << truncated;
+        QTest::newRow("nvarchar one too long")
+            << "INSERT INTO checked (id, n) VALUES (1, N'абвгде')" << 8152 << 16 << 30 << truncated;
+        QTest::newRow("character outside the plane counts two")
+            << QStringLiteral("INSERT INTO checked (id, n) VALUES (1, N'абвг\U0001F600')") << 8152 << 16 << 30
+            << truncated;
+        QTest::newRow("trailing blanks are dropped")
+            << "INSERT INTO checked (id, v) VALUES (1, 'abcde   ')" << 0 << 0 << 0 << QString();
+        QTest::newRow("update too long")
+            << "UPDATE checked SET v = 'abcdefgh' WHERE id = 7" << 8152 << 16 << 30 << truncated;
+        QTest::newRow("one bad row of several")
+            << "INSERT INTO checked (id, v) VALUES (1, 'a'), (2, 'abcdefg')" << 8152 << 16 << 30 << truncated;
+        QTest::newRow("int overflow") << "INSERT INTO checked (id) VALUES (3000000000)" << 8115 << 16 << 2
+                                      << "Arithmetic overflow error converting expression to data type int.";
+        QTest::newRow("text into int")
+            << "INSERT INTO checked (id) VALUES ('x1')" << 245 << 16 << 1
+            << "Conversion failed when converting the varchar value 'x1' to data type int.";
+        QTest::newRow("duplicate key")
+            << "INSERT INTO checked (id, v) VALUES (7, 'a')" << 2627 << 14 << 1
+            << "Violation of PRIMARY KEY constraint 'PK_checked'. Cannot insert duplicate "
+               "key in object 'dbo.checked'. The duplicate key value is (7).";
+        QTest::newRow("update onto a key")
+            << "UPDATE checked SET id = 7 WHERE id = 8" << 2627 << 14 << 1
+            << "Violation of PRIMARY KEY constraint 'PK_checked'. Cannot insert "
+               "duplicate key in object 'dbo.checked'. The duplicate key value is (7).";
+        QTest::newRow("NULL into NOT NULL")
+            << "INSERT INTO checked (id, v, w) VALUES (1, 'a', NULL)" << 515 << 16 << 2
+            << "Cannot insert the value NULL into column 'w', table 'qel.dbo.checked'; column does not allow "
+               "nulls. "
+               "INSERT fails.";
+        QTest::newRow("NULL by UPDATE")
+            << "UPDATE checked SET w = NULL" << 515 << 16 << 2
+            << "Cannot insert the value NULL into column 'w', table 'qel.dbo.checked'; "
+               "column does not allow nulls. UPDATE fails.";
+        QTest::newRow("demo name one over its width")
+            << QStringLiteral("UPDATE s_fio SET s_fio = s_fio + 'я' WHERE id_student = %1")
+                   .arg(demo::kLongNameStudent)
+            << 8152 << 16 << 30 << truncated;
+    }
+
+    void rowChecks()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, number);
+        QFETCH(int, severity);
+        QFETCH(int, state);
+        QFETCH(QString, message);
+        auto e = demoEngine();
+        e->sqlite(
+            QStringLiteral("CREATE TABLE checked (id int NOT NULL PRIMARY KEY, v varchar(5), n nvarchar(5), "
+                           "w varchar(3) NOT NULL DEFAULT 'x')"));
+        e->sqlite(QStringLiteral("INSERT INTO checked (id, v) VALUES (7, 'seven'), (8, 'eight')"));
+        const QString before =
+            text(e->sqlite(QStringLiteral("SELECT group_concat(id || v || w, ',') FROM checked "
+                                          "UNION ALL SELECT group_concat(s_fio) FROM s_fio"))
+                     .rows.value(0)
+                     .value(0));
+        const BatchResult b = run(*e, QStringLiteral("qel_admin"), sql);
+        const auto error = errorOf(b);
+        if (number == 0) {
+            QVERIFY2(!error, error ? qPrintable(error->text) : "");
+            return;
+        }
+        QVERIFY(error);
+        QCOMPARE(error->number, number);
+        QCOMPARE(error->severity, severity);
+        QCOMPARE(error->state, state);
+        QCOMPARE(error->text, message);
+        if (number != 245) {
+            QCOMPARE(b.statements.last().afterError.size(), 1);
+            QCOMPARE(b.statements.last().afterError.first().number, 3621);
+        }
+        // Nothing of the statement stays.
+        const QString after =
+            text(e->sqlite(QStringLiteral("SELECT group_concat(id || v || w, ',') FROM checked "
+                                          "UNION ALL SELECT group_concat(s_fio) FROM s_fio"))
+                     .rows.value(0)
+                     .value(0));
+        QCOMPARE(after, before);
+    }
+
+    // ---- the collation -----------------------------------------------------------------------------
+
+    void collationOrder_data()
+    {
+        QTest::addColumn<QString>("lower");
+        QTest::addColumn<QString>("higher"); // equal to lower when empty
+
+        QTest::newRow("case") << "demo"
+                              << "";
+        QTest::newRow("Cyrillic case") << "ёлкин"
+                                       << "";
+        QTest::newRow("trailing blanks") << "abc  "
+                                         << "";
+        QTest::newRow("е before ё") << "е"
+                                    << "ё";
+        QTest::newRow("ё before ж") << "ё"
+                                    << "ж";
+        QTest::newRow("Ё before ж") << "Ё"
+                                    << "ж";
+        QTest::newRow("ё counts after the letters") << "Ёлкин"
+                                                    << "Ефимов";
+        QTest::newRow("е and ё in the same word") << "Елкин"
+                                                  << "Ёлкин";
+        QTest::newRow("Ежов before Ёлкин") << "Ежов"
+                                           << "Ёлкин";
+        QTest::newRow("alphabet") << "Яковлев"
+                                  << "";
+        QTest::newRow("а before я") << "Абрамов"
+                                    << "Яковлев";
+        QTest::newRow("upper before lower letter") << "Б"
+                                                   << "в";
+        QTest::newRow("digits before letters") << "9"
+                                               << "a";
+        QTest::newRow("Latin before Cyrillic") << "z"
+                                               << "а";
+        QTest::newRow("prefix first") << "Иван"
+                                      << "Иванов";
+        QTest::newRow("hyphen skipped at first") << "Петров-Водкин"
+                                                 << "Петровы";
+        QTest::newRow("hyphen last") << "Петровводкин"
+                                     << "Петров-Водкин";
+        QTest::newRow("group names") << "ИВТ-25-1"
+                                     << "ИВТ-25-2";
+    }
+
+    void collationOrder()
+    {
+        QFETCH(QString, lower);
+        QFETCH(QString, higher);
+        if (higher.isEmpty()) {
+            QCOMPARE(collation::compare(lower, lower.toUpper()), 0);
+            QCOMPARE(collation::compare(lower.toUpper(), lower), 0);
+            return;
+        }
+        QVERIFY(collation::compare(lower, higher) < 0);
+        QVERIFY(collation::compare(higher, lower) > 0);
+    }
+
+    // The collation in statements: equality, ORDER BY, LIKE, keys.
+    void collationInStatements_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+
+        const QString marked = QString::number(demo::kMarkedGroup);
+        QTest::newRow("column equals literal in other case")
+            << "SELECT COUNT(*) FROM [group] WHERE p20 = 'ивт-25-3'"
+            << "1";
+        QTest::newRow("literal equals literal in other case")
+            << "SELECT CASE WHEN 'Demo' = 'DEMO' THEN 1 ELSE 0 END"
+            << "1";
+        QTest::newRow("е is not ё") << "SELECT CASE WHEN N'ёлка' = N'елка' THEN 1 ELSE 0 END"
+                                    << "0";
+        QTest::newRow("ORDER BY a column") << "SELECT s_fio.id_student FROM s_fio, s_g WHERE s_g.id_student "
+                                              "= s_fio.id_student AND s_g.id_group = " +
+                                                  marked + " AND s_fio LIKE '[её]%' ORDER BY s_fio"
+                                           << "90007|90008|90001";
+        QTest::newRow("LIKE without regard to case") << "SELECT COUNT(*) FROM s_fio WHERE s_fio LIKE 'ёЛКИН%'"
+                                                     << "1";
+        QTest::newRow("LIKE with a set") << "SELECT CASE WHEN 'Бета' LIKE '[а-в]%' THEN 1 ELSE 0 END"
+                                         << "1";
+        QTest::newRow("parameter in other case") << "SELECT COUNT(*) FROM faculty WHERE [p23-3] = @P1"
+                                                 << "1";
+    }
+
+    void collationInStatements()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        const ResultSet rs =
+            rows(QStringLiteral("qel_admin"), sql, {{QStringLiteral("@P1"), QStringLiteral("фит")}});
+        QCOMPARE(firstColumn(rs), expected);
+    }
+
+    // ---- messages and counts -------------------------------------------------------------------------
+
+    void messagesAndCounts_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("expected"); // per statement: summary, then "i:" infos, "nocount"
+
+        QTest::newRow("PRINT") << "PRINT 'Привет'" << QStringList{"- i:Привет"};
+        QTest::newRow("PRINT of N text and a parameter")
+            << "PRINT N'значение: ' + @P1" << QStringList{"- i:значение: фит"};
+        QTest::newRow("RAISERROR at severity 10 is a message")
+            << "RAISERROR('сообщение %s %d', 10, 1, 'x', 5)" << QStringList{"- i:сообщение x 5"};
+        QTest::newRow("RAISERROR at 16 does not stop the batch")
+            << "RAISERROR('плохо', 16, 2) SELECT 1" << QStringList{"e50000", "rs1"};
+        QTest::newRow("SET NOCOUNT ON") << "SET NOCOUNT ON SELECT 1 SET NOCOUNT OFF SELECT 2"
+                                        << QStringList{"- nocount", "rs1 nocount", "-", "rs1"};
+    }
+
+    void messagesAndCounts()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QStringList, expected);
+        Session s = sessionOf(QStringLiteral("qel_admin"));
+        const BatchResult b = shared->execute(s, sql, {{QStringLiteral("@P1"), QStringLiteral("фит")}});
+        QStringList got;
+        for (const StatementResult &r : b.statements) {
+            QString line = summary(r);
+            for (const Message &m : r.infos)
+                line += QStringLiteral(" i:") + m.text;
+            if (r.noCount)
+                line += QStringLiteral(" nocount");
+            got << line;
+        }
+        QCOMPARE(got, expected);
+        QVERIFY(!s.noCount);
+    }
+
+    void raiserrorCarriesSeverityAndState()
+    {
+        const BatchResult b =
+            run(QStringLiteral("qel_admin"), QStringLiteral("RAISERROR(N'Ошибка %s', 16, 7, N'Ё')"));
+        const Message &m = *b.statements.first().error;
+        QCOMPARE(m.number, 50000);
+        QCOMPARE(m.severity, 16);
+        QCOMPARE(m.state, 7);
+        QCOMPARE(m.text, QStringLiteral("Ошибка Ё"));
+    }
+
+    // ---- the demo university's names -----------------------------------------------------------------
+
+    // Surname, name and patronymic agree in gender: a woman's patronymic ends in -вна or -чна,
+    // and then a surname that changes with gender has its feminine form.
+    void demoNamesAgreeInGender()
+    {
+        const ResultSet rs = shared->sqlite(QStringLiteral("SELECT s_fio FROM s_fio"));
+        int women = 0, men = 0;
+        for (const auto &row : rs.rows) {
+            const QStringList parts = text(row[0]).split(u' ');
+            QCOMPARE(parts.size(), 3);
+            const QString &surname = parts[0];
+            const bool female = parts[2].endsWith(QStringLiteral("на"));
+            const bool maleSurname =
+                surname.endsWith(QStringLiteral("ов")) || surname.endsWith(QStringLiteral("ев")) ||
+                surname.endsWith(QStringLiteral("ёв")) || surname.endsWith(QStringLiteral("ин")) ||
+                surname.endsWith(QStringLiteral("ий"));
+            const bool femaleSurname =
+                surname.endsWith(QStringLiteral("ова")) || surname.endsWith(QStringLiteral("ева")) ||
+                surname.endsWith(QStringLiteral("ёва")) || surname.endsWith(QStringLiteral("ина")) ||
+                surname.endsWith(QStringLiteral("ая"));
+            QVERIFY2(female ? !maleSurname : !femaleSurname, qPrintable(text(row[0])));
+            (female ? women : men) += 1;
+        }
+        QVERIFY(women > 100 && men > 100);
+    }
+
+    void demoNamesFillTheDeclaredWidth()
+    {
+        for (const int id : {demo::kLongNameStudent, demo::kLongNameStudentFemale}) {
+            const QString name = text(
+                shared->sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = ?"), {qint64(id)})
+                    .rows.value(0)
+                    .value(0));
+            QCOMPARE(name.size(), 100);
+            QVERIFY(name.contains(u'ё'));
+            QVERIFY(Cp1251::canEncode(name));
+        }
+    }
+
     // ---- logins ----------------------------------------------------------------------------------
 
     void login_data()
@@ -1237,7 +1573,7 @@ private Q_SLOTS:
                 const BatchResult b = e->execute(
                     s, kGroupStatement,
                     {{QStringLiteral("@P1"), qint64(4)}, {QStringLiteral("@P2"), qint64(faculty)}});
-                if (b.failed() || b.statements[0].resultSet->rows.size() != (faculty == 1 ? 16 : 8))
+                if (b.failed() || b.statements[0].resultSet->rows.size() != (faculty == 1 ? 17 : 8))
                     ++failures;
             }
         };

@@ -1,0 +1,33 @@
+#pragma once
+// The database collation, Cyrillic_General_CI_AS, as an SQLite collation of that name and as the
+// LIKE operator.
+//
+// What it does, level by level, after dropping trailing blanks (as the server compares):
+//   1. letters without regard to case or accent, in this order: blanks and punctuation (by code
+//      point), digits, Latin letters, Cyrillic letters in the Russian alphabet (ё as е), anything
+//      else by code point; the hyphen and the apostrophe are skipped here ("word sort"), so
+//      "Петров-Водкин" sorts as "ПетровВодкин";
+//   2. accents: е before ё, a Latin letter before its accented forms;
+//   3. the skipped hyphens and apostrophes.
+// Case never counts: 'Demo' = 'demo', 'Ёлкин' = 'ёлкин'. Accents do: 'Елкин' <> 'Ёлкин', and
+// е < ё < ж, so 'Ежов' < 'Елкин' < 'Ёлкин' < 'Ефимов'.
+// The server's own tables weigh some rarer characters differently; the letters of Russian
+// names, digits, Latin letters and common punctuation sort as there.
+
+#include <QStringView>
+
+struct sqlite3;
+
+namespace sandbox::collation {
+
+inline constexpr const char *kName = "Cyrillic_General_CI_AS";
+
+int compare(QStringView a, QStringView b);
+
+// LIKE under the collation: % any run, _ one character, [abc] [a-c] [^abc] one of a set.
+bool like(QStringView text, QStringView pattern, QChar escape = QChar());
+
+// Registers the collation and LIKE (like(pattern, text[, escape])) on the connection.
+void install(sqlite3 *db);
+
+} // namespace sandbox::collation
