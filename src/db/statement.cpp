@@ -191,6 +191,12 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
     if (!statement)
         throw DatabaseError(QStringLiteral("The database driver gives no access to its statement (QODBC)."));
 
+    // The first result set is the statement's: counts and messages before it are passed over.
+    while (!query.isSelect() && query.nextResult()) {
+    }
+    if (query.lastError().isValid())
+        throw queryFailure();
+
     RowSet rows;
     if (query.isSelect()) {
         const QSqlRecord record = query.record();

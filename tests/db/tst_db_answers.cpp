@@ -32,6 +32,16 @@ QString filled(const QString &pattern, int n)
     return text;
 }
 
+// The text in the given column of the row whose first column holds key.
+QString textOfRow(const TADOQuery &query, qint32 key, int column)
+{
+    for (int row = 0; row < query.RecordCount(); ++row) {
+        if (query.rows().integerAt(row, 0) == key)
+            return query.rows().value(row, column).toString();
+    }
+    return QStringLiteral("(no row %1)").arg(key);
+}
+
 } // namespace
 
 class TestDbAnswers : public QObject {
@@ -157,10 +167,10 @@ void TestDbAnswers::columnsHoldTheirWidestValue()
     m_dm->ADOQ_group.Open();
     m_dm->ADOQ_Students.Close();
     m_dm->ADOQ_Students.Open();
-    const QString shown = table == QLatin1String("s_fio") ? m_dm->ADOQ_Students.fieldAsString(1)
-                          : table == QLatin1String("faculty") ? m_dm->ADOQ_Faculty.FieldByName(QStringLiteral("p23-1")).toString()
-                          : table == QLatin1String("group") ? m_dm->ADOQ_group.fieldAsString(1)
-                                                             : m_dm->ADOQ_Year.fieldAsString(1);
+    const QString shown = table == QLatin1String("s_fio")     ? textOfRow(m_dm->ADOQ_Students, student, 1)
+                          : table == QLatin1String("faculty") ? textOfRow(m_dm->ADOQ_Faculty, faculty, 1)
+                          : table == QLatin1String("group")   ? textOfRow(m_dm->ADOQ_group, group, 1)
+                                                              : textOfRow(m_dm->ADOQ_Year, year, 1);
     QCOMPARE(shown, text);
 }
 
