@@ -20,11 +20,20 @@ const QString kMarker = QStringLiteral("qel-check\x1f");
 
 void fail(sqlite3_context *ctx, const Message &m)
 {
+    raise(ctx, m);
+}
+
+} // namespace
+
+void raise(sqlite3_context *ctx, const Message &m)
+{
     const QString text = kMarker + QString::number(m.number) + u'\x1f' + QString::number(m.severity) +
                          u'\x1f' + QString::number(m.state) + u'\x1f' + m.text;
     const QByteArray utf8 = text.toUtf8();
     sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
 }
+
+namespace {
 
 QString textArg(sqlite3_value *v)
 {

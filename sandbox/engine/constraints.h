@@ -13,6 +13,7 @@
 #include "engine.h"
 
 struct sqlite3;
+struct sqlite3_context;
 
 namespace sandbox::constraints {
 
@@ -22,6 +23,9 @@ void registerFunctions(sqlite3 *db);
 // Creates the triggers of every table anew when the schema version differs from schemaVersion
 // (a table created, altered or dropped since the last call), and updates it. Throws db::Error.
 void install(sqlite3 *db, qint64 &schemaVersion);
+
+// Fails the SQLite function call with the server message; raised() finds it again.
+void raise(sqlite3_context *ctx, const Message &m);
 
 // The server message that a check raised, from SQLite's error text; nothing for other errors.
 std::optional<Message> raised(const QString &sqliteMessage, int line);

@@ -2,6 +2,7 @@
 
 #include "collation.h"
 #include "constraints.h"
+#include "dates.h"
 #include "demodata.h"
 #include "permissions.h"
 #include "procedures.h"
@@ -56,7 +57,8 @@ struct Engine::Private {
     // The declared types of tables' columns, kept until the schema changes.
     QHash<QString, tsql::TableColumns> catalog;
     qint64 catalogVersion = -1;
-    qint64 checksVersion = -1; // the schema version the row checks were made for
+    qint64 checksVersion = -1;                  // the schema version the row checks were made for
+    QString dateFormat = QStringLiteral("mdy"); // the running session's, read by the date functions
 
     tsql::TableColumns tableColumns(const QString &table)
     {
@@ -478,6 +480,7 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
     sqlite3_progress_handler(d->db, 10000, &Private::progress, d.get());
     try {
         collation::install(d->db);
+        dates::install(d->db, &d->dateFormat);
         constraints::registerFunctions(d->db);
         schema::create(d->db);
         constraints::install(d->db, d->checksVersion);
@@ -543,6 +546,7 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         if (const auto account = d->account(session.login))
             role = account->role;
         for (const tsql::Statement &st : batch.statements) {
+            d->dateFormat = session.dateFormat;
             StatementResult r = d->run(session, role, st, params);
             if (r.verb.isEmpty())
                 r.verb = st.verb;

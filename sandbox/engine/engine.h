@@ -50,7 +50,9 @@ enum class ColumnType {
     NVarChar,  // NVARCHAR, UTF-16LE
     VarBinary, // BIGVARBIN
     Char,      // BIGCHAR: varchar padded with blanks to its width
-    NChar      // NCHAR: nvarchar padded with blanks to its width
+    NChar,     // NCHAR: nvarchar padded with blanks to its width
+    DateTime,  // DATETIMN, 8 bytes; the value is ISO text yyyy-mm-ddThh:mm:ss.zzz
+    Date       // DATEN; the value is ISO text yyyy-mm-dd
 };
 
 // The width of varchar(max), nvarchar(max) and varbinary(max).

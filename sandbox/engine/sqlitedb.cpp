@@ -298,7 +298,8 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
                                        QStringLiteral("nchar"), QStringLiteral("national char")};
     static const QStringList binary = {QStringLiteral("varbinary"), QStringLiteral("binary"),
                                        QStringLiteral("blob"), QStringLiteral("image")};
-    static const QStringList dates = {QStringLiteral("date"), QStringLiteral("datetime")};
+    static const QStringList dates = {QStringLiteral("date"), QStringLiteral("datetime"),
+                                      QStringLiteral("smalldatetime"), QStringLiteral("datetime2")};
 
     if (ints.contains(base) || base == QLatin1String("bigint")) {
         for (const auto &row : rows) {
@@ -333,8 +334,8 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
                 v = toText(v);
         }
         if (dates.contains(base)) {
-            c.type = ColumnType::VarChar;
-            c.maxLength = base == QLatin1String("date") ? 10 : 23;
+            c.type = base == QLatin1String("date") ? ColumnType::Date : ColumnType::DateTime;
+            c.maxLength = base == QLatin1String("date") ? 3 : 8;
             return c;
         }
         if (isPadded)

@@ -287,6 +287,8 @@ private:
         }
         if (t.is("TOP"))
             fail(sqlerr::notSupported(QStringLiteral("TOP outside a SELECT"), t.line));
+        if (t.is("CAST") && isSymbol(peek(1), "(") && rewriteDateCast())
+            return;
         if (isSymbol(peek(1), "(")) {
             if (t.is("ISNULL")) {
                 out << QStringLiteral("IFNULL");
@@ -303,6 +305,40 @@ private:
             }
         }
         out << t.text;
+    }
+
+    // At CAST: CAST(x AS datetime) and the other date types become qel_datetime(x, type), which
+    // reads text under the session's date format. False for a CAST to any other type.
+    bool rewriteDateCast()
+    {
+        const qsizetype open = i + 1;
+        const qsizetype close = matching(open, 1);
+        if (close < 0)
+            return false;
+        qsizetype as = -1;
+        int depth = 0;
+        for (qsizetype k = open + 1; k < close; ++k) {
+            if (tokens.at(k).isSymbol("("))
+                ++depth;
+            else if (tokens.at(k).isSymbol(")"))
+                --depth;
+            else if (depth == 0 && tokens.at(k).is("AS"))
+                as = k;
+        }
+        if (as < 0 || as + 1 >= close)
+            return false;
+        const Token &type = tokens.at(as + 1);
+        const char *kind = nullptr;
+        if (isOneOf(&type, {"DATETIME", "SMALLDATETIME", "DATETIME2"}))
+            kind = "datetime";
+        else if (type.is("DATE"))
+            kind = "date";
+        if (!kind)
+            return false;
+        out << QStringLiteral("qel_datetime(") + Rewriter(tokens.mid(open + 1, as - open - 1), types).run() +
+                   QStringLiteral(", '%1')").arg(QLatin1String(kind));
+        i = close;
+        return true;
     }
 
     // At TOP: reads "n", "@P1" or "(expr)" and keeps it as the LIMIT of this query level.

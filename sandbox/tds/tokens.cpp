@@ -2,6 +2,8 @@
 
 #include "common/cp1251.h"
 
+#include <QDateTime>
+
 namespace sandbox::tds {
 
 using namespace tdstype;
@@ -90,6 +92,14 @@ WireColumn wireColumn(const Column &column)
     case ColumnType::Float:
         t.type = FltN;
         t.maxLength = 8;
+        return wc;
+    case ColumnType::DateTime:
+        t.type = DateTimN;
+        t.maxLength = 8;
+        return wc;
+    case ColumnType::Date:
+        t.type = DateN;
+        t.maxLength = 3;
         return wc;
     case ColumnType::VarChar:
         t.type = BigVarChr;
@@ -224,7 +234,10 @@ void TokenWriter::typeInfo(const TypeInfo &t)
     switch (t.type) {
     case IntN:
     case FltN:
+    case DateTimN:
         m_out.u8(quint8(t.maxLength));
+        break;
+    case DateN:
         break;
     case BigVarChr:
     case BigChar:
@@ -270,6 +283,27 @@ void TokenWriter::value(const TypeInfo &t, const Value &v)
             m_out.f64(asDouble(v));
         }
         return;
+    case DateTimN:
+    case DateN: {
+        const QDateTime at = isNull(v) ? QDateTime() : QDateTime::fromString(asText(v).trimmed(), Qt::ISODateWithMs);
+        if (!at.isValid()) {
+            m_out.u8(0);
+            return;
+        }
+        if (t.type == DateN) {
+            const qint64 days = QDate(1, 1, 1).daysTo(at.date());
+            m_out.u8(3);
+            m_out.u8(quint8(days));
+            m_out.u8(quint8(days >> 8));
+            m_out.u8(quint8(days >> 16));
+            return;
+        }
+        // Days since 1900-01-01, then the time in 1/300 s.
+        m_out.u8(8);
+        m_out.i32(qint32(QDate(1900, 1, 1).daysTo(at.date())));
+        m_out.u32(quint32((qint64(at.time().msecsSinceStartOfDay()) * 3 + 5) / 10));
+        return;
+    }
     default:
         break;
     }

@@ -350,6 +350,106 @@ private Q_SLOTS:
         QCOMPARE(summaries(b), QStringList({QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")}));
     }
 
+    // Text becomes a date under the session's SET DATEFORMAT.
+    void datesUnderTheDateFormat_data()
+    {
+        QTest::addColumn<QString>("format"); // empty: a new session's
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected"); // the value, or "e241"
+
+        QTest::newRow("month, new session") << ""
+                                            << "SELECT MONTH(CAST('01/02/2026' AS datetime))"
+                                            << "1";
+        QTest::newRow("month, mdy") << "mdy"
+                                    << "SELECT MONTH(CAST('01/02/2026' AS datetime))"
+                                    << "1";
+        QTest::newRow("month, dmy") << "dmy"
+                                    << "SELECT MONTH(CAST('01/02/2026' AS datetime))"
+                                    << "2";
+        QTest::newRow("day, dmy") << "dmy"
+                                  << "SELECT DAY(CAST('01/02/2026' AS datetime))"
+                                  << "1";
+        QTest::newRow("year, dmy") << "dmy"
+                                   << "SELECT YEAR(CAST('01/02/2026' AS datetime))"
+                                   << "2026";
+        QTest::newRow("text straight into MONTH") << "dmy"
+                                                  << "SELECT MONTH('01.02.2026')"
+                                                  << "2";
+        QTest::newRow("ymd with dashes") << "ymd"
+                                         << "SELECT DAY(CAST('2026-02-01' AS date))"
+                                         << "1";
+        QTest::newRow("two-digit year") << "dmy"
+                                        << "SELECT YEAR(CAST('01/02/49' AS datetime))"
+                                        << "2049";
+        QTest::newRow("two-digit year, last century") << "dmy"
+                                                      << "SELECT YEAR(CAST('01/02/50' AS datetime))"
+                                                      << "1950";
+        QTest::newRow("unseparated, whatever the format") << "dmy"
+                                                          << "SELECT MONTH(CAST('20260201' AS datetime))"
+                                                          << "2";
+        QTest::newRow("with a time") << "dmy"
+                                     << "SELECT CAST('01/02/2026 13:45:30' AS datetime)"
+                                     << "2026-02-01T13:45:30.000";
+        QTest::newRow("date only") << "dmy"
+                                   << "SELECT CAST('01/02/2026' AS date)"
+                                   << "2026-02-01";
+        QTest::newRow("impossible under dmy") << "dmy"
+                                              << "SELECT MONTH(CAST('02/31/2026' AS datetime))"
+                                              << "e241";
+        QTest::newRow("possible under mdy") << "mdy"
+                                            << "SELECT MONTH(CAST('02/28/2026' AS datetime))"
+                                            << "2";
+        QTest::newRow("31 February") << "mdy"
+                                     << "SELECT CAST('02/31/2026' AS datetime)"
+                                     << "e241";
+        QTest::newRow("not a date") << "mdy"
+                                    << "SELECT CAST('вчера' AS datetime)"
+                                    << "e241";
+        QTest::newRow("NULL") << "mdy"
+                              << "SELECT MONTH(CAST(NULL AS datetime))"
+                              << "NULL";
+        QTest::newRow("SET in the same batch")
+            << "mdy"
+            << "SET DATEFORMAT dmy SELECT MONTH(CAST('01/02/2026' AS datetime))"
+            << "2";
+    }
+
+    void datesUnderTheDateFormat()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        Session s = sessionOf(QStringLiteral("qel_demo"));
+        if (!format.isEmpty())
+            QVERIFY(!shared->execute(s, QStringLiteral("SET DATEFORMAT ") + format).failed());
+        const BatchResult b = shared->execute(s, sql);
+        if (expected.startsWith(u'e')) {
+            const auto error = errorOf(b);
+            QVERIFY(error);
+            QCOMPARE(QStringLiteral("e%1").arg(error->number), expected);
+            QCOMPARE(error->severity, 16);
+            QCOMPARE(error->state, 1);
+            QCOMPARE(
+                error->text,
+                QStringLiteral("Conversion failed when converting date and/or time from character string."));
+            return;
+        }
+        QVERIFY2(!b.failed(), b.failed() ? qPrintable(b.statements.last().error->text) : "");
+        QCOMPARE(firstColumn(*b.statements.last().resultSet), expected);
+    }
+
+    void dateColumnsAreDates()
+    {
+        const ResultSet rs =
+            rows(QStringLiteral("qel_demo"),
+                 QStringLiteral("SELECT CAST('01/02/2026' AS datetime), CAST('01/02/2026' AS date), "
+                                "MONTH(CAST('01/02/2026' AS datetime))"));
+        QCOMPARE(rs.columns.size(), 3);
+        QCOMPARE(rs.columns[0].type, ColumnType::DateTime);
+        QCOMPARE(rs.columns[1].type, ColumnType::Date);
+        QCOMPARE(rs.columns[2].type, ColumnType::Int);
+    }
+
     // ---- translation -----------------------------------------------------------------------------
 
     void translation_data()
