@@ -229,6 +229,7 @@ void Connection::serve(const ClientMessage &request)
     if (request.resetConnection) {
         m_session.database = m_loginDatabase;
         m_session.dateFormat = QStringLiteral("mdy");
+        m_session.noCount = false;
         m_prepared.clear();
         m_cursors.clear();
     }

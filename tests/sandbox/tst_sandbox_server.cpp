@@ -1,6 +1,7 @@
 // The sandbox server through the real client stack (Qt SQL, QODBC, the FreeTDS ODBC driver) and
 // through tsql, against a server started in this process on 127.0.0.1 with the demo data.
 
+#include "demodata.h"
 #include "sandboxserver.h"
 
 #include <QCoreApplication>
@@ -200,6 +201,68 @@ QByteArray readAnswer(QTcpSocket &socket)
         if (quint8(header[1]) & 0x01)
             return answer;
     }
+}
+
+// The tokens of an answer in a few words: "INFO 0", "ERROR 50000", "RETURNSTATUS 1",
+// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens stop the reading.
+QStringList tokenWords(const QByteArray &answer)
+{
+    QStringList out;
+    qsizetype i = 0;
+    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
+    while (i < answer.size()) {
+        const quint8 token = quint8(answer[i]);
+        if (token == 0xFD || token == 0xFE || token == 0xFF) {
+            const quint16 status = u16(i + 1);
+            const quint64 count = qFromLittleEndian<quint64>(answer.constData() + i + 5);
+            QStringList flags;
+            if (status & 0x01)
+                flags << QStringLiteral("MORE");
+            if (status & 0x02)
+                flags << QStringLiteral("ERROR");
+            if (status & 0x10)
+                flags << QStringLiteral("COUNT");
+            QString word = token == 0xFD ? QStringLiteral("DONE") : token == 0xFE ? QStringLiteral("DONEPROC")
+                                                                                : QStringLiteral("DONEINPROC");
+            if (!flags.isEmpty())
+                word += u' ' + flags.join(u'|');
+            if (status & 0x10)
+                word += u' ' + QString::number(count);
+            out << word;
+            i += 13;
+        } else if (token == 0x79) {
+            out << QStringLiteral("RETURNSTATUS %1").arg(qFromLittleEndian<qint32>(answer.constData() + i + 1));
+            i += 5;
+        } else if (token == 0xAA || token == 0xAB) {
+            out << QStringLiteral("%1 %2")
+                       .arg(token == 0xAA ? QStringLiteral("ERROR") : QStringLiteral("INFO"))
+                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 3));
+            i += 3 + u16(i + 1);
+        } else if (token == 0xE3) {
+            i += 3 + u16(i + 1);
+        } else {
+            out << QStringLiteral("token %1").arg(token, 2, 16, QLatin1Char('0'));
+            break;
+        }
+    }
+    return out;
+}
+
+// An RPC request calling the procedure by name with int arguments.
+QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments)
+{
+    QByteArray body = allHeaders();
+    body.append(char(procedure.size()));
+    body.append(char(0));
+    body += ucs2(procedure);
+    body += QByteArray(2, '\0'); // option flags
+    for (const qint32 a : arguments) {
+        body += QByteArray::fromHex("00" "00" "26" "04" "04"); // no name, input, INTN 4, 4 bytes
+        char v[4];
+        qToLittleEndian<qint32>(a, v);
+        body.append(v, 4);
+    }
+    return packet(0x03, body);
 }
 
 bool waitClosed(QTcpSocket &socket)
@@ -441,6 +504,101 @@ private Q_SLOTS:
         const TsqlRun run = runTsql(port(), Admin, AdminPassword,
                                     QStringLiteral("SELECT %1 FROM probe\ngo\nexit\n").arg(column));
         QVERIFY2(run.output.contains(text), qPrintable(run.output));
+    }
+
+    // A procedure's statements each end with their own DONEINPROC and count, messages and errors
+    // come where they were raised, then RETURNSTATUS and DONEPROC; SET NOCOUNT ON drops the counts
+    // for that connection only.
+    void procedureTokens_data()
+    {
+        QTest::addColumn<QString>("batch"); // empty: an RPC call of CreateStarasta with the student
+        QTest::addColumn<int>("student");
+        QTest::addColumn<QStringList>("expected");
+
+        using namespace sandbox::demo;
+        const auto exec = [](int student) {
+            return QStringLiteral("EXEC CreateStarasta %1, %2").arg(kMarkedGroup).arg(student);
+        };
+        QTest::newRow("stored, then an error")
+            << exec(kStoreThenErrorStudent) << 0
+            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000", "RETURNSTATUS 1",
+                           "DONEPROC MORE|ERROR", "DONE ERROR"};
+        QTest::newRow("a message, then success")
+            << exec(kInfoThenSuccessStudent) << 0
+            << QStringList{"INFO 0", "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",
+                           "DONEPROC MORE", "DONE"};
+        QTest::newRow("a message, then an error")
+            << exec(kInfoThenErrorStudent) << 0
+            << QStringList{"INFO 0", "ERROR 50000", "RETURNSTATUS 1", "DONEPROC MORE|ERROR", "DONE ERROR"};
+        QTest::newRow("SET NOCOUNT ON")
+            << "SET NOCOUNT ON " + exec(kInfoThenSuccessStudent) << 0
+            << QStringList{"DONE MORE", "INFO 0", "DONEINPROC MORE", "DONEINPROC MORE", "RETURNSTATUS 0",
+                           "DONEPROC MORE", "DONE"};
+        QTest::newRow("a new connection counts again")
+            << exec(kLongNameStudent) << 0
+            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0", "DONEPROC MORE",
+                           "DONE"};
+        QTest::newRow("RPC: stored, then an error")
+            << "" << kStoreThenErrorStudent
+            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000", "RETURNSTATUS 1",
+                           "DONEPROC ERROR"};
+        QTest::newRow("RPC: a message, then success")
+            << "" << kInfoThenSuccessStudent
+            << QStringList{"INFO 0", "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",
+                           "DONEPROC"};
+        QTest::newRow("PRINT and RAISERROR in a batch")
+            << "PRINT 'a' RAISERROR('b', 16, 1) UPDATE probe SET v = v WHERE id < 0 RAISERROR('c', 10, 1)" << 0
+            << QStringList{"INFO 0", "DONE MORE", "ERROR 50000", "DONE MORE|ERROR", "DONE MORE|COUNT 0",
+                           "INFO 50000", "DONE"};
+    }
+
+    void procedureTokens()
+    {
+        QFETCH(QString, batch);
+        QFETCH(int, student);
+        QFETCH(QStringList, expected);
+        using namespace sandbox::demo;
+        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
+                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
+                                      .arg(kMarkedGroup)
+                                      .arg(kMarkedGroupMonitor));
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
+        QVERIFY(socket.waitForConnected(Patience));
+        socket.write(packet(0x12, preLogin()));
+        QVERIFY(!readAnswer(socket).isEmpty());
+        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
+        QVERIFY(readAnswer(socket).contains(char(0xAD)));
+        socket.write(batch.isEmpty() ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, student})
+                                     : packet(0x01, allHeaders() + ucs2(batch)));
+        QCOMPARE(tokenWords(readAnswer(socket)), expected);
+    }
+
+    // SET DATEFORMAT lasts for its connection; a new connection starts with mdy.
+    void dateFormatPerConnection()
+    {
+        const QString month = QStringLiteral("SELECT MONTH(CAST('01/02/2026' AS datetime)) AS m");
+        Client first(port());
+        QVERIFY2(first.opened(), qPrintable(first.error()));
+        QSqlQuery q = first.query();
+        QVERIFY2(q.exec(month) && q.next(), qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY2(q.exec(QStringLiteral("SET DATEFORMAT dmy")), qPrintable(q.lastError().text()));
+        QVERIFY2(q.exec(month) && q.next(), qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(0).toInt(), 2);
+        QVERIFY2(q.exec(QStringLiteral("SELECT CAST('01/02/2026 10:30' AS datetime) AS d")) && q.next(),
+                 qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(0).toDateTime(), QDateTime(QDate(2026, 2, 1), QTime(10, 30)));
+        QVERIFY(!q.exec(QStringLiteral("SELECT MONTH(CAST('02/31/2026' AS datetime)) AS m")));
+        QVERIFY2(q.lastError().databaseText().contains(
+                     QStringLiteral("Conversion failed when converting date and/or time from character string.")),
+                 qPrintable(q.lastError().databaseText()));
+
+        Client second(port());
+        QVERIFY2(second.opened(), qPrintable(second.error()));
+        QSqlQuery other = second.query();
+        QVERIFY2(other.exec(month) && other.next(), qPrintable(other.lastError().text()));
+        QCOMPARE(other.value(0).toInt(), 1);
     }
 
     // A default QSqlQuery is scrollable: every statement goes through a server cursor.
