@@ -232,8 +232,7 @@ StatementResult Engine::Private::runMessage(const tsql::Statement &st, const QLi
     if (st.kind == tsql::StatementKind::Print) {
         const auto text = messageValue(st.message, params);
         if (!text) {
-            r.error =
-                sqlerr::notSupported(QStringLiteral("PRINT of anything but text and parameters"), st.line);
+            r.error = sqlerr::notSupported(QStringLiteral("PRINT"), st.line);
             return r;
         }
         r.infos.append(sqlerr::make(0, 0, 1, db::toText(*text), st.line));
@@ -243,7 +242,7 @@ StatementResult Engine::Private::runMessage(const tsql::Statement &st, const QLi
     for (const QList<tsql::Token> &argument : st.raiseArguments) {
         const auto v = messageValue(argument, params);
         if (!v) {
-            r.error = sqlerr::notSupported(QStringLiteral("RAISERROR with arguments of this kind"), st.line);
+            r.error = sqlerr::notSupported(QStringLiteral("RAISERROR"), st.line);
             return r;
         }
         values.append(*v);
@@ -251,7 +250,7 @@ StatementResult Engine::Private::runMessage(const tsql::Statement &st, const QLi
     const auto severity = db::toInteger(values.at(1));
     const auto state = db::toInteger(values.at(2));
     if (!severity || !state || std::holds_alternative<qint64>(values.at(0))) {
-        r.error = sqlerr::notSupported(QStringLiteral("RAISERROR with a message number"), st.line);
+        r.error = sqlerr::notSupported(QStringLiteral("RAISERROR"), st.line);
         return r;
     }
     if (*severity > 18) {

@@ -107,7 +107,11 @@ Message unknownDatabase(const QString &name, int line)
 
 Message notSupported(const QString &what, int line)
 {
-    return make(kUserError, 16, 1, QStringLiteral("%1 is not supported by this server.").arg(what), line);
+    return make(
+        40517, 16, 1,
+        QStringLiteral("Keyword or statement option '%1' is not supported in this version of SQL Server.")
+            .arg(what),
+        line);
 }
 
 Message permissionDenied(const QString &permission, const QString &object, int line)

@@ -23,7 +23,9 @@ Message tooManyArguments(const QString &procedure, int line);                   
 Message missingArgument(const QString &procedure, const QString &parameter, int line); // 201
 Message conversion(const QString &from, const QString &to, int line);                  // 8114
 Message unknownDatabase(const QString &name, int line);                                // 911
-Message notSupported(const QString &what, int line);                                   // 50000, severity 16
+// 40517 "Keyword or statement option 'BEGIN' is not supported in this version of SQL Server.":
+// what the server answers for a keyword it does not know how to run, and so does the sandbox.
+Message notSupported(const QString &keyword, int line);
 // 229: "The SELECT permission was denied on the object 'faculty', database 'qel', schema 'dbo'."
 Message permissionDenied(const QString &permission, const QString &object, int line);
 // 262: "CREATE TABLE permission denied in database 'qel'."

@@ -286,7 +286,7 @@ private:
             fail(sqlerr::syntax(t.text, t.line));
         }
         if (t.is("TOP"))
-            fail(sqlerr::notSupported(QStringLiteral("TOP outside a SELECT"), t.line));
+            fail(sqlerr::notSupported(QStringLiteral("TOP"), t.line));
         if (t.is("CAST") && isSymbol(peek(1), "(") && rewriteDateCast())
             return;
         if (isSymbol(peek(1), "(")) {
@@ -371,7 +371,10 @@ private:
             fail(sqlerr::syntax(n->text, n->line));
         }
         if (isOneOf(peek(1), {"PERCENT"}) || (isOneOf(peek(1), {"WITH"}) && isOneOf(peek(2), {"TIES"})))
-            fail(sqlerr::notSupported(QStringLiteral("TOP with PERCENT or WITH TIES"), top.line));
+            fail(sqlerr::notSupported(peek(1)->text.toUpper() == QLatin1String("PERCENT")
+                                          ? QStringLiteral("PERCENT")
+                                          : QStringLiteral("WITH TIES"),
+                                      top.line));
         limits.last() = limit;
     }
 
@@ -493,7 +496,7 @@ Statement parseExec(const QList<Token> &tokens, qsizetype start)
     if (!name)
         fail(sqlerr::syntax(tokens.last().text, tokens.last().line));
     if (name->kind == TokenKind::Variable)
-        fail(sqlerr::notSupported(QStringLiteral("EXEC with a return variable"), name->line));
+        fail(sqlerr::notSupported(QStringLiteral("EXEC @return_status ="), name->line));
     if (!name->isName())
         fail(sqlerr::syntax(name->text, name->line));
     s.procedure = name->value;
@@ -656,7 +659,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
         return s;
     }
     if (isOneOf(&first, kStatementWords))
-        fail(sqlerr::notSupported(QStringLiteral("The statement %1").arg(s.verb), first.line));
+        fail(sqlerr::notSupported(s.verb, first.line));
     // A batch may open with a procedure's bare name.
     if (firstOfBatch && first.isName())
         return parseExec(tokens, 0);

@@ -740,7 +740,8 @@ private Q_SLOTS:
             << "Cannot insert the value NULL into column 'p32', table 'qel.dbo.a_year'; "
                "column does not allow nulls. INSERT fails.";
         QTest::newRow("transactions")
-            << "BEGIN TRAN" << 50000 << 16 << "The statement BEGIN is not supported by this server.";
+            << "BEGIN TRAN" << 40517 << 16
+            << "Keyword or statement option 'BEGIN' is not supported in this version of SQL Server.";
     }
 
     void errors()
