@@ -179,6 +179,9 @@ public:
     {
     }
 
+    // In a definition: text columns declared without a collation take the database's.
+    void collateTextColumns() { definingColumns = true; }
+
     QString run()
     {
         limits.append(QString());
@@ -289,6 +292,20 @@ private:
             fail(sqlerr::notSupported(QStringLiteral("TOP"), t.line));
         if (t.is("CAST") && isSymbol(peek(1), "(") && rewriteDateCast())
             return;
+        if (definingColumns && isOneOf(&t, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "TEXT", "NTEXT"}) &&
+            tokenAt(tokens, i - 1) && tokenAt(tokens, i - 1)->isName()) {
+            out << t.text;
+            if (isSymbol(peek(1), "(")) {
+                const qsizetype close = matching(i + 1, 1);
+                if (close < 0)
+                    fail(sqlerr::syntax(t.text, t.line));
+                while (i < close)
+                    rewrite(tokens.at(++i));
+            }
+            if (!isOneOf(peek(1), {"COLLATE"}))
+                out << QStringLiteral("COLLATE %1").arg(QLatin1String(collation::kName));
+            return;
+        }
         if (isSymbol(peek(1), "(")) {
             if (t.is("ISNULL")) {
                 out << QStringLiteral("IFNULL");
@@ -477,6 +494,7 @@ private:
 
     const QList<Token> &tokens;
     const ExpressionTypes *types = nullptr;
+    bool definingColumns = false;
     qsizetype i = 0;
     QStringList out;
     QStringList limits; // the pending LIMIT of each parenthesis level; [0] is the statement
@@ -587,7 +605,9 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
     }
     if (isOneOf(&first, {"CREATE", "DROP", "ALTER"})) {
         s.kind = StatementKind::Definition;
-        s.sqlite = Rewriter(tokens).run();
+        Rewriter rewriter(tokens);
+        rewriter.collateTextColumns();
+        s.sqlite = rewriter.run();
         return s;
     }
     if (first.is("SET")) {

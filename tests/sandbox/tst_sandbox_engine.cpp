@@ -1443,6 +1443,24 @@ private Q_SLOTS:
         QCOMPARE(firstColumn(rs), expected);
     }
 
+    // A table created through T-SQL takes the database collation for its text columns.
+    void createdTablesTakeTheCollation()
+    {
+        auto e = demoEngine();
+        const BatchResult b =
+            run(*e, QStringLiteral("qel_admin"),
+                QStringLiteral(
+                    "CREATE TABLE named (id int, a varchar(10), b nvarchar(MAX), c char(3) COLLATE BINARY) "
+                    "INSERT INTO named VALUES (1, 'Ёлка', N'Ёлка', 'Ёлк') "
+                    "SELECT COUNT(*) FROM named WHERE a = 'ёЛКА' AND b = N'ёлка' "
+                    "SELECT COUNT(*) FROM named WHERE c = 'ёлк'"));
+        QCOMPARE(summaries(b), QStringList({QStringLiteral("-"), QStringLiteral("n1"), QStringLiteral("rs1"),
+                                            QStringLiteral("rs1")}));
+        QCOMPARE(firstColumn(*b.statements[2].resultSet), QStringLiteral("1"));
+        const ResultSet typed = rows(*e, QStringLiteral("qel_admin"), QStringLiteral("SELECT b FROM named"));
+        QCOMPARE(typed.columns[0].maxLength, kMaxWidth);
+    }
+
     // ---- messages and counts -------------------------------------------------------------------------
 
     void messagesAndCounts_data()
