@@ -46,7 +46,20 @@ InOutError InOutError::fromErrno(int error, const QString &path)
     case EIO:
         return fromCode(101);
     default:
-        return fromCode(error);
+        // Never one of the texts above by a coincidence of numbers.
+        return {error, QStringLiteral("I/O error %1").arg(error)};
+    }
+}
+
+InOutError InOutError::fromReadErrno(int error, const QString &path)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+        return {error, QStringLiteral("I/O error %1").arg(error)};
+    default:
+        return fromErrno(error, path);
     }
 }
 

@@ -25,8 +25,11 @@ public:
     static InOutError fromCode(int code);
     // The error for a failed file operation on path, from its errno: the numbers the program's users
     // know from its other file errors (2 not found, 3 bad path, 4 too many files, 5 access denied,
-    // 101 disk write error), any other errno as it is.
+    // 101 disk write error), any other errno as "I/O error N".
     static InOutError fromErrno(int error, const QString &path);
+    // The same for a failed read: a read never reports the disk write error, so a full disk or a
+    // failing device (EIO) is "I/O error N" like any other cause without a text of its own.
+    static InOutError fromReadErrno(int error, const QString &path);
 
 private:
     int m_code;

@@ -9,8 +9,8 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -46,7 +46,6 @@ void writeValue(QByteArray &bytes, Field f, const QString &value, const char *wh
     bytes[f.lengthAt] = char(plain.size());
 }
 
-
 } // namespace
 
 QString SettingsFilePath(const QString &programDir)
@@ -64,7 +63,7 @@ TFirstConnectInfo ReadFirstConnectInfo(const QString &programDir)
     const QString path = SettingsFilePath(programDir);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw InOutError::fromErrno(errno, path);
+        throw InOutError::fromReadErrno(errno, path);
 
     char buffer[kSettingsFileSize];
     int filled = 0;
@@ -74,7 +73,7 @@ TFirstConnectInfo ReadFirstConnectInfo(const QString &programDir)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            failure = InOutError::fromErrno(errno, path);
+            failure = InOutError::fromReadErrno(errno, path);
             break;
         }
         if (n == 0) {
@@ -84,7 +83,7 @@ TFirstConnectInfo ReadFirstConnectInfo(const QString &programDir)
         filled += int(n);
     }
     if (::close(fd) != 0 && !failure)
-        failure = InOutError::fromErrno(errno, path);
+        failure = InOutError::fromReadErrno(errno, path);
     if (failure)
         throw *failure;
     return DecodeFirstConnectInfo(QByteArrayView(buffer, kSettingsFileSize));

@@ -2,14 +2,16 @@
 
 #include "common/cp1251.h"
 #include "common/error.h"
-#include "tempprogramfolder.h"
 #include "signin/connectionstring.h"
 #include "signin/settingsfile.h"
+#include "tempprogramfolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+
+#include <cerrno>
 
 Q_DECLARE_METATYPE(TFirstConnectInfo)
 
@@ -24,7 +26,8 @@ QByteArray stored(const QString &text)
     return bytes;
 }
 
-TFirstConnectInfo info(const QString &user, const QString &password, const QString &database, const QString &server)
+TFirstConnectInfo info(const QString &user, const QString &password, const QString &database,
+                       const QString &server)
 {
     return TFirstConnectInfo{user, password, database, server};
 }
@@ -34,7 +37,7 @@ QString binary(const char *name)
     return qEnvironmentVariable("QEL31_BIN_DIR") + QLatin1Char('/') + QLatin1String(name);
 }
 
-enum class Layout { File, NoFile, NoDataFolder, DataIsAFile, FileIsAFolder };
+enum class Layout { File, NoFile, NoDataFolder, DataIsAFile, FileIsAFolder, ReadFails };
 
 } // namespace
 
@@ -64,14 +67,16 @@ void TestSignIn::readFirstConnectInfo_data()
     QTest::addColumn<TFirstConnectInfo>("expected");
 
     const QByteArray user = stored(QStringLiteral("qel_gate")), password = stored(QStringLiteral("gate"));
-    const QByteArray server = stored(QStringLiteral("127.0.0.1,1433")), database = stored(QStringLiteral("qel"));
+    const QByteArray server = stored(QStringLiteral("127.0.0.1,1433")),
+                     database = stored(QStringLiteral("qel"));
     const auto plain = settingsBytes(user, 8, password, 4, server, 14, database, 3);
     const auto plainInfo = info("qel_gate", "gate", "qel", "127.0.0.1,1433");
 
     QTest::newRow("plain values") << plain << plainInfo;
     QTest::newRow("trailing bytes after 84 are ignored") << plain + QByteArray(100, 'x') << plainInfo;
     QTest::newRow("server area first, then database")
-        << settingsBytes(user, 8, password, 4, database, 3, server, 14) << info("qel_gate", "gate", "127.0.0.1,1433", "qel");
+        << settingsBytes(user, 8, password, 4, database, 3, server, 14)
+        << info("qel_gate", "gate", "127.0.0.1,1433", "qel");
     QTest::newRow("lengths 0 give empty values")
         << settingsBytes(user, 0, password, 0, server, 0, database, 0) << info("", "", "", "");
     QTest::newRow("bytes after the length are ignored")
@@ -80,10 +85,12 @@ void TestSignIn::readFirstConnectInfo_data()
     const QByteArray twenty = stored(QStringLiteral("abcdefghijklmnopqrst"));
     QTest::newRow("length 20 takes the whole area")
         << settingsBytes(twenty, 20, twenty, 20, twenty, 20, twenty, 20)
-        << info("abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "abcdefghijklmnopqrst");
+        << info("abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "abcdefghijklmnopqrst",
+                "abcdefghijklmnopqrst");
     QTest::newRow("length 255 takes the whole area")
         << settingsBytes(twenty, 255, twenty, 21, twenty, 200, twenty, 255)
-        << info("abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "abcdefghijklmnopqrst");
+        << info("abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "abcdefghijklmnopqrst",
+                "abcdefghijklmnopqrst");
 
     // Zero bytes inside a value are part of it and come out as code 1.
     const QString ones = QString(QChar(1)).repeated(2);
@@ -92,12 +99,15 @@ void TestSignIn::readFirstConnectInfo_data()
         << info(QStringLiteral("bc") + ones + QStringLiteral("d"), QString(QChar(1)).repeated(20), "qel",
                 "127.0.0.1,1433");
 
-    QTest::newRow("Cyrillic values")
-        << settingsBytes(stored(QStringLiteral("вахтёр")), 6, stored(QStringLiteral("Пароль;1")), 8, server, 14,
-                         stored(QStringLiteral("Деканат")), 7)
-        << info(QStringLiteral("вахтёр"), QStringLiteral("Пароль;1"), QStringLiteral("Деканат"), "127.0.0.1,1433");
+    QTest::newRow("Cyrillic values") << settingsBytes(stored(QStringLiteral("вахтёр")), 6,
+                                                      stored(QStringLiteral("Пароль;1")), 8, server, 14,
+                                                      stored(QStringLiteral("Деканат")), 7)
+                                     << info(QStringLiteral("вахтёр"), QStringLiteral("Пароль;1"),
+                                             QStringLiteral("Деканат"), "127.0.0.1,1433");
     QTest::newRow("a stored 255 becomes 0 and stays")
-        << settingsBytes(QByteArray("a\xff" "b"), 3, password, 4, server, 14, database, 3)
+        << settingsBytes(QByteArray("a\xff"
+                                    "b"),
+                         3, password, 4, server, 14, database, 3)
         << info(QStringLiteral("b") + QChar(0) + QStringLiteral("c"), "gate", "qel", "127.0.0.1,1433");
 }
 
@@ -125,8 +135,12 @@ void TestSignIn::readFailure_data()
     QTest::newRow("no file") << Layout::NoFile << QByteArray() << 2 << "File not found";
     QTest::newRow("no Data folder") << Layout::NoDataFolder << QByteArray() << 3 << "Invalid filename";
     QTest::newRow("Data is a file") << Layout::DataIsAFile << QByteArray() << 3 << "Invalid filename";
-    QTest::newRow("a folder where the file should be") << Layout::FileIsAFolder << QByteArray() << 5
-                                                       << "File access denied";
+    QTest::newRow("a folder where the file should be")
+        << Layout::FileIsAFolder << QByteArray() << 5 << "File access denied";
+    // A device that fails to read (EIO) is no write error: the number, in the text of the causes
+    // without a text of their own.
+    QTest::newRow("the read fails with an input/output error")
+        << Layout::ReadFails << QByteArray() << EIO << QStringLiteral("I/O error %1").arg(EIO);
 }
 
 void TestSignIn::readFailure()
@@ -153,6 +167,11 @@ void TestSignIn::readFailure()
     case Layout::FileIsAFolder:
         QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Data/QEL")));
         break;
+    case Layout::ReadFails:
+        // The memory of the reading process opens, and its first page, never mapped, fails to read.
+        folder.makeDataFolder();
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), folder.settingsPath()));
+        break;
     }
     try {
         ReadFirstConnectInfo(folder.path());
@@ -176,26 +195,30 @@ void TestSignIn::connectionString_data()
 {
     QTest::addColumn<TFirstConnectInfo>("values");
     QTest::addColumn<QString>("expected");
-    const QString tail = QStringLiteral(";Use Procedure for Prepare=1;Auto Translate=True;Packet Size=4096;"
-                                        "Use Encryption for Data=False;Tag with column collation when possible=False");
+    const QString tail =
+        QStringLiteral(";Use Procedure for Prepare=1;Auto Translate=True;Packet Size=4096;"
+                       "Use Encryption for Data=False;Tag with column collation when possible=False");
     QTest::newRow("plain") << info("qel_gate", "gate", "qel", "db01,1433")
                            << QStringLiteral("Provider=SQLOLEDB.1;Password=gate;Persist Security Info=True;"
-                                             "User ID=qel_gate;Initial Catalog=qel;Data Source=db01,1433")
-                                  + tail;
-    QTest::newRow("Cyrillic") << info(QStringLiteral("вахтёр"), QStringLiteral("Пароль"), QStringLiteral("Деканат"),
-                                      QStringLiteral("сервер\\ЯДРО"))
-                              << QStringLiteral("Provider=SQLOLEDB.1;Password=Пароль;Persist Security Info=True;"
-                                                "User ID=вахтёр;Initial Catalog=Деканат;Data Source=сервер\\ЯДРО")
-                                     + tail;
-    QTest::newRow("empty values inserted as empty") << info("", "", "", "")
-                                                    << QStringLiteral("Provider=SQLOLEDB.1;Password=;Persist Security "
-                                                                      "Info=True;User ID=;Initial Catalog=;Data Source=")
-                                                           + tail;
-    QTest::newRow("values inserted as they are") << info("a;b", "p=w'\"{}", "d b", " s ")
-                                                 << QStringLiteral("Provider=SQLOLEDB.1;Password=p=w'\"{};Persist "
-                                                                   "Security Info=True;User ID=a;b;Initial Catalog=d "
-                                                                   "b;Data Source= s ")
-                                                        + tail;
+                                             "User ID=qel_gate;Initial Catalog=qel;Data Source=db01,1433") +
+                                  tail;
+    QTest::newRow("Cyrillic") << info(QStringLiteral("вахтёр"), QStringLiteral("Пароль"),
+                                      QStringLiteral("Деканат"), QStringLiteral("сервер\\ЯДРО"))
+                              << QStringLiteral(
+                                     "Provider=SQLOLEDB.1;Password=Пароль;Persist Security Info=True;"
+                                     "User ID=вахтёр;Initial Catalog=Деканат;Data Source=сервер\\ЯДРО") +
+                                     tail;
+    QTest::newRow("empty values inserted as empty")
+        << info("", "", "", "")
+        << QStringLiteral("Provider=SQLOLEDB.1;Password=;Persist Security "
+                          "Info=True;User ID=;Initial Catalog=;Data Source=") +
+               tail;
+    QTest::newRow("values inserted as they are")
+        << info("a;b", "p=w'\"{}", "d b", " s ")
+        << QStringLiteral("Provider=SQLOLEDB.1;Password=p=w'\"{};Persist "
+                          "Security Info=True;User ID=a;b;Initial Catalog=d "
+                          "b;Data Source= s ") +
+               tail;
 }
 
 void TestSignIn::connectionString()
@@ -209,8 +232,9 @@ void TestSignIn::settingsCommandRoundTrip_data()
 {
     QTest::addColumn<TFirstConnectInfo>("values");
     QTest::newRow("demo settings") << info("qel_gate", "gate", "qel", "127.0.0.1,14330");
-    QTest::newRow("20 Cyrillic letters fit") << info(QStringLiteral("абвгдеёжзийклмнопрст"), QStringLiteral("Пароль;{x}="),
-                                                     QStringLiteral("Деканат"), QStringLiteral("сервер\\ЯДРО"));
+    QTest::newRow("20 Cyrillic letters fit")
+        << info(QStringLiteral("абвгдеёжзийклмнопрст"), QStringLiteral("Пароль;{x}="),
+                QStringLiteral("Деканат"), QStringLiteral("сервер\\ЯДРО"));
     QTest::newRow("empty values") << info("", "", "", "");
 }
 
@@ -220,9 +244,10 @@ void TestSignIn::settingsCommandRoundTrip()
     TempProgramFolder folder;
     folder.writeSettings(QByteArray(300, 'x')); // an existing file is replaced as a whole
     QProcess tool;
-    tool.start(binary("qel31-settings"), {folder.settingsPath(), QStringLiteral("--user"), values.User,
-                                          QStringLiteral("--password"), values.Password, QStringLiteral("--server"),
-                                          values.Server, QStringLiteral("--database"), values.Database});
+    tool.start(binary("qel31-settings"),
+               {folder.settingsPath(), QStringLiteral("--user"), values.User, QStringLiteral("--password"),
+                values.Password, QStringLiteral("--server"), values.Server, QStringLiteral("--database"),
+                values.Database});
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitCode(), 0);
 
@@ -238,14 +263,17 @@ void TestSignIn::settingsCommandRefuses_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("complaint");
-    const QStringList rest = {QStringLiteral("--password"), QStringLiteral("p"), QStringLiteral("--server"),
-                              QStringLiteral("s"), QStringLiteral("--database"), QStringLiteral("d")};
-    QTest::newRow("21 bytes") << (QStringList{QStringLiteral("--user"), QStringLiteral("abcdefghijklmnopqrstu")} + rest)
-                              << "21 bytes long";
+    const QStringList rest = {QStringLiteral("--password"), QStringLiteral("p"),
+                              QStringLiteral("--server"),   QStringLiteral("s"),
+                              QStringLiteral("--database"), QStringLiteral("d")};
+    QTest::newRow("21 bytes")
+        << (QStringList{QStringLiteral("--user"), QStringLiteral("abcdefghijklmnopqrstu")} + rest)
+        << "21 bytes long";
     QTest::newRow("21 Cyrillic letters")
-        << (QStringList{QStringLiteral("--user"), QStringLiteral("абвгдеёжзийклмнопрсту")} + rest) << "21 bytes long";
-    QTest::newRow("outside Windows-1251") << (QStringList{QStringLiteral("--user"), QStringLiteral("λ")} + rest)
-                                          << "outside Windows-1251";
+        << (QStringList{QStringLiteral("--user"), QStringLiteral("абвгдеёжзийклмнопрсту")} + rest)
+        << "21 bytes long";
+    QTest::newRow("outside Windows-1251")
+        << (QStringList{QStringLiteral("--user"), QStringLiteral("λ")} + rest) << "outside Windows-1251";
     QTest::newRow("a value missing") << rest << "--user is missing";
 }
 
