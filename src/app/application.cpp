@@ -81,7 +81,20 @@ void TApplication::ShowException(const QString &message)
     QString text = message;
     if (!text.isEmpty() && text.back().unicode() > u'.')
         text += QLatin1Char('.');
-    MessageBox(text, m_title, MessageBoxFlag::IconError | MessageBoxFlag::Ok);
+    MessageBox(text, m_title, MessageBoxFlag::IconError | MessageBoxFlag::Ok, ActiveForm());
+}
+
+QWidget *TApplication::ActiveForm() const
+{
+    if (TForm *modal = TForm::ModalForm())
+        return modal;
+    if (auto *active = qobject_cast<TForm *>(QApplication::activeWindow()))
+        return active;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (qobject_cast<TForm *>(window) && window->isVisible())
+            return window;
+    }
+    return nullptr;
 }
 
 QString currentErrorText()

@@ -42,8 +42,7 @@ public:
     // Creation through the application: the object is built and stored in its reference, its creation
     // handler runs (an error there is shown and creation goes on), and the first window becomes the
     // main window.
-    template <class T, class... Args>
-    void CreateForm(T *&reference, Args &&...args)
+    template <class T, class... Args> void CreateForm(T *&reference, Args &&...args)
     {
         reference = new T(std::forward<Args>(args)...);
         formCreated(reference);
@@ -57,8 +56,13 @@ public:
     void ProcessMessages();
 
     // The default error display: a message box with the text (a full stop appended when the last
-    // character's code is above the full stop's), the title, the error icon and one OK.
+    // character's code is above the full stop's), the title, the error icon and one OK, over the
+    // program's window in use (ActiveForm()).
     void ShowException(const QString &message);
+
+    // The window the user works in: the window running modally (the login window while it runs),
+    // else the active window of the program, else its one shown window; null when none is shown.
+    QWidget *ActiveForm() const;
 
 Q_SIGNALS:
     // A loop has taken the quit request.
@@ -81,14 +85,12 @@ extern TApplication *Application;
 
 // Runs f and shows any error it throws through the default error display. Every handler that Qt
 // calls goes through this, so that no exception ever unwinds through Qt's own frames.
-template <class F>
-void HandleErrors(F &&f);
+template <class F> void HandleErrors(F &&f);
 
 // The text of the error being handled, for a catch (...) block.
 QString currentErrorText();
 
-template <class F>
-void HandleErrors(F &&f)
+template <class F> void HandleErrors(F &&f)
 {
     try {
         f();

@@ -7,12 +7,27 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+namespace {
+// The windows whose modal runs are going on, the innermost last.
+QList<TForm *> &modalForms()
+{
+    static QList<TForm *> forms;
+    return forms;
+}
+} // namespace
+
 TForm::TForm(QWidget *parent) : QWidget(parent) {}
 
 TForm::~TForm()
 {
+    modalForms().removeAll(this);
     if (m_loop)
         m_loop->quit();
+}
+
+TForm *TForm::ModalForm()
+{
+    return modalForms().isEmpty() ? nullptr : modalForms().last();
 }
 
 void TForm::setModalResult(int result)
@@ -34,8 +49,10 @@ int TForm::ShowModal()
     activateWindow();
     if (Application->Terminated())
         m_modalResult = ModalResultValue::Cancel;
+    modalForms().append(this);
     if (m_modalResult == ModalResultValue::None)
         loop.exec();
+    modalForms().removeAll(this);
     disconnect(connection);
     m_loop = nullptr;
     hide();

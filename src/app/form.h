@@ -23,6 +23,8 @@ public:
     // close request from the window system make it 2. Hides the window and returns the result.
     int ShowModal();
     bool Modal() const { return m_loop != nullptr; }
+    // The window whose modal run is going on (the innermost one), or null.
+    static TForm *ModalForm();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -14,7 +14,9 @@ MessageBoxHandler &installedHandler()
 
 int showRealBox(const MessageBoxRequest &request)
 {
-    QMessageBox box(QApplication::activeWindow());
+    // Over its own window, whichever window the window system holds active (or none, under a window
+    // manager that gives the program no focus).
+    QMessageBox box(request.parent ? request.parent->window() : nullptr);
     box.setWindowTitle(request.caption);
     box.setText(displayText(request.text));
     box.setTextFormat(Qt::PlainText);
@@ -39,9 +41,9 @@ int showRealBox(const MessageBoxRequest &request)
 
 } // namespace
 
-int MessageBox(const QString &text, const QString &caption, int flags)
+int MessageBox(const QString &text, const QString &caption, int flags, QWidget *parent)
 {
-    const MessageBoxRequest request{text, caption, flags};
+    const MessageBoxRequest request{text, caption, flags, parent};
     if (installedHandler())
         return installedHandler()(request);
     return showRealBox(request);

@@ -2,7 +2,9 @@
 // Message boxes and questions. Every one goes through MessageBox, so tests can answer them and read
 // what the user was shown; the flags and answers are the classic message box numbers.
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 
@@ -24,12 +26,13 @@ struct MessageBoxRequest {
     QString text; // "\r" breaks a line
     QString caption;
     int flags = MessageBoxFlag::Ok;
+    QPointer<QWidget> parent; // the window the box opens over
 };
 
 using MessageBoxHandler = std::function<int(const MessageBoxRequest &)>;
 
-// Shows a modal message box and returns the answer.
-int MessageBox(const QString &text, const QString &caption, int flags);
+// Shows a modal message box over parent, the window it belongs to, and returns the answer.
+int MessageBox(const QString &text, const QString &caption, int flags, QWidget *parent);
 
 // Installs a handler that stands in for the boxes; an empty one restores the real boxes. Returns the
 // previous handler.

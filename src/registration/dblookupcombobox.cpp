@@ -1,5 +1,7 @@
 #include "dblookupcombobox.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
@@ -28,6 +30,27 @@ public:
         return {QStyledItemDelegate::sizeHint(option, index).width(), rowHeightFor(option.fontMetrics)};
     }
 };
+
+// The closed control to assistive technology: a combo box whose value is the shown text; its name
+// is the accessible name the window gives it (its label).
+class LookupComboAccessible : public QAccessibleWidget {
+public:
+    explicit LookupComboAccessible(TDBLookupComboBox *box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return static_cast<const TDBLookupComboBox *>(widget())->Text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *lookupComboAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TDBLookupComboBox") && object && object->isWidgetType())
+        return new LookupComboAccessible(static_cast<TDBLookupComboBox *>(object));
+    return nullptr;
+}
 
 } // namespace
 
@@ -236,6 +259,11 @@ private:
 TDBLookupComboBox::TDBLookupComboBox(QWidget *parent)
     : QWidget(parent), m_dropDown(new LookupDropDown(this, &m_rows))
 {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(lookupComboAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     connect(&m_rows, &LookupRows::rowsOpened, this, &TDBLookupComboBox::rowsOpened);
@@ -283,8 +311,18 @@ void TDBLookupComboBox::setKeyValue(const Key &key)
 
 void TDBLookupComboBox::findShownText()
 {
-    m_text = m_rows.textAt(m_rows.rowOfKey(m_key));
+    setShownText(m_rows.textAt(m_rows.rowOfKey(m_key)));
+}
+
+void TDBLookupComboBox::setShownText(const QString &text)
+{
+    const bool changed = text != m_text;
+    m_text = text;
     update();
+    if (changed && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, m_text);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TDBLookupComboBox::rowsOpened()
@@ -299,8 +337,7 @@ void TDBLookupComboBox::rowsClosed()
     if (ListVisible())
         m_dropDown->hide();
     m_search.clear();
-    m_text.clear();
-    update();
+    setShownText(QString());
 }
 
 bool TDBLookupComboBox::ListVisible() const

@@ -21,6 +21,8 @@
 // the list was opened from code) keeps it, and the keys pressed while the list is open come to this
 // control.
 //
+// Assistive technology reads it as a combo box whose value is the shown text.
+//
 // Owns its drop-down; the data source is not owned. GUI thread only.
 
 #include "db/adoquery.h"
@@ -89,6 +91,7 @@ private:
     void rowsOpened();
     void rowsClosed();
     void findShownText();
+    void setShownText(const QString &text);
 
     LookupRows m_rows;
     Key m_key;

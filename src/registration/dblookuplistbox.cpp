@@ -11,6 +11,7 @@ TDBLookupListBox::TDBLookupListBox(QWidget *parent) : QListView(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     connect(&m_rows, &LookupRows::rowsOpened, this, &TDBLookupListBox::rowsOpened);
+    connect(&m_rows, &LookupRows::rowsClosed, this, &TDBLookupListBox::rowsClosed);
 }
 
 void TDBLookupListBox::setListSource(TDataSource *source)
@@ -36,6 +37,7 @@ void TDBLookupListBox::setKeyValue(const Key &key)
     m_key = key;
     findKey();
     Q_EMIT keyValueChanged();
+    Q_EMIT keyRowChanged();
 }
 
 void TDBLookupListBox::storeKey(const Key &key)
@@ -44,6 +46,7 @@ void TDBLookupListBox::storeKey(const Key &key)
         return;
     m_key = key;
     Q_EMIT keyValueChanged();
+    Q_EMIT keyRowChanged();
 }
 
 void TDBLookupListBox::rowsOpened()
@@ -51,6 +54,17 @@ void TDBLookupListBox::rowsOpened()
     m_search.clear();
     setModelColumn(qMax(0, m_rows.listColumn()));
     findKey();
+    Q_EMIT keyRowChanged();
+}
+
+void TDBLookupListBox::rowsClosed()
+{
+    Q_EMIT keyRowChanged();
+}
+
+bool TDBLookupListBox::KeyInRows() const
+{
+    return m_rows.rowOfKey(m_key) >= 0;
 }
 
 void TDBLookupListBox::findKey()

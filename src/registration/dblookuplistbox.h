@@ -39,6 +39,9 @@ public:
     Key KeyValue() const { return m_key; }
     void setKeyValue(const Key &key);
     QString currentEntryText() const { return m_entryText; }
+    // Whether the key is the key of a row the list holds: never for Null, never while the rows are
+    // closed. While it is, the current entry text is that row's text.
+    bool KeyInRows() const;
 
     // The current row, -1 while the rows are closed or empty.
     int currentRow() const;
@@ -55,6 +58,8 @@ Q_SIGNALS:
     void DblClick();
     // The key changed, set from code or by a choice (before that choice's Click()).
     void keyValueChanged();
+    // The key changed or the rows opened or closed: KeyInRows() may have changed.
+    void keyRowChanged();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -66,6 +71,7 @@ protected:
 
 private:
     void rowsOpened();
+    void rowsClosed();
     void findKey();
     void showRow(int row, bool highlighted);
     void chooseRow(int row);

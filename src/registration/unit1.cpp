@@ -69,8 +69,10 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
     setObjectName(QStringLiteral("Form1"));
     CentreOnFirstShow = true;
     setWindowTitle(applicationTitle());
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    // The title bar holds the system menu, minimise and close, and no maximise: the hints are taken
+    // as given only together with CustomizeWindowHint, without which window managers add their own.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
@@ -93,6 +95,17 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
     layout->addWidget(Bevel6);
     buildBody();
     connectHandlers();
+
+    // Assistive technology names each field by its label.
+    const std::pair<QLabel *, QWidget *> labelled[] = {{Label1, DBLookupComboBox1},
+                                                       {Label2, DBLookupComboBox2},
+                                                       {Label4, DBLookupComboBox3},
+                                                       {Label3, DBLookupListBox1},
+                                                       {Label5, DBEdit1}};
+    for (const auto &[label, field] : labelled) {
+        label->setBuddy(field);
+        field->setAccessibleName(label->text().trimmed());
+    }
 }
 
 void TForm1::buildHeader()
@@ -126,9 +139,12 @@ void TForm1::buildHeader()
         list->setDropDownRows(20);
         return list;
     };
-    DBLookupComboBox1 = lookup("DBLookupComboBox1", QRect(110, 7, 526, 21), &DM_MB->DS_Faculty, "id_faculty", "p23-1");
-    DBLookupComboBox2 = lookup("DBLookupComboBox2", QRect(110, 37, 103, 21), &DM_MB->DS_Year, "id_a_year", "p32");
-    DBLookupComboBox3 = lookup("DBLookupComboBox3", QRect(282, 36, 354, 21), &DM_MB->DS_group, "id_group", "p20");
+    DBLookupComboBox1 =
+        lookup("DBLookupComboBox1", QRect(110, 7, 526, 21), &DM_MB->DS_Faculty, "id_faculty", "p23-1");
+    DBLookupComboBox2 =
+        lookup("DBLookupComboBox2", QRect(110, 37, 103, 21), &DM_MB->DS_Year, "id_a_year", "p32");
+    DBLookupComboBox3 =
+        lookup("DBLookupComboBox3", QRect(282, 36, 354, 21), &DM_MB->DS_group, "id_group", "p20");
     DBLookupComboBox2->setEnabled(false);
     DBLookupComboBox3->setEnabled(false);
     QPalette white = DBLookupComboBox2->palette();
@@ -209,10 +225,12 @@ void TForm1::connectHandlers()
             [this](QKeyEvent *event) { HandleErrors([this, event] { DBLookupListBox1KeyDown(event); }); });
     connect(DBLookupListBox1, &TDBLookupListBox::DblClick, this,
             [this] { HandleErrors([this] { DBLookupListBox1DblClick(); }); });
-    // Whoever changes the student list's key, ">>" follows it, so that it never asks about a student
-    // it would not send.
-    connect(DBLookupListBox1, &TDBLookupListBox::keyValueChanged, this, &TForm1::updateAssignButton);
-    connect(SpeedButton1, &QToolButton::clicked, this, [this] { HandleErrors([this] { SpeedButton1Click(); }); });
+    // Whoever changes the student list's key or its rows, ">>" follows: it is enabled only while the
+    // key is a student of the list, so that the question names the student whose id is sent. A
+    // monitor who is not among the group's students (or a group without students) leaves it off.
+    connect(DBLookupListBox1, &TDBLookupListBox::keyRowChanged, this, &TForm1::updateAssignButton);
+    connect(SpeedButton1, &QToolButton::clicked, this,
+            [this] { HandleErrors([this] { SpeedButton1Click(); }); });
     // The monitor field follows its query: the stored name whenever it opens, empty when it closes.
     connect(&DM_MB->ADOQ_Starasta, &TADOQuery::opened, this, &TForm1::showMonitor);
     connect(&DM_MB->ADOQ_Starasta, &TADOQuery::closed, this, &TForm1::showMonitor);
@@ -224,6 +242,15 @@ TForm1::~TForm1()
         Form1 = nullptr;
 }
 
+void TForm1::changeEvent(QEvent *event)
+{
+    TForm::changeEvent(event);
+    // A window manager that maximises whatever the hints say (a double click on the title bar, a
+    // key of its own) gets the window back at its size: the window cannot be maximised.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMaximized))
+        QMetaObject::invokeMethod(
+            this, [this] { setWindowState(windowState() & ~Qt::WindowMaximized); }, Qt::QueuedConnection);
+}
 
 void TForm1::FormCreate()
 {
@@ -314,11 +341,12 @@ void TForm1::SpeedButton1Click()
     const QString question = QStringLiteral("Вы действительно хотите поставить студента \"") +
                              DBLookupListBox1->currentEntryText() + QStringLiteral("\" старастой группы \"") +
                              DBLookupComboBox3->Text() + QStringLiteral("\"-?");
-    if (MessageBox(question, QStringLiteral("Уведомление"), MessageBoxFlag::YesNo | MessageBoxFlag::IconQuestion) !=
-        MessageBoxAnswer::Yes)
+    if (MessageBox(question, QStringLiteral("Уведомление"),
+                   MessageBoxFlag::YesNo | MessageBoxFlag::IconQuestion, this) != MessageBoxAnswer::Yes)
         return;
-    const QString statement = QStringLiteral("EXEC CreateStarasta ") + keyText(DBLookupComboBox3->KeyValue()) +
-                              QStringLiteral(", ") + keyText(DBLookupListBox1->KeyValue());
+    const QString statement = QStringLiteral("EXEC CreateStarasta ") +
+                              keyText(DBLookupComboBox3->KeyValue()) + QStringLiteral(", ") +
+                              keyText(DBLookupListBox1->KeyValue());
     DM_MB->ADOQ_Exec.setSQL({statement});
     DM_MB->ADOQ_Exec.ExecSQL();
     reopenMonitor();
@@ -334,7 +362,7 @@ void TForm1::reopenMonitor()
 
 void TForm1::updateAssignButton()
 {
-    SpeedButton1->setEnabled(DBLookupListBox1->KeyValue().has_value());
+    SpeedButton1->setEnabled(DBLookupListBox1->KeyInRows());
 }
 
 void TForm1::showMonitor()

@@ -60,16 +60,19 @@ public:
     QLabel *Label5;
     QLineEdit *DBEdit1;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void buildHeader();
     void buildBody();
     void connectHandlers();
-    // ">>" follows the student list's key: enabled exactly while it is not Null.
+    // ">>" follows the student list's key: enabled exactly while it is the key of a row the list
+    // holds (never for Null, never for a monitor who is not among the students).
     void updateAssignButton();
     // The monitor field shows s_fio of the monitor query's row, empty without one.
     void showMonitor();
     void reopenMonitor();
-
 };
 
 // The main window while it exists.

@@ -3,9 +3,12 @@
 #include "app/messagebox.h"
 #include "common/workstation.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QValidator>
 
 TImage::TImage(QWidget *parent) : QWidget(parent)
 {
@@ -79,6 +82,55 @@ QStyle *passwordStarStyle()
     return style;
 }
 
+// Takes the characters a field accepts out of every change of its text, wherever the change comes
+// from: the field's own editing runs each change through its validator.
+class CharacterFilterValidator : public QValidator {
+public:
+    CharacterFilterValidator(TEdit::CharacterFilter accepts, QObject *parent)
+        : QValidator(parent), m_accepts(std::move(accepts))
+    {
+    }
+
+    State validate(QString &input, int &pos) const override
+    {
+        qsizetype kept = 0;
+        int caret = pos;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i);
+            if (c != QChar(0) && (!m_accepts || m_accepts(c)))
+                input[kept++] = c;
+            else if (i < pos)
+                --caret;
+        }
+        input.truncate(kept);
+        pos = caret;
+        return Acceptable;
+    }
+
+private:
+    TEdit::CharacterFilter m_accepts;
+};
+
+// The status label to assistive technology: static text whose name is the text shown.
+class RzLabelAccessible : public QAccessibleWidget {
+public:
+    explicit RzLabelAccessible(TRzLabel *label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<const TRzLabel *>(widget())->shownText();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *loginWidgetAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TRzLabel") && object && object->isWidgetType())
+        return new RzLabelAccessible(static_cast<TRzLabel *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 TEdit::TEdit(QWidget *parent) : QLineEdit(parent)
@@ -88,6 +140,16 @@ TEdit::TEdit(QWidget *parent) : QLineEdit(parent)
     palette.setColor(QPalette::Base, Qt::white);
     palette.setColor(QPalette::Text, Qt::black);
     setPalette(palette);
+    setCharacterFilter(nullptr);
+}
+
+void TEdit::setCharacterFilter(CharacterFilter accepts)
+{
+    const QValidator *previous = validator();
+    setValidator(new CharacterFilterValidator(std::move(accepts), this));
+    delete previous;
+    // What the field held already passes too.
+    setText(text());
 }
 
 void TEdit::setPasswordChar(bool on)
@@ -119,6 +181,11 @@ void TSpeedButton::paintEvent(QPaintEvent *) {}
 
 TRzLabel::TRzLabel(QWidget *parent) : QWidget(parent)
 {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(loginWidgetAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(13);
     font.setBold(true);
@@ -131,6 +198,28 @@ void TRzLabel::setCaption(const QString &caption)
         return;
     m_caption = caption;
     update();
+    // A screen reader announces the new status.
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+QString TRzLabel::shownText() const
+{
+    const QString lines = displayText(m_caption);
+    QString shown;
+    shown.reserve(lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines.at(i) == QLatin1Char('&')) {
+            // "&&" shows one ampersand; a single one only underlines the next character.
+            if (i + 1 < lines.size() && lines.at(i + 1) == QLatin1Char('&'))
+                shown += lines.at(++i);
+            continue;
+        }
+        shown += lines.at(i);
+    }
+    return shown;
 }
 
 void TRzLabel::paintEvent(QPaintEvent *)
@@ -142,7 +231,8 @@ void TRzLabel::paintEvent(QPaintEvent *)
     painter.setClipRect(rect());
     painter.setPen(Qt::black);
     painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, displayText(m_caption));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
+                     displayText(m_caption));
 }
 
 QString TIdIPWatch::LocalIP() const

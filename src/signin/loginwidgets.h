@@ -30,13 +30,21 @@ private:
 };
 
 // A borderless white edit field. AutoSelect selects the whole text when the field is entered.
+//
+// Whatever arrives in the field (typed, pasted, dropped, committed by an input method or set from
+// code) passes its character filter: a character the filter refuses is dropped and the rest stays,
+// the caret where it belongs. No field holds a NUL: the filter of every field refuses it.
 class TEdit : public QLineEdit {
     Q_OBJECT
 public:
+    using CharacterFilter = std::function<bool(QChar)>;
+
     explicit TEdit(QWidget *parent = nullptr);
     bool AutoSelect = true;
     // Shows "*" for each character.
     void setPasswordChar(bool on);
+    // Which characters the field takes, besides refusing NUL; by default every other one.
+    void setCharacterFilter(CharacterFilter accepts);
 
 protected:
     void focusInEvent(QFocusEvent *event) override;
@@ -55,12 +63,16 @@ protected:
 
 // The status label: bold black Arial 13 px, word-wrapped and centred both ways, clipped at its edges,
 // transparent. "\r" breaks a line; an ampersand underlines the next character, two show one.
+// Assistive technology reads the text as drawn (lines broken, no underlining ampersands) as the
+// label's name, and hears of every change.
 class TRzLabel : public QWidget {
     Q_OBJECT
 public:
     explicit TRzLabel(QWidget *parent = nullptr);
     const QString &Caption() const { return m_caption; }
     void setCaption(const QString &caption);
+    // The caption as the label shows it, without the ampersands that only underline.
+    QString shownText() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

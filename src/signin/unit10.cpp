@@ -118,6 +118,16 @@ TForm8::TForm8(QWidget *parent) : TForm(parent)
     Password_Edit = makeEdit("Password_Edit", QRect(146, 238, 187, 21), true, true);
     Edit1 = makeEdit("Edit1", QRect(148, 309, 186, 21), false, true);
     Edit2 = makeEdit("Edit2", QRect(148, 345, 186, 21), true, true);
+    // What the new-password fields refuse when typed does not arrive by pasting or dropping either.
+    // Backspace passes the key handler as the key that deletes; as a character of the text it is
+    // none of the password's.
+    for (TEdit *edit : {Edit1, Edit2})
+        edit->setCharacterFilter([this, edit](QChar c) {
+            if (c == QChar(8))
+                return false;
+            Edit1KeyPress(edit, c);
+            return !c.isNull();
+        });
     setTabOrder(Login_Edit, Password_Edit);
     setTabOrder(Password_Edit, Edit1);
     setTabOrder(Edit1, Edit2);
@@ -129,13 +139,27 @@ TForm8::TForm8(QWidget *parent) : TForm(parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(2000);
 
-    for (QWidget *dragArea : {static_cast<QWidget *>(Image1), static_cast<QWidget *>(Image2),
-                              static_cast<QWidget *>(RzLabel1)})
+    for (QWidget *dragArea :
+         {static_cast<QWidget *>(Image1), static_cast<QWidget *>(Image2), static_cast<QWidget *>(RzLabel1)})
         dragArea->installEventFilter(this);
 
-    connect(SpeedButton2, &QAbstractButton::clicked, this, [this] { HandleErrors([this] { SpeedButton2Click(); }); });
-    connect(SpeedButton1, &QAbstractButton::clicked, this, [this] { HandleErrors([this] { SpeedButton1Click(); }); });
-    connect(SpeedButton3, &QAbstractButton::clicked, this, [this] { HandleErrors([this] { SpeedButton3Click(); }); });
+    // The pictures draw the fields' captions and the buttons' faces; assistive technology reads them
+    // as the names of the fields and buttons.
+    Login_Edit->setAccessibleName(QStringLiteral("Пользователь"));
+    Password_Edit->setAccessibleName(QStringLiteral("Пароль"));
+    Edit1->setAccessibleName(QStringLiteral("Новый пароль"));
+    Edit2->setAccessibleName(QStringLiteral("Подтверждение"));
+    SpeedButton2->setAccessibleName(QStringLiteral("Вход"));
+    SpeedButton1->setAccessibleName(QStringLiteral("Отмена"));
+    SpeedButton3->setAccessibleName(QStringLiteral("Дополнительно"));
+    Image2->setAccessibleName(QStringLiteral("Замена пароля"));
+
+    connect(SpeedButton2, &QAbstractButton::clicked, this,
+            [this] { HandleErrors([this] { SpeedButton2Click(); }); });
+    connect(SpeedButton1, &QAbstractButton::clicked, this,
+            [this] { HandleErrors([this] { SpeedButton1Click(); }); });
+    connect(SpeedButton3, &QAbstractButton::clicked, this,
+            [this] { HandleErrors([this] { SpeedButton3Click(); }); });
     connect(Timer1, &QTimer::timeout, this, [this] { HandleErrors([this] { Timer1Timer(); }); });
 
     Login_Edit->setFocus();
@@ -156,7 +180,6 @@ void TForm8::FormCreate()
     ChangePasswordMode = false;
     // Painting is double-buffered by the toolkit itself.
 }
-
 
 bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
 {
@@ -225,7 +248,7 @@ bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
         }
         return true;
     } catch (const Error &error) {
-        MessageBox(error.message(), Application->Title(), MessageBoxFlag::Ok);
+        MessageBox(error.message(), Application->Title(), MessageBoxFlag::Ok, this);
         RzLabel1->setCaption(kWrongLogin);
         query.Close();
         connection.Close();
@@ -305,11 +328,18 @@ void TForm8::Edit1KeyPress(QObject *, QChar &key)
 }
 
 // Runs the character handler of the field over the typed text; true when a character was dropped.
+// Only typed characters are the handler's: the text of an editing key (Backspace, Delete, which
+// carries U+007F under X11 and Wayland, Escape, Ctrl with a letter) is a control character, and the
+// field acts on the key itself.
 bool TForm8::filterTypedText(QObject *sender, QKeyEvent *event)
 {
     const QString text = event->text();
     if (text.isEmpty() || event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)
         return false;
+    for (QChar key : text) {
+        if (key.category() == QChar::Other_Control)
+            return false;
+    }
     for (QChar key : text) {
         if (sender == Login_Edit)
             Edit_serverKeyPress(sender, key);
@@ -339,7 +369,8 @@ bool TForm8::eventFilter(QObject *watched, QEvent *event)
 {
     bool consumed = false;
     HandleErrors([&] {
-        const bool isEdit = watched == Login_Edit || watched == Password_Edit || watched == Edit1 || watched == Edit2;
+        const bool isEdit =
+            watched == Login_Edit || watched == Password_Edit || watched == Edit1 || watched == Edit2;
         switch (event->type()) {
         case QEvent::KeyPress:
             if (isEdit) {
@@ -351,16 +382,6 @@ bool TForm8::eventFilter(QObject *watched, QEvent *event)
             // Enter belongs to the enter action, never to a default button or a shortcut.
             if (isEdit && isEnterKey(static_cast<QKeyEvent *>(event)->key()))
                 event->accept();
-            break;
-        case QEvent::InputMethod:
-            if (watched == Edit1 || watched == Edit2) {
-                auto *input = static_cast<QInputMethodEvent *>(event);
-                for (QChar key : input->commitString()) {
-                    Edit1KeyPress(watched, key);
-                    if (key.isNull())
-                        consumed = true;
-                }
-            }
             break;
         case QEvent::MouseButtonPress:
             if (!isEdit) {

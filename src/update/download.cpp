@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include <exception>
@@ -17,6 +18,12 @@
 namespace {
 
 constexpr qint64 kReadSize = 1024;
+
+int &stallLimit()
+{
+    static int limit = kDownloadStallLimit;
+    return limit;
+}
 
 // The user agent: the file name of the running executable.
 QString agentName()
@@ -31,6 +38,16 @@ bool hasSuccessStatus(const QNetworkReply &reply)
 }
 
 } // namespace
+
+int DownloadStallLimit()
+{
+    return stallLimit();
+}
+
+int setDownloadStallLimit(int milliseconds)
+{
+    return std::exchange(stallLimit(), milliseconds);
+}
 
 bool DownloadFile(const QString &url, const QString &path)
 {
@@ -79,8 +96,21 @@ bool DownloadFile(const QString &url, const QString &path)
         }
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
+    // A server that goes silent ends the download as a failed one: no byte for the limit, and the
+    // transfer is given up. Every arrival, the headers included, starts the wait afresh.
+    QTimer stall;
+    stall.setSingleShot(true);
+    stall.setInterval(stallLimit());
+    QObject::connect(&stall, &QTimer::timeout, reply, &QNetworkReply::abort);
+    const auto arrival = [&stall] { stall.start(); };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &stall, arrival);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &stall, arrival);
+    QObject::connect(reply, &QNetworkReply::readyRead, &stall, arrival);
+    if (!reply->isFinished()) {
+        stall.start();
         loop.exec();
+    }
+    stall.stop();
     if (failure)
         std::rethrow_exception(failure);
     if (reply->error() == QNetworkReply::NoError)

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -48,4 +49,19 @@ void writeLocalFile(const QString &path, const QByteArray &bytes)
     LocalFile file(path);
     file.write(bytes.constData(), bytes.size());
     file.close();
+}
+
+void replaceLocalFile(const QString &path, const QString &partialPath, const QByteArray &bytes)
+{
+    try {
+        writeLocalFile(partialPath, bytes);
+    } catch (...) {
+        QFile::remove(partialPath);
+        throw;
+    }
+    if (std::rename(QFile::encodeName(partialPath).constData(), QFile::encodeName(path).constData()) != 0) {
+        const int error = errno;
+        QFile::remove(partialPath);
+        throw InOutError::fromErrno(error, path);
+    }
 }

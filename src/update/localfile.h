@@ -23,3 +23,7 @@ private:
 
 // Writes the bytes to the file, creating or truncating it.
 void writeLocalFile(const QString &path, const QByteArray &bytes);
+
+// Writes the bytes to partialPath and renames it to path once all of them are written and the file is
+// closed, so that path is either whole or as it was. On a failure the partial file is removed.
+void replaceLocalFile(const QString &path, const QString &partialPath, const QByteArray &bytes);

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
 
 #include <memory>
@@ -37,13 +38,28 @@ void startScript(const QString &script, const QString &programFolder)
 
 // Keeps the user's input away from one window: while an update is pending a second sign-in would
 // start a second update. Filters at the application, so that no handler of the window sees the input.
+// A mouse press gives the focus before any filter sees it, so the window's widgets take no focus
+// while the block lasts.
 class InputBlock : public QObject {
 public:
     explicit InputBlock(QWidget *window) : QObject(window), m_window(window)
     {
         qApp->installEventFilter(this);
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (widget->focusPolicy() == Qt::NoFocus)
+                continue;
+            m_focusPolicies.append({widget, widget->focusPolicy()});
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
     }
-    ~InputBlock() override { qApp->removeEventFilter(this); }
+    ~InputBlock() override
+    {
+        qApp->removeEventFilter(this);
+        for (const auto &[widget, policy] : m_focusPolicies) {
+            if (widget)
+                widget->setFocusPolicy(policy);
+        }
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -60,6 +76,7 @@ protected:
 
 private:
     QWidget *m_window;
+    QList<std::pair<QPointer<QWidget>, Qt::FocusPolicy>> m_focusPolicies;
 };
 
 } // namespace
@@ -93,11 +110,13 @@ void UpdateProgram(TForm8 *form)
     QDir().mkdir(files.downloadFolder);
     if (!DownloadFile(UpdateAddress(), files.downloadedFile)) {
         block.reset();
-        MessageBox(kServerUnreachable, kNoticeCaption, MessageBoxFlag::IconInformation | MessageBoxFlag::Ok);
+        MessageBox(kServerUnreachable, kNoticeCaption, MessageBoxFlag::IconInformation | MessageBoxFlag::Ok,
+                   form);
         Application->RequestTermination();
         return;
     }
-    writeLocalFile(files.script, ReplacementScript());
+    // Renamed into place only when whole: a full disk leaves no empty or partial script behind.
+    replaceLocalFile(files.script, files.partialScript, ReplacementScript());
     // Whether the script started is not examined: the program ends either way, and the next sign-in
     // starts the same update again.
     startScript(files.script, programFolder);
@@ -107,5 +126,7 @@ void UpdateProgram(TForm8 *form)
 
 void RemoveLeftoverScript()
 {
-    QFile::remove(UpdateFilesIn(ProgramFolder()).script);
+    const UpdateFiles files = UpdateFilesIn(ProgramFolder());
+    QFile::remove(files.script);
+    QFile::remove(files.partialScript);
 }

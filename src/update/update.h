@@ -24,6 +24,7 @@ struct UpdateFiles {
     QString downloadFolder; // tempQEL
     QString downloadedFile; // the new program file inside it
     QString script;         // the replacement script beside the executable
+    QString partialScript;  // the script while it is written, renamed to script once complete
 };
 UpdateFiles UpdateFilesIn(const QString &programFolder, UpdatePlatform platform = kThisPlatform);
 
@@ -49,10 +50,17 @@ QByteArray ReplacementScript(UpdatePlatform platform = kThisPlatform);
 
 // Fetches the one URL into the one local file (created or truncated), writing the body as it arrives.
 // True only when the server answered with a success status and the whole body (as long as its
-// Content-Length says, where given) and the body is not empty. A failed download leaves what had been
-// written in the file. Errors of the local file are raised as InOutError. Runs a nested event loop
-// until the transfer ends.
+// Content-Length says, where given) and the body is not empty. A transfer during which no byte
+// arrives for DownloadStallLimit() milliseconds ends as a failed one. A failed download leaves what
+// had been written in the file. Errors of the local file are raised as InOutError. Runs a nested
+// event loop until the transfer ends.
 bool DownloadFile(const QString &url, const QString &path);
+
+// How long the download waits for the next byte: 30 seconds. Tests set their own; the previous limit
+// is returned.
+constexpr int kDownloadStallLimit = 30000;
+int DownloadStallLimit();
+int setDownloadStallLimit(int milliseconds);
 
 // Starts the script as a process of its own, detached and without a window, in the program folder;
 // the Linux script is given processId, the process it waits for. False when it could not be started.
@@ -65,9 +73,11 @@ ScriptStarter setScriptStarter(ScriptStarter starter);
 
 // Takes over from the sign-in when the server demands a newer version. Shows the notice in the login
 // window's Label1, downloads, and either starts the script and Timer1 or tells that the update server
-// is not reachable and requests termination. From the start on the login window takes no input; it
-// gets it back when the download fails or an error is raised. Errors of writing files are raised.
+// is not reachable and requests termination. From the start on the login window takes no input, no
+// key and no mouse press (a click moves no focus); it gets it back when the download fails or an
+// error is raised. The script is written under its partial name and renamed into place when
+// complete. Errors of writing files are raised.
 void UpdateProgram(TForm8 *form);
 
-// Removes the replacement script left by a previous update; a failure is ignored.
+// Removes the replacement script left by a previous update, whole or partial; a failure is ignored.
 void RemoveLeftoverScript();

@@ -15,9 +15,10 @@ UpdateFiles UpdateFilesIn(const QString &programFolder, UpdatePlatform platform)
     if (platform == UpdatePlatform::Windows)
         return {programFolder + QStringLiteral("\\tempQEL"),
                 programFolder + QStringLiteral("\\tempQEL\\QEL 31.exe"),
-                programFolder + QStringLiteral("\\QEL 31.bat")};
+                programFolder + QStringLiteral("\\QEL 31.bat"),
+                programFolder + QStringLiteral("\\QEL 31.bat.part")};
     return {programFolder + QStringLiteral("/tempQEL"), programFolder + QStringLiteral("/tempQEL/qel31"),
-            programFolder + QStringLiteral("/qel31.sh")};
+            programFolder + QStringLiteral("/qel31.sh"), programFolder + QStringLiteral("/qel31.sh.part")};
 }
 
 QString UpdatePath(UpdatePlatform platform)

@@ -3,6 +3,7 @@
 // message boxes, what was sent from the sandbox's event log.
 
 #include "app/application.h"
+#include "checked.h"
 #include "common/programfolder.h"
 #include "messageboxes.h"
 #include "registration/dblookupcombobox.h"
@@ -14,6 +15,7 @@
 #include "testmain.h"
 #include "typing.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -83,7 +85,11 @@ private Q_SLOTS:
     void failingStatementEndsTheHandler();
     void typeAheadChoosesAStudent();
     void assignButtonFollowsTheStudentKey();
+    void assignButtonNamesWhomItSends_data();
+    void assignButtonNamesWhomItSends();
     void keyboardCascade();
+    void notMaximised();
+    void fieldsAreReadToScreenReaders();
 
 private:
     // Opens the list by a press when it is closed, then clicks the entry with this text.
@@ -111,8 +117,8 @@ void TestMainWindow::init()
 
     // Signed in as the demo login: its own account, its faculties and the years loaded.
     new TDM_MB();
-    ConnectWith(DM_MB->ADOCon, {QStringLiteral("qel_demo"), QStringLiteral("Группа=17;демо"), QStringLiteral("qel"),
-                                QStringLiteral("127.0.0.1,%1").arg(m_server->port())});
+    ConnectWith(DM_MB->ADOCon, {QStringLiteral("qel_demo"), QStringLiteral("Группа=17;демо"),
+                                QStringLiteral("qel"), QStringLiteral("127.0.0.1,%1").arg(m_server->port())});
     DM_MB->LoadUserFaculties(12);
     m_form = Form1 = new TForm1();
     m_form->UserId = 12;
@@ -153,9 +159,9 @@ void TestMainWindow::chooseStudent(int row)
 
 void TestMainWindow::chooseGroup(const QString &group)
 {
-    choose(m_form->DBLookupComboBox1, kFaculty);
-    choose(m_form->DBLookupComboBox2, kYear);
-    choose(m_form->DBLookupComboBox3, group);
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox1, kFaculty));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox2, kYear));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox3, group));
 }
 
 QList<Event> TestMainWindow::statementsSince(int eventCount) const
@@ -170,7 +176,8 @@ QList<Event> TestMainWindow::statementsSince(int eventCount) const
 
 QString TestMainWindow::studentName(int id)
 {
-    const auto rs = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = ?"), {qint64(id)});
+    const auto rs = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = ?"),
+                                              {qint64(id)});
     return std::get<QString>(rs.rows.at(0).at(0));
 }
 
@@ -180,7 +187,12 @@ void TestMainWindow::shownAfterSignIn()
     QCOMPARE(m_form->size(), QSize(655, 623));
     QCOMPARE(m_form->minimumWidth(), 655);
     QCOMPARE(m_form->maximumWidth(), 655);
-    QVERIFY(!(m_form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    // Minimise and close, no maximise: the hints given as they are (CustomizeWindowHint), so that
+    // the window system adds no button of its own.
+    QVERIFY(m_form->windowFlags() & Qt::CustomizeWindowHint);
+    QVERIFY(m_form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(m_form->windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(m_form->windowHandle()->flags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(m_form->DBLookupComboBox1->isEnabled());
     QVERIFY(!m_form->DBLookupComboBox1->KeyValue());
     QVERIFY(!m_form->DBLookupComboBox2->isEnabled());
@@ -207,14 +219,14 @@ void TestMainWindow::shownAfterSignIn()
 
 void TestMainWindow::cascade()
 {
-    choose(m_form->DBLookupComboBox1, kFaculty);
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox1, kFaculty));
     QCOMPARE(m_form->DBLookupComboBox1->KeyValue(), Key(1));
     QVERIFY(m_form->DBLookupComboBox2->isEnabled());
     QVERIFY(m_form->DBLookupComboBox2->ListVisible());
     QVERIFY(!m_form->DBLookupComboBox3->isEnabled());
 
     const int before = m_server->eventCount();
-    choose(m_form->DBLookupComboBox2, kYear);
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox2, kYear));
     QVERIFY(m_form->DBLookupComboBox3->isEnabled());
     QVERIFY(m_form->DBLookupComboBox3->ListVisible());
     QCOMPARE(DM_MB->ADOQ_group.RecordCount(), 18);
@@ -225,7 +237,7 @@ void TestMainWindow::cascade()
     QCOMPARE(std::get<qint64>(sent[0].params[0]), qint64(1));
     QCOMPARE(std::get<qint64>(sent[0].params[1]), qint64(1));
 
-    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1"));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1")));
     QCOMPARE(m_form->DBLookupComboBox3->KeyValue(), Key(3));
     QCOMPARE(m_form->DBLookupComboBox3->Text(), QStringLiteral("ИВТ-20-1"));
     TDBLookupListBox *students = m_form->DBLookupListBox1;
@@ -248,13 +260,13 @@ void TestMainWindow::sameEntryAgainRerunsTheHandler_data()
 void TestMainWindow::sameEntryAgainRerunsTheHandler()
 {
     QFETCH(int, list);
-    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
     const QString monitor = m_form->DBEdit1->text();
     chooseStudent(0);
     const int before = m_server->eventCount();
 
     if (list == 1) {
-        choose(m_form->DBLookupComboBox1, kFaculty);
+        QEL31_CHECKED(choose(m_form->DBLookupComboBox1, kFaculty));
         // The same resets as the first time: year and group blank, students gone, the monitor stays.
         QVERIFY(m_form->DBLookupComboBox2->ListVisible());
         QVERIFY(!m_form->DBLookupComboBox2->KeyValue());
@@ -264,14 +276,14 @@ void TestMainWindow::sameEntryAgainRerunsTheHandler()
         QCOMPARE(m_form->DBEdit1->text(), monitor);
         QVERIFY(statementsSince(before).isEmpty());
     } else if (list == 2) {
-        choose(m_form->DBLookupComboBox2, kYear);
+        QEL31_CHECKED(choose(m_form->DBLookupComboBox2, kYear));
         QVERIFY(m_form->DBLookupComboBox3->ListVisible());
         QVERIFY(!m_form->DBLookupComboBox3->KeyValue());
         QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
         QCOMPARE(m_form->DBEdit1->text(), monitor);
         QCOMPARE(statementsSince(before).size(), 1);
     } else {
-        choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1"));
+        QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1")));
         QCOMPARE(statementsSince(before).size(), 2);
         QCOMPARE(m_form->DBLookupListBox1->KeyValue(), Key(46));
     }
@@ -279,8 +291,8 @@ void TestMainWindow::sameEntryAgainRerunsTheHandler()
 
 void TestMainWindow::yearWithoutGroups()
 {
-    choose(m_form->DBLookupComboBox1, kFaculty);
-    choose(m_form->DBLookupComboBox2, QStringLiteral("2026/2027"));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox1, kFaculty));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox2, QStringLiteral("2026/2027")));
     QCOMPARE(DM_MB->ADOQ_group.RecordCount(), 0);
     QVERIFY(!m_form->DBLookupComboBox3->isEnabled());
     QVERIFY(!m_form->DBLookupComboBox3->ListVisible());
@@ -307,7 +319,7 @@ void TestMainWindow::groupShapes()
     QFETCH(int, monitorId);
     QFETCH(bool, highlighted);
     QFETCH(int, entryStudent);
-    chooseGroup(group);
+    QEL31_CHECKED(chooseGroup(group));
     TDBLookupListBox *list = m_form->DBLookupListBox1;
     QCOMPARE(list->model()->rowCount(), students);
     QCOMPARE(m_form->DBEdit1->text(), monitorId ? studentName(monitorId) : QString());
@@ -316,8 +328,9 @@ void TestMainWindow::groupShapes()
     const QString firstStudent =
         students ? list->model()->index(0, list->modelColumn()).data().toString() : QString();
     QCOMPARE(list->currentEntryText(), entryStudent == -1 ? firstStudent : QString());
-    // ">>" follows the key: it would send the monitor's id.
-    QCOMPARE(m_form->SpeedButton1->isEnabled(), monitorId != 0);
+    // ">>" is on only while the key is a student of the list: a monitor who is not among the
+    // students would be sent while the question named someone else.
+    QCOMPARE(m_form->SpeedButton1->isEnabled(), highlighted);
 
     // A click in the empty list chooses nothing and leaves ">>" off.
     if (students == 0) {
@@ -337,7 +350,7 @@ void TestMainWindow::assignment_data()
 void TestMainWindow::assignment()
 {
     QFETCH(bool, yes);
-    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
     chooseStudent(3);
     TDBLookupListBox *list = m_form->DBLookupListBox1;
     const Key student = list->KeyValue();
@@ -350,11 +363,11 @@ void TestMainWindow::assignment()
     QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
 
     QCOMPARE(m_boxes->boxes.size(), 1);
-    QCOMPARE(m_boxes->boxes[0].text,
-             QStringLiteral("Вы действительно хотите поставить студента \"") + name +
-                 QStringLiteral("\" старастой группы \"ИВТ-20-1\"-?"));
+    QCOMPARE(m_boxes->boxes[0].text, QStringLiteral("Вы действительно хотите поставить студента \"") + name +
+                                         QStringLiteral("\" старастой группы \"ИВТ-20-1\"-?"));
     QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("Уведомление"));
     QCOMPARE(m_boxes->boxes[0].flags, 36);
+    QCOMPARE(m_boxes->boxes[0].parent, m_form);
     const QList<Event> sent = statementsSince(before);
     if (!yes) {
         QVERIFY(sent.isEmpty());
@@ -370,14 +383,15 @@ void TestMainWindow::assignment()
     QCOMPARE(list->highlightedRow(), 3);
     QCOMPARE(list->currentEntryText(), name);
     QVERIFY(m_form->SpeedButton1->isEnabled());
-    const auto stored = m_server->engine().sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = 3"));
+    const auto stored =
+        m_server->engine().sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = 3"));
     QCOMPARE(stored.rows.size(), 1);
     QCOMPARE(std::get<qint64>(stored.rows[0][0]), qint64(*student));
 }
 
 void TestMainWindow::doubleClickAsks()
 {
-    chooseGroup(QStringLiteral("ИВТ-19-1"));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-19-1")));
     QVERIFY(!m_form->SpeedButton1->isEnabled());
     TDBLookupListBox *list = m_form->DBLookupListBox1;
     m_boxes->answers = {MessageBoxAnswer::No};
@@ -395,9 +409,15 @@ void TestMainWindow::failingStatementEndsTheHandler_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("serverText");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("students") << "s_g.id_group" << "Нет доступа к студентам" << "Нет доступа к студентам.";
-    QTest::newRow("monitor") << "QELStudent.id_group" << "Сбой (42)" << "Сбой (42)";
-    QTest::newRow("assignment") << "CreateStarasta" << "Группа закрыта!" << "Группа закрыта!";
+    QTest::newRow("students") << "s_g.id_group"
+                              << "Нет доступа к студентам"
+                              << "Нет доступа к студентам.";
+    QTest::newRow("monitor") << "QELStudent.id_group"
+                             << "Сбой (42)"
+                             << "Сбой (42)";
+    QTest::newRow("assignment") << "CreateStarasta"
+                                << "Группа закрыта!"
+                                << "Группа закрыта!";
 }
 
 void TestMainWindow::failingStatementEndsTheHandler()
@@ -405,27 +425,32 @@ void TestMainWindow::failingStatementEndsTheHandler()
     QFETCH(QString, pattern);
     QFETCH(QString, serverText);
     QFETCH(QString, shown);
-    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
     const QString monitor = m_form->DBEdit1->text();
-    m_server->failStatements(QRegularExpression(QRegularExpression::escape(pattern)), 50000, 16, serverText, 1);
+    m_server->failStatements(QRegularExpression(QRegularExpression::escape(pattern)), 50000, 16, serverText,
+                             1);
 
     if (pattern == QLatin1String("CreateStarasta")) {
         chooseStudent(0);
         QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
         QCOMPARE(m_boxes->boxes.size(), 2); // the question, then the error
     } else {
-        choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2"));
+        QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2")));
         QCOMPARE(m_boxes->boxes.size(), 1);
     }
     const MessageBoxRequest error = m_boxes->boxes.last();
     QCOMPARE(error.text, shown);
     QCOMPARE(error.caption, kTitle);
     QCOMPARE(error.flags, MessageBoxFlag::IconError);
+    QCOMPARE(error.parent, m_form);
     // The steps before the failure stay done, the rest is skipped: the monitor field keeps the
     // monitor shown before.
     if (pattern == QLatin1String("s_g.id_group")) {
         QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 0);
         QCOMPARE(m_form->DBEdit1->text(), monitor);
+        // The key stays, but no row holds it any more: nothing to assign.
+        QCOMPARE(m_form->DBLookupListBox1->KeyValue(), Key(46));
+        QVERIFY(!m_form->SpeedButton1->isEnabled());
     } else if (pattern == QLatin1String("QELStudent.id_group")) {
         QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 23);
         QCOMPARE(m_form->DBEdit1->text(), QString());
@@ -433,14 +458,14 @@ void TestMainWindow::failingStatementEndsTheHandler()
         QCOMPARE(m_form->DBEdit1->text(), monitor);
     }
     // The window goes on working.
-    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2"));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2")));
     QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 23);
     QCOMPARE(m_form->DBEdit1->text(), studentName(76));
 }
 
 void TestMainWindow::typeAheadChoosesAStudent()
 {
-    chooseGroup(QStringLiteral("ИВТ-19-1"));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-19-1")));
     TDBLookupListBox *list = m_form->DBLookupListBox1;
     const QString target = list->model()->index(5, list->modelColumn()).data().toString();
     list->setFocus();
@@ -452,26 +477,85 @@ void TestMainWindow::typeAheadChoosesAStudent()
 
 void TestMainWindow::assignButtonFollowsTheStudentKey()
 {
-    chooseGroup(QStringLiteral("ИВТ-20-1"));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
     QVERIFY(m_form->SpeedButton1->isEnabled());
     // A faculty choice sets the student key to Null: ">>" goes off, and pressing it asks nothing.
-    choose(m_form->DBLookupComboBox1, kFaculty);
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox1, kFaculty));
     QVERIFY(!m_form->SpeedButton1->isEnabled());
     m_form->SpeedButton1Click();
     QVERIFY(m_boxes->boxes.isEmpty());
 
-    choose(m_form->DBLookupComboBox2, kYear);
-    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1"));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox2, kYear));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-1")));
     QVERIFY(m_form->SpeedButton1->isEnabled());
-    choose(m_form->DBLookupComboBox2, kYear);
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox2, kYear));
     QVERIFY(!m_form->SpeedButton1->isEnabled());
-    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-19-1"));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-19-1")));
     QVERIFY(!m_form->SpeedButton1->isEnabled());
     chooseStudent(2);
     QVERIFY(m_form->SpeedButton1->isEnabled());
     // A group without a monitor sets the key to Null again.
-    choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-19-2"));
+    QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-19-2")));
     QVERIFY(!m_form->SpeedButton1->isEnabled());
+}
+
+void TestMainWindow::assignButtonNamesWhomItSends_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("chosenRow"); // -1: none, the group choice alone
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<int>("named"); // the student the question names and the statement sends; 0: none
+
+    QTest::newRow("monitor among the students") << "ИВТ-20-1" << -1 << true << 46;
+    QTest::newRow("monitor not among the students") << "Я-ЧУЖОЙ" << -1 << false << 0;
+    QTest::newRow("no students, a monitor row") << "Я-ПУСТАЯ" << -1 << false << 0;
+    QTest::newRow("a student chosen where the monitor is not among them") << "Я-ЧУЖОЙ" << 1 << true << -1;
+    QTest::newRow("a student chosen over the monitor") << "ИВТ-20-1" << 3 << true << -1;
+}
+
+// The question and the statement always speak of the same student: ">>" (and the double click) acts
+// only while the student list's key is one of its rows. named -1 stands for the chosen row's student.
+void TestMainWindow::assignButtonNamesWhomItSends()
+{
+    QFETCH(QString, group);
+    QFETCH(int, chosenRow);
+    QFETCH(bool, enabled);
+    QFETCH(int, named);
+    QEL31_CHECKED(chooseGroup(group));
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    if (chosenRow >= 0)
+        chooseStudent(chosenRow);
+    if (named < 0) {
+        const Key chosen = list->KeyValue();
+        QVERIFY(chosen);
+        named = *chosen;
+    }
+    QCOMPARE(m_form->SpeedButton1->isEnabled(), enabled);
+
+    const int groupKey = *m_form->DBLookupComboBox3->KeyValue();
+    for (const bool doubleClick : {false, true}) {
+        m_boxes->boxes.clear();
+        m_boxes->answers = {MessageBoxAnswer::Yes};
+        const int before = m_server->eventCount();
+        if (doubleClick)
+            m_form->DBLookupListBox1DblClick();
+        else
+            QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
+        const QList<Event> sent = statementsSince(before);
+        if (!enabled) {
+            QVERIFY(m_boxes->boxes.isEmpty());
+            QVERIFY(sent.isEmpty());
+            continue;
+        }
+        QCOMPARE(m_boxes->boxes.size(), 1);
+        QCOMPARE(m_boxes->boxes[0].text, QStringLiteral("Вы действительно хотите поставить студента \"") +
+                                             studentName(named) + QStringLiteral("\" старастой группы \"") +
+                                             group + QStringLiteral("\"-?"));
+        QVERIFY(!sent.isEmpty());
+        QCOMPARE(sent[0].statement,
+                 QStringLiteral("EXEC CreateStarasta %1, %2\r\n").arg(groupKey).arg(named));
+        QCOMPARE(m_form->DBEdit1->text(), studentName(named));
+    }
 }
 
 // The same cascade by keyboard alone: arrows commit the next row of a closed list, Enter commits
@@ -494,6 +578,45 @@ void TestMainWindow::keyboardCascade()
     QCOMPARE(m_form->DBLookupComboBox3->Text(), QStringLiteral("ИБ-19-1"));
     QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 22);
     QCOMPARE(m_form->DBEdit1->text(), studentName(472));
+}
+
+// A window manager that maximises whatever the hints say gets the window back at its size.
+void TestMainWindow::notMaximised()
+{
+    const QSize size = m_form->size();
+    m_form->setWindowState(Qt::WindowMaximized);
+    QTRY_VERIFY_WITH_TIMEOUT(!(m_form->windowState() & Qt::WindowMaximized), 30000);
+    QCOMPARE(m_form->width(), 655);
+    QCOMPARE(m_form->size(), size);
+}
+
+// Each list and the monitor field carry their label as their name; the chosen entries and the
+// monitor's name are their values.
+void TestMainWindow::fieldsAreReadToScreenReaders()
+{
+    const QList<std::pair<QWidget *, const char *>> names = {
+        {m_form->DBLookupComboBox1, "Факультет:"},
+        {m_form->DBLookupComboBox2, "Учебный год:"},
+        {m_form->DBLookupComboBox3, "Группа:"},
+        {m_form->DBLookupListBox1, "Студенты:"},
+        {m_form->DBEdit1, "Стараста:"},
+    };
+    for (const auto &[widget, name] : names) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY2(iface, name);
+        QCOMPARE(iface->text(QAccessible::Name), QString::fromUtf8(name));
+    }
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
+
+    QAccessibleInterface *faculty = QAccessible::queryAccessibleInterface(m_form->DBLookupComboBox1);
+    QCOMPARE(faculty->role(), QAccessible::ComboBox);
+    QCOMPARE(faculty->text(QAccessible::Value), kFaculty);
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_form->DBLookupComboBox2)->text(QAccessible::Value),
+             kYear);
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_form->DBLookupComboBox3)->text(QAccessible::Value),
+             QStringLiteral("ИВТ-20-1"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_form->DBEdit1)->text(QAccessible::Value),
+             studentName(46));
 }
 
 QEL31_TEST_MAIN(TestMainWindow)

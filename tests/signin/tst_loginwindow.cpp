@@ -2,26 +2,32 @@
 // against the in-process sandbox server with the demo university. What the user sees is read from the
 // widgets and the message boxes, what was sent from the sandbox's event log.
 
+#include "../update/httpserver.h"
 #include "app/application.h"
 #include "app/startup.h"
+#include "checked.h"
 #include "common/cp1251.h"
 #include "common/error.h"
 #include "common/md5.h"
 #include "common/programfolder.h"
 #include "common/workstation.h"
 #include "messageboxes.h"
-#include "tempprogramfolder.h"
 #include "registration/dm.h"
 #include "registration/unit1.h"
 #include "sandboxserver.h"
 #include "signin/loginwidgets.h"
 #include "signin/settingsfile.h"
 #include "signin/unit10.h"
+#include "tempprogramfolder.h"
 #include "testmain.h"
-#include "update/update.h"
-#include "../update/httpserver.h"
 #include "typing.h"
+#include "update/update.h"
 
+#include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
 
 using sandbox::Event;
@@ -55,8 +61,8 @@ QString shifted(const QString &text)
 
 // A GET_USER row: user, password (both plain here, shifted on the way), id, password check, message,
 // update flag.
-QList<Value> row(const QString &user, const QString &password, qint64 id, qint64 check, const QString &message,
-                 qint64 update)
+QList<Value> row(const QString &user, const QString &password, qint64 id, qint64 check,
+                 const QString &message, qint64 update)
 {
     return {shifted(user), shifted(password), id, check, message, update};
 }
@@ -69,13 +75,25 @@ QString request(const QString &login, const QString &digest, const QString &newP
 
 bool isDriverNoise(const Event &e)
 {
-    return e.statement.startsWith(QLatin1String("sp_datatype_info")) || e.procedure == QLatin1String("sp_unprepare") ||
-           (e.statement.startsWith(QLatin1String("SET ")) && !e.statement.startsWith(QLatin1String("SET DATEFORMAT")));
+    return e.statement.startsWith(QLatin1String("sp_datatype_info")) ||
+           e.procedure == QLatin1String("sp_unprepare") ||
+           (e.statement.startsWith(QLatin1String("SET ")) &&
+            !e.statement.startsWith(QLatin1String("SET DATEFORMAT")));
 }
 
 enum class Verdict { Message, ForcedChange, Prompt, Accepted, Cleared, Update };
 
+QString accessibleText(QObject *object, QAccessible::Text text = QAccessible::Name)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
+    return iface ? iface->text(text) : QStringLiteral("<no accessible interface>");
+}
+
+enum class Insertion { Paste, Drop };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Insertion)
 
 Q_DECLARE_METATYPE(QList<Value>)
 
@@ -106,6 +124,10 @@ private Q_SLOTS:
     void attemptCountWraps();
     void keyFilter_data();
     void keyFilter();
+    void editingKeysWork_data();
+    void editingKeysWork();
+    void pastedAndDroppedTextIsFiltered_data();
+    void pastedAndDroppedTextIsFiltered();
     void enterInEveryField_data();
     void enterInEveryField();
     void quotedUserNamesAreData_data();
@@ -115,13 +137,18 @@ private Q_SLOTS:
     void dragging();
     void defaultErrorDisplay_data();
     void defaultErrorDisplay();
+    void realBoxOpensOverItsWindow();
+    void statusTextIsReadToScreenReaders_data();
+    void statusTextIsReadToScreenReaders();
+    void fieldsAndLabelsAreNamedForScreenReaders();
 
     void cancelEndsTheProgram_data();
     void cancelEndsTheProgram();
     void successShowsTheMainWindowAfterTheLoginWindowIsGone();
 
 private:
-    void writeSettings(const QString &user, const QString &password, const QString &database = QStringLiteral("qel"));
+    void writeSettings(const QString &user, const QString &password,
+                       const QString &database = QStringLiteral("qel"));
     void openLoginWindow();
     void closeLoginWindow();
     void signIn(const QString &login, const QString &password);
@@ -219,12 +246,12 @@ qint64 TestLoginWindow::count(const QString &sql)
 
 void TestLoginWindow::layout()
 {
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     QVERIFY(m_form->windowFlags() & Qt::FramelessWindowHint);
     QCOMPARE(m_form->size(), QSize(497, 273));
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Аутентификация"));
     const QList<std::pair<const char *, QRect>> geometry = {
-        {"Image1", {0, 0, 497, 278}},         {"SpeedButton2", {349, 200, 55, 20}},
+        {"Image1", {0, 0, 497, 278}},          {"SpeedButton2", {349, 200, 55, 20}},
         {"SpeedButton3", {346, 236, 139, 22}}, {"Image2", {0, 277, 497, 139}},
         {"SpeedButton1", {418, 199, 67, 22}},  {"RzLabel1", {60, 107, 329, 78}},
         {"Login_Edit", {146, 202, 187, 21}},   {"Password_Edit", {146, 238, 187, 21}},
@@ -253,7 +280,7 @@ void TestLoginWindow::layout()
 void TestLoginWindow::settingsFileUnreadable()
 {
     QFile::remove(m_folder->settingsPath());
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     m_form->RzLabel1->setCaption(kPrevious);
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
@@ -262,6 +289,7 @@ void TestLoginWindow::settingsFileUnreadable()
     QCOMPARE(box.caption, kTitle);
     QCOMPARE(box.flags, MessageBoxFlag::IconError);
     QCOMPARE(box.text, InOutError::fromCode(ENOENT).message() + QLatin1Char('.'));
+    QCOMPARE(box.parent, m_form);
     QCOMPARE(m_form->RzLabel1->Caption(), kPrevious);
     QVERIFY(!DM_MB->ADOCon.Connected());
     QVERIFY(m_server->events().isEmpty());
@@ -271,7 +299,7 @@ void TestLoginWindow::settingsFileUnreadable()
 void TestLoginWindow::addressLookupFails()
 {
     setAddressLookup([](const QByteArray &) { return AddressLookupResult{{}, 11001}; });
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     m_form->RzLabel1->setCaption(kPrevious);
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
@@ -291,15 +319,24 @@ void TestLoginWindow::firstConnectionFails_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("status");
-    QTest::newRow("wrong password: the name between the quotes is gone")
-        << "qel_gate" << "wrong" << "qel" << "Login failed for user ''.";
-    QTest::newRow("a name inside longer words is cut out of them too")
-        << "in" << "x" << "qel" << "Log failed for user ''.";
-    QTest::newRow("only the exact letter case is cut: Login stays for LOGIN")
-        << "LOGIN" << "x" << "qel" << "Login failed for user ''.";
-    QTest::newRow("unknown database") << "qel_gate" << "gate" << "nosuch"
-                                      << "Login failed for user ''.\nCannot open database \"nosuch\" requested by "
-                                         "the login. The login failed.";
+    QTest::newRow("wrong password: the name between the quotes is gone") << "qel_gate"
+                                                                         << "wrong"
+                                                                         << "qel"
+                                                                         << "Login failed for user ''.";
+    QTest::newRow("a name inside longer words is cut out of them too") << "in"
+                                                                       << "x"
+                                                                       << "qel"
+                                                                       << "Log failed for user ''.";
+    QTest::newRow("only the exact letter case is cut: Login stays for LOGIN") << "LOGIN"
+                                                                              << "x"
+                                                                              << "qel"
+                                                                              << "Login failed for user ''.";
+    QTest::newRow("unknown database")
+        << "qel_gate"
+        << "gate"
+        << "nosuch"
+        << "Login failed for user ''.\nCannot open database \"nosuch\" requested by "
+           "the login. The login failed.";
 }
 
 void TestLoginWindow::firstConnectionFails()
@@ -309,7 +346,7 @@ void TestLoginWindow::firstConnectionFails()
     QFETCH(QString, database);
     QFETCH(QString, status);
     writeSettings(user, password, database);
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
     QCOMPARE(m_form->RzLabel1->Caption(), status);
@@ -341,15 +378,17 @@ void TestLoginWindow::exchangeError()
         result.rows.append({qint64(1), qint64(2), qint64(3), qint64(4)});
         m_server->engine().scriptNextGetUserResult(result);
     } else {
-        m_server->scriptNextGetUserRow({QString(), QString(), qint64(1), QStringLiteral("soon"), QString(), qint64(0)});
+        m_server->scriptNextGetUserRow(
+            {QString(), QString(), qint64(1), QStringLiteral("soon"), QString(), qint64(0)});
     }
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
     QCOMPARE(m_boxes->boxes.size(), 1);
     QCOMPARE(m_boxes->boxes.first().text, boxText);
     QCOMPARE(m_boxes->boxes.first().caption, kTitle);
     QCOMPARE(m_boxes->boxes.first().flags, MessageBoxFlag::Ok);
+    QCOMPARE(m_boxes->boxes.first().parent, m_form);
     QCOMPARE(m_form->RzLabel1->Caption(), kWrongLogin);
     QVERIFY(!DM_MB->ADOCon.Connected());
     QCOMPARE(m_form->ModalResult(), 0);
@@ -367,30 +406,30 @@ void TestLoginWindow::verdicts_data()
     QTest::addColumn<bool>("connected");
 
     const QString message = QStringLiteral("Вход закрыт & ждите");
-    QTest::newRow("message") << row("qel_demo", "x", 12, 100, message, 0) << false << 0 << int(Verdict::Message)
-                             << message << 273 << true << true;
+    QTest::newRow("message") << row("qel_demo", "x", 12, 100, message, 0) << false << 0
+                             << int(Verdict::Message) << message << 273 << true << true;
     QTest::newRow("message wins over a forced change")
-        << row("qel_demo", "x", 12, -5, message, 0) << false << 0 << int(Verdict::Message) << message << 273 << true
-        << true;
+        << row("qel_demo", "x", 12, -5, message, 0) << false << 0 << int(Verdict::Message) << message << 273
+        << true << true;
     QTest::newRow("forced change opens the panel")
-        << row("qel_demo", "x", 12, -1, "", 0) << false << 0 << int(Verdict::ForcedChange) << kChangePassword << 416
-        << false << false;
+        << row("qel_demo", "x", 12, -1, "", 0) << false << 0 << int(Verdict::ForcedChange) << kChangePassword
+        << 416 << false << false;
     QTest::newRow("forced change closes an open panel")
-        << row("qel_demo", "x", 12, -1, "", 0) << true << 0 << int(Verdict::ForcedChange) << kChangePassword << 275
-        << false << false;
+        << row("qel_demo", "x", 12, -1, "", 0) << true << 0 << int(Verdict::ForcedChange) << kChangePassword
+        << 275 << false << false;
     QTest::newRow("forced change wins over the first-press prompt")
-        << row("qel_demo", "x", 12, -1, "", 0) << false << 0 << int(Verdict::ForcedChange) << kChangePassword << 416
-        << false << false;
-    QTest::newRow("first press prompts") << row("qel_demo", "x", 12, 19, "", 0) << false << 0 << int(Verdict::Prompt)
-                                         << kChangePassword << 416 << true << false;
+        << row("qel_demo", "x", 12, -1, "", 0) << false << 0 << int(Verdict::ForcedChange) << kChangePassword
+        << 416 << false << false;
+    QTest::newRow("first press prompts") << row("qel_demo", "x", 12, 19, "", 0) << false << 0
+                                         << int(Verdict::Prompt) << kChangePassword << 416 << true << false;
     QTest::newRow("a later press is not prompted")
-        << row(kDemoAccount, kDemoAccountPassword, 12, 19, "", 0) << false << 1 << int(Verdict::Accepted) << kPrevious
-        << 273 << true << true;
+        << row(kDemoAccount, kDemoAccountPassword, 12, 19, "", 0) << false << 1 << int(Verdict::Accepted)
+        << kPrevious << 273 << true << true;
     QTest::newRow("no prompt without a user name: second open fails, status cleared")
         << row("", "", 12, 5, "", 0) << false << 0 << int(Verdict::Cleared) << "" << 273 << true << false;
     QTest::newRow("20 days left is not prompted")
-        << row(kDemoAccount, kDemoAccountPassword, 12, 20, "", 0) << false << 0 << int(Verdict::Accepted) << kPrevious
-        << 273 << true << true;
+        << row(kDemoAccount, kDemoAccountPassword, 12, 20, "", 0) << false << 0 << int(Verdict::Accepted)
+        << kPrevious << 273 << true << true;
     QTest::newRow("no row at all: empty credentials, status cleared")
         << QList<Value>() << false << 0 << int(Verdict::Cleared) << "" << 273 << true << false;
 }
@@ -406,7 +445,7 @@ void TestLoginWindow::verdicts()
     QFETCH(bool, toggleEnabled);
     QFETCH(bool, connected);
     m_server->scriptNextGetUserRow(getUser);
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     m_form->RzLabel1->setCaption(kPrevious);
     if (panelOpen)
         QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
@@ -427,7 +466,7 @@ void TestLoginWindow::verdicts()
 
 void TestLoginWindow::acceptedSignIn()
 {
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     m_form->RzLabel1->setCaption(kPrevious);
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
@@ -445,10 +484,12 @@ void TestLoginWindow::acceptedSignIn()
     const QList<Event> events = clientEvents();
     QStringList seen;
     for (const Event &e : events)
-        seen << e.login + QLatin1Char(' ') + (e.kind == EventKind::LoginOk ? QStringLiteral("login") : e.text());
+        seen << e.login + QLatin1Char(' ') +
+                    (e.kind == EventKind::LoginOk ? QStringLiteral("login") : e.text());
     const QStringList expected = {
         QStringLiteral("qel_gate login"),
-        QStringLiteral("qel_gate ") + request(QStringLiteral("demo"), kDemoDigest, QStringLiteral("NULL"), "4"),
+        QStringLiteral("qel_gate ") +
+            request(QStringLiteral("demo"), kDemoDigest, QStringLiteral("NULL"), "4"),
         QStringLiteral("qel_demo login"),
         QStringLiteral("qel_demo ") + userFacultiesStatement(12) + QStringLiteral("\r\n"),
         QStringLiteral("qel_demo SELECT id_a_year, p32 FROM a_year\r\n"),
@@ -489,7 +530,7 @@ void TestLoginWindow::updateVerdict()
     }
     QStringList started;
     setScriptStarter([&](const QString &script, const QString &) { started << script; });
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     signIn(QStringLiteral("outdated"), QStringLiteral("demo"));
     setScriptStarter({});
 
@@ -510,15 +551,27 @@ void TestLoginWindow::updateVerdict()
         QCOMPARE(started, QStringList{script});
         QVERIFY(QFile::exists(script));
         QVERIFY(m_form->Timer1->isActive());
-        // The connection is left as the update found it, and the window takes no more input.
+        // The connection is left as the update found it, and the window takes no more input: no
+        // key, and no click, which would move the focus or press Вход again.
         QVERIFY(DM_MB->ADOCon.Connected());
         typeText(m_form->Login_Edit, QStringLiteral("x"));
         QCOMPARE(m_form->Login_Edit->text(), QStringLiteral("outdated"));
+        QWidget *focused = m_form->focusWidget();
+        QVERIFY(focused);
+        for (TEdit *edit : {m_form->Login_Edit, m_form->Password_Edit, m_form->Edit1}) {
+            QTest::mouseClick(edit, Qt::LeftButton);
+            QCOMPARE(m_form->focusWidget(), focused);
+        }
+        QTest::mouseClick(m_form->SpeedButton2, Qt::LeftButton);
+        QCOMPARE(getUserCalls().size(), 1);
+        QCOMPARE(m_form->AttemptCount, quint8(1));
     } else {
         QCOMPARE(m_boxes->boxes.size(), 1);
-        QCOMPARE(m_boxes->boxes[0].text, QStringLiteral("Сервер обновлений не доступен.\rОбратитесь к администратору."));
+        QCOMPARE(m_boxes->boxes[0].text,
+                 QStringLiteral("Сервер обновлений не доступен.\rОбратитесь к администратору."));
         QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("Уведомление"));
         QCOMPARE(m_boxes->boxes[0].flags, MessageBoxFlag::IconInformation);
+        QCOMPARE(m_boxes->boxes[0].parent, m_form);
         QVERIFY(QTest::qWaitFor([this] { return m_app->Terminated(); }));
         QVERIFY(started.isEmpty());
         QVERIFY(!QFile::exists(script));
@@ -540,7 +593,7 @@ void TestLoginWindow::secondOpenOrFacultiesFail()
                                  QStringLiteral("The SELECT permission was denied"));
     else
         m_server->scriptNextGetUserRow(row(kDemoAccount, QStringLiteral("not its password"), 77, 100, "", 0));
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     m_form->RzLabel1->setCaption(kPrevious);
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
@@ -559,13 +612,19 @@ void TestLoginWindow::newPasswordArgument_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("argument");
     QTest::addColumn<QString>("count");
-    QTest::newRow("NULL in capitals is no new password") << "NULL" << "NULL" << "4";
-    QTest::newRow("null in small letters is a password") << "null" << "'" + Md5Hex(QStringLiteral("null")) + "'"
-                                                        << "34";
-    QTest::newRow("both fields empty: the digest of the empty text") << "" << "'" + kEmptyDigest + "'" << "34";
+    QTest::newRow("NULL in capitals is no new password") << "NULL"
+                                                         << "NULL"
+                                                         << "4";
+    QTest::newRow("null in small letters is a password") << "null"
+                                                         << "'" + Md5Hex(QStringLiteral("null")) + "'"
+                                                         << "34";
+    QTest::newRow("both fields empty: the digest of the empty text") << ""
+                                                                     << "'" + kEmptyDigest + "'"
+                                                                     << "34";
     QTest::newRow("a long password still counts 34")
         << "Abcdefghij_0123456789_abcdefghij_0123456789"
-        << "'" + Md5Hex(QStringLiteral("Abcdefghij_0123456789_abcdefghij_0123456789")) + "'" << "34";
+        << "'" + Md5Hex(QStringLiteral("Abcdefghij_0123456789_abcdefghij_0123456789")) + "'"
+        << "34";
 }
 
 void TestLoginWindow::newPasswordArgument()
@@ -574,7 +633,7 @@ void TestLoginWindow::newPasswordArgument()
     QFETCH(QString, argument);
     QFETCH(QString, count);
     m_server->scriptNextGetUserRow(row("", "", 0, 0, QStringLiteral("stop here"), 0));
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
     typeText(m_form->Edit1, typed);
     typeText(m_form->Edit2, typed);
@@ -587,7 +646,7 @@ void TestLoginWindow::newPasswordArgument()
 
 void TestLoginWindow::expiredPasswordIsChangedInTheWindow()
 {
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     signIn(QStringLiteral("expired"), QStringLiteral("demo"));
     QCOMPARE(m_form->RzLabel1->Caption(), kChangePassword);
     QCOMPARE(m_form->height(), 416);
@@ -601,15 +660,17 @@ void TestLoginWindow::expiredPasswordIsChangedInTheWindow()
     QCOMPARE(m_form->ModalResult(), 1);
     QCOMPARE(Form1->UserId, 14);
     QCOMPARE(getUserCalls().last().statement,
-             request(QStringLiteral("expired"), kDemoDigest, "'" + Md5Hex(QStringLiteral("Fresh_2026")) + "'", "34"));
-    const auto stored = m_server->engine().sqlite(QStringLiteral("SELECT password_md5 FROM sandbox_login WHERE "
-                                                                 "login = 'expired'"));
+             request(QStringLiteral("expired"), kDemoDigest, "'" + Md5Hex(QStringLiteral("Fresh_2026")) + "'",
+                     "34"));
+    const auto stored =
+        m_server->engine().sqlite(QStringLiteral("SELECT password_md5 FROM sandbox_login WHERE "
+                                                 "login = 'expired'"));
     QCOMPARE(std::get<QString>(stored.rows.at(0).at(0)), Md5Hex(QStringLiteral("Fresh_2026")));
 }
 
 void TestLoginWindow::confirmationMismatchCountsAsAPress()
 {
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
     typeText(m_form->Edit1, QStringLiteral("abc"));
     typeText(m_form->Edit2, QStringLiteral("abd"));
@@ -633,7 +694,7 @@ void TestLoginWindow::confirmationMismatchCountsAsAPress()
 
 void TestLoginWindow::attemptCountWraps()
 {
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
     typeText(m_form->Login_Edit, QStringLiteral("demo"));
     typeText(m_form->Password_Edit, QStringLiteral("demo"));
@@ -659,11 +720,18 @@ void TestLoginWindow::keyFilter_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("kept");
-    QTest::newRow("new password: Latin letters, digits, underscore only")
-        << "Edit1" << "aZ 9_Жж-!é.q" << "aZ9_q";
-    QTest::newRow("confirmation: the same rule") << "Edit2" << "Пароль_Pass 1" << "_Pass1";
-    QTest::newRow("user name takes anything") << "Login_Edit" << "o'brien Ж;--" << "o'brien Ж;--";
-    QTest::newRow("password takes anything") << "Password_Edit" << "пароль !@#" << "пароль !@#";
+    QTest::newRow("new password: Latin letters, digits, underscore only") << "Edit1"
+                                                                          << "aZ 9_Жж-!é.q"
+                                                                          << "aZ9_q";
+    QTest::newRow("confirmation: the same rule") << "Edit2"
+                                                 << "Пароль_Pass 1"
+                                                 << "_Pass1";
+    QTest::newRow("user name takes anything") << "Login_Edit"
+                                              << "o'brien Ж;--"
+                                              << "o'brien Ж;--";
+    QTest::newRow("password takes anything") << "Password_Edit"
+                                             << "пароль !@#"
+                                             << "пароль !@#";
 }
 
 void TestLoginWindow::keyFilter()
@@ -671,7 +739,7 @@ void TestLoginWindow::keyFilter()
     QFETCH(QString, field);
     QFETCH(QString, typed);
     QFETCH(QString, kept);
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
     auto *edit = m_form->findChild<TEdit *>(field);
     QVERIFY(edit);
@@ -680,6 +748,104 @@ void TestLoginWindow::keyFilter()
     // Backspace still deletes.
     QTest::keyClick(edit, Qt::Key_Backspace);
     QCOMPARE(edit->text(), kept.chopped(1));
+}
+
+void TestLoginWindow::editingKeysWork_data()
+{
+    QTest::addColumn<QString>("field");
+    for (const char *name : {"Login_Edit", "Password_Edit", "Edit1", "Edit2"})
+        QTest::newRow(name) << name;
+}
+
+// Delete, the arrows, Home and End edit as in any field. Delete carries U+007F as its text under X11
+// and Wayland, which the character filter must leave to the field.
+void TestLoginWindow::editingKeysWork()
+{
+    QFETCH(QString, field);
+    QEL31_CHECKED(openLoginWindow());
+    QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
+    auto *edit = m_form->findChild<TEdit *>(field);
+    QVERIFY(edit);
+    edit->setFocus();
+    typeText(edit, QStringLiteral("abcd"));
+    const auto del = [edit] {
+        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_Delete, QString(QChar(0x7F)), Qt::NoModifier);
+    };
+    QTest::keyClick(edit, Qt::Key_Home);
+    del();
+    QCOMPARE(edit->text(), QStringLiteral("bcd"));
+    QTest::keyClick(edit, Qt::Key_Right);
+    del();
+    QCOMPARE(edit->text(), QStringLiteral("bd"));
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClick(edit, Qt::Key_Left);
+    del();
+    QCOMPARE(edit->text(), QStringLiteral("b"));
+    QTest::keyClick(edit, Qt::Key_Home);
+    typeText(edit, QStringLiteral("Z"));
+    QCOMPARE(edit->text(), QStringLiteral("Zb"));
+}
+
+void TestLoginWindow::pastedAndDroppedTextIsFiltered_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<Insertion>("how");
+    QTest::addColumn<QString>("inserted"); // into "ab", between a and b
+    QTest::addColumn<QString>("kept");     // what the field then holds, a "Z" typed after the insertion
+
+    const QString nul(QChar(0));
+    QTest::newRow("new password: pasted, Latin letters, digits and _ only")
+        << "Edit1" << Insertion::Paste << QStringLiteral("x 9_Жж-!é.Q\b") << "ax9_QZb";
+    QTest::newRow("new password: dropped, the same")
+        << "Edit1" << Insertion::Drop << QStringLiteral("Пароль_P 1") << "a_P1Zb";
+    QTest::newRow("confirmation: pasted")
+        << "Edit2" << Insertion::Paste << QStringLiteral("1;2\t3") << "a123Zb";
+    QTest::newRow("confirmation: dropped")
+        << "Edit2" << Insertion::Drop << QStringLiteral("Ё\r\nq") << "aqZb";
+    QTest::newRow("new password: nothing of it passes")
+        << "Edit1" << Insertion::Paste << QStringLiteral("ёж !") << "aZb";
+    QTest::newRow("user name: a pasted NUL is dropped, the rest kept")
+        << "Login_Edit" << Insertion::Paste << QStringLiteral("o'") + nul + QStringLiteral("Ж\t")
+        << "ao'Ж\tZb";
+    QTest::newRow("user name: a dropped NUL too")
+        << "Login_Edit" << Insertion::Drop << nul + QStringLiteral("x") + nul << "axZb";
+    QTest::newRow("password: a pasted NUL")
+        << "Password_Edit" << Insertion::Paste << QStringLiteral("п") + nul << "aпZb";
+}
+
+// What the filter of a field refuses does not arrive by the clipboard or a drop either, and the caret
+// stays after what was inserted.
+void TestLoginWindow::pastedAndDroppedTextIsFiltered()
+{
+    QFETCH(QString, field);
+    QFETCH(Insertion, how);
+    QFETCH(QString, inserted);
+    QFETCH(QString, kept);
+    QEL31_CHECKED(openLoginWindow());
+    QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
+    auto *edit = m_form->findChild<TEdit *>(field);
+    QVERIFY(edit);
+    edit->setFocus();
+    typeText(edit, QStringLiteral("ab"));
+    QTest::keyClick(edit, Qt::Key_Left);
+    if (how == Insertion::Paste) {
+        QGuiApplication::clipboard()->setText(inserted);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        QMimeData data;
+        data.setText(inserted);
+        const QPointF at = edit->inputMethodQuery(Qt::ImCursorRectangle).toRectF().center();
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &enter);
+        QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &move);
+        QVERIFY(move.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &drop);
+    }
+    typeText(edit, QStringLiteral("Z"));
+    QCOMPARE(edit->text(), kept);
+    QVERIFY(!edit->text().contains(QChar(0)));
 }
 
 void TestLoginWindow::enterInEveryField_data()
@@ -692,7 +858,7 @@ void TestLoginWindow::enterInEveryField_data()
 void TestLoginWindow::enterInEveryField()
 {
     QFETCH(QString, field);
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     // A confirmation mismatch shows that the enter action ran without reaching the server.
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
     m_form->Edit1->setText(QStringLiteral("a"));
@@ -715,20 +881,29 @@ void TestLoginWindow::enterInEveryField()
 void TestLoginWindow::quotedUserNamesAreData_data()
 {
     QTest::addColumn<QString>("login");
-    QTest::addColumn<bool>("known");
-    QTest::newRow("a quote in a real name") << "o'brien" << true;
-    QTest::newRow("statement smuggled in a name") << "'; DROP TABLE faculty --" << false;
-    QTest::newRow("quote, comment and brackets") << "x'');DELETE FROM s_fio;/*]" << false;
+    QTest::addColumn<QString>("arrives"); // the name as the server reads it
+    QTest::addColumn<bool>("known");      // a login of that name exists
+    QTest::newRow("a quote in a real name") << "o'brien"
+                                            << "o'brien" << true;
+    QTest::newRow("statement smuggled in a name") << "'; DROP TABLE faculty --"
+                                                  << "'; DROP TABLE faculty --" << false;
+    QTest::newRow("quote, comment and brackets") << "x'');DELETE FROM s_fio;/*]"
+                                                 << "x'');DELETE FROM s_fio;/*]" << false;
+    // As the digest of the password does: a character outside Windows-1251 goes as "?".
+    QTest::newRow("characters outside Windows-1251 arrive as ?")
+        << QStringLiteral("Jürgen Ёж 学'") << QStringLiteral("J?rgen Ёж ?'") << true;
 }
 
 void TestLoginWindow::quotedUserNamesAreData()
 {
     QFETCH(QString, login);
+    QFETCH(QString, arrives);
     QFETCH(bool, known);
     if (known)
-        m_server->engine().sqlite(QStringLiteral("INSERT INTO sandbox_login (id_login, login, password_md5, "
-                                                 "password_changed, db_account) VALUES (40, ?, ?, ?, 'qel_demo')"),
-                                  {login, Md5Hex(QStringLiteral("demo")), QDate::currentDate().toString(Qt::ISODate)});
+        m_server->engine().sqlite(
+            QStringLiteral("INSERT INTO sandbox_login (id_login, login, password_md5, "
+                           "password_changed, db_account) VALUES (40, ?, ?, ?, 'qel_demo')"),
+            {arrives, Md5Hex(QStringLiteral("demo")), QDate::currentDate().toString(Qt::ISODate)});
     const auto tableSizes = [this] {
         return QList<qint64>{count(QStringLiteral("SELECT count(*) FROM faculty")),
                              count(QStringLiteral("SELECT count(*) FROM s_fio")),
@@ -736,7 +911,7 @@ void TestLoginWindow::quotedUserNamesAreData()
                              count(QStringLiteral("SELECT count(*) FROM sandbox_login"))};
     };
     const QList<qint64> before = tableSizes();
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     signIn(login, QStringLiteral("demo"));
 
     QCOMPARE(m_form->ModalResult(), known ? 1 : 0);
@@ -744,18 +919,21 @@ void TestLoginWindow::quotedUserNamesAreData()
         QCOMPARE(m_form->RzLabel1->Caption(), QStringLiteral("Неверное имя пользователя или пароль."));
     const QList<Event> calls = getUserCalls();
     QCOMPARE(calls.size(), 1);
-    QString doubled = login;
+    QString doubled = arrives;
     doubled.replace(QLatin1Char('\''), QLatin1String("''"));
     QCOMPARE(calls.first().statement, request(doubled, kDemoDigest, QStringLiteral("NULL"), "4"));
     QCOMPARE(tableSizes(), before);
     const auto recorded = m_server->engine().sqlite(QStringLiteral("SELECT login FROM sandbox_sign_in"));
     QCOMPARE(recorded.rows.size(), 1);
-    QCOMPARE(std::get<QString>(recorded.rows.at(0).at(0)), login);
+    QCOMPARE(std::get<QString>(recorded.rows.at(0).at(0)), arrives);
+    // The main window keeps the name as typed.
+    if (known)
+        QCOMPARE(Form1->UserLogin, login);
 }
 
 void TestLoginWindow::panelToggle()
 {
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     typeText(m_form->Login_Edit, QStringLiteral("demo"));
     m_form->Edit1->setText(QStringLiteral("kept"));
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
@@ -787,7 +965,7 @@ void TestLoginWindow::dragging()
     QFETCH(QString, area);
     QFETCH(Qt::MouseButton, button);
     QFETCH(bool, moves);
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
     auto *widget = m_form->findChild<QWidget *>(area);
     QVERIFY(widget);
@@ -806,12 +984,18 @@ void TestLoginWindow::defaultErrorDisplay_data()
 {
     QTest::addColumn<QString>("serverText");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("a letter gets a full stop") << "Нет доступа" << "Нет доступа.";
-    QTest::newRow("a digit gets one") << "Ошибка 42" << "Ошибка 42.";
-    QTest::newRow("a full stop stays single") << "Нет доступа." << "Нет доступа.";
-    QTest::newRow("an exclamation mark is below the full stop") << "Стоп!" << "Стоп!";
-    QTest::newRow("a closing bracket is below it too") << "Ошибка (42)" << "Ошибка (42)";
-    QTest::newRow("a slash is above it") << "a/b/" << "a/b/.";
+    QTest::newRow("a letter gets a full stop") << "Нет доступа"
+                                               << "Нет доступа.";
+    QTest::newRow("a digit gets one") << "Ошибка 42"
+                                      << "Ошибка 42.";
+    QTest::newRow("a full stop stays single") << "Нет доступа."
+                                              << "Нет доступа.";
+    QTest::newRow("an exclamation mark is below the full stop") << "Стоп!"
+                                                                << "Стоп!";
+    QTest::newRow("a closing bracket is below it too") << "Ошибка (42)"
+                                                       << "Ошибка (42)";
+    QTest::newRow("a slash is above it") << "a/b/"
+                                         << "a/b/.";
 }
 
 // A failure of the date format statement after an accepted sign-in reaches the default error display,
@@ -821,15 +1005,123 @@ void TestLoginWindow::defaultErrorDisplay()
     QFETCH(QString, serverText);
     QFETCH(QString, shown);
     m_server->failStatements(QRegularExpression(QStringLiteral("DATEFORMAT")), 50000, 16, serverText);
-    openLoginWindow();
+    QEL31_CHECKED(openLoginWindow());
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
     QCOMPARE(m_boxes->boxes.size(), 1);
     QCOMPARE(m_boxes->boxes.first().text, shown);
     QCOMPARE(m_boxes->boxes.first().caption, kTitle);
     QCOMPARE(m_boxes->boxes.first().flags, MessageBoxFlag::IconError);
+    QCOMPARE(m_boxes->boxes.first().parent, m_form);
     QCOMPARE(m_form->ModalResult(), 0);
     QVERIFY(m_form->isVisible());
+}
+
+// The real box, not the recorder: it is a child of the login window and opens over it, wherever the
+// window stands and whichever window the system holds active.
+void TestLoginWindow::realBoxOpensOverItsWindow()
+{
+    m_boxes.reset();
+    m_server->failStatements(QRegularExpression(QStringLiteral("GET_USER")), 50000, 16,
+                             QStringLiteral("Процедура недоступна"));
+    QEL31_CHECKED(openLoginWindow());
+    m_form->move(40, 30);
+    QWidget *owner = nullptr;
+    QRect boxGeometry;
+    QString boxText;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        owner = box->parentWidget();
+        boxGeometry = box->frameGeometry();
+        boxText = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    poll.start();
+    signIn(QStringLiteral("demo"), QStringLiteral("demo"));
+    poll.stop();
+
+    QCOMPARE(boxText, QStringLiteral("Процедура недоступна"));
+    QCOMPARE(owner, m_form);
+    QVERIFY2(m_form->frameGeometry().contains(boxGeometry.center()),
+             qPrintable(QStringLiteral("box centred at %1,%2")
+                            .arg(boxGeometry.center().x())
+                            .arg(boxGeometry.center().y())));
+    QCOMPARE(m_form->RzLabel1->Caption(), kWrongLogin);
+}
+
+void TestLoginWindow::statusTextIsReadToScreenReaders_data()
+{
+    QTest::addColumn<int>("kind"); // 0 a row of GET_USER, 1 a confirmation mismatch, 2 an exchange error
+    QTest::addColumn<QList<Value>>("getUser");
+    QTest::addColumn<QString>("heard");
+
+    QTest::newRow("a refusal of the server")
+        << 0 << row("", "", 0, 0, QStringLiteral("Вход закрыт"), 0) << "Вход закрыт";
+    QTest::newRow("an ampersand only underlines, two show one")
+        << 0 << row("", "", 0, 0, QStringLiteral("Вход &закрыт && ждите"), 0) << "Вход закрыт & ждите";
+    QTest::newRow("the change-password request, in two lines")
+        << 0 << row("qel_demo", "x", 12, -1, "", 0)
+        << "Вы должны поменять пароль\nЭто делается для безопастности и сохранения данных от злоумышлеников";
+    QTest::newRow("a confirmation mismatch")
+        << 1 << QList<Value>() << "Новый пароль подтвержден не верно!!!\nПодтвердите пароль заново.";
+    QTest::newRow("an error of the exchange") << 2 << QList<Value>() << kWrongLogin;
+}
+
+// The status label is painted; assistive technology reads what it shows through its accessible
+// interface.
+void TestLoginWindow::statusTextIsReadToScreenReaders()
+{
+    QFETCH(int, kind);
+    QFETCH(QList<Value>, getUser);
+    QFETCH(QString, heard);
+    if (kind == 0)
+        m_server->scriptNextGetUserRow(getUser);
+    if (kind == 2)
+        m_server->failStatements(QRegularExpression(QStringLiteral("GET_USER")), 50000, 16,
+                                 QStringLiteral("Сбой"));
+    QEL31_CHECKED(openLoginWindow());
+    QAccessibleInterface *status = QAccessible::queryAccessibleInterface(m_form->RzLabel1);
+    QVERIFY(status);
+    QCOMPARE(status->role(), QAccessible::StaticText);
+    QCOMPARE(status->text(QAccessible::Name), QString());
+    if (kind == 1) {
+        QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
+        typeText(m_form->Edit1, QStringLiteral("a"));
+    }
+    signIn(QStringLiteral("demo"), QStringLiteral("demo"));
+
+    QCOMPARE(status->text(QAccessible::Name), heard);
+    // The window, and with it the label, is among what assistive technology reaches.
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(m_form);
+    QVERIFY(window);
+    QVERIFY(window->indexOfChild(status) >= 0);
+}
+
+void TestLoginWindow::fieldsAndLabelsAreNamedForScreenReaders()
+{
+    HttpServer http; // answers 404: the update fails after its notice is shown
+    QFile address(m_folder->path() + QStringLiteral("/Data/update-server"));
+    QVERIFY(address.open(QIODevice::WriteOnly));
+    address.write(http.hostAndPort().toUtf8() + '\n');
+    address.close();
+    QEL31_CHECKED(openLoginWindow());
+    const QList<std::pair<QWidget *, const char *>> names = {
+        {m_form->Login_Edit, "Пользователь"},    {m_form->Password_Edit, "Пароль"},
+        {m_form->Edit1, "Новый пароль"},         {m_form->Edit2, "Подтверждение"},
+        {m_form->SpeedButton2, "Вход"},          {m_form->SpeedButton1, "Отмена"},
+        {m_form->SpeedButton3, "Дополнительно"},
+    };
+    for (const auto &[widget, name] : names)
+        QCOMPARE(accessibleText(widget), QString::fromUtf8(name));
+    QCOMPARE(accessibleText(m_form->Label1), QStringLiteral("V.1"));
+
+    // The update's notice replaces the version for assistive technology too.
+    signIn(QStringLiteral("outdated"), QStringLiteral("demo"));
+    QCOMPARE(accessibleText(m_form->Label1), QStringLiteral("Идёт обновление программы, ПОДОЖДИТЕ..."));
 }
 
 void TestLoginWindow::cancelEndsTheProgram_data()
