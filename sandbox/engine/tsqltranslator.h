@@ -1,6 +1,6 @@
 #pragma once
 // T-SQL batches into statements the engine can run: queries rewritten for SQLite, SET options,
-// procedure calls with their arguments, USE.
+// procedure calls with their arguments, USE, PRINT and RAISERROR.
 //
 // The whole batch is parsed before anything runs, as the server does: a syntax error anywhere
 // means that no statement of the batch runs.
@@ -16,6 +16,9 @@
 //   WITH (NOLOCK) table hints  -> dropped
 //   (MAX) after a type name    -> (2147483647), a width that only a (max) type has
 //   x + y of text              -> x || y
+//   'text', N'text', @P1       -> the same COLLATE Cyrillic_General_CI_AS (the database collation)
+//   CAST(x AS datetime)        -> qel_datetime(x, 'datetime'), under SET DATEFORMAT (also date)
+//   varchar(n) in CREATE TABLE -> varchar(n) COLLATE Cyrillic_General_CI_AS, unless one is named
 //   @@VERSION @@SERVERNAME @@LANGUAGE @@TRANCOUNT -> literals
 // Statements split at ';' and, without one, where a new statement begins (SELECT, INSERT, UPDATE,
 // DELETE, SET, EXEC, ...), except where the word continues the statement: INSERT ... SELECT,
