@@ -31,16 +31,16 @@ namespace sandbox::demo {
 
 // The marked group "ИВТ-25-3": faculty 1 (Факультет информационных технологий, a faculty of the
 // login demo), studying in year 4 (2025/2026) only.
-inline constexpr int kMarkedGroup = 900;
+inline constexpr int kMarkedGroup = 700;
 inline constexpr const char *kMarkedGroupName = "ИВТ-25-3";
-// Its students (ids 90001 to 90008):
-inline constexpr int kMarkedGroupMonitor = 90001; // Ёлкин Пётр Семёнович, the monitor at first
-inline constexpr int kStoreThenErrorStudent = 90002;  // stored, then error 50000
-inline constexpr int kInfoThenSuccessStudent = 90003; // a PRINT message, then stored
-inline constexpr int kInfoThenErrorStudent = 90004;   // a PRINT message, then error 50000, not stored
-inline constexpr int kLongNameStudent = 90005;        // a man's name of exactly 100 characters, with ё
-inline constexpr int kLongNameStudentFemale = 90006;  // a woman's name of exactly 100 characters, with ё
-// 90007 Ежов Егор Ильич and 90008 Елисеева Ева Олеговна sort beside Ёлкин.
+// Its students (ids 70001 to 70008):
+inline constexpr int kMarkedGroupMonitor = 70001; // Ёлкин Пётр Семёнович, the monitor at first
+inline constexpr int kStoreThenErrorStudent = 70002;  // stored, then error 50000
+inline constexpr int kInfoThenSuccessStudent = 70003; // a PRINT message, then stored
+inline constexpr int kInfoThenErrorStudent = 70004;   // a PRINT message, then error 50000, not stored
+inline constexpr int kLongNameStudent = 70005;        // a man's name of exactly 100 characters, with ё
+inline constexpr int kLongNameStudentFemale = 70006;  // a woman's name of exactly 100 characters, with ё
+// 70007 Ежов Егор Ильич and 70008 Елисеева Ева Олеговна sort beside Ёлкин.
 
 // Fills the (empty) tables with the demo university; password dates are counted from today.
 // Throws db::Error.

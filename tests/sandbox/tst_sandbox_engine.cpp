@@ -1211,11 +1211,11 @@ private Q_SLOTS:
                                            << "Староста назначен, но журнал назначений недоступен." << true;
         QTest::newRow("message, then success")
             << demo::kInfoThenSuccessStudent << "- n1 n1 ret0"
-            << "Студент с кодом 90003 уже был старостой; назначение повторено." << QString() << true;
+            << "Студент с кодом 70003 уже был старостой; назначение повторено." << QString() << true;
         QTest::newRow("message, then error")
             << demo::kInfoThenErrorStudent << "- ret1 e50000"
-            << "Проверка приказов деканата по студенту 90004."
-            << "Студент с кодом 90004 отчислен приказом деканата; назначить его старостой нельзя." << false;
+            << "Проверка приказов деканата по студенту 70004."
+            << "Студент с кодом 70004 отчислен приказом деканата; назначить его старостой нельзя." << false;
         QTest::newRow("unmarked") << demo::kLongNameStudent << "n1 n1 ret0" << QString() << QString() << true;
     }
 
@@ -1425,7 +1425,7 @@ private Q_SLOTS:
         QTest::newRow("ORDER BY a column") << "SELECT s_fio.id_student FROM s_fio, s_g WHERE s_g.id_student "
                                               "= s_fio.id_student AND s_g.id_group = " +
                                                   marked + " AND s_fio LIKE '[её]%' ORDER BY s_fio"
-                                           << "90007|90008|90001";
+                                           << "70007|70008|70001";
         QTest::newRow("LIKE without regard to case") << "SELECT COUNT(*) FROM s_fio WHERE s_fio LIKE 'ёЛКИН%'"
                                                      << "1";
         QTest::newRow("LIKE with a set") << "SELECT CASE WHEN 'Бета' LIKE '[а-в]%' THEN 1 ELSE 0 END"
