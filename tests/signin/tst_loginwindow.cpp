@@ -26,6 +26,7 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTimer>
@@ -89,7 +90,7 @@ QString accessibleText(QObject *object, QAccessible::Text text = QAccessible::Na
     return iface ? iface->text(text) : QStringLiteral("<no accessible interface>");
 }
 
-enum class Insertion { Paste, Drop };
+enum class Insertion { Paste, Drop, InputMethod };
 
 } // namespace
 
@@ -802,6 +803,8 @@ void TestLoginWindow::pastedAndDroppedTextIsFiltered_data()
         << "Edit2" << Insertion::Paste << QStringLiteral("1;2\t3") << "a123Zb";
     QTest::newRow("confirmation: dropped")
         << "Edit2" << Insertion::Drop << QStringLiteral("Ё\r\nq") << "aqZb";
+    QTest::newRow("new password: committed by an input method")
+        << "Edit1" << Insertion::InputMethod << QStringLiteral("Жx_1ё") << "ax_1Zb";
     QTest::newRow("new password: nothing of it passes")
         << "Edit1" << Insertion::Paste << QStringLiteral("ёж !") << "aZb";
     QTest::newRow("user name: a pasted NUL is dropped, the rest kept")
@@ -813,8 +816,8 @@ void TestLoginWindow::pastedAndDroppedTextIsFiltered_data()
         << "Password_Edit" << Insertion::Paste << QStringLiteral("п") + nul << "aпZb";
 }
 
-// What the filter of a field refuses does not arrive by the clipboard or a drop either, and the caret
-// stays after what was inserted.
+// What the filter of a field refuses does not arrive by the clipboard, a drop or an input method
+// either, and the caret stays after what was inserted.
 void TestLoginWindow::pastedAndDroppedTextIsFiltered()
 {
     QFETCH(QString, field);
@@ -831,6 +834,10 @@ void TestLoginWindow::pastedAndDroppedTextIsFiltered()
     if (how == Insertion::Paste) {
         QGuiApplication::clipboard()->setText(inserted);
         QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    } else if (how == Insertion::InputMethod) {
+        QInputMethodEvent commit;
+        commit.setCommitString(inserted);
+        QApplication::sendEvent(edit, &commit);
     } else {
         QMimeData data;
         data.setText(inserted);
