@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/messagebox.h"
+#include "common/error.h"
 #include "dblookupcombobox.h"
 #include "dblookuplistbox.h"
 #include "dm.h"
@@ -348,7 +349,18 @@ void TForm1::SpeedButton1Click()
                               keyText(DBLookupComboBox3->KeyValue()) + QStringLiteral(", ") +
                               keyText(DBLookupListBox1->KeyValue());
     DM_MB->ADOQ_Exec.setSQL({statement});
-    DM_MB->ADOQ_Exec.ExecSQL();
+    try {
+        DM_MB->ADOQ_Exec.ExecSQL();
+    } catch (const Error &) {
+        // The procedure may have stored the monitor before it failed: the field shows what the
+        // server holds, and the user reads the procedure's error. When even that cannot be read,
+        // the procedure's error is still the one shown.
+        try {
+            reopenMonitor();
+        } catch (const Error &) {
+        }
+        throw;
+    }
     reopenMonitor();
 }
 
