@@ -60,33 +60,33 @@ CREATE TABLE IF NOT EXISTS QELStudent (
 );
 
 CREATE TABLE IF NOT EXISTS sandbox_account (
-    name nvarchar(128) COLLATE Cyrillic_General_CI_AS NOT NULL PRIMARY KEY,
-    password nvarchar(128) COLLATE Cyrillic_General_CI_AS NOT NULL,
-    role varchar(10) COLLATE Cyrillic_General_CI_AS NOT NULL CHECK (role IN ('gate', 'user', 'admin')),
-    default_database nvarchar(128) COLLATE Cyrillic_General_CI_AS NOT NULL DEFAULT 'qel'
+    name nvarchar(128) NOT NULL PRIMARY KEY,
+    password nvarchar(128) NOT NULL,
+    role varchar(10) NOT NULL CHECK (role IN ('gate', 'user', 'admin')),
+    default_database nvarchar(128) NOT NULL DEFAULT 'qel'
 );
 CREATE TABLE IF NOT EXISTS sandbox_login (
     id_login int NOT NULL PRIMARY KEY,
-    login nvarchar(64) COLLATE Cyrillic_General_CI_AS NOT NULL UNIQUE,
-    password_md5 varchar(32) COLLATE Cyrillic_General_CI_AS NOT NULL,
-    password_changed varchar(10) COLLATE Cyrillic_General_CI_AS NOT NULL,
+    login ntext NOT NULL UNIQUE,
+    password_md5 varchar(32) NOT NULL,
+    password_changed varchar(10) NOT NULL,
     password_lifetime int NOT NULL DEFAULT 180,
-    blocked_message nvarchar(255) COLLATE Cyrillic_General_CI_AS,
-    must_update_program nvarchar(64) COLLATE Cyrillic_General_CI_AS,
-    db_account nvarchar(128) COLLATE Cyrillic_General_CI_AS
+    blocked_message ntext,
+    must_update_program ntext,
+    db_account nvarchar(128)
 );
 CREATE TABLE IF NOT EXISTS sandbox_starasta_rule (
     id_student int NOT NULL PRIMARY KEY,
-    rule varchar(20) COLLATE Cyrillic_General_CI_AS NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error'))
+    rule varchar(20) NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error'))
 );
 CREATE TABLE IF NOT EXISTS sandbox_sign_in (
     id integer PRIMARY KEY,
-    at varchar(19) COLLATE Cyrillic_General_CI_AS NOT NULL,
-    login nvarchar(64) COLLATE Cyrillic_General_CI_AS,
-    program nvarchar(64) COLLATE Cyrillic_General_CI_AS,
-    ip nvarchar(64) COLLATE Cyrillic_General_CI_AS,
-    computer nvarchar(64) COLLATE Cyrillic_General_CI_AS,
-    verdict varchar(40) COLLATE Cyrillic_General_CI_AS NOT NULL
+    at varchar(19) NOT NULL,
+    login ntext,
+    program ntext,
+    ip ntext,
+    computer ntext,
+    verdict varchar(40) NOT NULL
 );
 )sql"));
 }

@@ -12,7 +12,12 @@
 //   s_fio         id_student int, s_fio varchar(100)   a student's full name
 //   QELStudent    id_group int, id_student int         the monitor of a group
 //
-// The sandbox's own tables, which only an administrator account may touch through SQL:
+// The registration tables' text columns compare under the database collation,
+// Cyrillic_General_CI_AS (see collation.h).
+//
+// The sandbox's own tables, which only an administrator account may touch through SQL. Their
+// columns that hold what a client sends (logins, programs, addresses) are ntext, so that GET_USER
+// records any value it is given; they compare as SQLite does, exactly:
 //   sandbox_account  the server accounts (SQL Server authentication): name, password, role
 //                    ('gate', 'user' or 'admin'), default_database
 //   sandbox_login    the application logins that GET_USER checks: id_login, login,
