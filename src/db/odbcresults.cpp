@@ -177,6 +177,18 @@ std::optional<DatabaseError> drainResults(void *statement)
     return firstError;
 }
 
+bool connectionDead(const QVariant &driverHandle)
+{
+    if (driverHandle.metaType() != QMetaType::fromType<void *>())
+        return false;
+    SQLHDBC connection = *static_cast<void *const *>(driverHandle.constData());
+    if (!connection)
+        return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN r = SQLGetConnectAttr(connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return SQL_SUCCEEDED(r) && dead == SQL_CD_TRUE;
+}
+
 std::optional<DatabaseError> statementError(void *statement)
 {
     const QList<DiagRecord> records = diagnostics(handleOf(statement));

@@ -36,6 +36,11 @@ QVariant readColumn(void *statement, int column, QMetaType type);
 // messages are no errors). The statement has no pending results afterwards.
 std::optional<DatabaseError> drainResults(void *statement);
 
+// Whether the driver has given up on the connection under a QSqlDriver's handle (a void pointer to
+// the ODBC connection): after a command cut off by the time limit whose cancel the server did not
+// confirm, for one. Asking costs no round trip.
+bool connectionDead(const QVariant &driverHandle);
+
 // The error that the statement's last call reported: its first diagnostic record that is not a
 // warning (an INFO message of the server is a warning), or nullopt when there is none.
 std::optional<DatabaseError> statementError(void *statement);

@@ -161,7 +161,8 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
     // A lost connection is closed, so that the next statement opens it again instead of failing on
     // a connection that only looks open.
     const auto failure = [&](const DatabaseError &error) {
-        if (!connectionLost(error))
+        const QSqlDriver *driver = connection.database().driver();
+        if (!connectionLost(error) && !(driver && odbc::connectionDead(driver->handle())))
             return error;
         const DatabaseError lost = lostConnectionError(error, connection);
         query.clear();
