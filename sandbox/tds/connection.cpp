@@ -3,7 +3,10 @@
 #include "bytes.h"
 #include "login.h"
 
+#include <QDeadlineTimer>
 #include <QRegularExpression>
+
+#include <poll.h>
 
 namespace sandbox::tds {
 
@@ -235,6 +238,42 @@ void Connection::serve(const ClientMessage &request)
     }
     m_cutAt = -1;
     m_dropAfterRows = -1;
+    try {
+        serveRequest(request);
+    } catch (const Cancelled &) {
+        // The client sent ATTENTION while the request waited: nothing of it is answered but
+        // the acknowledgement.
+        m_tokens.take();
+        m_cutAt = -1;
+        m_dropAfterRows = -1;
+        m_tokens.done(donestatus::Attention, 0, 0);
+        sendReply();
+    }
+}
+
+bool Connection::waitUnlessCancelled(int ms)
+{
+    QDeadlineTimer deadline(qMax(0, ms));
+    for (;;) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            return true;
+        if (!m_host.pause(0))
+            return false;
+        pollfd watched{m_socket.fd(), POLLIN, 0};
+        if (::poll(&watched, 1, int(qMin<qint64>(left, 50))) <= 0)
+            continue;
+        ClientMessage next;
+        if (readMessage(m_socket, next) == ReadOutcome::Closed)
+            return false;
+        if (next.type != PacketType::Attention)
+            throw ProtocolError("a request while another one is running");
+        throw Cancelled{};
+    }
+}
+
+void Connection::serveRequest(const ClientMessage &request)
+{
     switch (request.type) {
     case PacketType::SqlBatch:
         handleBatch(request);
@@ -268,7 +307,7 @@ Connection::FaultPlan Connection::admit(Event &event)
     for (const Fault &f : faults) {
         switch (f.action) {
         case Fault::Action::Delay:
-            if (!m_host.pause(f.delayMs))
+            if (!waitUnlessCancelled(f.delayMs))
                 throw Closing{};
             break;
         case Fault::Action::Hold:

@@ -57,9 +57,15 @@ private:
     };
     // Stops serving: set when the connection is to close after the current answer.
     struct Closing {};
+    struct Cancelled {}; // ATTENTION arrived while a request waited
 
     bool logIn();
     void serve(const ClientMessage &request);
+    void serveRequest(const ClientMessage &request);
+    // Waits ms (a delay fault) while watching for the client's ATTENTION, which cancels the
+    // request (throws Cancelled), as the server stops a statement it is told to. False when the
+    // connection closed or the server stops.
+    bool waitUnlessCancelled(int ms);
     void handleBatch(const ClientMessage &request);
     void handleRpc(const RpcCall &call, bool last);
     void handleTransaction(const ClientMessage &request);

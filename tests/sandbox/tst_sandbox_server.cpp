@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -222,6 +223,8 @@ QStringList tokenWords(const QByteArray &answer)
                 flags << QStringLiteral("ERROR");
             if (status & 0x10)
                 flags << QStringLiteral("COUNT");
+            if (status & 0x20)
+                flags << QStringLiteral("ATTN");
             QString word = token == 0xFD ? QStringLiteral("DONE") : token == 0xFE ? QStringLiteral("DONEPROC")
                                                                                 : QStringLiteral("DONEINPROC");
             if (!flags.isEmpty())
@@ -599,6 +602,28 @@ private Q_SLOTS:
         QSqlQuery other = second.query();
         QVERIFY2(other.exec(month) && other.next(), qPrintable(other.lastError().text()));
         QCOMPARE(other.value(0).toInt(), 1);
+    }
+
+    // ATTENTION while a statement runs stops it: the answer is the acknowledgement alone, at once,
+    // and the connection goes on.
+    void attentionCancelsARunningStatement()
+    {
+        m_server->delayStatements(QRegularExpression(QStringLiteral("slow one")), 2 * Patience, 1);
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
+        QVERIFY(socket.waitForConnected(Patience));
+        socket.write(packet(0x12, preLogin()));
+        QVERIFY(!readAnswer(socket).isEmpty());
+        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
+        QVERIFY(readAnswer(socket).contains(char(0xAD)));
+        QElapsedTimer clock;
+        clock.start();
+        socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SELECT 1 AS slow -- slow one"))));
+        socket.write(packet(0x06, QByteArray()));
+        QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE ATTN")});
+        QVERIFY(clock.elapsed() < Patience);
+        socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
+        QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
     }
 
     // A default QSqlQuery is scrollable: every statement goes through a server cursor.
