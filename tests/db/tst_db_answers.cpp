@@ -188,6 +188,12 @@ void TestDbAnswers::unicodeTextsArriveWhole_data()
         << QStringLiteral("SELECT N'%1' AS v").arg(widest) << QVariant(widest);
     const QString cyrillic = filled(QStringLiteral("Щёкин Ёж "), 3000);
     QTest::newRow("3000 Cyrillic letters in varchar") << QStringLiteral("SELECT '%1' AS v").arg(cyrillic) << QVariant(cyrillic);
+    const QString beyond = filled(QStringLiteral("Ёё😀жΩ"), 9000);
+    QTest::newRow("nvarchar(max) of 9000 UTF-16 units")
+        << QStringLiteral("SELECT CAST(N'%1' AS nvarchar(max)) AS v").arg(beyond) << QVariant(beyond);
+    const QString longCyrillic = filled(QStringLiteral("Щёкин Ёж "), 12000);
+    QTest::newRow("varchar(max) of 12000 Cyrillic letters")
+        << QStringLiteral("SELECT CAST('%1' AS varchar(max)) AS v").arg(longCyrillic) << QVariant(longCyrillic);
     QTest::newRow("empty nvarchar") << QStringLiteral("SELECT N'' AS v") << QVariant(QString(""));
     QTest::newRow("empty varchar") << QStringLiteral("SELECT '' AS v") << QVariant(QString(""));
 }
