@@ -10,7 +10,7 @@
 #include "fixture.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "registration/unit1.h"
 #include "signin/connectwith.h"
 

@@ -11,7 +11,7 @@
 #include "db/connectionproperties.h"
 #include "figures.h"
 #include "fixture.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "signin/getuserrequest.h"
 #include "signin/loginwidgets.h"
 #include "signin/unit10.h"

@@ -6,7 +6,7 @@
 
 #include "app/application.h"
 #include "app/messagebox.h"
-#include "app/startup.h"
+#include "program/startup.h"
 #include "common/programfolder.h"
 #include "probe.h"
 #include "registration/dblookupcombobox.h"

@@ -2,7 +2,7 @@
 // the login window told to the benchmark; the program then ends as if the user had cancelled.
 
 #include "app/application.h"
-#include "app/startup.h"
+#include "program/startup.h"
 #include "probe.h"
 
 int main(int argc, char *argv[])

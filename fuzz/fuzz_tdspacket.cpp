@@ -2,11 +2,11 @@
 // a LOGIN7, a SQL batch, an RPC batch or a Transaction Manager request payload, or a raw stream of
 // packets read through the framing. A malformed message may only raise ProtocolError.
 
-#include "bytes.h"
-#include "datatypes.h"
-#include "login.h"
-#include "packet.h"
-#include "requests.h"
+#include "sandbox/tds/bytes.h"
+#include "sandbox/tds/datatypes.h"
+#include "sandbox/tds/login.h"
+#include "sandbox/tds/packet.h"
+#include "sandbox/tds/requests.h"
 
 #include <cstdint>
 #include <cstdlib>

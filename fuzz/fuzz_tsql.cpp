@@ -1,7 +1,7 @@
 // The sandbox's T-SQL translator over any text: a batch parses into statements or into one error
 // message, never both, and never crashes.
 
-#include "tsqltranslator.h"
+#include "sandbox/engine/tsqltranslator.h"
 
 #include <cstdint>
 #include <cstdlib>

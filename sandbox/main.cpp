@@ -1,6 +1,6 @@
 // qel31-sandbox: the sandbox server from the command line.
 
-#include "sandboxserver.h"
+#include "sandbox/tds/sandboxserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

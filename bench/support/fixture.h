@@ -2,7 +2,7 @@
 // The demo university with groups of any size added, served by the in-process sandbox server on
 // 127.0.0.1, and a program folder whose settings file points at it.
 
-#include "sandboxserver.h"
+#include "sandbox/tds/sandboxserver.h"
 
 #include <QTemporaryDir>
 

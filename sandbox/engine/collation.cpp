@@ -1,4 +1,4 @@
-#include "collation.h"
+#include "sandbox/engine/collation.h"
 
 #include <QList>
 #include <QString>

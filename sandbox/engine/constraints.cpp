@@ -1,7 +1,7 @@
-#include "constraints.h"
+#include "sandbox/engine/constraints.h"
 
-#include "sqlerrors.h"
-#include "sqlitedb.h"
+#include "sandbox/engine/sqlerrors.h"
+#include "sandbox/engine/sqlitedb.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -10,7 +10,7 @@
 // A failed check fails the whole statement: SQLite undoes every row it wrote. NULL in a NOT NULL
 // column (515) is SQLite's own check.
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 struct sqlite3;
 struct sqlite3_context;

@@ -1,7 +1,7 @@
-#include "dates.h"
+#include "sandbox/engine/dates.h"
 
-#include "constraints.h"
-#include "sqlerrors.h"
+#include "sandbox/engine/constraints.h"
+#include "sandbox/engine/sqlerrors.h"
 
 #include <QRegularExpression>
 

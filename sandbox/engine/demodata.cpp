@@ -1,7 +1,7 @@
-#include "demodata.h"
+#include "sandbox/engine/demodata.h"
 
 #include "common/md5.h"
-#include "sqlitedb.h"
+#include "sandbox/engine/sqlitedb.h"
 
 #include <QStringList>
 

@@ -1,15 +1,15 @@
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
-#include "collation.h"
-#include "constraints.h"
-#include "dates.h"
-#include "demodata.h"
-#include "permissions.h"
-#include "procedures.h"
-#include "schema.h"
-#include "sqlerrors.h"
-#include "sqlitedb.h"
-#include "tsqltranslator.h"
+#include "sandbox/engine/collation.h"
+#include "sandbox/engine/constraints.h"
+#include "sandbox/engine/dates.h"
+#include "sandbox/engine/demodata.h"
+#include "sandbox/engine/permissions.h"
+#include "sandbox/engine/procedures.h"
+#include "sandbox/engine/schema.h"
+#include "sandbox/engine/sqlerrors.h"
+#include "sandbox/engine/sqlitedb.h"
+#include "sandbox/engine/tsqltranslator.h"
 
 #include <QDate>
 #include <QElapsedTimer>

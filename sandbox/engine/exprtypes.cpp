@@ -1,4 +1,4 @@
-#include "exprtypes.h"
+#include "sandbox/engine/exprtypes.h"
 
 #include <QRegularExpression>
 

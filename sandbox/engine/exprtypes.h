@@ -13,7 +13,7 @@
 //   COUNT LEN DATALENGTH CHARINDEX DAY MONTH YEAR  int
 // Anything else is unknown here and takes its type from its values.
 
-#include "tsqllexer.h"
+#include "sandbox/engine/tsqllexer.h"
 
 #include <QHash>
 

@@ -1,7 +1,7 @@
-#include "permissions.h"
+#include "sandbox/engine/permissions.h"
 
-#include "schema.h"
-#include "sqlerrors.h"
+#include "sandbox/engine/schema.h"
+#include "sandbox/engine/sqlerrors.h"
 
 #include <sqlite3.h>
 

@@ -67,12 +67,12 @@
 // they were raised, an error raised after a statement follows that statement's DONEINPROC, then
 // RETURNSTATUS and DONEPROC; an EXEC in a batch is followed by the batch's DONE.
 
-#include "procedures.h"
+#include "sandbox/engine/procedures.h"
 
 #include "common/cp1251.h"
 #include "common/md5.h"
-#include "sqlerrors.h"
-#include "sqlitedb.h"
+#include "sandbox/engine/sqlerrors.h"
+#include "sandbox/engine/sqlitedb.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

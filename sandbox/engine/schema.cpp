@@ -1,6 +1,6 @@
-#include "schema.h"
+#include "sandbox/engine/schema.h"
 
-#include "sqlitedb.h"
+#include "sandbox/engine/sqlitedb.h"
 
 namespace sandbox::schema {
 

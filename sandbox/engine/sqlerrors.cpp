@@ -1,6 +1,6 @@
-#include "sqlerrors.h"
+#include "sandbox/engine/sqlerrors.h"
 
-#include "constraints.h"
+#include "sandbox/engine/constraints.h"
 
 #include <QRegularExpression>
 

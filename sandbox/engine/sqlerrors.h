@@ -1,7 +1,7 @@
 #pragma once
 // The server's error messages, worded and numbered the way the client's driver knows them.
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 namespace sandbox::sqlerr {
 

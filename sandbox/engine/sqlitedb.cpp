@@ -1,4 +1,4 @@
-#include "sqlitedb.h"
+#include "sandbox/engine/sqlitedb.h"
 
 #include "common/cp1251.h"
 

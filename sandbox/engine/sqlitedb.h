@@ -2,7 +2,7 @@
 // A thin layer over the sqlite3 C API: prepared statements that clean up after themselves,
 // values in the engine's Value form, and result columns typed the way the wire layer sends them.
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
-#include "tsqllexer.h"
+#include "sandbox/engine/tsqllexer.h"
 
-#include "sqlerrors.h"
+#include "sandbox/engine/sqlerrors.h"
 
 namespace sandbox::tsql {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The T-SQL tokenizer: turns a batch into tokens, dropping blanks and comments.
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 #include <QList>
 #include <QString>

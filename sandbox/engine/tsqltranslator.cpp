@@ -1,8 +1,8 @@
-#include "tsqltranslator.h"
+#include "sandbox/engine/tsqltranslator.h"
 
-#include "collation.h"
-#include "exprtypes.h"
-#include "sqlerrors.h"
+#include "sandbox/engine/collation.h"
+#include "sandbox/engine/exprtypes.h"
+#include "sandbox/engine/sqlerrors.h"
 
 #include <QStringList>
 

@@ -25,8 +25,8 @@
 // UPDATE ... SET, UNION SELECT, WITH cte AS (...) SELECT. A bare name opening a batch is a call
 // of that procedure, as in "sp_datatype_info_100 11".
 
-#include "exprtypes.h"
-#include "tsqllexer.h"
+#include "sandbox/engine/exprtypes.h"
+#include "sandbox/engine/tsqllexer.h"
 
 namespace sandbox::tsql {
 

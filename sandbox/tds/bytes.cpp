@@ -1,4 +1,4 @@
-#include "bytes.h"
+#include "sandbox/tds/bytes.h"
 
 #include <QtEndian>
 

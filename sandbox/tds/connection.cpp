@@ -1,7 +1,7 @@
-#include "connection.h"
+#include "sandbox/tds/connection.h"
 
-#include "bytes.h"
-#include "login.h"
+#include "sandbox/tds/bytes.h"
+#include "sandbox/tds/login.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

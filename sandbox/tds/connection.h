@@ -3,12 +3,12 @@
 // then SQL batches, RPCs, attention and Transaction Manager requests until the client leaves.
 // A request that breaks the protocol closes this connection only.
 
-#include "engine.h"
-#include "event.h"
-#include "fault.h"
-#include "packet.h"
-#include "requests.h"
-#include "tokens.h"
+#include "sandbox/engine/engine.h"
+#include "sandbox/tds/event.h"
+#include "sandbox/tds/fault.h"
+#include "sandbox/tds/packet.h"
+#include "sandbox/tds/requests.h"
+#include "sandbox/tds/tokens.h"
 
 #include <map>
 #include <optional>

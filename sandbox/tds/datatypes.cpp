@@ -1,6 +1,6 @@
-#include "datatypes.h"
+#include "sandbox/tds/datatypes.h"
 
-#include "bytes.h"
+#include "sandbox/tds/bytes.h"
 #include "common/cp1251.h"
 
 #include <QDate>

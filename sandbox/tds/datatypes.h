@@ -2,7 +2,7 @@
 // TDS data types: reading a TYPE_INFO and a value of that type (RPC parameters), and the
 // declaration text of a type (for the statement log and parameter lists).
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "event.h"
+#include "sandbox/tds/event.h"
 
 namespace sandbox {
 

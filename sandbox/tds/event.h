@@ -2,7 +2,7 @@
 // What the server records of every request it receives: logins, SQL batches and RPCs, in the
 // order they arrived, with the login that sent them. The statement log writes one line each.
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 #include <QList>
 #include <QString>

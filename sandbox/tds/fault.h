@@ -2,7 +2,7 @@
 // Faults a test injects into the server: an error instead of running a statement, a delay
 // before answering, a connection dropped before the answer or in the middle of a result.
 
-#include "engine.h"
+#include "sandbox/engine/engine.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
-#include "login.h"
+#include "sandbox/tds/login.h"
 
-#include "bytes.h"
+#include "sandbox/tds/bytes.h"
 
 namespace sandbox::tds {
 

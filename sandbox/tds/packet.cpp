@@ -1,6 +1,6 @@
-#include "packet.h"
+#include "sandbox/tds/packet.h"
 
-#include "bytes.h"
+#include "sandbox/tds/bytes.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
-#include "requests.h"
+#include "sandbox/tds/requests.h"
 
-#include "bytes.h"
+#include "sandbox/tds/bytes.h"
 
 namespace sandbox::tds {
 

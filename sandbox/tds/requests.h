@@ -2,8 +2,8 @@
 // Client requests after login: SQL batches, RPC batches and Transaction Manager requests, each
 // starting with the ALL_HEADERS block of TDS 7.2 and later.
 
-#include "datatypes.h"
-#include "engine.h"
+#include "sandbox/tds/datatypes.h"
+#include "sandbox/engine/engine.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "sandboxserver.h"
+#include "sandbox/tds/sandboxserver.h"
 
-#include "connection.h"
+#include "sandbox/tds/connection.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

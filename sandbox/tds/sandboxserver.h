@@ -9,9 +9,9 @@
 //     auto login = server.waitForEvent();   // the next event, waiting at most 30 s
 //     server.stop();                        // or let the destructor do it
 
-#include "engine.h"
-#include "event.h"
-#include "fault.h"
+#include "sandbox/engine/engine.h"
+#include "sandbox/tds/event.h"
+#include "sandbox/tds/fault.h"
 
 #include <QList>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "tokens.h"
+#include "sandbox/tds/tokens.h"
 
 #include "common/cp1251.h"
 

@@ -5,7 +5,7 @@
 #include "common/error.h"
 #include "dblookupcombobox.h"
 #include "dblookuplistbox.h"
-#include "dm.h"
+#include "db/dm.h"
 #include "signin/unit10.h"
 
 #include <QFrame>
@@ -67,6 +67,8 @@ void makeHeading(QLabel *label)
 
 TForm1::TForm1(QWidget *parent) : TForm(parent)
 {
+    // The sign-in writes into the main window of the moment, whichever that is.
+    setSignInReceiverLookup([]() -> SignInReceiver * { return Form1; });
     setObjectName(QStringLiteral("Form1"));
     CentreOnFirstShow = true;
     setWindowTitle(applicationTitle());

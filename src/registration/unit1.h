@@ -6,6 +6,7 @@
 // error display.
 
 #include "app/form.h"
+#include "signin/signinreceiver.h"
 
 #include <QString>
 
@@ -18,7 +19,7 @@ class QWidget;
 class TDBLookupComboBox;
 class TDBLookupListBox;
 
-class TForm1 : public TForm {
+class TForm1 : public TForm, public SignInReceiver {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
@@ -40,6 +41,8 @@ public:
     // Written by the sign-in.
     qint32 UserId = 0;
     QString UserLogin;
+    void setUserId(qint32 userId) override { UserId = userId; }
+    void setUserLogin(const QString &login) override { UserLogin = login; }
 
     QWidget *Panel4;
     QWidget *Panel5;

@@ -1,7 +1,7 @@
 #include "loginpictures.h"
 
 #include "common/error.h"
-#include "common/jpegimage.h"
+#include "app/jpegimage.h"
 
 #include <QFile>
 

@@ -13,9 +13,9 @@
 #include "getuserrequest.h"
 #include "loginpictures.h"
 #include "loginwidgets.h"
-#include "registration/dm.h"
-#include "registration/unit1.h"
+#include "db/dm.h"
 #include "settingsfile.h"
+#include "signinreceiver.h"
 #include "update/update.h"
 
 #include <QKeyEvent>
@@ -231,15 +231,15 @@ bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
         info.User = unshifted(query.fieldAsString(0));
         info.Password = unshifted(query.fieldAsString(1));
         const qint32 userId = query.fieldAsInteger(2);
-        if (Form1)
-            Form1->UserId = userId;
+        if (SignInReceiver *receiver = signInReceiver())
+            receiver->setUserId(userId);
         query.Close();
 
         try {
             ConnectWith(connection, info);
             Application->ShowMainWindow = true;
-            if (Form1)
-                Form1->UserLogin = Login_Edit->text();
+            if (SignInReceiver *receiver = signInReceiver())
+                receiver->setUserLogin(Login_Edit->text());
             DM_MB->LoadUserFaculties(userId);
         } catch (const Error &) {
             RzLabel1->setCaption(message);
@@ -254,6 +254,11 @@ bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
         connection.Close();
         return false;
     }
+}
+
+void UpdateProgram(TForm8 *form)
+{
+    UpdateProgram(UpdateWindow{form, form->Label1, form->Timer1});
 }
 
 void TForm8::SpeedButton2Click()

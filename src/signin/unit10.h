@@ -69,3 +69,6 @@ private:
 
 // The login window while it exists.
 extern TForm8 *Form8;
+
+// The update in the login window: the notice in Label1, Timer1 started once the script runs.
+void UpdateProgram(TForm8 *form);

@@ -4,14 +4,15 @@
 #include "app/messagebox.h"
 #include "common/programfolder.h"
 #include "localfile.h"
-#include "signin/unit10.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 
 #include <memory>
 
@@ -95,12 +96,12 @@ ScriptStarter setScriptStarter(ScriptStarter starter)
     return std::exchange(installedStarter(), std::move(starter));
 }
 
-void UpdateProgram(TForm8 *form)
+void UpdateProgram(const UpdateWindow &form)
 {
     // Owned by the window: on the way to termination the window stays without input until it goes.
-    auto block = std::make_unique<InputBlock>(form);
-    form->Label1->setText(kNotice);
-    form->Label1->adjustSize();
+    auto block = std::make_unique<InputBlock>(form.window);
+    form.label->setText(kNotice);
+    form.label->adjustSize();
     // The notice is drawn now; the download keeps the window busy.
     Application->ProcessMessages();
 
@@ -111,7 +112,7 @@ void UpdateProgram(TForm8 *form)
     if (!DownloadFile(UpdateAddress(), files.downloadedFile)) {
         block.reset();
         MessageBox(kServerUnreachable, kNoticeCaption, MessageBoxFlag::IconInformation | MessageBoxFlag::Ok,
-                   form);
+                   form.window);
         Application->RequestTermination();
         return;
     }
@@ -120,7 +121,7 @@ void UpdateProgram(TForm8 *form)
     // Whether the script started is not examined: the program ends either way, and the next sign-in
     // starts the same update again.
     startScript(files.script, programFolder);
-    form->Timer1->start();
+    form.timer->start();
     block.release();
 }
 

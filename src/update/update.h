@@ -8,7 +8,9 @@
 
 #include <functional>
 
-class TForm8;
+class QLabel;
+class QTimer;
+class QWidget;
 
 // The update's file names and script differ between Windows and Linux; both sets can be asked for on
 // any platform, so that each can be tested.
@@ -71,13 +73,21 @@ bool StartReplacementScript(const QString &script, const QString &programFolder,
 using ScriptStarter = std::function<void(const QString &script, const QString &programFolder)>;
 ScriptStarter setScriptStarter(ScriptStarter starter);
 
+// The window an update runs in (the login window): its status label, which shows the notice, and the
+// timer that is started once the script runs and whose handler ends the program.
+struct UpdateWindow {
+    QWidget *window;
+    QLabel *label;
+    QTimer *timer;
+};
+
 // Takes over from the sign-in when the server demands a newer version. Shows the notice in the login
-// window's Label1, downloads, and either starts the script and Timer1 or tells that the update server
+// window's status label, downloads, and either starts the script and the timer or tells that the update server
 // is not reachable and requests termination. From the start on the login window takes no input, no
 // key and no mouse press (a click moves no focus); it gets it back when the download fails or an
 // error is raised. The script is written under its partial name and renamed into place when
 // complete. Errors of writing files are raised.
-void UpdateProgram(TForm8 *form);
+void UpdateProgram(const UpdateWindow &form);
 
 // Removes the replacement script left by a previous update, whole or partial; a failure is ignored.
 void RemoveLeftoverScript();

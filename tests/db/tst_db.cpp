@@ -3,8 +3,8 @@
 
 #include "db/adoconnection.h"
 #include "db/databaseerror.h"
-#include "registration/dm.h"
-#include "sandboxserver.h"
+#include "db/dm.h"
+#include "sandbox/tds/sandboxserver.h"
 #include "signin/connectwith.h"
 
 #include <QElapsedTimer>

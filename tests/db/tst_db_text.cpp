@@ -5,7 +5,7 @@
 #include "db/connectionproperties.h"
 #include "db/databaseerror.h"
 #include "db/statement.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "signin/connectionstring.h"
 
 #include <QTest>

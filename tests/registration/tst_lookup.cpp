@@ -3,9 +3,9 @@
 
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "registration/typeaheadsearch.h"
-#include "sandboxserver.h"
+#include "sandbox/tds/sandboxserver.h"
 #include "signin/connectwith.h"
 
 #include <QLineEdit>

@@ -4,7 +4,7 @@
 #include "messageboxes.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "registration/unit1.h"
 #include "signin/connectwith.h"
 

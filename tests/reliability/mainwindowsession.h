@@ -4,7 +4,7 @@
 // the faculty and year lists loaded, the window shown. Choices are made with the mouse, as a user
 // makes them; what the server holds is read straight from its SQLite database.
 
-#include "sandboxserver.h"
+#include "sandbox/tds/sandboxserver.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -13,15 +13,15 @@
 #include "messageboxes.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "registration/unit1.h"
-#include "sandboxserver.h"
+#include "sandbox/tds/sandboxserver.h"
 #include "signin/loginwidgets.h"
 #include "signin/settingsfile.h"
 #include "signin/unit10.h"
 #include "tempprogramfolder.h"
 #include "testmain.h"
-#include "tsqltranslator.h"
+#include "sandbox/engine/tsqltranslator.h"
 #include "typing.h"
 
 #include <QClipboard>

@@ -5,11 +5,11 @@
 // holds.
 
 #include "app/application.h"
-#include "demodata.h"
+#include "sandbox/engine/demodata.h"
 #include "mainwindowsession.h"
 #include "messageboxes.h"
 #include "registration/dblookuplistbox.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "registration/unit1.h"
 #include "testmain.h"
 

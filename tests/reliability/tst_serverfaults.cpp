@@ -9,7 +9,7 @@
 #include "mainwindowsession.h"
 #include "messageboxes.h"
 #include "registration/dblookuplistbox.h"
-#include "registration/dm.h"
+#include "db/dm.h"
 #include "registration/unit1.h"
 #include "testmain.h"
 

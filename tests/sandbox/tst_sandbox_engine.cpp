@@ -1,9 +1,9 @@
 // The sandbox's database engine on its own: the client's statements against the demo university,
 // the T-SQL translation, errors, permissions, the procedures and logins.
 
-#include "collation.h"
-#include "demodata.h"
-#include "engine.h"
+#include "sandbox/engine/collation.h"
+#include "sandbox/engine/demodata.h"
+#include "sandbox/engine/engine.h"
 
 #include "common/cp1251.h"
 #include "common/md5.h"

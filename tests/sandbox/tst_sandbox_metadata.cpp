@@ -2,8 +2,8 @@
 // directly (SQLDescribeCol and SQLColAttribute), with no Qt in between: the declared type and
 // width of each column, as the server announces them, whatever the values.
 
-#include "demodata.h"
-#include "sandboxserver.h"
+#include "sandbox/engine/demodata.h"
+#include "sandbox/tds/sandboxserver.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // The sandbox server through the real client stack (Qt SQL, QODBC, the FreeTDS ODBC driver) and
 // through tsql, against a server started in this process on 127.0.0.1 with the demo data.
 
-#include "demodata.h"
-#include "sandboxserver.h"
+#include "sandbox/engine/demodata.h"
+#include "sandbox/tds/sandboxserver.h"
 
 #include <QCoreApplication>
 #include <QDir>

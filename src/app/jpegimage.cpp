@@ -1,6 +1,6 @@
-#include "jpegimage.h"
+#include "app/jpegimage.h"
 
-#include "error.h"
+#include "common/error.h"
 
 #include <QSysInfo>
 

@@ -1,4 +1,4 @@
-#include "dm.h"
+#include "db/dm.h"
 
 TDM_MB *DM_MB = nullptr;
 

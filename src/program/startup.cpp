@@ -1,7 +1,7 @@
-#include "startup.h"
+#include "program/startup.h"
 
-#include "application.h"
-#include "registration/dm.h"
+#include "app/application.h"
+#include "db/dm.h"
 #include "registration/unit1.h"
 
 int RunProgram()

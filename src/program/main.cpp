@@ -1,5 +1,5 @@
 #include "app/application.h"
-#include "app/startup.h"
+#include "program/startup.h"
 
 int main(int argc, char *argv[])
 {
