@@ -86,7 +86,7 @@ struct Message {
 struct Parameter {
     QString name;
     Value value;
-    QString type;
+    QString type{};
 };
 
 // What one statement of a batch produced, in the order the statements ran.

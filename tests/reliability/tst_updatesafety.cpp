@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "common/programfolder.h"
 #include "common/workstation.h"
+#include "files.h"
 #include "httpserver.h"
 #include "messageboxes.h"
 #include "db/dm.h"
@@ -43,39 +44,6 @@ const QString kUnreachable = QStringLiteral("Сервер обновлений �
 const QString kWrongLogin = QStringLiteral("Неверно ввели логин или пароль.");
 const QByteArray kInstalled = "#!/bin/sh\n# the version in place\n";
 constexpr qsizetype kBlock = 64 * 1024;
-
-QByteArray programBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 seed = 7;
-    for (auto &b : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        b = char(seed >> 24);
-    }
-    return bytes;
-}
-
-HttpServer::Response answer(int status, const QByteArray &body, qsizetype cutAt = -1)
-{
-    HttpServer::Response response;
-    response.status = status;
-    response.body = body;
-    response.cutAt = cutAt;
-    return response;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 // Bytes still free on the file system of path.
 qint64 freeBytes(const QString &path)
@@ -205,7 +173,7 @@ void TestUpdateSafety::verifyNothingInstalled()
 void TestUpdateSafety::badAnswers_data()
 {
     QTest::addColumn<HttpServer::Response>("response");
-    const QByteArray body = programBytes(3 * kBlock);
+    const QByteArray body = programBytes(3 * kBlock, 7);
     QTest::newRow("404 with an error page") << answer(404, "<html><body>Not Found</body></html>");
     QTest::newRow("403 with an error page") << answer(403, "<html><body>Forbidden</body></html>");
     QTest::newRow("503 with an error page") << answer(503, "<html><body>Service Unavailable</body></html>");
@@ -248,7 +216,7 @@ void TestUpdateSafety::cutAtEveryBlockBoundary_data()
 void TestUpdateSafety::cutAtEveryBlockBoundary()
 {
     QFETCH(qsizetype, cutAt);
-    const QByteArray body = programBytes(5 * kBlock + 1000);
+    const QByteArray body = programBytes(5 * kBlock + 1000, 7);
     m_http->respond("/qelprogs/qel31", answer(200, body, cutAt));
 
     QEL31_CHECKED(signInAsOutdated());
@@ -267,7 +235,7 @@ void TestUpdateSafety::cutAtEveryBlockBoundary()
 // its input closed, and installs nothing; when the server gives up, the user is told.
 void TestUpdateSafety::stallingServer()
 {
-    const QByteArray body = programBytes(4 * kBlock);
+    const QByteArray body = programBytes(4 * kBlock, 7);
     HttpServer::Response response = answer(200, body);
     response.holdAt = kBlock + 512;
     m_http->respond("/qelprogs/qel31", response);
@@ -314,7 +282,7 @@ void TestUpdateSafety::stallingServer()
 // ends it (this test's limit is short; the program's is 30 seconds) as a failed one.
 void TestUpdateSafety::silentServerTimesOut()
 {
-    HttpServer::Response response = answer(200, programBytes(2 * kBlock));
+    HttpServer::Response response = answer(200, programBytes(2 * kBlock, 7));
     response.holdAt = 0;
     m_http->respond("/qelprogs/qel31", response);
     bool held = false;
@@ -365,7 +333,7 @@ void TestUpdateSafety::fullDisk_data()
 void TestUpdateSafety::fullDisk()
 {
     QFETCH(FullAt, fullAt);
-    QByteArray body = programBytes(16 * kBlock);
+    QByteArray body = programBytes(16 * kBlock, 7);
     const QByteArray path = QFile::encodeName(folder());
     m_mounted = ::mount("tmpfs", path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k,mode=0700") == 0;
     if (m_mounted) {
@@ -373,7 +341,7 @@ void TestUpdateSafety::fullDisk()
         QVERIFY(QDir().mkdir(files().downloadFolder));
         if (fullAt == FullAt::Script) {
             // The download takes exactly the room that is left.
-            body = programBytes(freeBytes(folder()));
+            body = programBytes(freeBytes(folder()), 7);
             QVERIFY(body.size() > 0);
         }
     } else {
@@ -381,7 +349,7 @@ void TestUpdateSafety::fullDisk()
         QVERIFY(QDir().mkdir(files().downloadFolder));
         const QString full = fullAt == FullAt::Download ? files().downloadedFile : files().partialScript;
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), full));
-        body = programBytes(kBlock);
+        body = programBytes(kBlock, 7);
     }
     m_http->respond("/qelprogs/qel31", answer(200, body));
 

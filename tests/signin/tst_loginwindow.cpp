@@ -2,7 +2,7 @@
 // against the in-process sandbox server with the demo university. What the user sees is read from the
 // widgets and the message boxes, what was sent from the sandbox's event log.
 
-#include "../update/httpserver.h"
+#include "httpserver.h"
 #include "app/application.h"
 #include "program/startup.h"
 #include "checked.h"

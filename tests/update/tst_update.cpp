@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "common/error.h"
 #include "common/programfolder.h"
+#include "files.h"
 #include "httpserver.h"
 #include "messageboxes.h"
 #include "signin/loginwidgets.h"
@@ -26,38 +27,6 @@ Q_DECLARE_METATYPE(HttpServer::Response)
 namespace {
 
 const QString kNotice = QStringLiteral("Идёт обновление программы, ПОДОЖДИТЕ...");
-
-// Bytes that look like a program file: every value, zeros and line ends included.
-QByteArray programBytes(qsizetype size, quint32 seed = 1)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (auto &b : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        b = char(seed >> 24);
-    }
-    return bytes;
-}
-
-HttpServer::Response answer(int status, const QByteArray &body)
-{
-    HttpServer::Response response;
-    response.status = status;
-    response.body = body;
-    return response;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 void writeUpdateServer(const QString &programFolder, const QByteArray &text)
 {

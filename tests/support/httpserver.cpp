@@ -72,3 +72,12 @@ void HttpServer::release()
     if (m_heldSocket)
         sendFrom(m_heldSocket, m_heldResponse, m_heldFrom);
 }
+
+HttpServer::Response answer(int status, const QByteArray &body, qsizetype cutAt)
+{
+    HttpServer::Response response;
+    response.status = status;
+    response.body = body;
+    response.cutAt = cutAt;
+    return response;
+}

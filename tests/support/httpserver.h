@@ -19,7 +19,7 @@ public:
         int status = 200;
         QByteArray body;
         bool withContentLength = true;
-        QByteArray location;   // sent as Location when not empty
+        QByteArray location{}; // sent as Location when not empty
         qsizetype cutAt = -1;  // the connection is closed after this many bytes of the body
         qsizetype holdAt = -1; // sending stops after this many bytes of the body until release()
     };
@@ -53,3 +53,7 @@ private:
     Response m_heldResponse;
     qsizetype m_heldFrom = 0;
 };
+
+// An answer with this status and body, the connection closed after cutAt bytes of the body when it is
+// not -1.
+HttpServer::Response answer(int status, const QByteArray &body, qsizetype cutAt = -1);
