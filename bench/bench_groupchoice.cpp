@@ -5,12 +5,12 @@
 #include "app/application.h"
 #include "common/error.h"
 #include "db/adoquery.h"
+#include "db/dm.h"
 #include "db/statement.h"
 #include "figures.h"
 #include "fixture.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "db/dm.h"
 #include "registration/unit1.h"
 #include "signin/connectwith.h"
 

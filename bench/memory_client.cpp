@@ -6,9 +6,9 @@
 
 #include "app/application.h"
 #include "app/messagebox.h"
-#include "program/startup.h"
 #include "common/programfolder.h"
 #include "probe.h"
+#include "program/startup.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/unit1.h"
 #include "signin/loginwidgets.h"

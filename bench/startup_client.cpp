@@ -2,8 +2,8 @@
 // the login window told to the benchmark; the program then ends as if the user had cancelled.
 
 #include "app/application.h"
-#include "program/startup.h"
 #include "probe.h"
+#include "program/startup.h"
 
 int main(int argc, char *argv[])
 {

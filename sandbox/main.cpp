@@ -58,24 +58,27 @@ int main(int argc, char **argv)
         "Clients connect with SQL Server authentication, without encryption, TDS version 7.4.\n"
         "When ready it prints one line \"listening on HOST:PORT\". SIGTERM or SIGINT stop it."));
     parser.addHelpOption();
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Address to listen on (default 127.0.0.1:0; port 0 picks a "
-                                                   "free port)."),
-                                    QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:0"));
-    const QCommandLineOption db(QStringLiteral("db"),
-                                QStringLiteral("SQLite database file, created when missing (default: a database "
-                                               "in memory)."),
-                                QStringLiteral("FILE"));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Address to listen on (default 127.0.0.1:0; port 0 picks a "
+                       "free port)."),
+        QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:0"));
+    const QCommandLineOption db(
+        QStringLiteral("db"),
+        QStringLiteral("SQLite database file, created when missing (default: a database "
+                       "in memory)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Fill a new or empty database with the demo university; an "
                                                  "existing one is left as it is."));
     const QCommandLineOption statementLog(
         QStringLiteral("statement-log"),
-        QStringLiteral("Append one line per login, batch and RPC received: login name, kind (LOGIN-OK, "
-                       "LOGIN-FAILED, BATCH, RPC), text (the database of a login; the procedure name and the "
-                       "statement it carries for an RPC), then the parameter values of an RPC; tab-separated, "
-                       "with backslash, tab, CR and LF in a field written as \\\\, \\t, \\r, \\n and a NULL "
-                       "value as \\N."),
+        QStringLiteral(
+            "Append one line per login, batch and RPC received: login name, kind (LOGIN-OK, "
+            "LOGIN-FAILED, BATCH, RPC), text (the database of a login; the procedure name and the "
+            "statement it carries for an RPC), then the parameter values of an RPC; tab-separated, "
+            "with backslash, tab, CR and LF in a field written as \\\\, \\t, \\r, \\n and a NULL "
+            "value as \\N."),
         QStringLiteral("FILE"));
     const QCommandLineOption portFile(QStringLiteral("port-file"),
                                       QStringLiteral("Write the port number to FILE once listening."),

@@ -1,8 +1,8 @@
 // qel31-settings: writes the client's connection settings file (Data/QEL beside the client).
 // The client only reads that file; administrators, the demo and the tests make it with this command.
 
-#include "signin/settingsfile.h"
 #include "common/error.h"
+#include "signin/settingsfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -33,13 +33,19 @@ int main(int argc, char *argv[])
         "its executable. The account given must be allowed to run GET_USER. Each value holds at most "
         "20 characters of Windows-1251."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the settings file to write, e.g. /etc/qel31/QEL (installed) or build/bin/Data/QEL"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("database user name"), QStringLiteral("U"));
-    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("database password"), QStringLiteral("P"));
-    const QCommandLineOption server(QStringLiteral("server"),
-                                    QStringLiteral("server: host, host,port, host\\instance, tcp:host,port, (local) or ."),
-                                    QStringLiteral("S"));
-    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("database name"), QStringLiteral("D"));
+    parser.addPositionalArgument(
+        QStringLiteral("FILE"),
+        QStringLiteral("the settings file to write, e.g. /etc/qel31/QEL (installed) or build/bin/Data/QEL"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("database user name"),
+                                  QStringLiteral("U"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("database password"),
+                                      QStringLiteral("P"));
+    const QCommandLineOption server(
+        QStringLiteral("server"),
+        QStringLiteral("server: host, host,port, host\\instance, tcp:host,port, (local) or ."),
+        QStringLiteral("S"));
+    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("database name"),
+                                      QStringLiteral("D"));
     parser.addOptions({user, password, server, database});
     parser.process(app);
 

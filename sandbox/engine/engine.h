@@ -26,7 +26,10 @@ namespace sandbox {
 // whether it travels as VARCHAR (Windows-1251) or NVARCHAR.
 using Value = std::variant<std::monostate, qint64, double, QString, QByteArray>;
 
-inline bool isNull(const Value &v) { return std::holds_alternative<std::monostate>(v); }
+inline bool isNull(const Value &v)
+{
+    return std::holds_alternative<std::monostate>(v);
+}
 
 // A value as text: numbers in decimal, bytes as UTF-8, NULL as the empty text.
 inline QString valueToText(const Value &v)
@@ -118,19 +121,19 @@ struct BatchResult {
 
 // The state of one client connection that the engine reads and changes.
 struct Session {
-    QString login;             // the server account that logged in
-    QString database;          // current database
+    QString login;              // the server account that logged in
+    QString database;           // current database
     QString dateFormat = "mdy"; // SET DATEFORMAT
-    bool noCount = false;      // SET NOCOUNT
-    QString application;       // from the login packet, for the log
-    QString host;              // from the login packet, for the log
+    bool noCount = false;       // SET NOCOUNT
+    QString application;        // from the login packet, for the log
+    QString host;               // from the login packet, for the log
 };
 
 enum class LoginVerdict { Ok, BadCredentials, UnknownDatabase };
 
 struct LoginOutcome {
     LoginVerdict verdict = LoginVerdict::BadCredentials;
-    Message error; // filled unless Ok: e.g. 18456 "Login failed for user 'x'." or 4060
+    Message error;    // filled unless Ok: e.g. 18456 "Login failed for user 'x'." or 4060
     QString database; // the database the session starts in when Ok
 };
 

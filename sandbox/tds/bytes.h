@@ -71,8 +71,8 @@ public:
     void f64(double v);
     void bytes(const QByteArray &b) { m_data.append(b); }
     void bytes(const char *p, qsizetype n) { m_data.append(p, n); }
-    void ucs2(const QString &s); // UTF-16LE, no length
-    void bVarchar(const QString &s); // at most 255 characters are kept
+    void ucs2(const QString &s);      // UTF-16LE, no length
+    void bVarchar(const QString &s);  // at most 255 characters are kept
     void usVarchar(const QString &s); // at most 65535 characters are kept
     // Writes a 16-bit placeholder and returns its position; patch16 fills it in later.
     qsizetype placeholder16();

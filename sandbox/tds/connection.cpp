@@ -179,8 +179,8 @@ bool Connection::logIn()
         outcome = m_host.engine().login(login.userName, login.password, login.database);
     } catch (const std::exception &e) {
         outcome.verdict = LoginVerdict::BadCredentials;
-        outcome.error = serverMessage(18456, 1, 14,
-                                      QStringLiteral("Login failed for user '%1'.").arg(login.userName));
+        outcome.error =
+            serverMessage(18456, 1, 14, QStringLiteral("Login failed for user '%1'.").arg(login.userName));
     }
 
     Event event;
@@ -210,15 +210,15 @@ bool Connection::logIn()
     m_loginDatabase = m_session.database;
     const int packetSize = negotiatedPacketSize(login.packetSize);
     m_tokens.envChange(EnvChange::Database, m_session.database, QStringLiteral("master"));
-    m_tokens.message(serverMessage(5701, 2, 0,
-                                   QStringLiteral("Changed database context to '%1'.").arg(m_session.database)));
+    m_tokens.message(serverMessage(
+        5701, 2, 0, QStringLiteral("Changed database context to '%1'.").arg(m_session.database)));
     m_tokens.envChangeBytes(EnvChange::Collation, serverCollation(), QByteArray());
     m_tokens.envChange(EnvChange::Language, QStringLiteral("us_english"), QString());
     m_tokens.message(serverMessage(5703, 1, 0, QStringLiteral("Changed language setting to us_english.")));
-    m_tokens.loginAck(QStringLiteral("Microsoft SQL Server"), qMin(login.tdsVersion, Tds74) < 0x72000000
-                                                                  ? Tds74
-                                                                  : qMin(login.tdsVersion, Tds74));
-    m_tokens.envChange(EnvChange::PacketSize, QString::number(packetSize), QString::number(DefaultPacketSize));
+    m_tokens.loginAck(QStringLiteral("Microsoft SQL Server"),
+                      qMin(login.tdsVersion, Tds74) < 0x72000000 ? Tds74 : qMin(login.tdsVersion, Tds74));
+    m_tokens.envChange(EnvChange::PacketSize, QString::number(packetSize),
+                       QString::number(DefaultPacketSize));
     m_tokens.done(donestatus::Final, 0, 0);
     sendReply();
     m_writer.setPacketSize(packetSize);
@@ -507,7 +507,7 @@ void Connection::handleTransaction(const ClientMessage &request)
     case TransactionRequest::Commit:
     case TransactionRequest::Rollback: {
         const EnvChange kind = call.request == TransactionRequest::Commit ? EnvChange::CommitTransaction
-                                                                           : EnvChange::RollbackTransaction;
+                                                                          : EnvChange::RollbackTransaction;
         if (m_transaction != 0)
             m_tokens.envChangeBytes(kind, QByteArray(), descriptor(m_transaction));
         m_transaction = 0;
@@ -519,15 +519,16 @@ void Connection::handleTransaction(const ClientMessage &request)
         break;
     }
     case TransactionRequest::Other:
-        m_tokens.message(serverMessage(8522, 1, 16,
-                                       QStringLiteral("Distributed transactions are not supported by this server.")));
+        m_tokens.message(serverMessage(
+            8522, 1, 16, QStringLiteral("Distributed transactions are not supported by this server.")));
         m_tokens.done(donestatus::Error, 0, 0);
         break;
     }
     sendReply();
 }
 
-QList<Parameter> Connection::statementParameters(const RpcCall &call, int first, const QString &declaration) const
+QList<Parameter> Connection::statementParameters(const RpcCall &call, int first,
+                                                 const QString &declaration) const
 {
     const QList<Parameter> declared = declaredParameters(declaration);
     QList<Parameter> params;
@@ -609,10 +610,11 @@ void Connection::handleRpc(const RpcCall &call, bool last)
     default: {
         Event event = rpcEvent(call, QString(), valuesFrom(call, 0));
         const FaultPlan plan = admit(event);
-        writeRpcError(plan.error ? *plan.error
-                                 : procedureError(2812,
-                                                  QStringLiteral("This server does not support '%1'.").arg(call.name),
-                                                  call.name));
+        writeRpcError(
+            plan.error
+                ? *plan.error
+                : procedureError(2812, QStringLiteral("This server does not support '%1'.").arg(call.name),
+                                 call.name));
         return;
     }
     }
@@ -654,11 +656,12 @@ void Connection::rpcPrepare(const RpcCall &call, bool execute)
         return;
     }
     if (call.params.size() < 3) {
-        writeRpcError(procedureError(8178,
-                                     QStringLiteral("The parameterized query '%1' expects a parameter which was "
-                                                    "not supplied.")
-                                         .arg(call.name),
-                                     call.name));
+        writeRpcError(
+            procedureError(8178,
+                           QStringLiteral("The parameterized query '%1' expects a parameter which was "
+                                          "not supplied.")
+                               .arg(call.name),
+                           call.name));
         return;
     }
     const qint32 handle = m_nextHandle++;
@@ -684,10 +687,11 @@ void Connection::writePreparedMetadata(const QString &statement, const QString &
     // The client asks for the columns of a prepared statement before running it. A query is
     // run with every parameter NULL to learn them; other statements are not run here, as they
     // may change data, and announce no columns.
-    static const QRegularExpression query(
-        QStringLiteral("^(\\s|--[^\\n]*(\\n|$)|/\\*.*?\\*/)*select\\b"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression into(QStringLiteral("\\binto\\b"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression query(QStringLiteral("^(\\s|--[^\\n]*(\\n|$)|/\\*.*?\\*/)*select\\b"),
+                                          QRegularExpression::CaseInsensitiveOption |
+                                              QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression into(QStringLiteral("\\binto\\b"),
+                                         QRegularExpression::CaseInsensitiveOption);
     if (!query.match(statement).hasMatch() || into.match(statement).hasMatch())
         return;
     const BatchResult result = run(statement, declaredParameters(declaration));
@@ -716,7 +720,8 @@ void Connection::rpcExecute(const RpcCall &call)
     }
     if (found == m_prepared.end()) {
         writeRpcError(procedureError(
-            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle), call.name));
+            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle),
+            call.name));
         return;
     }
     const BatchResult result = run(statement, statementParameters(call, 1, found->second.declaration));
@@ -736,7 +741,8 @@ void Connection::rpcUnprepare(const RpcCall &call)
     const qint32 handle = call.params.isEmpty() ? 0 : qint32(integerOf(call.params[0].value));
     if (m_prepared.erase(handle) == 0) {
         writeRpcError(procedureError(
-            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle), call.name));
+            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle),
+            call.name));
         return;
     }
     m_tokens.returnStatus(0);
@@ -768,8 +774,9 @@ void Connection::rpcCursorOpen(const RpcCall &call)
         return;
     }
     if (call.params.size() < 2) {
-        writeRpcError(procedureError(16902, QStringLiteral("sp_cursoropen: The value of the parameter "
-                                                           "'stmt' is invalid."),
+        writeRpcError(procedureError(16902,
+                                     QStringLiteral("sp_cursoropen: The value of the parameter "
+                                                    "'stmt' is invalid."),
                                      call.name));
         return;
     }
@@ -861,19 +868,33 @@ void Connection::rpcCursorFetch(const RpcCall &call)
 
     qint64 start = 0;
     switch (fetchType & 0xFF) {
-    case 0x01: start = 1; break;                                    // FIRST
-    case 0x02: start = qMax<qint64>(1, cursor.start + cursor.size); // NEXT
+    case 0x01:
+        start = 1;
+        break; // FIRST
+    case 0x02:
+        start = qMax<qint64>(1, cursor.start + cursor.size); // NEXT
         if (cursor.start > total)
             start = total + 1;
         break;
-    case 0x04: start = cursor.start - wanted; break;                // PREV
-    case 0x08: start = qMax<qint64>(1, total - wanted + 1); break;  // LAST
-    case 0x10: start = rowNumber >= 0 ? rowNumber : total + rowNumber + 1; break; // ABSOLUTE
-    case 0x20: start = (cursor.start == 0 && rowNumber > 0 ? 0 : cursor.start) + rowNumber; break; // RELATIVE
-    case 0x80: start = cursor.start; break;                         // REFRESH
+    case 0x04:
+        start = cursor.start - wanted;
+        break; // PREV
+    case 0x08:
+        start = qMax<qint64>(1, total - wanted + 1);
+        break; // LAST
+    case 0x10:
+        start = rowNumber >= 0 ? rowNumber : total + rowNumber + 1;
+        break; // ABSOLUTE
+    case 0x20:
+        start = (cursor.start == 0 && rowNumber > 0 ? 0 : cursor.start) + rowNumber;
+        break; // RELATIVE
+    case 0x80:
+        start = cursor.start;
+        break; // REFRESH
     default:
-        writeRpcError(procedureError(16902, QStringLiteral("sp_cursorfetch: The value of the parameter "
-                                                           "'fetchtype' is invalid."),
+        writeRpcError(procedureError(16902,
+                                     QStringLiteral("sp_cursorfetch: The value of the parameter "
+                                                    "'fetchtype' is invalid."),
                                      call.name));
         return;
     }

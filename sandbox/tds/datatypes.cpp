@@ -1,7 +1,7 @@
 #include "sandbox/tds/datatypes.h"
 
-#include "sandbox/tds/bytes.h"
 #include "common/cp1251.h"
+#include "sandbox/tds/bytes.h"
 
 #include <QDate>
 #include <QTime>
@@ -22,15 +22,25 @@ namespace {
 
 bool isUShortLen(quint8 t)
 {
-    return t == BigVarBin || t == BigVarChr || t == BigBinary || t == BigChar || t == NVarChar
-           || t == NChar;
+    return t == BigVarBin || t == BigVarChr || t == BigBinary || t == BigChar || t == NVarChar || t == NChar;
 }
 
 bool isByteLen(quint8 t)
 {
     switch (t) {
-    case Guid: case IntN: case BitN: case FltN: case MoneyN: case DateTimN: case DecimalN:
-    case NumericN: case Decimal: case Numeric: case DateN: case TimeN: case DateTime2N:
+    case Guid:
+    case IntN:
+    case BitN:
+    case FltN:
+    case MoneyN:
+    case DateTimN:
+    case DecimalN:
+    case NumericN:
+    case Decimal:
+    case Numeric:
+    case DateN:
+    case TimeN:
+    case DateTime2N:
     case DateTimeOffsetN:
         return true;
     default:
@@ -41,17 +51,36 @@ bool isByteLen(quint8 t)
 int fixedSize(quint8 t)
 {
     switch (t) {
-    case Null: return 0;
-    case Int1: case Bit: return 1;
-    case Int2: return 2;
-    case Int4: case DateTim4: case Flt4: case Money4: return 4;
-    case Money: case DateTime: case Flt8: case Int8: return 8;
-    default: return -1;
+    case Null:
+        return 0;
+    case Int1:
+    case Bit:
+        return 1;
+    case Int2:
+        return 2;
+    case Int4:
+    case DateTim4:
+    case Flt4:
+    case Money4:
+        return 4;
+    case Money:
+    case DateTime:
+    case Flt8:
+    case Int8:
+        return 8;
+    default:
+        return -1;
     }
 }
 
-bool isNarrowText(quint8 t) { return t == BigVarChr || t == BigChar || t == Text; }
-bool isWideText(quint8 t) { return t == NVarChar || t == NChar || t == NText || t == Xml; }
+bool isNarrowText(quint8 t)
+{
+    return t == BigVarChr || t == BigChar || t == Text;
+}
+bool isWideText(quint8 t)
+{
+    return t == NVarChar || t == NChar || t == NText || t == Xml;
+}
 
 qint64 littleEndianSigned(const QByteArray &b)
 {
@@ -157,16 +186,15 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
         if (n == 4) {
             const quint64 days = littleEndianUnsigned(b, 0, 2);
             const quint64 minutes = littleEndianUnsigned(b, 2, 2);
-            return QStringLiteral("%1 %2")
-                .arg(QDate(1900, 1, 1).addDays(qint64(days)).toString(Qt::ISODate),
-                     timeText(minutes * 60, 0));
+            return QStringLiteral("%1 %2").arg(QDate(1900, 1, 1).addDays(qint64(days)).toString(Qt::ISODate),
+                                               timeText(minutes * 60, 0));
         }
         if (n == 8) {
             const qint64 days = qint32(littleEndianUnsigned(b, 0, 4));
             const quint64 ticks = littleEndianUnsigned(b, 4, 4); // 1/300 s
             const quint64 ms = (ticks * 10 + 1) / 3;
-            return QStringLiteral("%1 %2")
-                .arg(QDate(1900, 1, 1).addDays(days).toString(Qt::ISODate), timeText(ms, 3));
+            return QStringLiteral("%1 %2").arg(QDate(1900, 1, 1).addDays(days).toString(Qt::ISODate),
+                                               timeText(ms, 3));
         }
         break;
     case Decimal:
@@ -183,8 +211,8 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
                     out += hex.mid(i * 2, 2);
                 return out;
             };
-            return QString::fromLatin1(swapped(0, 4) + '-' + swapped(4, 2) + '-' + swapped(6, 2)
-                                       + '-' + hex.mid(16, 4) + '-' + hex.mid(20, 12))
+            return QString::fromLatin1(swapped(0, 4) + '-' + swapped(4, 2) + '-' + swapped(6, 2) + '-' +
+                                       hex.mid(16, 4) + '-' + hex.mid(20, 12))
                 .toUpper();
         }
         break;
@@ -201,8 +229,8 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
         const qsizetype timeBytes = n - 3 - (type == DateTimeOffsetN ? 2 : 0);
         if (timeBytes < 3 || timeBytes > 5)
             break;
-        QString text = dateText(qint64(littleEndianUnsigned(b, timeBytes, 3))) + u' '
-                       + timeText(littleEndianUnsigned(b, 0, timeBytes), info.scale);
+        QString text = dateText(qint64(littleEndianUnsigned(b, timeBytes, 3))) + u' ' +
+                       timeText(littleEndianUnsigned(b, 0, timeBytes), info.scale);
         if (type == DateTimeOffsetN) {
             const int offset = qint16(littleEndianUnsigned(b, timeBytes + 3, 2));
             text += QStringLiteral(" %1%2:%3")
@@ -221,14 +249,27 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
 Value decodeFixed(quint8 type, const QByteArray &b)
 {
     switch (type) {
-    case Null: return {};
-    case Int1: return decodeByteLen(IntN, {}, b);
-    case Bit: return decodeByteLen(BitN, {}, b);
-    case Int2: case Int4: case Int8: return littleEndianSigned(b);
-    case Flt4: case Flt8: return decodeByteLen(FltN, {}, b);
-    case Money: case Money4: return decodeByteLen(MoneyN, {}, b);
-    case DateTime: case DateTim4: return decodeByteLen(DateTimN, {}, b);
-    default: throw ProtocolError("unknown fixed type");
+    case Null:
+        return {};
+    case Int1:
+        return decodeByteLen(IntN, {}, b);
+    case Bit:
+        return decodeByteLen(BitN, {}, b);
+    case Int2:
+    case Int4:
+    case Int8:
+        return littleEndianSigned(b);
+    case Flt4:
+    case Flt8:
+        return decodeByteLen(FltN, {}, b);
+    case Money:
+    case Money4:
+        return decodeByteLen(MoneyN, {}, b);
+    case DateTime:
+    case DateTim4:
+        return decodeByteLen(DateTimN, {}, b);
+    default:
+        throw ProtocolError("unknown fixed type");
     }
 }
 
@@ -355,47 +396,86 @@ QString declaration(const TypeInfo &t)
         return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(qMax<quint32>(1, t.maxLength / divisor));
     };
     switch (t.type) {
-    case Null: return QStringLiteral("int");
-    case Int1: return QStringLiteral("tinyint");
-    case Bit: case BitN: return QStringLiteral("bit");
-    case Int2: return QStringLiteral("smallint");
-    case Int4: return QStringLiteral("int");
-    case Int8: return QStringLiteral("bigint");
+    case Null:
+        return QStringLiteral("int");
+    case Int1:
+        return QStringLiteral("tinyint");
+    case Bit:
+    case BitN:
+        return QStringLiteral("bit");
+    case Int2:
+        return QStringLiteral("smallint");
+    case Int4:
+        return QStringLiteral("int");
+    case Int8:
+        return QStringLiteral("bigint");
     case IntN:
         switch (t.maxLength) {
-        case 1: return QStringLiteral("tinyint");
-        case 2: return QStringLiteral("smallint");
-        case 8: return QStringLiteral("bigint");
-        default: return QStringLiteral("int");
+        case 1:
+            return QStringLiteral("tinyint");
+        case 2:
+            return QStringLiteral("smallint");
+        case 8:
+            return QStringLiteral("bigint");
+        default:
+            return QStringLiteral("int");
         }
-    case Flt4: return QStringLiteral("real");
-    case Flt8: return QStringLiteral("float");
-    case FltN: return t.maxLength == 4 ? QStringLiteral("real") : QStringLiteral("float");
-    case Money: return QStringLiteral("money");
-    case Money4: return QStringLiteral("smallmoney");
-    case MoneyN: return t.maxLength == 4 ? QStringLiteral("smallmoney") : QStringLiteral("money");
-    case DateTime: return QStringLiteral("datetime");
-    case DateTim4: return QStringLiteral("smalldatetime");
+    case Flt4:
+        return QStringLiteral("real");
+    case Flt8:
+        return QStringLiteral("float");
+    case FltN:
+        return t.maxLength == 4 ? QStringLiteral("real") : QStringLiteral("float");
+    case Money:
+        return QStringLiteral("money");
+    case Money4:
+        return QStringLiteral("smallmoney");
+    case MoneyN:
+        return t.maxLength == 4 ? QStringLiteral("smallmoney") : QStringLiteral("money");
+    case DateTime:
+        return QStringLiteral("datetime");
+    case DateTim4:
+        return QStringLiteral("smalldatetime");
     case DateTimN:
         return t.maxLength == 4 ? QStringLiteral("smalldatetime") : QStringLiteral("datetime");
-    case DateN: return QStringLiteral("date");
-    case TimeN: return QStringLiteral("time(%1)").arg(t.scale);
-    case DateTime2N: return QStringLiteral("datetime2(%1)").arg(t.scale);
-    case DateTimeOffsetN: return QStringLiteral("datetimeoffset(%1)").arg(t.scale);
-    case Decimal: case DecimalN: return QStringLiteral("decimal(%1,%2)").arg(t.precision).arg(t.scale);
-    case Numeric: case NumericN: return QStringLiteral("numeric(%1,%2)").arg(t.precision).arg(t.scale);
-    case Guid: return QStringLiteral("uniqueidentifier");
-    case BigVarChr: return sized("varchar", 1);
-    case BigChar: return sized("char", 1);
-    case NVarChar: return sized("nvarchar", 2);
-    case NChar: return sized("nchar", 2);
-    case BigVarBin: return sized("varbinary", 1);
-    case BigBinary: return sized("binary", 1);
-    case Text: return QStringLiteral("text");
-    case NText: return QStringLiteral("ntext");
-    case Image: return QStringLiteral("image");
-    case Xml: return QStringLiteral("xml");
-    default: return QStringLiteral("sql_variant");
+    case DateN:
+        return QStringLiteral("date");
+    case TimeN:
+        return QStringLiteral("time(%1)").arg(t.scale);
+    case DateTime2N:
+        return QStringLiteral("datetime2(%1)").arg(t.scale);
+    case DateTimeOffsetN:
+        return QStringLiteral("datetimeoffset(%1)").arg(t.scale);
+    case Decimal:
+    case DecimalN:
+        return QStringLiteral("decimal(%1,%2)").arg(t.precision).arg(t.scale);
+    case Numeric:
+    case NumericN:
+        return QStringLiteral("numeric(%1,%2)").arg(t.precision).arg(t.scale);
+    case Guid:
+        return QStringLiteral("uniqueidentifier");
+    case BigVarChr:
+        return sized("varchar", 1);
+    case BigChar:
+        return sized("char", 1);
+    case NVarChar:
+        return sized("nvarchar", 2);
+    case NChar:
+        return sized("nchar", 2);
+    case BigVarBin:
+        return sized("varbinary", 1);
+    case BigBinary:
+        return sized("binary", 1);
+    case Text:
+        return QStringLiteral("text");
+    case NText:
+        return QStringLiteral("ntext");
+    case Image:
+        return QStringLiteral("image");
+    case Xml:
+        return QStringLiteral("xml");
+    default:
+        return QStringLiteral("sql_variant");
     }
 }
 

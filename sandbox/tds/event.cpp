@@ -14,10 +14,14 @@ QString Event::text() const
 QString kindName(EventKind kind)
 {
     switch (kind) {
-    case EventKind::LoginOk: return QStringLiteral("LOGIN-OK");
-    case EventKind::LoginFailed: return QStringLiteral("LOGIN-FAILED");
-    case EventKind::Batch: return QStringLiteral("BATCH");
-    case EventKind::Rpc: return QStringLiteral("RPC");
+    case EventKind::LoginOk:
+        return QStringLiteral("LOGIN-OK");
+    case EventKind::LoginFailed:
+        return QStringLiteral("LOGIN-FAILED");
+    case EventKind::Batch:
+        return QStringLiteral("BATCH");
+    case EventKind::Rpc:
+        return QStringLiteral("RPC");
     }
     return {};
 }
@@ -28,11 +32,21 @@ QString escapeLogField(const QString &field)
     out.reserve(field.size());
     for (const QChar c : field) {
         switch (c.unicode()) {
-        case u'\\': out += QLatin1String("\\\\"); break;
-        case u'\t': out += QLatin1String("\\t"); break;
-        case u'\r': out += QLatin1String("\\r"); break;
-        case u'\n': out += QLatin1String("\\n"); break;
-        default: out += c; break;
+        case u'\\':
+            out += QLatin1String("\\\\");
+            break;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        default:
+            out += c;
+            break;
         }
     }
     return out;

@@ -16,11 +16,11 @@ struct Event {
     int connection = 0;   // 1, 2, 3, ... per accepted connection
     QString login;        // the login name of the connection
     EventKind kind = EventKind::Batch;
-    QString procedure;    // RPC: the procedure called ("sp_prepexec", "GET_USER")
-    QString statement;    // BATCH: its text; RPC: the statement the call carries (may be empty);
-                          // logins: the database
-    QList<Value> params;  // RPC: the parameter values (for sp_prepexec and the like, only
-                          // those of the statement)
+    QString procedure;   // RPC: the procedure called ("sp_prepexec", "GET_USER")
+    QString statement;   // BATCH: its text; RPC: the statement the call carries (may be empty);
+                         // logins: the database
+    QList<Value> params; // RPC: the parameter values (for sp_prepexec and the like, only
+                         // those of the statement)
 
     // The text field of the log: the statement, for an RPC after the procedure name and a space.
     QString text() const;

@@ -6,10 +6,22 @@ namespace sandbox::tds {
 
 namespace {
 const char *const systemProcedures[] = {
-    nullptr,          "sp_cursor",       "sp_cursoropen", "sp_cursorprepare", "sp_cursorexecute",
-    "sp_cursorprepexec", "sp_cursorunprepare", "sp_cursorfetch", "sp_cursoroption",
-    "sp_cursorclose", "sp_executesql",   "sp_prepare",    "sp_execute",       "sp_prepexec",
-    "sp_prepexecrpc", "sp_unprepare",
+    nullptr,
+    "sp_cursor",
+    "sp_cursoropen",
+    "sp_cursorprepare",
+    "sp_cursorexecute",
+    "sp_cursorprepexec",
+    "sp_cursorunprepare",
+    "sp_cursorfetch",
+    "sp_cursoroption",
+    "sp_cursorclose",
+    "sp_executesql",
+    "sp_prepare",
+    "sp_execute",
+    "sp_prepexec",
+    "sp_prepexecrpc",
+    "sp_unprepare",
 };
 constexpr quint16 systemProcedureCount = quint16(std::size(systemProcedures));
 } // namespace

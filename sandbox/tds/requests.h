@@ -2,8 +2,8 @@
 // Client requests after login: SQL batches, RPC batches and Transaction Manager requests, each
 // starting with the ALL_HEADERS block of TDS 7.2 and later.
 
-#include "sandbox/tds/datatypes.h"
 #include "sandbox/engine/engine.h"
+#include "sandbox/tds/datatypes.h"
 
 #include <QByteArray>
 #include <QList>
@@ -43,7 +43,7 @@ struct RpcParameter {
 };
 
 struct RpcCall {
-    QString name; // the procedure name, for calls by id the system procedure's name
+    QString name;   // the procedure name, for calls by id the system procedure's name
     quint16 id = 0; // the system procedure id, 0 for a call by a name that is no system one
     quint16 options = 0;
     QList<RpcParameter> params;

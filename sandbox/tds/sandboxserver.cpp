@@ -186,9 +186,11 @@ bool SandboxServer::start(const QString &host, quint16 port, QString *error)
     addrinfo *found = nullptr;
     const QByteArray node = host.toUtf8();
     const QByteArray service = QByteArray::number(port);
-    if (const int rc = ::getaddrinfo(node.isEmpty() ? nullptr : node.constData(), service.constData(), &hints, &found);
+    if (const int rc =
+            ::getaddrinfo(node.isEmpty() ? nullptr : node.constData(), service.constData(), &hints, &found);
         rc != 0)
-        return fail(QStringLiteral("cannot resolve %1: %2").arg(host, QString::fromLocal8Bit(gai_strerror(rc))));
+        return fail(
+            QStringLiteral("cannot resolve %1: %2").arg(host, QString::fromLocal8Bit(gai_strerror(rc))));
     QString lastError;
     for (addrinfo *a = found; a; a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -215,7 +217,8 @@ bool SandboxServer::start(const QString &host, quint16 port, QString *error)
     d->host = host;
 
     if (::pipe2(d->wakePipe, O_CLOEXEC) != 0)
-        return fail(QStringLiteral("cannot create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(
+            QStringLiteral("cannot create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     {
         std::lock_guard lock(d->stopMutex);
         d->stopping = false;
@@ -311,7 +314,8 @@ std::optional<Event> SandboxServer::waitForEvent(int timeoutMs)
     return waitForEvent([](const Event &) { return true; }, timeoutMs);
 }
 
-std::optional<Event> SandboxServer::waitForEvent(const std::function<bool(const Event &)> &match, int timeoutMs)
+std::optional<Event> SandboxServer::waitForEvent(const std::function<bool(const Event &)> &match,
+                                                 int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock lock(d->eventsMutex);
@@ -321,8 +325,8 @@ std::optional<Event> SandboxServer::waitForEvent(const std::function<bool(const 
             if (match(e))
                 return e;
         }
-        if (d->eventsChanged.wait_until(lock, deadline) == std::cv_status::timeout
-            && d->readPosition >= d->events.size())
+        if (d->eventsChanged.wait_until(lock, deadline) == std::cv_status::timeout &&
+            d->readPosition >= d->events.size())
             return std::nullopt;
     }
 }

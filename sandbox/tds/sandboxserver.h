@@ -35,8 +35,7 @@ public:
 
     // Listens on host:port (port 0: a free one) and starts serving. False with a reason in
     // *error when the address cannot be used, or when already started.
-    bool start(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 0,
-               QString *error = nullptr);
+    bool start(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 0, QString *error = nullptr);
     // Closes the listening socket and every connection and joins all threads. Idempotent.
     void stop();
     bool isRunning() const;
@@ -56,8 +55,7 @@ public:
     // read position starts at the first event and is moved by clearEvents() to the end.
     std::optional<Event> waitForEvent(int timeoutMs = 30000);
     // Waits for the next event that matches (skipping others); empty on timeout.
-    std::optional<Event> waitForEvent(const std::function<bool(const Event &)> &match,
-                                      int timeoutMs = 30000);
+    std::optional<Event> waitForEvent(const std::function<bool(const Event &)> &match, int timeoutMs = 30000);
     // Forgets the events so far.
     void clearEvents();
     // Called for every event, in order, on the connection's thread, while no other event is

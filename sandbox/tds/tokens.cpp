@@ -141,20 +141,38 @@ TypeInfo returnType(const TypeInfo &sent)
 {
     TypeInfo t;
     switch (sent.type) {
-    case Int1: case Int2: case Int4: case Int8: case Bit: case BitN: case IntN:
+    case Int1:
+    case Int2:
+    case Int4:
+    case Int8:
+    case Bit:
+    case BitN:
+    case IntN:
         t.type = IntN;
         t.maxLength = (sent.type == Int8 || sent.maxLength == 8) ? 8 : 4;
         return t;
-    case Flt4: case Flt8: case FltN: case Money: case Money4: case MoneyN: case Decimal:
-    case Numeric: case DecimalN: case NumericN:
+    case Flt4:
+    case Flt8:
+    case FltN:
+    case Money:
+    case Money4:
+    case MoneyN:
+    case Decimal:
+    case Numeric:
+    case DecimalN:
+    case NumericN:
         t.type = FltN;
         t.maxLength = 8;
         return t;
-    case BigVarBin: case BigBinary: case Image:
+    case BigVarBin:
+    case BigBinary:
+    case Image:
         t.type = BigVarBin;
         t.maxLength = 0xFFFF;
         return t;
-    case BigVarChr: case BigChar: case Text:
+    case BigVarChr:
+    case BigChar:
+    case Text:
         t.type = BigVarChr;
         t.maxLength = 0xFFFF;
         t.collation = serverCollation();
@@ -285,7 +303,8 @@ void TokenWriter::value(const TypeInfo &t, const Value &v)
         return;
     case DateTimN:
     case DateN: {
-        const QDateTime at = isNull(v) ? QDateTime() : QDateTime::fromString(asText(v).trimmed(), Qt::ISODateWithMs);
+        const QDateTime at =
+            isNull(v) ? QDateTime() : QDateTime::fromString(asText(v).trimmed(), Qt::ISODateWithMs);
         if (!at.isValid()) {
             m_out.u8(0);
             return;
@@ -312,7 +331,10 @@ void TokenWriter::value(const TypeInfo &t, const Value &v)
             m_out.u8(0); // no text pointer
             return;
         }
-        const QByteArray bytes = wireBytes(t.type == Text ? BigVarChr : t.type == NText ? NVarChar : Image, v);
+        const QByteArray bytes = wireBytes(t.type == Text    ? BigVarChr
+                                           : t.type == NText ? NVarChar
+                                                             : Image,
+                                           v);
         m_out.u8(16);
         m_out.bytes(QByteArray(16, '\x01')); // text pointer
         m_out.bytes(QByteArray(8, '\0'));    // timestamp

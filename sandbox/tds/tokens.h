@@ -2,9 +2,9 @@
 // The token stream of the server's answers: login acknowledgement, environment changes,
 // messages, result sets, return status and values, and the DONE family.
 
+#include "sandbox/engine/engine.h"
 #include "sandbox/tds/bytes.h"
 #include "sandbox/tds/datatypes.h"
-#include "sandbox/engine/engine.h"
 
 namespace sandbox::tds {
 

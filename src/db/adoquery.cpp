@@ -59,8 +59,9 @@ void TADOQuery::setSQL(const QStringList &lines)
     m_lines = lines;
     m_parameters.clear();
     for (const QString &name : replaceParameterMarkers(commandText()).names) {
-        const bool known = std::any_of(m_parameters.cbegin(), m_parameters.cend(),
-                                       [&](const Parameter &p) { return p.name.compare(name, Qt::CaseInsensitive) == 0; });
+        const bool known = std::any_of(m_parameters.cbegin(), m_parameters.cend(), [&](const Parameter &p) {
+            return p.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
         if (!known)
             m_parameters.append({name, QVariant()});
     }

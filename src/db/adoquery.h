@@ -114,7 +114,9 @@ private:
 class TDataSource : public QObject {
     Q_OBJECT
 public:
-    explicit TDataSource(TADOQuery *dataSet, QObject *parent = nullptr) : QObject(parent), m_dataSet(dataSet) {}
+    explicit TDataSource(TADOQuery *dataSet, QObject *parent = nullptr) : QObject(parent), m_dataSet(dataSet)
+    {
+    }
     TADOQuery *DataSet() const { return m_dataSet; }
 
 private:

@@ -11,8 +11,8 @@ constexpr int kDefaultPort = 1433;
 bool isTrue(const QString &value)
 {
     const QString v = value.trimmed();
-    return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
-           || v.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 || v == QLatin1String("1");
+    return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+           v.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 || v == QLatin1String("1");
 }
 
 } // namespace
@@ -29,8 +29,8 @@ ConnectionProperties parseConnectionString(const QString &text)
         if (eq < 0 || (semi >= 0 && semi < eq)) {
             const QString rest = text.mid(i, semi < 0 ? -1 : semi - i).trimmed();
             if (!rest.isEmpty())
-                throw DatabaseError(QStringLiteral("The connection string is malformed at position %1.")
-                                        .arg(i));
+                throw DatabaseError(
+                    QStringLiteral("The connection string is malformed at position %1.").arg(i));
             i = semi < 0 ? n : semi + 1;
             continue;
         }
@@ -57,8 +57,8 @@ ConnectionProperties parseConnectionString(const QString &text)
                 value.append(text[i++]);
             }
             if (!closed)
-                throw DatabaseError(QStringLiteral("The connection string is malformed at position %1.")
-                                        .arg(eq + 1));
+                throw DatabaseError(
+                    QStringLiteral("The connection string is malformed at position %1.").arg(eq + 1));
             const qsizetype next = text.indexOf(QLatin1Char(';'), i);
             i = next < 0 ? n : next + 1;
         } else {
@@ -75,7 +75,8 @@ ConnectionProperties parseConnectionString(const QString &text)
             p.password = value;
         else if (key == QLatin1String("initial catalog") || key == QLatin1String("database"))
             p.database = value;
-        else if (key == QLatin1String("data source") || key == QLatin1String("server") || key == QLatin1String("address"))
+        else if (key == QLatin1String("data source") || key == QLatin1String("server") ||
+                 key == QLatin1String("address"))
             p.dataSource = value;
         else if (key == QLatin1String("packet size"))
             p.packetSize = value.trimmed().toInt();
@@ -109,8 +110,9 @@ ServerAddress parseDataSource(const QString &dataSource)
         a.instance = s.mid(slash + 1);
         s = s.left(slash);
     }
-    if (s.isEmpty() || s == QLatin1String(".") || s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0
-        || s.compare(QLatin1String("(localdb)"), Qt::CaseInsensitive) == 0)
+    if (s.isEmpty() || s == QLatin1String(".") ||
+        s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0 ||
+        s.compare(QLatin1String("(localdb)"), Qt::CaseInsensitive) == 0)
         s = QStringLiteral("127.0.0.1");
     a.host = s;
     return a;
@@ -129,8 +131,8 @@ QString odbcValue(const QString &value)
 QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
 {
     const QString provider = p.provider.trimmed();
-    if (provider.compare(QLatin1String("SQLOLEDB.1"), Qt::CaseInsensitive) != 0
-        && provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
+    if (provider.compare(QLatin1String("SQLOLEDB.1"), Qt::CaseInsensitive) != 0 &&
+        provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
         throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
 
     const ServerAddress address = parseDataSource(p.dataSource);
@@ -165,7 +167,8 @@ QString withoutDriverPrefixes(const QString &message)
     QRegularExpressionMatchIterator it = prefixed.globalMatch(message);
     const auto take = [&](qsizetype end) {
         const QString text = message.mid(textStart, end - textStart).trimmed();
-        if (!text.isEmpty() && text != QLatin1String("Unable to connect to data source") && !messages.contains(text))
+        if (!text.isEmpty() && text != QLatin1String("Unable to connect to data source") &&
+            !messages.contains(text))
             messages.append(text);
     };
     while (it.hasNext()) {

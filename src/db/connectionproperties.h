@@ -12,8 +12,8 @@ struct ConnectionProperties {
     QString database;   // Initial Catalog
     QString dataSource; // the server in any of SQL Server's forms
     int packetSize = 4096;
-    bool encrypt = false;       // Use Encryption for Data
-    bool autoTranslate = true;  // character translation between client and server
+    bool encrypt = false;      // Use Encryption for Data
+    bool autoTranslate = true; // character translation between client and server
 
     friend bool operator==(const ConnectionProperties &, const ConnectionProperties &) = default;
 };

@@ -6,7 +6,9 @@
 class DatabaseError : public Error {
 public:
     explicit DatabaseError(QString message, QString state = QString())
-        : Error(std::move(message)), m_state(std::move(state)) {}
+        : Error(std::move(message)), m_state(std::move(state))
+    {
+    }
     const QString &state() const { return m_state; }
 
 private:

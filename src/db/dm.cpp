@@ -62,8 +62,8 @@ TDM_MB::~TDM_MB()
 QString userFacultiesStatement(qint32 loginId)
 {
     return QStringLiteral("SELECT faculty.* FROM  faculty INNER JOIN user_faculty ON faculty.id_faculty = "
-                          "user_faculty.faculty WHERE user_faculty.id_login = ")
-           + QString::number(loginId) + QStringLiteral("Order by [p23-2]");
+                          "user_faculty.faculty WHERE user_faculty.id_login = ") +
+           QString::number(loginId) + QStringLiteral("Order by [p23-2]");
 }
 
 void TDM_MB::LoadUserFaculties(qint32 loginId)

@@ -50,7 +50,8 @@ DatabaseError failureOf(SQLHSTMT statement, const char *call)
 {
     if (auto error = statementError(statement))
         return *error;
-    return DatabaseError(QStringLiteral("The database driver failed in %1 without saying why").arg(QLatin1String(call)));
+    return DatabaseError(
+        QStringLiteral("The database driver failed in %1 without saying why").arg(QLatin1String(call)));
 }
 
 QVariant readText(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
@@ -63,16 +64,19 @@ QVariant readText(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
     QString text;
     for (bool first = true;; first = false) {
         SQLLEN indicator = 0;
-        const SQLRETURN r = SQLGetData(statement, column, SQL_C_WCHAR, buffer.data(), bufferBytes, &indicator);
+        const SQLRETURN r =
+            SQLGetData(statement, column, SQL_C_WCHAR, buffer.data(), bufferBytes, &indicator);
         if (r == SQL_NO_DATA && !first)
             break;
         if (!SQL_SUCCEEDED(r))
             throw failureOf(statement, "SQLGetData");
         if (indicator == SQL_NULL_DATA)
             return QVariant(type);
-        const bool partial = r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > pieceBytes);
+        const bool partial =
+            r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > pieceBytes);
         const SQLLEN bytes = partial ? pieceBytes : qBound<SQLLEN>(0, indicator, pieceBytes);
-        text.append(QStringView(reinterpret_cast<const char16_t *>(buffer.data()), bytes / SQLLEN(sizeof(SQLWCHAR))));
+        text.append(
+            QStringView(reinterpret_cast<const char16_t *>(buffer.data()), bytes / SQLLEN(sizeof(SQLWCHAR))));
         if (!partial)
             break;
     }
@@ -89,15 +93,18 @@ QVariant readBytes(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
     QByteArray bytes;
     for (bool first = true;; first = false) {
         SQLLEN indicator = 0;
-        const SQLRETURN r = SQLGetData(statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), &indicator);
+        const SQLRETURN r =
+            SQLGetData(statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), &indicator);
         if (r == SQL_NO_DATA && !first)
             break;
         if (!SQL_SUCCEEDED(r))
             throw failureOf(statement, "SQLGetData");
         if (indicator == SQL_NULL_DATA)
             return QVariant(type);
-        const bool partial = r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > SQLLEN(buffer.size()));
-        bytes.append(buffer.data(), partial ? qsizetype(buffer.size()) : qsizetype(qMax<SQLLEN>(0, indicator)));
+        const bool partial =
+            r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > SQLLEN(buffer.size()));
+        bytes.append(buffer.data(),
+                     partial ? qsizetype(buffer.size()) : qsizetype(qMax<SQLLEN>(0, indicator)));
         if (!partial)
             break;
     }

@@ -140,11 +140,13 @@ bool connectionLost(const DatabaseError &error)
 // standard words for a broken link and the server's address where it has none.
 DatabaseError lostConnectionError(const DatabaseError &error, const TADOConnection &connection)
 {
-    if (error.message() != QLatin1String("Unknown error") && error.message() != QLatin1String("Unspecified error"))
+    if (error.message() != QLatin1String("Unknown error") &&
+        error.message() != QLatin1String("Unspecified error"))
         return error;
-    return DatabaseError(QStringLiteral("Communication link failure: the connection to the server %1 was lost.")
-                             .arg(connection.properties().dataSource),
-                         QStringLiteral("08S01"));
+    return DatabaseError(
+        QStringLiteral("Communication link failure: the connection to the server %1 was lost.")
+            .arg(connection.properties().dataSource),
+        QStringLiteral("08S01"));
 }
 
 bool isSessionStatement(const QString &text)

@@ -3,9 +3,9 @@
 #include "app/application.h"
 #include "app/messagebox.h"
 #include "common/error.h"
+#include "db/dm.h"
 #include "dblookupcombobox.h"
 #include "dblookuplistbox.h"
-#include "db/dm.h"
 #include "signin/unit10.h"
 
 #include <QFrame>

@@ -1,7 +1,7 @@
 #include "loginpictures.h"
 
-#include "common/error.h"
 #include "app/jpegimage.h"
+#include "common/error.h"
 
 #include <QFile>
 

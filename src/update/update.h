@@ -82,11 +82,11 @@ struct UpdateWindow {
 };
 
 // Takes over from the sign-in when the server demands a newer version. Shows the notice in the login
-// window's status label, downloads, and either starts the script and the timer or tells that the update server
-// is not reachable and requests termination. From the start on the login window takes no input, no
-// key and no mouse press (a click moves no focus); it gets it back when the download fails or an
-// error is raised. The script is written under its partial name and renamed into place when
-// complete. Errors of writing files are raised.
+// window's status label, downloads, and either starts the script and the timer or tells that the update
+// server is not reachable and requests termination. From the start on the login window takes no input, no key
+// and no mouse press (a click moves no focus); it gets it back when the download fails or an error is raised.
+// The script is written under its partial name and renamed into place when complete. Errors of writing files
+// are raised.
 void UpdateProgram(const UpdateWindow &form);
 
 // Removes the replacement script left by a previous update, whole or partial; a failure is ignored.

@@ -60,13 +60,18 @@ void TestCommon::md5Hex_data()
     QTest::addColumn<QString>("digest");
     // The test suite of RFC 1321, in upper case.
     QTest::newRow("empty text") << QString() << "D41D8CD98F00B204E9800998ECF8427E";
-    QTest::newRow("a") << "a" << "0CC175B9C0F1B6A831C399E269772661";
-    QTest::newRow("abc") << "abc" << "900150983CD24FB0D6963F7D28E17F72";
-    QTest::newRow("message digest") << "message digest" << "F96B697D7CB7938D525A2F31AAF161D0";
-    QTest::newRow("alphabet") << "abcdefghijklmnopqrstuvwxyz" << "C3FCD3D76192E4007DFB496CCA67E13B";
+    QTest::newRow("a") << "a"
+                       << "0CC175B9C0F1B6A831C399E269772661";
+    QTest::newRow("abc") << "abc"
+                         << "900150983CD24FB0D6963F7D28E17F72";
+    QTest::newRow("message digest") << "message digest"
+                                    << "F96B697D7CB7938D525A2F31AAF161D0";
+    QTest::newRow("alphabet") << "abcdefghijklmnopqrstuvwxyz"
+                              << "C3FCD3D76192E4007DFB496CCA67E13B";
     QTest::newRow("letters and digits") << "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
                                         << "D174AB98D277D9F5A5611C2C9F419D9F";
-    QTest::newRow("80 digits") << QString(QStringLiteral("1234567890")).repeated(8) << "57EDF4A22BE3C955AC49DA2E2107B67A";
+    QTest::newRow("80 digits") << QString(QStringLiteral("1234567890")).repeated(8)
+                               << "57EDF4A22BE3C955AC49DA2E2107B67A";
     // Where the padding just fits in the last block or spills into one more.
     QTest::newRow("55 bytes: padding fits") << alphabetRun(55) << "0D7AE056B2F015CD7DC67494EFD658F1";
     QTest::newRow("56 bytes: padding spills") << alphabetRun(56) << "31FCFB5165169EB55898E7E4CF34D19A";
@@ -108,7 +113,9 @@ void TestCommon::unshiftText_data()
     QTest::newRow("abc") << QByteArray("abc") << QByteArray("bcd");
     QTest::newRow("zero byte") << QByteArray(1, '\0') << QByteArray(1, '\1');
     QTest::newRow("Я (223) gives а (224)") << QByteArray(1, char(223)) << QByteArray(1, char(224));
-    QTest::newRow("255 gives 0, kept inside") << QByteArray("a\xff" "b") << QByteArray("b\0c", 3);
+    QTest::newRow("255 gives 0, kept inside") << QByteArray("a\xff"
+                                                            "b")
+                                              << QByteArray("b\0c", 3);
     QTest::newRow("unshifted value comes out one higher") << QByteArray("sa") << QByteArray("tb");
 }
 
@@ -146,7 +153,8 @@ void TestCommon::cp1251ReplacesWhatItCannotHold_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("encodable");
-    QTest::newRow("Cyrillic") << QStringLiteral("Привет Ёё") << QByteArray("\xcf\xf0\xe8\xe2\xe5\xf2 \xa8\xb8") << true;
+    QTest::newRow("Cyrillic") << QStringLiteral("Привет Ёё")
+                              << QByteArray("\xcf\xf0\xe8\xe2\xe5\xf2 \xa8\xb8") << true;
     QTest::newRow("Greek") << QStringLiteral("aλb") << QByteArray("a?b") << false;
     QTest::newRow("outside the BMP is one character") << QStringLiteral("a😀b") << QByteArray("a?b") << false;
     QTest::newRow("euro and numero") << QStringLiteral("€№") << QByteArray("\x88\xb9") << true;
@@ -166,8 +174,8 @@ void TestCommon::workstationIp_data()
     QTest::addColumn<QList<quint32>>("addresses");
     QTest::addColumn<QString>("ip");
     QTest::newRow("loopback") << QList<quint32>{0x7F000001} << "127.0.0.1";
-    QTest::newRow("first of several, loopback or not") << QList<quint32>{0x0A000005, 0x7F000001, 0xC0A80001}
-                                                       << "10.0.0.5";
+    QTest::newRow("first of several, loopback or not")
+        << QList<quint32>{0x0A000005, 0x7F000001, 0xC0A80001} << "10.0.0.5";
     QTest::newRow("zero bytes unpadded") << QList<quint32>{0x0A00000B} << "10.0.0.11";
     QTest::newRow("all zero") << QList<quint32>{0} << "0.0.0.0";
     QTest::newRow("all 255") << QList<quint32>{0xFFFFFFFF} << "255.255.255.255";

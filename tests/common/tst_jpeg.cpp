@@ -1,7 +1,7 @@
 // Decoding JPEG files through libjpeg, and the login window's two pictures compiled into the program.
 
-#include "common/error.h"
 #include "app/jpegimage.h"
+#include "common/error.h"
 #include "signin/loginpictures.h"
 
 #include <QBuffer>

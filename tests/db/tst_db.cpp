@@ -87,7 +87,8 @@ void TestDb::cleanup()
 TFirstConnectInfo TestDb::demoInfo(const QString &server) const
 {
     return TFirstConnectInfo{kDemoAccount, kDemoPassword, QStringLiteral("qel"),
-                             server.isEmpty() ? QStringLiteral("127.0.0.1,%1").arg(m_server->port()) : server};
+                             server.isEmpty() ? QStringLiteral("127.0.0.1,%1").arg(m_server->port())
+                                              : server};
 }
 
 QList<Event> TestDb::eventsAfterConnect() const
@@ -97,7 +98,8 @@ QList<Event> TestDb::eventsAfterConnect() const
     for (const Event &e : m_server->events()) {
         if (e.kind == EventKind::LoginOk || e.kind == EventKind::LoginFailed)
             continue;
-        if (e.statement.startsWith(QLatin1String("sp_datatype_info")) || e.statement.startsWith(QLatin1String("SET ")))
+        if (e.statement.startsWith(QLatin1String("sp_datatype_info")) ||
+            e.statement.startsWith(QLatin1String("SET ")))
             continue;
         // The driver lets go of a prepared statement when the query has read its rows.
         if (e.procedure == QLatin1String("sp_unprepare"))
@@ -117,8 +119,12 @@ void TestDb::connectWith_data()
     QTest::newRow("(local),port") << "(local),%1" << kDemoAccount << kDemoPassword;
     QTest::newRow(".,port") << ".,%1" << kDemoAccount << kDemoPassword;
     QTest::newRow("localhost,port") << "localhost,%1" << kDemoAccount << kDemoPassword;
-    QTest::newRow("a brace in the password") << "127.0.0.1,%1" << "qel_expiring" << "Срок;истекает}9";
-    QTest::newRow("a trailing semicolon") << "127.0.0.1,%1" << "qel_expired" << "Пароль=устарел;";
+    QTest::newRow("a brace in the password") << "127.0.0.1,%1"
+                                             << "qel_expiring"
+                                             << "Срок;истекает}9";
+    QTest::newRow("a trailing semicolon") << "127.0.0.1,%1"
+                                          << "qel_expired"
+                                          << "Пароль=устарел;";
 }
 
 void TestDb::connectWith()
@@ -131,7 +137,8 @@ void TestDb::connectWith()
     info.Password = password;
     ConnectWith(m_dm->ADOCon, info);
     QVERIFY(m_dm->ADOCon.Connected());
-    QVERIFY(m_dm->ADOCon.connectionString().endsWith(QLatin1String("Tag with column collation when possible=False")));
+    QVERIFY(m_dm->ADOCon.connectionString().endsWith(
+        QLatin1String("Tag with column collation when possible=False")));
     // The password with '=' and ';' and Cyrillic letters reached the server intact.
     const auto login = m_server->waitForEvent([](const Event &e) { return e.kind == EventKind::LoginOk; });
     QVERIFY(login);
@@ -150,12 +157,17 @@ void TestDb::connectFailure_data()
     QTest::addColumn<QString>("database");
     QTest::addColumn<bool>("serverUp");
     QTest::addColumn<QString>("message");
-    QTest::newRow("wrong password") << kDemoAccount << "wrong" << "qel" << true << "Login failed for user 'qel_demo'.";
-    QTest::newRow("unknown user") << "nobody" << "x" << "qel" << true << "Login failed for user 'nobody'.";
-    QTest::newRow("unknown database") << kDemoAccount << kDemoPassword << "nosuchdb" << true
-                                      << "Cannot open database \"nosuchdb\" requested by the login. The login failed.";
-    QTest::newRow("nothing listening") << kDemoAccount << kDemoPassword << "qel" << false
-                                       << "Unable to connect: Adaptive Server is unavailable or does not exist";
+    QTest::newRow("wrong password") << kDemoAccount << "wrong"
+                                    << "qel" << true << "Login failed for user 'qel_demo'.";
+    QTest::newRow("unknown user") << "nobody"
+                                  << "x"
+                                  << "qel" << true << "Login failed for user 'nobody'.";
+    QTest::newRow("unknown database")
+        << kDemoAccount << kDemoPassword << "nosuchdb" << true
+        << "Cannot open database \"nosuchdb\" requested by the login. The login failed.";
+    QTest::newRow("nothing listening")
+        << kDemoAccount << kDemoPassword << "qel" << false
+        << "Unable to connect: Adaptive Server is unavailable or does not exist";
 }
 
 void TestDb::connectFailure()
@@ -172,7 +184,8 @@ void TestDb::connectFailure()
         port = probe.serverPort();
     }
     try {
-        ConnectWith(m_dm->ADOCon, TFirstConnectInfo{user, password, database, QStringLiteral("127.0.0.1,%1").arg(port)});
+        ConnectWith(m_dm->ADOCon,
+                    TFirstConnectInfo{user, password, database, QStringLiteral("127.0.0.1,%1").arg(port)});
         QFAIL("connected");
     } catch (const DatabaseError &e) {
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
@@ -189,7 +202,9 @@ void TestDb::unansweredLoginTimesOut()
     m_dm->ADOCon.setConnectionTimeout(2);
     QElapsedTimer timer;
     timer.start();
-    QVERIFY_THROWS_EXCEPTION(DatabaseError, ConnectWith(m_dm->ADOCon, demoInfo(QStringLiteral("127.0.0.1,%1").arg(silent.serverPort()))));
+    QVERIFY_THROWS_EXCEPTION(
+        DatabaseError,
+        ConnectWith(m_dm->ADOCon, demoInfo(QStringLiteral("127.0.0.1,%1").arg(silent.serverPort()))));
     QVERIFY2(timer.elapsed() < 60000, "the login time limit did not hold");
     QVERIFY(!m_dm->ADOCon.Connected());
 }
@@ -253,8 +268,10 @@ void TestDb::recordCountsMatchTheDatabase()
     sandbox::Engine &engine = m_server->engine();
     ConnectWith(m_dm->ADOCon, demoInfo());
     m_dm->LoadUserFaculties(kDemoLogin);
-    QCOMPARE(m_dm->ADOQ_Faculty.RecordCount(),
-             countOf(engine, QStringLiteral("SELECT count(*) FROM user_faculty WHERE id_login = %1").arg(kDemoLogin)));
+    QCOMPARE(
+        m_dm->ADOQ_Faculty.RecordCount(),
+        countOf(engine,
+                QStringLiteral("SELECT count(*) FROM user_faculty WHERE id_login = %1").arg(kDemoLogin)));
     QCOMPARE(m_dm->ADOQ_Year.RecordCount(), countOf(engine, QStringLiteral("SELECT count(*) FROM a_year")));
 
     // Every group of the first faculty and year, with its students and its monitor.
@@ -270,7 +287,8 @@ void TestDb::recordCountsMatchTheDatabase()
                                  .arg(faculty)));
     // Sorted by name, as the statement asks.
     for (int row = 1; row < m_dm->ADOQ_group.RecordCount(); ++row)
-        QVERIFY(m_dm->ADOQ_group.rows().value(row - 1, 1).toString() <= m_dm->ADOQ_group.rows().value(row, 1).toString());
+        QVERIFY(m_dm->ADOQ_group.rows().value(row - 1, 1).toString() <=
+                m_dm->ADOQ_group.rows().value(row, 1).toString());
 
     for (int row = 0; row < m_dm->ADOQ_group.RecordCount(); ++row) {
         m_dm->ADOQ_group.setCurrentRow(row);
@@ -284,11 +302,13 @@ void TestDb::recordCountsMatchTheDatabase()
         m_dm->ADOQ_Starasta.setParameter(QStringLiteral("id_group"), group);
         m_dm->ADOQ_Starasta.Open();
         QCOMPARE(m_dm->ADOQ_Starasta.RecordCount(),
-                 qMin<qint64>(1, countOf(engine, QStringLiteral("SELECT count(*) FROM QELStudent WHERE id_group = %1")
-                                                    .arg(*group))));
+                 qMin<qint64>(
+                     1, countOf(engine, QStringLiteral("SELECT count(*) FROM QELStudent WHERE id_group = %1")
+                                            .arg(*group))));
     }
     // Cyrillic names arrive intact.
-    QVERIFY(m_dm->ADOQ_Students.fieldAsString(1).contains(QRegularExpression(QStringLiteral("^[А-ЯЁ][а-яё]+ "))));
+    QVERIFY(
+        m_dm->ADOQ_Students.fieldAsString(1).contains(QRegularExpression(QStringLiteral("^[А-ЯЁ][а-яё]+ "))));
 }
 
 void TestDb::loginWithoutFaculties()
@@ -312,10 +332,11 @@ void TestDb::loginWithoutFaculties()
 void TestDb::severalQueriesOpenAtOnce()
 {
     // The connection opens by itself when a query needs it.
-    m_dm->ADOCon.setConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Password=\"%1\";User ID=%2;Initial Catalog=qel;"
-                                                    "Data Source=127.0.0.1,%3")
-                                         .arg(kDemoPassword, kDemoAccount)
-                                         .arg(m_server->port()));
+    m_dm->ADOCon.setConnectionString(
+        QStringLiteral("Provider=SQLOLEDB.1;Password=\"%1\";User ID=%2;Initial Catalog=qel;"
+                       "Data Source=127.0.0.1,%3")
+            .arg(kDemoPassword, kDemoAccount)
+            .arg(m_server->port()));
     m_dm->ADOQ_Year.Open();
     QVERIFY(m_dm->ADOCon.Connected());
     m_dm->LoadUserFaculties(kDemoLogin);
@@ -382,7 +403,8 @@ void TestDb::unansweredCommandTimesOut()
     TADOQuery &query = withParameters ? m_dm->ADOQ_Students : m_dm->ADOQ_Year;
     if (withParameters)
         query.setParameter(QStringLiteral("id_group"), Key(1));
-    m_server->holdStatements(QRegularExpression(withParameters ? QStringLiteral("s_g") : QStringLiteral("a_year")), 1);
+    m_server->holdStatements(
+        QRegularExpression(withParameters ? QStringLiteral("s_g") : QStringLiteral("a_year")), 1);
     QElapsedTimer timer;
     timer.start();
     try {

@@ -2,12 +2,12 @@
 // as their declared columns, messages and errors after a statement's row counts, and the session of a
 // connection that was lost and opened again.
 
+#include "common/md5.h"
 #include "db/adoconnection.h"
 #include "db/adoquery.h"
 #include "db/databaseerror.h"
 #include "db/dm.h"
 #include "sandbox/tds/sandboxserver.h"
-#include "common/md5.h"
 #include "signin/connectwith.h"
 #include "signin/getuserrequest.h"
 
@@ -94,7 +94,8 @@ void TestDbAnswers::cleanup()
 
 TFirstConnectInfo TestDbAnswers::accountInfo(const QString &user, const QString &password) const
 {
-    return TFirstConnectInfo{user, password, QStringLiteral("qel"), QStringLiteral("127.0.0.1,%1").arg(m_server->port())};
+    return TFirstConnectInfo{user, password, QStringLiteral("qel"),
+                             QStringLiteral("127.0.0.1,%1").arg(m_server->port())};
 }
 
 void TestDbAnswers::connectAs(const QString &user, const QString &password)
@@ -119,10 +120,18 @@ void TestDbAnswers::columnsHoldTheirWidestValue_data()
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("key");
     QTest::addColumn<int>("width");
-    QTest::newRow("a student's full name") << "s_fio" << "s_fio" << "id_student" << 100;
-    QTest::newRow("a faculty's name") << "faculty" << "p23-1" << "id_faculty" << 150;
-    QTest::newRow("a group's name") << "group" << "p20" << "id_group" << 30;
-    QTest::newRow("an academic year") << "a_year" << "p32" << "id_a_year" << 9;
+    QTest::newRow("a student's full name") << "s_fio"
+                                           << "s_fio"
+                                           << "id_student" << 100;
+    QTest::newRow("a faculty's name") << "faculty"
+                                      << "p23-1"
+                                      << "id_faculty" << 150;
+    QTest::newRow("a group's name") << "group"
+                                    << "p20"
+                                    << "id_group" << 30;
+    QTest::newRow("an academic year") << "a_year"
+                                      << "p32"
+                                      << "id_a_year" << 9;
 }
 
 void TestDbAnswers::columnsHoldTheirWidestValue()
@@ -148,11 +157,12 @@ void TestDbAnswers::columnsHoldTheirWidestValue()
     const qint32 student = m_dm->ADOQ_Students.fieldAsInteger(0);
 
     const QString text = filled(QStringLiteral("Ёлкин-Щёголев Жё"), width);
-    const qint64 row = table == QLatin1String("s_fio") ? student
+    const qint64 row = table == QLatin1String("s_fio")     ? student
                        : table == QLatin1String("faculty") ? faculty
-                       : table == QLatin1String("group") ? group
-                                                          : year;
-    const QString update = QStringLiteral("UPDATE \"%1\" SET \"%2\" = ? WHERE %3 = ?").arg(table, column, key);
+                       : table == QLatin1String("group")   ? group
+                                                           : year;
+    const QString update =
+        QStringLiteral("UPDATE \"%1\" SET \"%2\" = ? WHERE %3 = ?").arg(table, column, key);
     const sandbox::ResultSet before = engine.sqlite(
         QStringLiteral("SELECT \"%1\" FROM \"%2\" WHERE %3 = ?").arg(column, table, key), {row});
     engine.sqlite(update, {text, row});
@@ -187,13 +197,15 @@ void TestDbAnswers::unicodeTextsArriveWhole_data()
     QTest::newRow("4000 UTF-16 units, read in several pieces")
         << QStringLiteral("SELECT N'%1' AS v").arg(widest) << QVariant(widest);
     const QString cyrillic = filled(QStringLiteral("Щёкин Ёж "), 3000);
-    QTest::newRow("3000 Cyrillic letters in varchar") << QStringLiteral("SELECT '%1' AS v").arg(cyrillic) << QVariant(cyrillic);
+    QTest::newRow("3000 Cyrillic letters in varchar")
+        << QStringLiteral("SELECT '%1' AS v").arg(cyrillic) << QVariant(cyrillic);
     const QString beyond = filled(QStringLiteral("Ёё😀жΩ"), 9000);
     QTest::newRow("nvarchar(max) of 9000 UTF-16 units")
         << QStringLiteral("SELECT CAST(N'%1' AS nvarchar(max)) AS v").arg(beyond) << QVariant(beyond);
     const QString longCyrillic = filled(QStringLiteral("Щёкин Ёж "), 12000);
     QTest::newRow("varchar(max) of 12000 Cyrillic letters")
-        << QStringLiteral("SELECT CAST('%1' AS varchar(max)) AS v").arg(longCyrillic) << QVariant(longCyrillic);
+        << QStringLiteral("SELECT CAST('%1' AS varchar(max)) AS v").arg(longCyrillic)
+        << QVariant(longCyrillic);
     QTest::newRow("empty nvarchar") << QStringLiteral("SELECT N'' AS v") << QVariant(QString(""));
     QTest::newRow("empty varchar") << QStringLiteral("SELECT '' AS v") << QVariant(QString(""));
 }
@@ -217,16 +229,19 @@ void TestDbAnswers::unicodeTextsArriveWhole()
 void TestDbAnswers::valueTooLongIsRefused()
 {
     connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
-    const sandbox::ResultSet before = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
+    const sandbox::ResultSet before =
+        m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
     TADOQuery update(&m_dm->ADOCon);
-    update.setSQL({QStringLiteral("UPDATE s_fio SET s_fio = '%1' WHERE id_student = 1").arg(filled(QStringLiteral("Ёж"), 101))});
+    update.setSQL({QStringLiteral("UPDATE s_fio SET s_fio = '%1' WHERE id_student = 1")
+                       .arg(filled(QStringLiteral("Ёж"), 101))});
     QVERIFY_THROWS_EXCEPTION(DatabaseError, update.ExecSQL());
     try {
         update.ExecSQL();
     } catch (const DatabaseError &e) {
         QCOMPARE(e.message(), QStringLiteral("String or binary data would be truncated."));
     }
-    const sandbox::ResultSet after = m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
+    const sandbox::ResultSet after =
+        m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
     QCOMPARE(sandbox::valueToText(after.rows[0][0]), sandbox::valueToText(before.rows[0][0]));
     // The connection goes on.
     TADOQuery select(&m_dm->ADOCon);
@@ -247,11 +262,12 @@ void TestDbAnswers::messagesAndErrorsAfterCounts_data()
     QTest::newRow("INFO, then an error")
         << "PRINT 'Проверка группы'\r\nRAISERROR('Группа закрыта.', 16, 1)" << false << "Группа закрыта.";
     QTest::newRow("a count, then an error")
-        << "UPDATE a_year SET p32 = p32 WHERE id_a_year < 0\r\nRAISERROR('Журнал недоступен.', 16, 1)" << false
-        << "Журнал недоступен.";
+        << "UPDATE a_year SET p32 = p32 WHERE id_a_year < 0\r\nRAISERROR('Журнал недоступен.', 16, 1)"
+        << false << "Журнал недоступен.";
     QTest::newRow("rows, then an error")
         << "SELECT id_a_year, p32 FROM a_year\r\nRAISERROR('После строк.', 16, 1)" << true << "После строк.";
-    QTest::newRow("RAISERROR of severity 10 is a message") << "RAISERROR('Только сведения.', 10, 1)" << false << "";
+    QTest::newRow("RAISERROR of severity 10 is a message")
+        << "RAISERROR('Только сведения.', 10, 1)" << false << "";
 }
 
 void TestDbAnswers::messagesAndErrorsAfterCounts()
@@ -339,9 +355,10 @@ void TestDbAnswers::lostServerIsNamed()
         m_dm->ADOQ_Year.Open();
         QFAIL("no error");
     } catch (const DatabaseError &e) {
-        const QStringList known = {QStringLiteral("Unexpected EOF from the server"),
-                                   QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
-                                       .arg(server.port())};
+        const QStringList known = {
+            QStringLiteral("Unexpected EOF from the server"),
+            QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
+                .arg(server.port())};
         QVERIFY2(known.contains(e.message()), qPrintable(e.message()));
     }
     QVERIFY(!m_dm->ADOCon.Connected());

@@ -4,8 +4,8 @@
 #include "db/adoquery.h"
 #include "db/connectionproperties.h"
 #include "db/databaseerror.h"
-#include "db/statement.h"
 #include "db/dm.h"
+#include "db/statement.h"
 #include "signin/connectionstring.h"
 
 #include <QTest>
@@ -35,22 +35,36 @@ void TestDbText::dataSource_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("instance");
-    QTest::newRow("host") << "db01" << "db01" << 0 << "";
-    QTest::newRow("host,port") << "db01,14330" << "db01" << 14330 << "";
-    QTest::newRow("host, port with blanks") << " db01 , 14330 " << "db01" << 14330 << "";
-    QTest::newRow("host\\instance") << "db01\\SQLEXPRESS" << "db01" << 0 << "SQLEXPRESS";
-    QTest::newRow("tcp:host,port") << "tcp:10.1.2.3,1500" << "10.1.2.3" << 1500 << "";
-    QTest::newRow("(local)") << "(local)" << "127.0.0.1" << 0 << "";
-    QTest::newRow(".") << "." << "127.0.0.1" << 0 << "";
-    QTest::newRow(".\\instance") << ".\\DEKANAT" << "127.0.0.1" << 0 << "DEKANAT";
-    QTest::newRow("(local),port") << "(local),2000" << "127.0.0.1" << 2000 << "";
-    QTest::newRow("host\\instance,port") << "db01\\A,2000" << "db01" << 2000 << "A";
-    QTest::newRow("the highest port") << "db01,65535" << "db01" << 65535 << "";
-    QTest::newRow("a port past 65535 stays in the name") << "db01,65536" << "db01,65536" << 0 << "";
-    QTest::newRow("port 0 stays in the name") << "db01,0" << "db01,0" << 0 << "";
-    QTest::newRow("a negative port stays in the name") << "db01,-5" << "db01,-5" << 0 << "";
-    QTest::newRow("nothing but a negative number after the comma")
-        << " ,-1889358995" << ",-1889358995" << 0 << "";
+    QTest::newRow("host") << "db01"
+                          << "db01" << 0 << "";
+    QTest::newRow("host,port") << "db01,14330"
+                               << "db01" << 14330 << "";
+    QTest::newRow("host, port with blanks") << " db01 , 14330 "
+                                            << "db01" << 14330 << "";
+    QTest::newRow("host\\instance") << "db01\\SQLEXPRESS"
+                                    << "db01" << 0 << "SQLEXPRESS";
+    QTest::newRow("tcp:host,port") << "tcp:10.1.2.3,1500"
+                                   << "10.1.2.3" << 1500 << "";
+    QTest::newRow("(local)") << "(local)"
+                             << "127.0.0.1" << 0 << "";
+    QTest::newRow(".") << "."
+                       << "127.0.0.1" << 0 << "";
+    QTest::newRow(".\\instance") << ".\\DEKANAT"
+                                 << "127.0.0.1" << 0 << "DEKANAT";
+    QTest::newRow("(local),port") << "(local),2000"
+                                  << "127.0.0.1" << 2000 << "";
+    QTest::newRow("host\\instance,port") << "db01\\A,2000"
+                                         << "db01" << 2000 << "A";
+    QTest::newRow("the highest port") << "db01,65535"
+                                      << "db01" << 65535 << "";
+    QTest::newRow("a port past 65535 stays in the name") << "db01,65536"
+                                                         << "db01,65536" << 0 << "";
+    QTest::newRow("port 0 stays in the name") << "db01,0"
+                                              << "db01,0" << 0 << "";
+    QTest::newRow("a negative port stays in the name") << "db01,-5"
+                                                       << "db01,-5" << 0 << "";
+    QTest::newRow("nothing but a negative number after the comma") << " ,-1889358995"
+                                                                   << ",-1889358995" << 0 << "";
 }
 
 void TestDbText::dataSource()
@@ -71,14 +85,22 @@ void TestDbText::odbcString_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("expectedStart");
-    QTest::newRow("default port") << "db01" << "u" << "p"
-                                  << "DRIVER={FreeTDS};SERVER=db01;PORT=1433;DATABASE=qel;UID=u;PWD=p;TDS_Version=7.4;"
-                                     "Encryption=off;ClientCharset=UTF-8;PacketSize=4096";
-    QTest::newRow("instance asks the browser") << "db01\\A" << "u" << "p"
+    QTest::newRow("default port")
+        << "db01"
+        << "u"
+        << "p"
+        << "DRIVER={FreeTDS};SERVER=db01;PORT=1433;DATABASE=qel;UID=u;PWD=p;TDS_Version=7.4;"
+           "Encryption=off;ClientCharset=UTF-8;PacketSize=4096";
+    QTest::newRow("instance asks the browser") << "db01\\A"
+                                               << "u"
+                                               << "p"
                                                << "DRIVER={FreeTDS};SERVER=db01\\A;DATABASE=qel;UID=u;PWD=p;";
-    QTest::newRow("special characters braced") << "127.0.0.1,5000" << "a;b" << "П}=;{x"
-                                               << "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=5000;DATABASE=qel;UID={a;b};"
-                                                  "PWD={П}=;{x};";
+    QTest::newRow("special characters braced")
+        << "127.0.0.1,5000"
+        << "a;b"
+        << "П}=;{x"
+        << "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=5000;DATABASE=qel;UID={a;b};"
+           "PWD={П}=;{x};";
 }
 
 void TestDbText::odbcString()
@@ -99,7 +121,8 @@ void TestDbText::odbcString()
 
 void TestDbText::unknownProviderIsRefused()
 {
-    QVERIFY_THROWS_EXCEPTION(DatabaseError, parseConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Password=\"open")));
+    QVERIFY_THROWS_EXCEPTION(DatabaseError,
+                             parseConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Password=\"open")));
     ConnectionProperties p;
     p.provider = QStringLiteral("MSDASQL");
     QVERIFY_THROWS_EXCEPTION(DatabaseError, odbcConnectionString(p));
@@ -115,11 +138,21 @@ void TestDbText::connectionStringIsRead_data()
     QTest::newRow("the client's own string")
         << BuildConnectionString({QStringLiteral("вахтёр"), QStringLiteral("Пароль"), QStringLiteral("qel"),
                                   QStringLiteral("db01,1433")})
-        << "вахтёр" << "Пароль" << "qel" << "db01,1433";
+        << "вахтёр"
+        << "Пароль"
+        << "qel"
+        << "db01,1433";
     QTest::newRow("quoted values") << "Provider=SQLOLEDB.1;Password=\"a;b\"\"c\";User ID='x''y';Data Source=s"
-                                   << "x'y" << "a;b\"c" << "" << "s";
+                                   << "x'y"
+                                   << "a;b\"c"
+                                   << ""
+                                   << "s";
     QTest::newRow("keys without regard to case, aliases")
-        << "provider=sqloledb;UID=u;PWD=p;Database=d;Server=s;" << "u" << "p" << "d" << "s";
+        << "provider=sqloledb;UID=u;PWD=p;Database=d;Server=s;"
+        << "u"
+        << "p"
+        << "d"
+        << "s";
 }
 
 void TestDbText::connectionStringIsRead()
@@ -140,16 +173,20 @@ void TestDbText::driverPrefixesAreRemoved_data()
     QTest::addColumn<QString>("shown");
     QTest::newRow("server text") << "[FreeTDS][SQL Server]Login failed for user 'x'."
                                  << "Login failed for user 'x'.";
-    QTest::newRow("driver manager too") << "[unixODBC][FreeTDS][SQL Server]Unable to connect: Adaptive Server is "
-                                           "unavailable or does not exist"
-                                        << "Unable to connect: Adaptive Server is unavailable or does not exist";
-    QTest::newRow("one line per message") << "[FreeTDS][SQL Server]Login failed. [FreeTDS][SQL Server]Cannot open database \"x\"."
-                                          << "Login failed.\nCannot open database \"x\".";
+    QTest::newRow("driver manager too")
+        << "[unixODBC][FreeTDS][SQL Server]Unable to connect: Adaptive Server is "
+           "unavailable or does not exist"
+        << "Unable to connect: Adaptive Server is unavailable or does not exist";
+    QTest::newRow("one line per message")
+        << "[FreeTDS][SQL Server]Login failed. [FreeTDS][SQL Server]Cannot open database \"x\"."
+        << "Login failed.\nCannot open database \"x\".";
     QTest::newRow("brackets inside kept") << "[FreeTDS][SQL Server]Invalid object name 'a[1]'."
                                           << "Invalid object name 'a[1]'.";
-    QTest::newRow("no prefix") << "Timeout expired" << "Timeout expired";
+    QTest::newRow("no prefix") << "Timeout expired"
+                               << "Timeout expired";
     QTest::newRow("the driver's comment after the server's text")
-        << "[FreeTDS][SQL Server]Login failed for user 'qel_demo'. [FreeTDS][SQL Server]Unable to connect to data source"
+        << "[FreeTDS][SQL Server]Login failed for user 'qel_demo'. [FreeTDS][SQL Server]Unable to connect to "
+           "data source"
         << "Login failed for user 'qel_demo'.";
 }
 
@@ -168,13 +205,14 @@ void TestDbText::parameterMarkers_data()
     QTest::newRow("no colon: unchanged") << "SELECT faculty.* FROM  faculty WHERE id = 12Order by [p23-2]\r\n"
                                          << "SELECT faculty.* FROM  faculty WHERE id = 12Order by [p23-2]\r\n"
                                          << QStringList();
-    QTest::newRow("two markers in order") << "g_r_y.id_a_year =:id_a_year AND\r\n [group].id_faculty =:id_faculty"
-                                          << "g_r_y.id_a_year =? AND\r\n [group].id_faculty =?"
-                                          << QStringList{"id_a_year", "id_faculty"};
-    QTest::newRow("a lone colon stays") << "SELECT ': x' : 1" << "SELECT ': x' : 1" << QStringList();
+    QTest::newRow("two markers in order")
+        << "g_r_y.id_a_year =:id_a_year AND\r\n [group].id_faculty =:id_faculty"
+        << "g_r_y.id_a_year =? AND\r\n [group].id_faculty =?" << QStringList{"id_a_year", "id_faculty"};
+    QTest::newRow("a lone colon stays") << "SELECT ': x' : 1"
+                                        << "SELECT ': x' : 1" << QStringList();
     QTest::newRow("colon names inside quotes are data")
-        << "EXEC GET_USER 'a:b','o'':c', [x:y], \"q:r\", :p" << "EXEC GET_USER 'a:b','o'':c', [x:y], \"q:r\", ?"
-        << QStringList{"p"};
+        << "EXEC GET_USER 'a:b','o'':c', [x:y], \"q:r\", :p"
+        << "EXEC GET_USER 'a:b','o'':c', [x:y], \"q:r\", ?" << QStringList{"p"};
 }
 
 void TestDbText::parameterMarkers()
@@ -209,8 +247,9 @@ void TestDbText::queryText()
 {
     TDM_MB dm;
     QCOMPARE(dm.ADOQ_Students.commandText(),
-             QStringLiteral("SELECT s_g.id_student,\r\n       s_fio.s_fio  \r\n  FROM s_g,\r\n       s_fio\r\nWHERE "
-                            "s_g.id_student = s_fio.id_student AND\r\n      s_g.id_group =:id_group\r\n"));
+             QStringLiteral(
+                 "SELECT s_g.id_student,\r\n       s_fio.s_fio  \r\n  FROM s_g,\r\n       s_fio\r\nWHERE "
+                 "s_g.id_student = s_fio.id_student AND\r\n      s_g.id_group =:id_group\r\n"));
     QCOMPARE(dm.ADOQ_group.parameterNames(), (QStringList{"id_a_year", "id_faculty"}));
     QVERIFY(!dm.ADOCon.Connected());
     QVERIFY(!dm.ADOQ_Year.Active());

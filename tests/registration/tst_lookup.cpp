@@ -1,9 +1,9 @@
 // The lookup lists of the main window (the drop-down list and the list box) bound to queries against
 // the sandbox server, driven with the mouse and the keyboard as a user drives them.
 
+#include "db/dm.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "db/dm.h"
 #include "registration/typeaheadsearch.h"
 #include "sandbox/tds/sandboxserver.h"
 #include "signin/connectwith.h"

@@ -5,12 +5,12 @@
 // holds.
 
 #include "app/application.h"
-#include "sandbox/engine/demodata.h"
+#include "db/dm.h"
 #include "mainwindowsession.h"
 #include "messageboxes.h"
 #include "registration/dblookuplistbox.h"
-#include "db/dm.h"
 #include "registration/unit1.h"
+#include "sandbox/engine/demodata.h"
 #include "testmain.h"
 
 #include <QLineEdit>
@@ -58,9 +58,8 @@ void TestServerAnswers::assignment_data()
     QTest::addColumn<bool>("stored");
     const int storeThenError = sandbox::demo::kStoreThenErrorStudent;
     const int infoThenError = sandbox::demo::kInfoThenErrorStudent;
-    QTest::newRow("stored, then an error") << storeThenError
-                                           << QStringLiteral("Староста назначен, но журнал назначений недоступен.")
-                                           << true;
+    QTest::newRow("stored, then an error")
+        << storeThenError << QStringLiteral("Староста назначен, но журнал назначений недоступен.") << true;
     QTest::newRow("a message, then stored") << sandbox::demo::kInfoThenSuccessStudent << QString() << true;
     QTest::newRow("a message, then an error")
         << infoThenError
@@ -79,9 +78,10 @@ void TestServerAnswers::assignment()
     const qint32 group = sandbox::demo::kMarkedGroup;
     DemoGroup marked;
     marked.group = group;
-    const sandbox::ResultSet where = engine.sqlite(
-        QStringLiteral("SELECT g.id_faculty, y.id_a_year FROM \"group\" g JOIN g_r_y y USING (id_group) WHERE g.id_group = ?"),
-        {qint64(group)});
+    const sandbox::ResultSet where =
+        engine.sqlite(QStringLiteral("SELECT g.id_faculty, y.id_a_year FROM \"group\" g JOIN g_r_y y USING "
+                                     "(id_group) WHERE g.id_group = ?"),
+                      {qint64(group)});
     QVERIFY(!where.rows.isEmpty());
     marked.faculty = qint32(std::get<qint64>(where.rows[0][0]));
     marked.year = qint32(std::get<qint64>(where.rows[0][1]));

@@ -6,10 +6,10 @@
 
 #include "app/application.h"
 #include "checked.h"
+#include "db/dm.h"
 #include "mainwindowsession.h"
 #include "messageboxes.h"
 #include "registration/dblookuplistbox.h"
-#include "db/dm.h"
 #include "registration/unit1.h"
 #include "testmain.h"
 
@@ -277,7 +277,8 @@ void TestServerFaults::assignmentFails()
         ++next;
     }
     QCOMPARE(sent.size(), next + 1);
-    QVERIFY2(sent[next].statement.startsWith(QLatin1String("SELECT TOP 1 QELStudent.id_student")), qPrintable(sent[next].text()));
+    QVERIFY2(sent[next].statement.startsWith(QLatin1String("SELECT TOP 1 QELStudent.id_student")),
+             qPrintable(sent[next].text()));
     // All of the assignment or none of it.
     QCOMPARE(changedTables(before, m_session->tableDigests()),
              assigned ? QStringList{QStringLiteral("QELStudent")} : QStringList());

@@ -95,9 +95,10 @@ TsqlRun runTsql(quint16 port, const QString &user, const QString &password, cons
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     tsql.setProcessEnvironment(env);
     tsql.setProcessChannelMode(QProcess::MergedChannels);
-    tsql.start(QStringLiteral("tsql"), {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                        QString::number(port), QStringLiteral("-U"), user, QStringLiteral("-P"),
-                                        password, QStringLiteral("-D"), QStringLiteral("qel")});
+    tsql.start(QStringLiteral("tsql"),
+               {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                QString::number(port), QStringLiteral("-U"), user, QStringLiteral("-P"), password,
+                QStringLiteral("-D"), QStringLiteral("qel")});
     TsqlRun run;
     if (!tsql.waitForStarted(Patience))
         return run;
@@ -136,7 +137,11 @@ QByteArray ucs2(const QString &s)
 QByteArray preLogin()
 {
     // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte: not supported), terminator, the data
-    return QByteArray::fromHex("00000b0006" "0100110001" "ff" "0b0000000000" "02");
+    return QByteArray::fromHex("00000b0006"
+                               "0100110001"
+                               "ff"
+                               "0b0000000000"
+                               "02");
 }
 
 QByteArray login7(const QString &user, const QString &password, const QString &database)
@@ -146,7 +151,7 @@ QByteArray login7(const QString &user, const QString &password, const QString &d
         const quint8 b = quint8(c);
         c = char(quint8((b << 4) | (b >> 4)) ^ 0xA5);
     }
-    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user), scrambled,
+    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user),   scrambled,
                                       ucs2(QStringLiteral("probe")), QByteArray(), QByteArray(),
                                       ucs2(QStringLiteral("probe")), QByteArray(), ucs2(database)};
     QByteArray fixed(36, '\0');
@@ -166,10 +171,10 @@ QByteArray login7(const QString &user, const QString &password, const QString &d
         data += f;
     }
     table += QByteArray(6, '\0'); // client id
-    pair(0, 0);                    // SSPI
-    pair(0, 0);                    // attach file
-    pair(0, 0);                    // change password
-    table += QByteArray(4, '\0');  // long SSPI
+    pair(0, 0);                   // SSPI
+    pair(0, 0);                   // attach file
+    pair(0, 0);                   // change password
+    table += QByteArray(4, '\0'); // long SSPI
     QByteArray record = fixed + table + data;
     qToLittleEndian<quint32>(quint32(record.size()), record.data());
     return record;
@@ -178,7 +183,11 @@ QByteArray login7(const QString &user, const QString &password, const QString &d
 QByteArray allHeaders()
 {
     // total length, one transaction descriptor header (length 18, type 2, descriptor, count)
-    return QByteArray::fromHex("16000000" "12000000" "0200" "0000000000000000" "01000000");
+    return QByteArray::fromHex("16000000"
+                               "12000000"
+                               "0200"
+                               "0000000000000000"
+                               "01000000");
 }
 
 // Reads one whole answer (until a packet with end-of-message); empty when the server closed.
@@ -225,8 +234,9 @@ QStringList tokenWords(const QByteArray &answer)
                 flags << QStringLiteral("COUNT");
             if (status & 0x20)
                 flags << QStringLiteral("ATTN");
-            QString word = token == 0xFD ? QStringLiteral("DONE") : token == 0xFE ? QStringLiteral("DONEPROC")
-                                                                                : QStringLiteral("DONEINPROC");
+            QString word = token == 0xFD   ? QStringLiteral("DONE")
+                           : token == 0xFE ? QStringLiteral("DONEPROC")
+                                           : QStringLiteral("DONEINPROC");
             if (!flags.isEmpty())
                 word += u' ' + flags.join(u'|');
             if (status & 0x10)
@@ -234,7 +244,8 @@ QStringList tokenWords(const QByteArray &answer)
             out << word;
             i += 13;
         } else if (token == 0x79) {
-            out << QStringLiteral("RETURNSTATUS %1").arg(qFromLittleEndian<qint32>(answer.constData() + i + 1));
+            out << QStringLiteral("RETURNSTATUS %1")
+                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 1));
             i += 5;
         } else if (token == 0xAA || token == 0xAB) {
             out << QStringLiteral("%1 %2")
@@ -260,7 +271,11 @@ QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments)
     body += ucs2(procedure);
     body += QByteArray(2, '\0'); // option flags
     for (const qint32 a : arguments) {
-        body += QByteArray::fromHex("00" "00" "26" "04" "04"); // no name, input, INTN 4, 4 bytes
+        body += QByteArray::fromHex("00"
+                                    "00"
+                                    "26"
+                                    "04"
+                                    "04"); // no name, input, INTN 4, 4 bytes
         char v[4];
         qToLittleEndian<qint32>(a, v);
         body.append(v, 4);
@@ -294,10 +309,9 @@ private:
     {
         return m_server->waitForEvent(
             [](const Event &e) {
-                return !(e.kind == EventKind::Rpc
-                         && (e.procedure == QLatin1String("sp_cursoroption")
-                             || e.procedure == QLatin1String("sp_cursorfetch")
-                             || e.procedure == QLatin1String("sp_cursorclose")));
+                return !(e.kind == EventKind::Rpc && (e.procedure == QLatin1String("sp_cursoroption") ||
+                                                      e.procedure == QLatin1String("sp_cursorfetch") ||
+                                                      e.procedure == QLatin1String("sp_cursorclose")));
             },
             Patience);
     }
@@ -310,8 +324,8 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
         QVERIFY(port() != 0);
-        m_server->engine().sqlite(QStringLiteral(
-            "CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(200), n NVARCHAR(200))"));
+        m_server->engine().sqlite(
+            QStringLiteral("CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(200), n NVARCHAR(200))"));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -333,10 +347,11 @@ private Q_SLOTS:
 
         QTest::newRow("settings account") << Gate << GatePassword << "qel" << true << QStringList();
         QTest::newRow("admin account") << Admin << AdminPassword << "qel" << true << QStringList();
-        QTest::newRow("wrong password") << Gate << "gat" << "qel" << false
-                                        << QStringList{"Login failed for user 'qel_gate'."};
-        QTest::newRow("unknown user") << "nobody" << "x" << "qel" << false
-                                      << QStringList{"Login failed for user 'nobody'."};
+        QTest::newRow("wrong password") << Gate << "gat"
+                                        << "qel" << false << QStringList{"Login failed for user 'qel_gate'."};
+        QTest::newRow("unknown user") << "nobody"
+                                      << "x"
+                                      << "qel" << false << QStringList{"Login failed for user 'nobody'."};
         QTest::newRow("unknown database") << Gate << GatePassword << "elsewhere" << false
                                           << QStringList{"elsewhere", "Login failed for user 'qel_gate'."};
     }
@@ -352,8 +367,8 @@ private Q_SLOTS:
         Client client(port(), user, password, database);
         QCOMPARE(client.opened(), accepted);
         for (const QString &text : serverTexts) {
-            QVERIFY2(client.error().contains(QLatin1String("[SQL Server]") + text)
-                         || client.error().contains(text),
+            QVERIFY2(client.error().contains(QLatin1String("[SQL Server]") + text) ||
+                         client.error().contains(text),
                      qPrintable(client.error()));
         }
         const auto event = m_server->waitForEvent(Patience);
@@ -368,14 +383,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("expected");
         QTest::newRow("accepted") << AdminPassword << "4242";
-        QTest::newRow("refused") << "nope" << "Login failed for user 'qel_admin'.";
+        QTest::newRow("refused") << "nope"
+                                 << "Login failed for user 'qel_admin'.";
     }
 
     void loginThroughTsql()
     {
         QFETCH(QString, password);
         QFETCH(QString, expected);
-        const TsqlRun run = runTsql(port(), Admin, password, QStringLiteral("SELECT 4242 AS answer\ngo\nexit\n"));
+        const TsqlRun run =
+            runTsql(port(), Admin, password, QStringLiteral("SELECT 4242 AS answer\ngo\nexit\n"));
         QVERIFY2(run.output.contains(expected), qPrintable(run.output));
     }
 
@@ -402,7 +419,8 @@ private Q_SLOTS:
         Client client(port());
         QVERIFY2(client.opened(), qPrintable(client.error()));
         QSqlQuery q = client.query();
-        QVERIFY2(q.exec(QStringLiteral("SELECT 1 AS a, N'один' AS b; SELECT 2 AS c")), qPrintable(q.lastError().text()));
+        QVERIFY2(q.exec(QStringLiteral("SELECT 1 AS a, N'один' AS b; SELECT 2 AS c")),
+                 qPrintable(q.lastError().text()));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QCOMPARE(q.value(1).toString(), QStringLiteral("один"));
@@ -500,7 +518,8 @@ private Q_SLOTS:
         QCOMPARE(stored.rows.size(), 1);
         QCOMPARE(std::get<QString>(stored.rows[0][0]), text);
 
-        QVERIFY2(q.exec(QStringLiteral("SELECT %1 FROM probe").arg(column)), qPrintable(q.lastError().text()));
+        QVERIFY2(q.exec(QStringLiteral("SELECT %1 FROM probe").arg(column)),
+                 qPrintable(q.lastError().text()));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), text);
 
@@ -524,34 +543,35 @@ private Q_SLOTS:
         };
         QTest::newRow("stored, then an error")
             << exec(kStoreThenErrorStudent) << 0
-            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000", "RETURNSTATUS 1",
-                           "DONEPROC MORE|ERROR", "DONE ERROR"};
+            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000",
+                           "RETURNSTATUS 1",          "DONEPROC MORE|ERROR",     "DONE ERROR"};
         QTest::newRow("a message, then success")
             << exec(kInfoThenSuccessStudent) << 0
-            << QStringList{"INFO 0", "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",
-                           "DONEPROC MORE", "DONE"};
+            << QStringList{"INFO 0",         "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1",
+                           "RETURNSTATUS 0", "DONEPROC MORE",           "DONE"};
         QTest::newRow("a message, then an error")
             << exec(kInfoThenErrorStudent) << 0
             << QStringList{"INFO 0", "ERROR 50000", "RETURNSTATUS 1", "DONEPROC MORE|ERROR", "DONE ERROR"};
         QTest::newRow("SET NOCOUNT ON")
             << "SET NOCOUNT ON " + exec(kInfoThenSuccessStudent) << 0
-            << QStringList{"DONE MORE", "INFO 0", "DONEINPROC MORE", "DONEINPROC MORE", "RETURNSTATUS 0",
+            << QStringList{"DONE MORE",     "INFO 0", "DONEINPROC MORE", "DONEINPROC MORE", "RETURNSTATUS 0",
                            "DONEPROC MORE", "DONE"};
         QTest::newRow("a new connection counts again")
             << exec(kLongNameStudent) << 0
-            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0", "DONEPROC MORE",
-                           "DONE"};
+            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",
+                           "DONEPROC MORE", "DONE"};
         QTest::newRow("RPC: stored, then an error")
             << "" << kStoreThenErrorStudent
-            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000", "RETURNSTATUS 1",
-                           "DONEPROC ERROR"};
+            << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000",
+                           "RETURNSTATUS 1", "DONEPROC ERROR"};
         QTest::newRow("RPC: a message, then success")
             << "" << kInfoThenSuccessStudent
             << QStringList{"INFO 0", "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",
                            "DONEPROC"};
         QTest::newRow("PRINT and RAISERROR in a batch")
-            << "PRINT 'a' RAISERROR('b', 16, 1) UPDATE probe SET v = v WHERE id < 0 RAISERROR('c', 10, 1)" << 0
-            << QStringList{"INFO 0", "DONE MORE", "ERROR 50000", "DONE MORE|ERROR", "DONE MORE|COUNT 0",
+            << "PRINT 'a' RAISERROR('b', 16, 1) UPDATE probe SET v = v WHERE id < 0 RAISERROR('c', 10, 1)"
+            << 0
+            << QStringList{"INFO 0",     "DONE MORE", "ERROR 50000", "DONE MORE|ERROR", "DONE MORE|COUNT 0",
                            "INFO 50000", "DONE"};
     }
 
@@ -593,8 +613,8 @@ private Q_SLOTS:
                  qPrintable(q.lastError().text()));
         QCOMPARE(q.value(0).toDateTime(), QDateTime(QDate(2026, 2, 1), QTime(10, 30)));
         QVERIFY(!q.exec(QStringLiteral("SELECT MONTH(CAST('02/31/2026' AS datetime)) AS m")));
-        QVERIFY2(q.lastError().databaseText().contains(
-                     QStringLiteral("Conversion failed when converting date and/or time from character string.")),
+        QVERIFY2(q.lastError().databaseText().contains(QStringLiteral(
+                     "Conversion failed when converting date and/or time from character string.")),
                  qPrintable(q.lastError().databaseText()));
 
         Client second(port());
@@ -660,7 +680,8 @@ private Q_SLOTS:
 
         const auto open = nextStatement();
         QVERIFY(open);
-        QCOMPARE(open->text(), QStringLiteral("sp_cursoropen SELECT id, v FROM probe WHERE id > @P1 ORDER BY id"));
+        QCOMPARE(open->text(),
+                 QStringLiteral("sp_cursoropen SELECT id, v FROM probe WHERE id > @P1 ORDER BY id"));
         QCOMPARE(sandbox::logValue(open->params.value(0)), QStringLiteral("10"));
     }
 
@@ -672,8 +693,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("inject");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("unknown table") << Admin << AdminPassword << "SELECT * FROM nowhere" << false
-                                       << "Invalid object name 'nowhere'.";
+        QTest::newRow("unknown table")
+            << Admin << AdminPassword << "SELECT * FROM nowhere" << false << "Invalid object name 'nowhere'.";
         QTest::newRow("refused to the settings account")
             << Gate << GatePassword << "SELECT * FROM faculty" << false << "permission was denied";
         QTest::newRow("injected") << Admin << AdminPassword << "SELECT 1 AS injected" << true
@@ -697,7 +718,8 @@ private Q_SLOTS:
         for (const bool forwardOnly : {true, false}) {
             QSqlQuery q = client.query(forwardOnly);
             QVERIFY(!q.exec(statement));
-            QVERIFY2(q.lastError().databaseText().contains(expected), qPrintable(q.lastError().databaseText()));
+            QVERIFY2(q.lastError().databaseText().contains(expected),
+                     qPrintable(q.lastError().databaseText()));
         }
         QSqlQuery after = client.query();
         QVERIFY2(after.exec(QStringLiteral("SET DATEFORMAT dmy")), qPrintable(after.lastError().text()));
@@ -745,9 +767,22 @@ private Q_SLOTS:
         QTest::newRow("batch headers longer than the batch")
             << true << packet(0x01, QByteArray::fromHex("ffffff7f") + ucs2(QStringLiteral("SELECT 1")));
         QTest::newRow("rpc with an unknown type")
-            << true << packet(0x03, allHeaders() + QByteArray::fromHex("ffff0a00" "0000" "0000" "99" "00"));
-        QTest::newRow("rpc text longer than the message")
-            << true << packet(0x03, allHeaders() + QByteArray::fromHex("ffff0a00" "0000" "0000" "e7" "401f" "1904d00000" "ff7f") + "ab");
+            << true
+            << packet(0x03, allHeaders() + QByteArray::fromHex("ffff0a00"
+                                                               "0000"
+                                                               "0000"
+                                                               "99"
+                                                               "00"));
+        QTest::newRow("rpc text longer than the message") << true
+                                                          << packet(0x03, allHeaders() +
+                                                                              QByteArray::fromHex("ffff0a00"
+                                                                                                  "0000"
+                                                                                                  "0000"
+                                                                                                  "e7"
+                                                                                                  "401f"
+                                                                                                  "1904d00000"
+                                                                                                  "ff7f") +
+                                                                              "ab");
         QTest::newRow("stream ends inside a message")
             << true << packet(0x01, allHeaders() + ucs2(QStringLiteral("SELECT")), 0x00);
     }
@@ -802,7 +837,8 @@ private Q_SLOTS:
                                     QStringLiteral("SELECT N'%1' AS t\ngo\nexit\n").arg(longer));
         QVERIFY2(run.output.contains(longer), qPrintable(run.output.left(200)));
 
-        QVERIFY2(q.exec(QStringLiteral("SELECT TOP 2000 s.* FROM s_fio s")), qPrintable(q.lastError().text()));
+        QVERIFY2(q.exec(QStringLiteral("SELECT TOP 2000 s.* FROM s_fio s")),
+                 qPrintable(q.lastError().text()));
         int rows = 0;
         while (q.next())
             ++rows;
@@ -874,13 +910,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("statement");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("login") << int(EventKind::LoginOk) << "" << "qel" << "us\\\\er\tLOGIN-OK\tqel";
-        QTest::newRow("failed login") << int(EventKind::LoginFailed) << "" << "qel" << "us\\\\er\tLOGIN-FAILED\tqel";
+        QTest::newRow("login") << int(EventKind::LoginOk) << ""
+                               << "qel"
+                               << "us\\\\er\tLOGIN-OK\tqel";
+        QTest::newRow("failed login") << int(EventKind::LoginFailed) << ""
+                                      << "qel"
+                                      << "us\\\\er\tLOGIN-FAILED\tqel";
         QTest::newRow("batch with line breaks and tabs")
-            << int(EventKind::Batch) << "" << "SELECT 1\r\n\tFROM x -- a\\b"
+            << int(EventKind::Batch) << ""
+            << "SELECT 1\r\n\tFROM x -- a\\b"
             << "us\\\\er\tBATCH\tSELECT 1\\r\\n\\tFROM x -- a\\\\b";
-        QTest::newRow("rpc") << int(EventKind::Rpc) << "sp_prepexec" << "SELECT @P1\n"
-                             << "us\\\\er\tRPC\tsp_prepexec SELECT @P1\\n\t42\t\\N\tтаб\\tуляция\t0x00FF\t2.5";
+        QTest::newRow("rpc")
+            << int(EventKind::Rpc) << "sp_prepexec"
+            << "SELECT @P1\n"
+            << "us\\\\er\tRPC\tsp_prepexec SELECT @P1\\n\t42\t\\N\tтаб\\tуляция\t0x00FF\t2.5";
     }
 
     void statementLogLine()
@@ -946,7 +989,8 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(logFile.readAll()).split(u'\n', Qt::SkipEmptyParts);
         QVERIFY(lines.contains(QStringLiteral("qel_admin\tLOGIN-OK\tqel")));
         QVERIFY(lines.contains(QStringLiteral("qel_admin\tBATCH\tsp_datatype_info_100 11")));
-        QVERIFY2(lines.contains(QStringLiteral("qel_admin\tRPC\tsp_prepexec SELECT @P1 AS a,\\r\\n\\t@P2 AS b\tx\\\\y\t\\N")),
+        QVERIFY2(lines.contains(QStringLiteral(
+                     "qel_admin\tRPC\tsp_prepexec SELECT @P1 AS a,\\r\\n\\t@P2 AS b\tx\\\\y\t\\N")),
                  qPrintable(lines.join(u'\n')));
         QCOMPARE(lines.last(), QStringLiteral("qel_admin\tLOGIN-FAILED\tqel"));
     }

@@ -2,17 +2,17 @@
 // against the in-process sandbox server with the demo university. What the user sees is read from the
 // widgets and the message boxes, what was sent from the sandbox's event log.
 
-#include "httpserver.h"
 #include "app/application.h"
-#include "program/startup.h"
 #include "checked.h"
 #include "common/cp1251.h"
 #include "common/error.h"
 #include "common/md5.h"
 #include "common/programfolder.h"
 #include "common/workstation.h"
-#include "messageboxes.h"
 #include "db/dm.h"
+#include "httpserver.h"
+#include "messageboxes.h"
+#include "program/startup.h"
 #include "registration/unit1.h"
 #include "sandbox/tds/sandboxserver.h"
 #include "signin/loginwidgets.h"

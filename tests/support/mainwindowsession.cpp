@@ -1,10 +1,10 @@
 #include "mainwindowsession.h"
 
 #include "app/application.h"
+#include "db/dm.h"
 #include "messageboxes.h"
 #include "registration/dblookupcombobox.h"
 #include "registration/dblookuplistbox.h"
-#include "db/dm.h"
 #include "registration/unit1.h"
 #include "signin/connectwith.h"
 
@@ -67,8 +67,8 @@ bool MainWindowSession::open(QString *why, int commandTimeout)
     new TDM_MB();
     DM_MB->ADOCon.setCommandTimeout(commandTimeout);
     try {
-        ConnectWith(DM_MB->ADOCon, TFirstConnectInfo{QStringLiteral("qel_demo"), QStringLiteral("Группа=17;демо"),
-                                                     QStringLiteral("qel"),
+        ConnectWith(DM_MB->ADOCon, TFirstConnectInfo{QStringLiteral("qel_demo"),
+                                                     QStringLiteral("Группа=17;демо"), QStringLiteral("qel"),
                                                      QStringLiteral("127.0.0.1,%1").arg(m_server->port())});
         DM_MB->LoadUserFaculties(kDemoLogin);
     } catch (const std::exception &e) {
@@ -89,20 +89,21 @@ bool MainWindowSession::open(QString *why, int commandTimeout)
 DemoGroup MainWindowSession::someGroup()
 {
     DemoGroup g;
-    const sandbox::ResultSet found = engine().sqlite(QStringLiteral(
-        "SELECT g.id_faculty, y.id_a_year, g.id_group FROM \"group\" g "
-        "JOIN g_r_y y ON y.id_group = g.id_group "
-        "JOIN user_faculty u ON u.faculty = g.id_faculty AND u.id_login = %1 "
-        "WHERE (SELECT count(*) FROM s_g WHERE s_g.id_group = g.id_group) >= 2 "
-        "ORDER BY g.id_group, y.id_a_year LIMIT 1")
-                                                      .arg(kDemoLogin));
+    const sandbox::ResultSet found = engine().sqlite(
+        QStringLiteral("SELECT g.id_faculty, y.id_a_year, g.id_group FROM \"group\" g "
+                       "JOIN g_r_y y ON y.id_group = g.id_group "
+                       "JOIN user_faculty u ON u.faculty = g.id_faculty AND u.id_login = %1 "
+                       "WHERE (SELECT count(*) FROM s_g WHERE s_g.id_group = g.id_group) >= 2 "
+                       "ORDER BY g.id_group, y.id_a_year LIMIT 1")
+            .arg(kDemoLogin));
     if (found.rows.isEmpty())
         return g;
     g.faculty = qint32(std::get<qint64>(found.rows[0][0]));
     g.year = qint32(std::get<qint64>(found.rows[0][1]));
     g.group = qint32(std::get<qint64>(found.rows[0][2]));
-    const sandbox::ResultSet students = engine().sqlite(
-        QStringLiteral("SELECT id_student FROM s_g WHERE id_group = ? ORDER BY id_student"), {qint64(g.group)});
+    const sandbox::ResultSet students =
+        engine().sqlite(QStringLiteral("SELECT id_student FROM s_g WHERE id_group = ? ORDER BY id_student"),
+                        {qint64(g.group)});
     for (const auto &row : students.rows)
         g.students.append(qint32(std::get<qint64>(row[0])));
     return g;
@@ -188,7 +189,8 @@ QList<qint32> MainWindowSession::monitorsOf(qint32 group)
 {
     QList<qint32> monitors;
     const sandbox::ResultSet rows = engine().sqlite(
-        QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = ? ORDER BY id_student"), {qint64(group)});
+        QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = ? ORDER BY id_student"),
+        {qint64(group)});
     for (const auto &row : rows.rows)
         monitors.append(qint32(std::get<qint64>(row[0])));
     return monitors;

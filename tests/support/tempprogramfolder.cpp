@@ -31,9 +31,9 @@ void TempProgramFolder::writeSettings(const QByteArray &bytes) const
         qFatal("cannot write %s", qPrintable(settingsPath()));
 }
 
-QByteArray settingsBytes(const QByteArray &user, quint8 userLength, const QByteArray &password, quint8 passwordLength,
-                         const QByteArray &server, quint8 serverLength, const QByteArray &database,
-                         quint8 databaseLength)
+QByteArray settingsBytes(const QByteArray &user, quint8 userLength, const QByteArray &password,
+                         quint8 passwordLength, const QByteArray &server, quint8 serverLength,
+                         const QByteArray &database, quint8 databaseLength)
 {
     QByteArray bytes(kSettingsFileSize, '\0');
     const auto put = [&bytes](int offset, const QByteArray &area) {

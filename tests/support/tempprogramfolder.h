@@ -21,6 +21,6 @@ private:
 };
 
 // The 84 bytes of a settings file laid out by hand: each area's stored bytes and its length byte.
-QByteArray settingsBytes(const QByteArray &user, quint8 userLength, const QByteArray &password, quint8 passwordLength,
-                         const QByteArray &server, quint8 serverLength, const QByteArray &database,
-                         quint8 databaseLength);
+QByteArray settingsBytes(const QByteArray &user, quint8 userLength, const QByteArray &password,
+                         quint8 passwordLength, const QByteArray &server, quint8 serverLength,
+                         const QByteArray &database, quint8 databaseLength);

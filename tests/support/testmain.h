@@ -6,12 +6,12 @@
 
 #include <QTest>
 
-#define QEL31_TEST_MAIN(TestObject)                                                                                    \
-    int main(int argc, char *argv[])                                                                                   \
-    {                                                                                                                  \
-        GuiApplication app(argc, argv);                                                                                \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
-        TestObject test;                                                                                               \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&test, argc, argv);                                                                        \
+#define QEL31_TEST_MAIN(TestObject)                                                                          \
+    int main(int argc, char *argv[])                                                                         \
+    {                                                                                                        \
+        GuiApplication app(argc, argv);                                                                      \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject test;                                                                                     \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                              \
     }
