@@ -49,12 +49,12 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     BenchServer server;
     return runBenchmarks(argc, argv, [&server] {
-        const int small = 30;
+        constexpr int small = 30;
         const int large = benchOptions().tiny ? 300 : 20000;
         const int rounds = benchOptions().tiny ? 1 : 5;
         benchmark::RegisterBenchmark(
             "memory/group_shown",
-            [&server, small, large](benchmark::State &state) {
+            [&server, large](benchmark::State &state) {
                 const FixtureGroup smallGroup = server.addGroup(kGroup, small);
                 const FixtureGroup largeGroup = server.addGroup(kGroup + 1, large);
                 const QString folder = server.programFolder();
