@@ -16,7 +16,10 @@
 # installed at all: it is never deployed with the client.
 #
 #   cmake --install build [--prefix /usr/local]
-#   cd build && cpack -G DEB        # qel31_<version>_<arch>.deb
+#   scripts/package                 # build-package/qel31_<version>_<arch>.deb
+#
+# scripts/package configures with BUILD_TESTING, QEL31_BUILD_BENCHMARKS and QEL31_BUILD_SANDBOX off,
+# so that only what the package ships is built.
 
 install(TARGETS qel31 RUNTIME DESTINATION lib/qel31)
 install(TARGETS qel31-settings RUNTIME DESTINATION bin)
