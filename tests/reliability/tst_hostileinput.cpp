@@ -10,6 +10,7 @@
 #include "common/programfolder.h"
 #include "common/workstation.h"
 #include "db/dm.h"
+#include "loginwindow.h"
 #include "mainwindowsession.h"
 #include "messageboxes.h"
 #include "registration/dblookupcombobox.h"
@@ -228,12 +229,7 @@ void TestHostileInput::loginWindowFields()
         engine.sqlite(QStringLiteral("SELECT * FROM sandbox_login WHERE login <> 'demo' ORDER BY id_login"))
             .rows;
 
-    new TDM_MB();
-    Form1 = new TForm1();
-    Form8 = new TForm8();
-    Form8->FormCreate();
-    Form8->show();
-    QVERIFY(QTest::qWaitForWindowExposed(Form8));
+    QVERIFY(showLoginWindow());
     QString newPassword = QStringLiteral("NULL");
     if (field == Field::NewPassword) {
         QTest::mouseClick(Form8->SpeedButton3, Qt::LeftButton);

@@ -11,6 +11,7 @@
 #include "db/dm.h"
 #include "files.h"
 #include "httpserver.h"
+#include "loginwindow.h"
 #include "messageboxes.h"
 #include "registration/unit1.h"
 #include "sandbox/tds/sandboxserver.h"
@@ -142,12 +143,7 @@ void TestUpdateSafety::layOutProgramFolder()
 
 void TestUpdateSafety::signInAsOutdated()
 {
-    new TDM_MB();
-    Form1 = new TForm1();
-    Form8 = new TForm8();
-    Form8->FormCreate();
-    Form8->show();
-    QVERIFY(QTest::qWaitForWindowExposed(Form8));
+    QVERIFY(showLoginWindow());
     typeText(Form8->Login_Edit, QStringLiteral("outdated"));
     typeText(Form8->Password_Edit, QStringLiteral("demo"));
     QTest::mouseClick(Form8->SpeedButton2, Qt::LeftButton);

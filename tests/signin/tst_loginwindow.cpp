@@ -11,6 +11,7 @@
 #include "common/workstation.h"
 #include "db/dm.h"
 #include "httpserver.h"
+#include "loginwindow.h"
 #include "messageboxes.h"
 #include "program/startup.h"
 #include "registration/unit1.h"
@@ -199,12 +200,9 @@ void TestLoginWindow::writeSettings(const QString &user, const QString &password
 // window and the login window, shown.
 void TestLoginWindow::openLoginWindow()
 {
-    new TDM_MB();
-    Form1 = new TForm1();
-    m_form = Form8 = new TForm8();
-    Form8->FormCreate();
-    Form8->show();
-    QVERIFY(QTest::qWaitForWindowExposed(Form8));
+    const bool exposed = showLoginWindow();
+    m_form = Form8;
+    QVERIFY(exposed);
 }
 
 void TestLoginWindow::closeLoginWindow()
