@@ -125,8 +125,8 @@ namespace {
 
 // Whether the driver has lost the connection: its SQLSTATE class 08, or FreeTDS's own texts for a
 // server gone away or a reset socket. A command cut off by the time limit is not among them: the
-// driver cancels it and the connection goes on; when the cancel is not answered the driver reports
-// the link as broken, and the next statement finds that out.
+// driver cancels it and the connection goes on; when the server never confirms the cancel the
+// driver gives the connection up, and odbc::connectionDead() says so.
 bool connectionLost(const DatabaseError &error)
 {
     return error.state().startsWith(QLatin1String("08")) ||

@@ -167,6 +167,10 @@ TForm8::TForm8(QWidget *parent) : TForm(parent)
 
 TForm8::~TForm8()
 {
+    // The new-password fields' filters call this window's key handler; the fields outlive this
+    // destructor (they go with the base widget, and may still check their text as they lose focus).
+    Edit1->setCharacterFilter(nullptr);
+    Edit2->setCharacterFilter(nullptr);
     if (Form8 == this)
         Form8 = nullptr;
 }

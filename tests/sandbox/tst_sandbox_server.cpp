@@ -404,14 +404,18 @@ private Q_SLOTS:
         const auto login = m_server->waitForEvent(Patience);
         QVERIFY(login);
         QCOMPARE(login->kind, EventKind::LoginOk);
-        const auto typeInfo = m_server->waitForEvent(Patience);
-        QVERIFY(typeInfo);
-        QCOMPARE(typeInfo->kind, EventKind::Batch);
-        QCOMPARE(typeInfo->login, Admin);
-        QCOMPARE(typeInfo->statement, QStringLiteral("sp_datatype_info_100 11"));
-        const auto quoted = nextStatement();
-        QVERIFY(quoted);
-        QCOMPARE(quoted->text(), QStringLiteral("sp_cursoropen SET QUOTED_IDENTIFIER ON"));
+        // QODBC asks for the timestamp type's details first, as a batch. The request was seen
+        // missing from the same test built with the sanitizers (QODBC calls the driver, which sends
+        // nothing), so it is checked where it comes.
+        auto next = m_server->waitForEvent(Patience);
+        QVERIFY(next);
+        if (next->kind == EventKind::Batch) {
+            QCOMPARE(next->login, Admin);
+            QCOMPARE(next->statement, QStringLiteral("sp_datatype_info_100 11"));
+            next = nextStatement();
+            QVERIFY(next);
+        }
+        QCOMPARE(next->text(), QStringLiteral("sp_cursoropen SET QUOTED_IDENTIFIER ON"));
     }
 
     void batchWithSeveralResults()
@@ -970,6 +974,7 @@ private Q_SLOTS:
         {
             Client client(servedPort);
             QVERIFY2(client.opened(), qPrintable(client.error()));
+            QVERIFY(client.query().exec(QStringLiteral("SELECT 1 AS one")));
             QSqlQuery q = client.query();
             QVERIFY(q.prepare(QStringLiteral("SELECT ? AS a,\r\n\t? AS b")));
             q.addBindValue(QStringLiteral("x\\y"));
@@ -988,7 +993,7 @@ private Q_SLOTS:
         QVERIFY(logFile.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(logFile.readAll()).split(u'\n', Qt::SkipEmptyParts);
         QVERIFY(lines.contains(QStringLiteral("qel_admin\tLOGIN-OK\tqel")));
-        QVERIFY(lines.contains(QStringLiteral("qel_admin\tBATCH\tsp_datatype_info_100 11")));
+        QVERIFY(lines.contains(QStringLiteral("qel_admin\tBATCH\tSELECT 1 AS one")));
         QVERIFY2(lines.contains(QStringLiteral(
                      "qel_admin\tRPC\tsp_prepexec SELECT @P1 AS a,\\r\\n\\t@P2 AS b\tx\\\\y\t\\N")),
                  qPrintable(lines.join(u'\n')));
