@@ -15,6 +15,9 @@ namespace sandbox::constraints {
 
 namespace {
 
+using db::quoteName;
+using db::quoteText;
+
 // A check's message travels through SQLite's error text in this form.
 const QString kMarker = QStringLiteral("qel-check\x1f");
 
@@ -97,20 +100,6 @@ void duplicate(sqlite3_context *ctx, int argc, sqlite3_value **argv)
                            QStringLiteral("Violation of PRIMARY KEY constraint '%1'. Cannot insert duplicate "
                                           "key in object '%2'. The duplicate key value is (%3).")
                                .arg(textArg(argv[0]), textArg(argv[1]), values.join(QStringLiteral(", ")))));
-}
-
-QString quoteName(const QString &name)
-{
-    QString n = name;
-    n.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + n + u'"';
-}
-
-QString quoteText(const QString &text)
-{
-    QString t = text;
-    t.replace(u'\'', QStringLiteral("''"));
-    return u'\'' + t + u'\'';
 }
 
 // The check of one column's declared type, or nothing: "varchar", 100.

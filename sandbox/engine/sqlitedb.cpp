@@ -184,6 +184,20 @@ ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params)
     return st.fetchAll();
 }
 
+QString quoteName(const QString &name)
+{
+    QString n = name;
+    n.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + n + u'"';
+}
+
+QString quoteText(const QString &text)
+{
+    QString t = text;
+    t.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + t + u'\'';
+}
+
 QString toText(const Value &v)
 {
     return valueToText(v);

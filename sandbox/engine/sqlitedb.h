@@ -71,6 +71,10 @@ ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params = {}
 // (numbers of a text column become text, integers of a float column become doubles).
 Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index);
 
+// A name and a text as SQLite reads them: "name" and 'text', with the quote doubled inside.
+QString quoteName(const QString &name);
+QString quoteText(const QString &text);
+
 // Value helpers.
 QString toText(const Value &v);
 std::optional<qint64> toInteger(const Value &v);

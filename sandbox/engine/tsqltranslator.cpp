@@ -3,6 +3,7 @@
 #include "sandbox/engine/collation.h"
 #include "sandbox/engine/exprtypes.h"
 #include "sandbox/engine/sqlerrors.h"
+#include "sandbox/engine/sqlitedb.h"
 
 #include <QStringList>
 
@@ -13,6 +14,9 @@
 namespace sandbox::tsql {
 
 namespace {
+
+using db::quoteName;
+using db::quoteText;
 
 // A parse failure, carried out of the nested helpers to parse().
 struct ParseError {
@@ -141,20 +145,6 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 // Rewriting a query for SQLite.
-
-QString quoteName(const QString &name)
-{
-    QString n = name;
-    n.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + n + u'"';
-}
-
-QString quoteText(const QString &text)
-{
-    QString t = text;
-    t.replace(u'\'', QStringLiteral("''"));
-    return u'\'' + t + u'\'';
-}
 
 QString globalVariable(const Token &t)
 {

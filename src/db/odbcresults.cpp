@@ -54,32 +54,43 @@ DatabaseError failureOf(SQLHSTMT statement, const char *call)
         QStringLiteral("The database driver failed in %1 without saying why").arg(QLatin1String(call)));
 }
 
-QVariant readText(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
+// Reads a value of variable length in pieces, handing each piece's bytes to take, until the driver
+// reports the last piece; the driver ends each piece of text with a terminating zero of
+// terminatorBytes. Most values fit the first piece. False for a Null.
+template <typename Take>
+bool readPieces(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, void *buffer, SQLLEN bufferBytes,
+                SQLLEN terminatorBytes, Take take)
 {
-    // Most values fit the first piece; a longer one comes in pieces, each ended by the driver's
-    // terminating zero, until the driver reports the last.
-    std::array<SQLWCHAR, 2048> buffer;
-    constexpr SQLLEN bufferBytes = SQLLEN(sizeof(buffer));
-    constexpr SQLLEN pieceBytes = bufferBytes - SQLLEN(sizeof(SQLWCHAR));
-    QString text;
+    const SQLLEN pieceBytes = bufferBytes - terminatorBytes;
     for (bool first = true;; first = false) {
         SQLLEN indicator = 0;
-        const SQLRETURN r =
-            SQLGetData(statement, column, SQL_C_WCHAR, buffer.data(), bufferBytes, &indicator);
+        const SQLRETURN r = SQLGetData(statement, column, cType, buffer, bufferBytes, &indicator);
         if (r == SQL_NO_DATA && !first)
-            break;
+            return true;
         if (!SQL_SUCCEEDED(r))
             throw failureOf(statement, "SQLGetData");
         if (indicator == SQL_NULL_DATA)
-            return QVariant(type);
+            return false;
         const bool partial =
             r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > pieceBytes);
-        const SQLLEN bytes = partial ? pieceBytes : qBound<SQLLEN>(0, indicator, pieceBytes);
-        text.append(
-            QStringView(reinterpret_cast<const char16_t *>(buffer.data()), bytes / SQLLEN(sizeof(SQLWCHAR))));
+        take(partial ? pieceBytes : qBound<SQLLEN>(0, indicator, pieceBytes));
         if (!partial)
-            break;
+            return true;
     }
+}
+
+QVariant readText(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
+{
+    std::array<SQLWCHAR, 2048> buffer;
+    QString text;
+    const bool notNull =
+        readPieces(statement, column, SQL_C_WCHAR, buffer.data(), SQLLEN(sizeof(buffer)),
+                   SQLLEN(sizeof(SQLWCHAR)), [&](SQLLEN bytes) {
+                       text.append(QStringView(reinterpret_cast<const char16_t *>(buffer.data()),
+                                               bytes / SQLLEN(sizeof(SQLWCHAR))));
+                   });
+    if (!notNull)
+        return QVariant(type);
     if (type == QMetaType::fromType<QString>())
         return text;
     // Dates and the like are given as the driver writes them; the client reads none of them.
@@ -91,24 +102,9 @@ QVariant readBytes(SQLHSTMT statement, SQLUSMALLINT column, QMetaType type)
 {
     std::array<char, 8192> buffer;
     QByteArray bytes;
-    for (bool first = true;; first = false) {
-        SQLLEN indicator = 0;
-        const SQLRETURN r =
-            SQLGetData(statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), &indicator);
-        if (r == SQL_NO_DATA && !first)
-            break;
-        if (!SQL_SUCCEEDED(r))
-            throw failureOf(statement, "SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return QVariant(type);
-        const bool partial =
-            r == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > SQLLEN(buffer.size()));
-        bytes.append(buffer.data(),
-                     partial ? qsizetype(buffer.size()) : qsizetype(qMax<SQLLEN>(0, indicator)));
-        if (!partial)
-            break;
-    }
-    return bytes;
+    const bool notNull = readPieces(statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), 0,
+                                    [&](SQLLEN size) { bytes.append(buffer.data(), qsizetype(size)); });
+    return notNull ? QVariant(bytes) : QVariant(type);
 }
 
 template <typename Target>
