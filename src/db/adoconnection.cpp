@@ -1,13 +1,65 @@
 #include "adoconnection.h"
 
 #include "databaseerror.h"
+#include "encryptionprobe.h"
 #include "statement.h"
 
 #include <QAtomicInt>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 namespace {
+
+// The driver takes a certificate authority only from its configuration file, which it reads at
+// every connect from the file that FREETDSCONF names. The client's own file lies in a private
+// folder (mode 0700) for the life of the process; it holds no password.
+void installDriverConfiguration(const QByteArray &text)
+{
+    static QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/qel31-driver-XXXXXX"));
+    if (!folder.isValid())
+        throw DatabaseError(QStringLiteral("The database driver's configuration cannot be written: %1.")
+                                .arg(folder.errorString()));
+    const QString path = folder.filePath(QStringLiteral("freetds.conf"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        throw DatabaseError(QStringLiteral("The database driver's configuration cannot be written: %1.")
+                                .arg(file.errorString()));
+    static const bool named = qputenv("FREETDSCONF", QFile::encodeName(path));
+    Q_UNUSED(named);
+}
+
+// The driver's own failure to set up the connection, as opposed to the server's refusal of the
+// login: only then may the encryption be the cause.
+bool isDriverConnectFailure(const QSqlError &error)
+{
+    const QString text = error.databaseText() + u' ' + error.driverText();
+    return text.contains(QLatin1String("Adaptive Server connection failed")) ||
+           text.contains(QLatin1String("Unexpected EOF from the server")) ||
+           text.contains(QLatin1String("Read from the server failed")) ||
+           text.contains(QLatin1String("Write to the server failed"));
+}
+
+// What the connection failed on, where the cause lies in its encryption; else the driver's error.
+DatabaseError explainedConnectFailure(const QSqlError &failure, const ConnectionProperties &properties,
+                                      int timeoutSeconds)
+{
+    DatabaseError error = databaseErrorOf(failure);
+    const ServerAddress address = parseDataSource(properties.dataSource);
+    if (!isDriverConnectFailure(failure) || (address.port == 0 && !address.instance.isEmpty()))
+        return error;
+    EncryptionProbe probe;
+    probe.host = address.host;
+    probe.port = address.port != 0 ? address.port : 1433;
+    probe.encryption = properties.encrypt ? EncryptionSetting::All : properties.encryption;
+    probe.authorityFile = properties.authorityFile;
+    probe.timeoutSeconds = timeoutSeconds > 0 ? timeoutSeconds : 15;
+    const QString cause = explainEncryptionFailure(probe);
+    return cause.isEmpty() ? error : DatabaseError(cause, error.state());
+}
 
 QString uniqueConnectionName()
 {
@@ -64,15 +116,17 @@ void TADOConnection::Open()
     if (!db.isValid())
         throw DatabaseError(QStringLiteral("The database driver for ODBC is not installed (QODBC)."));
     db.setDatabaseName(odbcConnectionString(m_properties, m_commandTimeout));
+    if (!m_properties.authorityFile.isEmpty())
+        installDriverConfiguration(driverConfiguration(m_properties));
     // ODBC 3 states, and the time limit of the login.
     QString options = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3");
     if (m_connectionTimeout > 0)
         options += QStringLiteral(";SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_connectionTimeout);
     db.setConnectOptions(options);
     if (!db.open()) {
-        const DatabaseError error = databaseErrorOf(db.lastError());
+        const QSqlError failure = db.lastError();
         db.close();
-        throw error;
+        throw explainedConnectFailure(failure, m_properties, m_connectionTimeout);
     }
     m_open = true;
     // The session of a connection lost on the way starts from the server's defaults: what the

@@ -128,6 +128,42 @@ QString odbcValue(const QString &value)
     return QLatin1Char('{') + value + QLatin1Char('}');
 }
 
+QString driverEncryption(const ConnectionProperties &p)
+{
+    if (p.encrypt || p.encryption == EncryptionSetting::All)
+        return QStringLiteral("require");
+    if (p.encryption == EncryptionSetting::Off)
+        return QStringLiteral("off");
+    return QStringLiteral("request");
+}
+
+QByteArray driverConfiguration(const ConnectionProperties &p)
+{
+    // The file's values end at a comment sign or the line's end; a value holding one would be cut
+    // short and mean something else.
+    static const QRegularExpression cut(QStringLiteral("[#;\\r\\n]"));
+    const ServerAddress address = parseDataSource(p.dataSource);
+    if (address.host.contains(cut) || address.instance.contains(cut))
+        throw DatabaseError(
+            QStringLiteral("The server name %1 cannot be checked against a certificate.").arg(p.dataSource));
+    if (p.authorityFile.contains(cut))
+        throw DatabaseError(
+            QStringLiteral(
+                "The certificate authority's path %1 holds a character that the driver cannot read (#, ;).")
+                .arg(p.authorityFile));
+    QByteArray text = QByteArray("[") + kDriverServerEntry + "]\n";
+    text += "\thost = " + address.host.toUtf8() + '\n';
+    if (!address.instance.isEmpty() && address.port == 0)
+        text += "\tinstance = " + address.instance.toUtf8() + '\n';
+    else
+        text += "\tport = " + QByteArray::number(address.port != 0 ? address.port : kDefaultPort) + '\n';
+    text += "\ttds version = 7.4\n";
+    text += "\tencryption = " + driverEncryption(p).toUtf8() + '\n';
+    text += "\tca file = " + p.authorityFile.toUtf8() + '\n';
+    text += "\tcheck certificate hostname = yes\n";
+    return text;
+}
+
 QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
 {
     const QString provider = p.provider.trimmed();
@@ -135,19 +171,23 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
         provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
         throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
 
-    const ServerAddress address = parseDataSource(p.dataSource);
-    QString server = address.host;
-    if (!address.instance.isEmpty() && address.port == 0)
-        server += QLatin1Char('\\') + address.instance; // the driver asks the server's browser for the port
-
     QStringList parts;
-    parts << QStringLiteral("DRIVER={FreeTDS}") << QStringLiteral("SERVER=") + odbcValue(server);
-    if (address.instance.isEmpty() || address.port != 0)
-        parts << QStringLiteral("PORT=%1").arg(address.port != 0 ? address.port : kDefaultPort);
+    parts << QStringLiteral("DRIVER={FreeTDS}");
+    if (p.authorityFile.isEmpty()) {
+        const ServerAddress address = parseDataSource(p.dataSource);
+        QString server = address.host;
+        if (!address.instance.isEmpty() && address.port == 0)
+            server +=
+                QLatin1Char('\\') + address.instance; // the driver asks the server's browser for the port
+        parts << QStringLiteral("SERVER=") + odbcValue(server);
+        if (address.instance.isEmpty() || address.port != 0)
+            parts << QStringLiteral("PORT=%1").arg(address.port != 0 ? address.port : kDefaultPort);
+    } else {
+        parts << QStringLiteral("SERVERNAME=") + QLatin1String(kDriverServerEntry);
+    }
     parts << QStringLiteral("DATABASE=") + odbcValue(p.database) << QStringLiteral("UID=") + odbcValue(p.user)
           << QStringLiteral("PWD=") + odbcValue(p.password) << QStringLiteral("TDS_Version=7.4")
-          << QStringLiteral("Encryption=") + (p.encrypt ? QStringLiteral("require") : QStringLiteral("off"))
-          << QStringLiteral("ClientCharset=UTF-8")
+          << QStringLiteral("Encryption=") + driverEncryption(p) << QStringLiteral("ClientCharset=UTF-8")
           << QStringLiteral("PacketSize=%1").arg(p.packetSize > 0 ? p.packetSize : 4096)
           << QStringLiteral("APP=") + odbcValue(QStringLiteral("QEL 31"));
     // The driver's own limit for every command on the connection (0: none).

@@ -3,6 +3,9 @@
 // ("Provider=SQLOLEDB.1;User ID=...;Data Source=..."); the driver underneath is FreeTDS's ODBC driver,
 // which wants its own ODBC connection string. This file maps the one onto the other.
 
+#include "common/securitysettings.h"
+
+#include <QByteArray>
 #include <QString>
 
 struct ConnectionProperties {
@@ -12,8 +15,12 @@ struct ConnectionProperties {
     QString database;   // Initial Catalog
     QString dataSource; // the server in any of SQL Server's forms
     int packetSize = 4096;
-    bool encrypt = false;      // Use Encryption for Data
+    bool encrypt = false;      // Use Encryption for Data: everything inside TLS
     bool autoTranslate = true; // character translation between client and server
+    // The workstation's own settings: how much travels inside TLS when the string does not ask for
+    // everything, and the authority that the server's certificate must come from (empty: none).
+    EncryptionSetting encryption = EncryptionSetting::Login;
+    QString authorityFile;
 
     friend bool operator==(const ConnectionProperties &, const ConnectionProperties &) = default;
 };
@@ -35,9 +42,22 @@ ServerAddress parseDataSource(const QString &dataSource);
 // gives a meaning to, else as it is. A value holding "};" cannot be carried to FreeTDS.
 QString odbcValue(const QString &value);
 
+// FreeTDS's encryption for the properties: "request" (the login inside TLS whenever the server can
+// encrypt, everything when it requires it), "require" (everything) or "off".
+QString driverEncryption(const ConnectionProperties &properties);
+
 // The ODBC connection string for FreeTDS's driver, with a time limit in seconds for each command
-// (0: none). Throws DatabaseError when the provider is not one this client can stand in for.
+// (0: none). With an authority the server is named by the entry kDriverServerEntry of the driver's
+// configuration (driverConfiguration()), since the driver takes a certificate authority only from
+// there. Throws DatabaseError when the provider is not one this client can stand in for.
 QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0);
+
+// The driver's configuration file for properties with an authority: one entry with the server's
+// address, the encryption, the authority and the check of the certificate's name against the
+// server's name as the settings write it. Throws DatabaseError for a name or a path that the file
+// cannot carry.
+inline constexpr char kDriverServerEntry[] = "qel31";
+QByteArray driverConfiguration(const ConnectionProperties &properties);
 
 // The driver manager and the driver put "[unixODBC][FreeTDS][SQL Server]" before a server's text and
 // add their own messages after it; the user is shown the server's text alone.

@@ -1,5 +1,7 @@
 #include "connectwith.h"
 
+#include "common/programfolder.h"
+#include "common/securitysettings.h"
 #include "connectionstring.h"
 #include "db/adoconnection.h"
 
@@ -18,6 +20,10 @@ void ConnectWith(TADOConnection &connection, const TFirstConnectInfo &info)
     exact.password = info.Password;
     exact.database = info.Database;
     exact.dataSource = info.Server;
+    // The string asks for no encryption of the data; the workstation's settings may ask for more.
+    const SecuritySettings security = ReadSecuritySettings(ProgramFolder());
+    exact.encryption = security.encryption;
+    exact.authorityFile = security.authorityFile;
     connection.setConnectionString(text, exact);
     connection.Open();
 }

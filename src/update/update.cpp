@@ -2,7 +2,9 @@
 
 #include "app/application.h"
 #include "app/messagebox.h"
+#include "common/error.h"
 #include "common/programfolder.h"
+#include "common/securitysettings.h"
 #include "localfile.h"
 
 #include <QCoreApplication>
@@ -109,7 +111,16 @@ void UpdateProgram(const UpdateWindow &form)
     const UpdateFiles files = UpdateFilesIn(programFolder);
     // An existing folder is reused; any other failure shows as the error of creating the file in it.
     QDir().mkdir(files.downloadFolder);
-    if (!DownloadFile(UpdateAddress(), files.downloadedFile)) {
+    // A security setting that cannot be read fails the download: nothing is fetched without the check
+    // it may ask for.
+    bool settingsRead = true;
+    QString authority;
+    try {
+        authority = ReadSecuritySettings(programFolder).authorityFile;
+    } catch (const Error &) {
+        settingsRead = false;
+    }
+    if (!settingsRead || !DownloadFile(UpdateAddress(), files.downloadedFile, authority)) {
         block.reset();
         MessageBox(kServerUnreachable, kNoticeCaption, MessageBoxFlag::IconInformation | MessageBoxFlag::Ok,
                    form.window);

@@ -55,8 +55,9 @@ QByteArray ReplacementScript(UpdatePlatform platform = kThisPlatform);
 // Content-Length says, where given) and the body is not empty. A transfer during which no byte
 // arrives for DownloadStallLimit() milliseconds ends as a failed one. A failed download leaves what
 // had been written in the file. Errors of the local file are raised as InOutError. Runs a nested
-// event loop until the transfer ends.
-bool DownloadFile(const QString &url, const QString &path);
+// event loop until the transfer ends. With an authority file (PEM) the certificate of an https://
+// server must be issued by that authority; without one, by an authority the system trusts.
+bool DownloadFile(const QString &url, const QString &path, const QString &authorityFile = QString());
 
 // How long the download waits for the next byte: 30 seconds. Tests set their own; the previous limit
 // is returned.

@@ -3,11 +3,15 @@
 #include "common/cp1251.h"
 #include "common/error.h"
 #include "common/md5.h"
+#include "common/securitysettings.h"
 #include "common/shiftedtext.h"
 #include "common/workstation.h"
 
+#include <QDir>
+#include <QFile>
 #include <QHostInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <iconv.h>
@@ -21,6 +25,12 @@ QString alphabetRun(int n)
     for (int i = 0; i < n; ++i)
         s.append(QChar(u'a' + i % 26));
     return s;
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(), qPrintable(path));
 }
 
 // Restores the system's address lookup when a test ends.
@@ -52,6 +62,11 @@ private Q_SLOTS:
     void workstationIpFailure();
     void workstationIpAsksForTheMachinesOwnName();
     void workstationIdentityOfThisMachine();
+
+    void securitySettings_data();
+    void securitySettings();
+    void securitySettingsThatCannotBeReadAreRefused_data();
+    void securitySettingsThatCannotBeReadAreRefused();
 };
 
 void TestCommon::md5Hex_data()
@@ -238,6 +253,77 @@ void TestCommon::workstationIdentityOfThisMachine()
     } catch (const SocketError &e) {
         // A machine whose own name does not resolve reports it in the socket error's form.
         QVERIFY(e.message().startsWith(QStringLiteral("Socket Error # ")));
+    }
+}
+
+void TestCommon::securitySettings_data()
+{
+    QTest::addColumn<QByteArray>("encryptionFile"); // "-": no file
+    QTest::addColumn<bool>("withAuthority");
+    QTest::addColumn<int>("encryption");
+    QTest::newRow("nothing set: the login encrypted")
+        << QByteArray("-") << false << int(EncryptionSetting::Login);
+    QTest::newRow("login") << QByteArray("login\n") << false << int(EncryptionSetting::Login);
+    QTest::newRow("all, blanks and case aside, more lines")
+        << QByteArray("  ALL \r\nwhatever follows\n") << true << int(EncryptionSetting::All);
+    QTest::newRow("off without a line end") << QByteArray("off") << false << int(EncryptionSetting::Off);
+    QTest::newRow("an empty file is the default") << QByteArray("") << true << int(EncryptionSetting::Login);
+}
+
+void TestCommon::securitySettings()
+{
+    QFETCH(QByteArray, encryptionFile);
+    QFETCH(bool, withAuthority);
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("Data")));
+    if (encryptionFile != "-")
+        writeBytes(folder.filePath(QStringLiteral("Data/encryption")), encryptionFile);
+    if (withAuthority)
+        writeBytes(
+            folder.filePath(QStringLiteral("Data/ca.pem")),
+            "# the organisation's authority\n-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
+    const SecuritySettings settings = ReadSecuritySettings(folder.path());
+    QTEST(int(settings.encryption), "encryption");
+    QCOMPARE(settings.authorityFile,
+             withAuthority ? QDir(folder.path()).absoluteFilePath(QStringLiteral("Data/ca.pem")) : QString());
+}
+
+// A setting that cannot be read never falls back to the weaker default.
+void TestCommon::securitySettingsThatCannotBeReadAreRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown word")
+        << "Data/encryption" << QByteArray("strict\n")
+        << "The security setting Data/encryption holds \"strict\"; it may hold login, all "
+           "or off.";
+    QTest::newRow("authority without a certificate")
+        << "Data/ca.pem" << QByteArray("not a certificate\n")
+        << "The security setting Data/ca.pem holds no PEM certificate.";
+    QTest::newRow("authority that is a folder") << "Data/ca.pem/" << QByteArray() << "";
+}
+
+void TestCommon::securitySettingsThatCannotBeReadAreRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Data")));
+    if (file.endsWith(u'/'))
+        QVERIFY(QDir(folder.path()).mkpath(file));
+    else
+        writeBytes(folder.filePath(file), bytes);
+    try {
+        ReadSecuritySettings(folder.path());
+        QFAIL("the setting was taken");
+    } catch (const Error &error) {
+        if (!message.isEmpty())
+            QCOMPARE(error.message(), message);
+        else
+            QVERIFY2(error.message().startsWith(QLatin1String("The security setting Data/ca.pem")),
+                     qPrintable(error.message()));
     }
 }
 

@@ -18,6 +18,11 @@ private Q_SLOTS:
     void odbcString_data();
     void odbcString();
     void unknownProviderIsRefused();
+    void encryption_data();
+    void encryption();
+    void authorityGoesThroughTheDriversConfiguration();
+    void driversConfigurationRefusesWhatItCannotCarry_data();
+    void driversConfigurationRefusesWhatItCannotCarry();
     void connectionStringIsRead_data();
     void connectionStringIsRead();
     void driverPrefixesAreRemoved_data();
@@ -90,7 +95,7 @@ void TestDbText::odbcString_data()
         << "u"
         << "p"
         << "DRIVER={FreeTDS};SERVER=db01;PORT=1433;DATABASE=qel;UID=u;PWD=p;TDS_Version=7.4;"
-           "Encryption=off;ClientCharset=UTF-8;PacketSize=4096";
+           "Encryption=request;ClientCharset=UTF-8;PacketSize=4096";
     QTest::newRow("instance asks the browser") << "db01\\A"
                                                << "u"
                                                << "p"
@@ -126,6 +131,81 @@ void TestDbText::unknownProviderIsRefused()
     ConnectionProperties p;
     p.provider = QStringLiteral("MSDASQL");
     QVERIFY_THROWS_EXCEPTION(DatabaseError, odbcConnectionString(p));
+}
+
+void TestDbText::encryption_data()
+{
+    QTest::addColumn<bool>("useEncryptionForData");
+    QTest::addColumn<int>("workstation");
+    QTest::addColumn<QString>("driver");
+    QTest::newRow("no encryption of the data: the login still encrypted")
+        << false << int(EncryptionSetting::Login) << "request";
+    QTest::newRow("workstation asks for all") << false << int(EncryptionSetting::All) << "require";
+    QTest::newRow("workstation turns it off") << false << int(EncryptionSetting::Off) << "off";
+    QTest::newRow("the string's encryption of the data wins over off")
+        << true << int(EncryptionSetting::Off) << "require";
+}
+
+void TestDbText::encryption()
+{
+    QFETCH(bool, useEncryptionForData);
+    QFETCH(int, workstation);
+    ConnectionProperties p = parseConnectionString(
+        QStringLiteral("Provider=SQLOLEDB.1;Data Source=db01;Use Encryption for Data=%1")
+            .arg(useEncryptionForData ? QStringLiteral("True") : QStringLiteral("False")));
+    p.encryption = EncryptionSetting(workstation);
+    QFETCH(QString, driver);
+    QCOMPARE(driverEncryption(p), driver);
+    QVERIFY(odbcConnectionString(p).contains(QStringLiteral(";Encryption=") + driver + u';'));
+}
+
+// The driver takes an authority only from its configuration: the string then names the entry, and
+// the entry carries the address, the authority and the check of the name.
+void TestDbText::authorityGoesThroughTheDriversConfiguration()
+{
+    ConnectionProperties p;
+    p.provider = QStringLiteral("SQLOLEDB.1");
+    p.dataSource = QStringLiteral("sql01.example.edu,1500");
+    p.user = QStringLiteral("u");
+    p.password = QStringLiteral("p;w");
+    p.authorityFile = QStringLiteral("/opt/qel31/Data/ca.pem");
+    QCOMPARE(odbcConnectionString(p).section(u';', 0, 5),
+             QStringLiteral("DRIVER={FreeTDS};SERVERNAME=qel31;DATABASE=;UID=u;PWD={p;w}"));
+    QCOMPARE(driverConfiguration(p), QByteArray("[qel31]\n"
+                                                "\thost = sql01.example.edu\n"
+                                                "\tport = 1500\n"
+                                                "\ttds version = 7.4\n"
+                                                "\tencryption = request\n"
+                                                "\tca file = /opt/qel31/Data/ca.pem\n"
+                                                "\tcheck certificate hostname = yes\n"));
+    p.dataSource = QStringLiteral("sql01\\MAIN");
+    p.encryption = EncryptionSetting::All;
+    const QByteArray named = driverConfiguration(p);
+    QVERIFY2(named.contains("\tinstance = MAIN\n") && !named.contains("port") &&
+                 named.contains("\tencryption = require\n"),
+             named.constData());
+}
+
+void TestDbText::driversConfigurationRefusesWhatItCannotCarry_data()
+{
+    QTest::addColumn<QString>("dataSource");
+    QTest::addColumn<QString>("authority");
+    QTest::newRow("comment sign in the server") << "db#01"
+                                                << "/opt/ca.pem";
+    QTest::newRow("semicolon in the instance") << "db01\\A;B"
+                                               << "/opt/ca.pem";
+    QTest::newRow("comment sign in the path") << "db01"
+                                              << "/opt/#qel/ca.pem";
+}
+
+void TestDbText::driversConfigurationRefusesWhatItCannotCarry()
+{
+    QFETCH(QString, dataSource);
+    QFETCH(QString, authority);
+    ConnectionProperties p;
+    p.dataSource = dataSource;
+    p.authorityFile = authority;
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, driverConfiguration(p));
 }
 
 void TestDbText::connectionStringIsRead_data()

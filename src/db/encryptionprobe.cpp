@@ -1,0 +1,402 @@
+#include "encryptionprobe.h"
+
+#include <QStringList>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <chrono>
+#include <memory>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr quint8 kPreLogin = 0x12;
+constexpr quint8 kEndOfMessage = 0x01;
+constexpr int kPacketSize = 4096;
+constexpr int kHeaderSize = 8;
+
+// The pre-login's ENCRYPTION values.
+constexpr quint8 kEncryptOff = 0x00;
+constexpr quint8 kEncryptOn = 0x01;
+constexpr quint8 kEncryptNotSupported = 0x02;
+constexpr quint8 kEncryptRequired = 0x03;
+
+const QString kEncryptionFile = QStringLiteral("Data/encryption");
+const QString kAuthorityFile = QStringLiteral("Data/ca.pem");
+
+// One TCP connection whose every wait ends at one deadline.
+class Link {
+public:
+    Link(const QString &host, int port, Clock::time_point deadline) : m_deadline(deadline)
+    {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *list = nullptr;
+        if (getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &list) != 0)
+            return;
+        for (addrinfo *a = list; a && m_fd < 0; a = a->ai_next) {
+            const int fd =
+                ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+            if (fd < 0)
+                continue;
+            int error = 0;
+            socklen_t size = sizeof error;
+            if ((::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
+                 (errno == EINPROGRESS && wait(fd, POLLOUT) &&
+                  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)))
+                m_fd = fd;
+            else
+                ::close(fd);
+        }
+        freeaddrinfo(list);
+    }
+    ~Link()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Link(const Link &) = delete;
+    Link &operator=(const Link &) = delete;
+
+    bool connected() const { return m_fd >= 0; }
+
+    bool send(const char *data, qsizetype size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::send(m_fd, data, size_t(size), MSG_NOSIGNAL);
+            if (n > 0) {
+                data += n;
+                size -= n;
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return false;
+            } else if (n < 0 && errno == EAGAIN && !wait(m_fd, POLLOUT)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool read(char *data, qsizetype size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::recv(m_fd, data, size_t(size), 0);
+            if (n > 0) {
+                data += n;
+                size -= n;
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                return false;
+            } else if (errno == EAGAIN && !wait(m_fd, POLLIN)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    bool wait(int fd, short events) const
+    {
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd p{fd, events, 0};
+            const int rc = ::poll(&p, 1, int(left));
+            if (rc > 0)
+                return true;
+            if (rc == 0 || errno != EINTR)
+                return false;
+        }
+    }
+
+    Clock::time_point m_deadline;
+    int m_fd = -1;
+};
+
+// Sends payload as one message of the type, in packets of the pre-login's size.
+bool sendMessage(Link &link, quint8 type, const QByteArray &payload)
+{
+    quint8 number = 1;
+    qsizetype at = 0;
+    do {
+        const qsizetype size = qMin<qsizetype>(payload.size() - at, kPacketSize - kHeaderSize);
+        const bool last = at + size == payload.size();
+        const quint16 length = quint16(size + kHeaderSize);
+        QByteArray packet;
+        packet.reserve(length);
+        packet.append(char(type)).append(char(last ? kEndOfMessage : 0));
+        packet.append(char(length >> 8)).append(char(length & 0xFF));
+        packet.append(2, '\0').append(char(number++)).append('\0');
+        packet.append(payload.constData() + at, size);
+        if (!link.send(packet.constData(), packet.size()))
+            return false;
+        at += size;
+    } while (at < payload.size());
+    return true;
+}
+
+// Reads one whole message of the server; false when the server ends the connection or breaks the
+// framing first.
+bool readMessage(Link &link, QByteArray *payload)
+{
+    payload->clear();
+    for (;;) {
+        unsigned char header[kHeaderSize];
+        if (!link.read(reinterpret_cast<char *>(header), kHeaderSize))
+            return false;
+        const int length = (header[2] << 8) | header[3];
+        if (length < kHeaderSize)
+            return false;
+        const qsizetype start = payload->size();
+        payload->resize(start + length - kHeaderSize);
+        if (!link.read(payload->data() + start, length - kHeaderSize))
+            return false;
+        if (header[1] & kEndOfMessage)
+            return true;
+        if (payload->size() > 1024 * 1024)
+            return false;
+    }
+}
+
+QByteArray preLogin(quint8 encryption)
+{
+    struct Option {
+        quint8 token;
+        QByteArray data;
+    };
+    const Option options[] = {
+        {0x00, QByteArray("\x0C\x00\x00\x00\x00\x00", 6)}, // VERSION
+        {0x01, QByteArray(1, char(encryption))},           // ENCRYPTION
+        {0x02, QByteArray(1, '\0')},                       // INSTOPT: the default instance
+        {0x03, QByteArray(4, '\0')},                       // THREADID
+        {0x04, QByteArray(1, '\0')},                       // MARS off
+    };
+    const int tableSize = int(std::size(options)) * 5 + 1;
+    QByteArray table;
+    QByteArray data;
+    for (const Option &option : options) {
+        const int offset = tableSize + int(data.size());
+        table.append(char(option.token)).append(char(offset >> 8)).append(char(offset & 0xFF));
+        table.append(char(option.data.size() >> 8)).append(char(option.data.size() & 0xFF));
+        data.append(option.data);
+    }
+    table.append(char(0xFF));
+    return table + data;
+}
+
+// The ENCRYPTION value of a pre-login answer; -1 when the answer has none.
+int answeredEncryption(const QByteArray &answer)
+{
+    for (qsizetype at = 0; at + 5 <= answer.size() && quint8(answer[at]) != 0xFF; at += 5) {
+        const int offset = (quint8(answer[at + 1]) << 8) | quint8(answer[at + 2]);
+        const int length = (quint8(answer[at + 3]) << 8) | quint8(answer[at + 4]);
+        if (quint8(answer[at]) == 0x01 && length >= 1 && offset < answer.size())
+            return quint8(answer[offset]);
+    }
+    return -1;
+}
+
+bool isAddress(const QString &host)
+{
+    unsigned char buffer[16];
+    const QByteArray text = host.toUtf8();
+    return inet_pton(AF_INET, text.constData(), buffer) == 1 ||
+           inet_pton(AF_INET6, text.constData(), buffer) == 1;
+}
+
+QString lastTlsError()
+{
+    const unsigned long code = ERR_peek_last_error();
+    ERR_clear_error();
+    const char *reason = code ? ERR_reason_error_string(code) : nullptr;
+    return reason ? QString::fromUtf8(reason) : QStringLiteral("the server ended the connection");
+}
+
+// The names a certificate carries: its subject's common name, then its alternative names.
+QString certificateNames(X509 *certificate)
+{
+    QStringList names;
+    char common[256] = {};
+    if (X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common, sizeof common) >
+        0)
+        names << QString::fromUtf8(common);
+    auto *alternatives =
+        static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    for (int i = 0; alternatives && i < sk_GENERAL_NAME_num(alternatives); ++i) {
+        const GENERAL_NAME *name = sk_GENERAL_NAME_value(alternatives, i);
+        QString text;
+        if (name->type == GEN_DNS) {
+            text = QString::fromUtf8(reinterpret_cast<const char *>(ASN1_STRING_get0_data(name->d.dNSName)),
+                                     ASN1_STRING_length(name->d.dNSName));
+        } else if (name->type == GEN_IPADD) {
+            const int length = ASN1_STRING_length(name->d.iPAddress);
+            char buffer[INET6_ADDRSTRLEN] = {};
+            if ((length == 4 || length == 16) &&
+                inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), buffer,
+                          sizeof buffer))
+                text = QString::fromLatin1(buffer);
+        }
+        if (!text.isEmpty() && !names.contains(text))
+            names << text;
+    }
+    GENERAL_NAMES_free(alternatives);
+    if (names.isEmpty())
+        return QStringLiteral("no name");
+    return u'"' + names.join(QLatin1String("\", \"")) + u'"';
+}
+
+// Checks the certificate the server showed against the authority, for the server's name as the
+// settings write it; the failure in words, or an empty text when the certificate passes.
+QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
+{
+    X509 *certificate = SSL_get0_peer_certificate(ssl);
+    if (!certificate)
+        return QStringLiteral("The server %1 showed no certificate.").arg(probe.host);
+    const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), X509_STORE_free);
+    if (!X509_STORE_load_file(store.get(), probe.authorityFile.toLocal8Bit().constData()))
+        return QStringLiteral("The certificate authority %1 cannot be read: %2.")
+            .arg(kAuthorityFile, lastTlsError());
+    const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(),
+                                                                                  X509_STORE_CTX_free);
+    if (!X509_STORE_CTX_init(context.get(), store.get(), certificate, SSL_get_peer_cert_chain(ssl)))
+        return QString();
+    X509_VERIFY_PARAM *parameters = X509_STORE_CTX_get0_param(context.get());
+    X509_VERIFY_PARAM_set_purpose(parameters, X509_PURPOSE_SSL_SERVER);
+    const QByteArray host = probe.host.toUtf8();
+    if (isAddress(probe.host))
+        X509_VERIFY_PARAM_set1_ip_asc(parameters, host.constData());
+    else
+        X509_VERIFY_PARAM_set1_host(parameters, host.constData(), size_t(host.size()));
+    if (X509_verify_cert(context.get()) == 1)
+        return QString();
+
+    const int error = X509_STORE_CTX_get_error(context.get());
+    const QString names = certificateNames(certificate);
+    if (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH)
+        return QStringLiteral(
+                   "The certificate of the server %1 is issued to %2, not to the server's name in the "
+                   "settings (%1). Write the name the certificate carries in the settings file, or give "
+                   "the server a certificate for %1.")
+            .arg(probe.host, names);
+    return QStringLiteral(
+               "The certificate of the server %1 (issued to %2) does not pass the check against the "
+               "organisation's certificate authority in %3: %4.")
+        .arg(probe.host, names, kAuthorityFile, QString::fromUtf8(X509_verify_cert_error_string(error)));
+}
+
+QString versionName(int version)
+{
+    switch (version) {
+    case TLS1_VERSION:
+        return QStringLiteral("TLS 1.0");
+    case TLS1_1_VERSION:
+        return QStringLiteral("TLS 1.1");
+    default:
+        return QStringLiteral("SSL 3");
+    }
+}
+
+// Completes a TLS handshake inside pre-login messages, as the driver does, accepting any version
+// and any certificate so that what the server offers can be told; then judges it.
+QString explainHandshake(Link &link, const EncryptionProbe &probe)
+{
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                                    SSL_CTX_free);
+    if (!context)
+        return QString();
+    SSL_CTX_set_min_proto_version(context.get(), 0);
+    SSL_CTX_set_security_level(context.get(), 0);
+    SSL_CTX_set_cipher_list(context.get(), "ALL:@SECLEVEL=0");
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), SSL_free);
+    if (!ssl)
+        return QString();
+    BIO *incoming = BIO_new(BIO_s_mem());
+    BIO *outgoing = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl.get(), incoming, outgoing); // owned by ssl from here
+    SSL_set_connect_state(ssl.get());
+    if (!isAddress(probe.host))
+        SSL_set_tlsext_host_name(ssl.get(), probe.host.toUtf8().constData());
+
+    ERR_clear_error();
+    for (;;) {
+        const int rc = SSL_do_handshake(ssl.get());
+        const int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl.get(), rc);
+        if (BIO_ctrl_pending(outgoing) > 0) {
+            QByteArray flight(int(BIO_ctrl_pending(outgoing)), Qt::Uninitialized);
+            flight.resize(BIO_read(outgoing, flight.data(), int(flight.size())));
+            if (!sendMessage(link, kPreLogin, flight))
+                break;
+        }
+        if (rc == 1)
+            break;
+        if (error != SSL_ERROR_WANT_READ)
+            return QStringLiteral("The TLS handshake with the server %1 failed: %2.")
+                .arg(probe.host, lastTlsError());
+        QByteArray answer;
+        if (!readMessage(link, &answer))
+            return QStringLiteral("The server %1 ended the connection during the TLS handshake.")
+                .arg(probe.host);
+        BIO_write(incoming, answer.constData(), int(answer.size()));
+    }
+    if (!SSL_is_init_finished(ssl.get()))
+        return QString();
+
+    const int version = SSL_version(ssl.get());
+    if (version < TLS1_2_VERSION)
+        return QStringLiteral(
+                   "The server %1 offers only %2, an old version of TLS that this system refuses. Ask the "
+                   "server's administrator to enable TLS 1.2.")
+            .arg(probe.host, versionName(version));
+    if (!probe.authorityFile.isEmpty())
+        return checkCertificate(ssl.get(), probe);
+    return QString();
+}
+
+} // namespace
+
+QString explainEncryptionFailure(const EncryptionProbe &probe)
+{
+    Link link(probe.host, probe.port, Clock::now() + std::chrono::seconds(qMax(1, probe.timeoutSeconds)));
+    if (!link.connected())
+        return QString();
+    const quint8 asked = probe.encryption == EncryptionSetting::All   ? kEncryptOn
+                         : probe.encryption == EncryptionSetting::Off ? kEncryptNotSupported
+                                                                      : kEncryptOff;
+    QByteArray answer;
+    if (!sendMessage(link, kPreLogin, preLogin(asked)) || !readMessage(link, &answer))
+        return QString();
+    const int offered = answeredEncryption(answer);
+    if (asked == kEncryptNotSupported) {
+        if (offered == kEncryptOn || offered == kEncryptRequired)
+            return QStringLiteral(
+                       "The server %1 requires encryption, and the security setting %2 of this workstation "
+                       "says off. Remove the file, or write login or all in it.")
+                .arg(probe.host, kEncryptionFile);
+        return QString();
+    }
+    if (offered == kEncryptNotSupported) {
+        if (asked == kEncryptOn)
+            return QStringLiteral(
+                       "The server %1 cannot encrypt connections (it has no certificate), and the security "
+                       "setting %2 of this workstation says all. Give the server a certificate, or write "
+                       "login in the file.")
+                .arg(probe.host, kEncryptionFile);
+        return QString();
+    }
+    if (offered < 0)
+        return QString();
+    return explainHandshake(link, probe);
+}
