@@ -379,14 +379,9 @@ QString explainEncryptionFailure(const EncryptionProbe &probe)
     if (!sendMessage(link, kPreLogin, preLogin(asked)) || !readMessage(link, &answer))
         return QString();
     const int offered = answeredEncryption(answer);
-    if (asked == kEncryptNotSupported) {
-        if (offered == kEncryptOn || offered == kEncryptRequired)
-            return QStringLiteral(
-                       "The server %1 requires encryption, and the security setting %2 of this workstation "
-                       "says off. Remove the file, or write login or all in it.")
-                .arg(probe.host, kEncryptionFile);
+    // Told not to ask, the driver still encrypts when the server requires it.
+    if (asked == kEncryptNotSupported && offered != kEncryptOn && offered != kEncryptRequired)
         return QString();
-    }
     if (offered == kEncryptNotSupported) {
         if (asked == kEncryptOn)
             return QStringLiteral(

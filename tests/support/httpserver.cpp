@@ -1,13 +1,45 @@
 #include "httpserver.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 
-HttpServer::HttpServer()
+HttpServer::HttpServer() : m_server(std::make_unique<QTcpServer>())
 {
-    if (!m_server.listen(QHostAddress::LocalHost, 0))
-        qFatal("cannot listen on 127.0.0.1: %s", qPrintable(m_server.errorString()));
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    listen();
+}
+
+HttpServer::HttpServer(const QString &certificateFile, const QString &keyFile)
+{
+    QFile keyText(keyFile);
+    if (!keyText.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(keyFile));
+    const QByteArray keyBytes = keyText.readAll();
+    QSslKey key(keyBytes, QSsl::Rsa);
+    if (key.isNull())
+        key = QSslKey(keyBytes, QSsl::Ec);
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile, QSsl::Pem);
+    if (chain.isEmpty() || key.isNull())
+        qFatal("cannot use the certificate %s with the key %s", qPrintable(certificateFile), qPrintable(keyFile));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain);
+    tls.setPrivateKey(key);
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(tls);
+    m_server = std::move(server);
+    listen();
+}
+
+void HttpServer::listen()
+{
+    if (!m_server->listen(QHostAddress::LocalHost, 0))
+        qFatal("cannot listen on 127.0.0.1: %s", qPrintable(m_server->errorString()));
+    // Emitted once a connection is ready: for https after its handshake.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

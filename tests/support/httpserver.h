@@ -2,7 +2,7 @@
 // A small HTTP server on 127.0.0.1 for the update's downloads. It answers each path with the response
 // set for it (404 with no body otherwise), one request per connection, and keeps the head of every
 // request it received. It runs on the thread that made it, so it answers while the code under test
-// waits in its own event loop.
+// waits in its own event loop. Given a certificate and its key it speaks https instead.
 
 #include <QByteArray>
 #include <QHash>
@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <memory>
 
 class HttpServer : public QObject {
     Q_OBJECT
@@ -25,7 +27,9 @@ public:
     };
 
     HttpServer();
-    quint16 port() const { return m_server.serverPort(); }
+    // An https server with this certificate and key (PEM files).
+    HttpServer(const QString &certificateFile, const QString &keyFile);
+    quint16 port() const { return m_server->serverPort(); }
     // "127.0.0.1:PORT", as Data/update-server holds it.
     QString hostAndPort() const;
 
@@ -33,7 +37,7 @@ public:
     // Sends the rest of a held body.
     void release();
     // Stops listening; connections already made go on.
-    void close() { m_server.close(); }
+    void close() { m_server->close(); }
 
     QList<QByteArray> requests;
 
@@ -44,10 +48,11 @@ Q_SIGNALS:
     void held();
 
 private:
+    void listen();
     void readRequest(QTcpSocket *socket);
     void sendFrom(QTcpSocket *socket, const Response &response, qsizetype from);
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     QHash<QByteArray, Response> m_responses;
     QPointer<QTcpSocket> m_heldSocket;
     Response m_heldResponse;
