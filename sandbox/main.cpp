@@ -55,7 +55,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A small TDS 7.4 server over SQLite that stands in for the QEL 31 database server.\n"
-        "Clients connect with SQL Server authentication, without encryption, TDS version 7.4.\n"
+        "Clients connect with SQL Server authentication, TDS version 7.4. Encryption works as the\n"
+        "database server does it: the pre-login negotiates it, the TLS handshake travels inside\n"
+        "PRELOGIN packets, then either only the login or everything travels inside TLS.\n"
         "When ready it prints one line \"listening on HOST:PORT\". SIGTERM or SIGINT stop it."));
     parser.addHelpOption();
     const QCommandLineOption listen(
@@ -78,12 +80,33 @@ int main(int argc, char **argv)
             "LOGIN-FAILED, BATCH, RPC), text (the database of a login; the procedure name and the "
             "statement it carries for an RPC), then the parameter values of an RPC; tab-separated, "
             "with backslash, tab, CR and LF in a field written as \\\\, \\t, \\r, \\n and a NULL "
-            "value as \\N."),
+            "value as \\N. A login's line ends with one more field, what of the connection travels "
+            "inside TLS: encryption=none, encryption=login (the login only) or encryption=all."),
         QStringLiteral("FILE"));
     const QCommandLineOption portFile(QStringLiteral("port-file"),
                                       QStringLiteral("Write the port number to FILE once listening."),
                                       QStringLiteral("FILE"));
-    parser.addOptions({listen, db, demo, statementLog, portFile});
+    const QCommandLineOption encryption(
+        QStringLiteral("encryption"),
+        QStringLiteral("none: answer that encryption is not supported, as a server without a "
+                       "certificate; supported (default): the client chooses, its login at least "
+                       "inside TLS unless it cannot do TLS; forced: everything inside TLS, a client "
+                       "that cannot do TLS is refused."),
+        QStringLiteral("MODE"), QStringLiteral("supported"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+                                     QStringLiteral("The server's certificate (PEM, may hold the chain); "
+                                                    "with --tls-key. Default: a self-signed certificate "
+                                                    "for localhost and 127.0.0.1, made at start."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+                                    QStringLiteral("The private key of --tls-cert (PEM, not encrypted)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption tlsMaxVersion(
+        QStringLiteral("tls-max-version"),
+        QStringLiteral("Highest TLS version offered: 1.0, 1.1 or 1.2 (default). Below 1.2 the server "
+                       "offers only that version."),
+        QStringLiteral("VERSION"), QStringLiteral("1.2"));
+    parser.addOptions({listen, db, demo, statementLog, portFile, encryption, tlsCert, tlsKey, tlsMaxVersion});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -93,12 +116,26 @@ int main(int argc, char **argv)
     if (!splitListen(parser.value(listen), &host, &port))
         return fail(QStringLiteral("--listen wants HOST:PORT, not %1").arg(parser.value(listen)));
 
+    sandbox::TlsSettings tls;
+    if (!sandbox::parseEncryptionMode(parser.value(encryption), &tls.mode))
+        return fail(QStringLiteral("--encryption wants none, supported or forced, not %1")
+                        .arg(parser.value(encryption)));
+    if (!sandbox::parseTlsVersion(parser.value(tlsMaxVersion), &tls.maxVersion))
+        return fail(QStringLiteral("--tls-max-version wants 1.0, 1.1 or 1.2, not %1")
+                        .arg(parser.value(tlsMaxVersion)));
+    if (parser.isSet(tlsCert) != parser.isSet(tlsKey))
+        return fail(QStringLiteral("--tls-cert and --tls-key go together"));
+    tls.certificateFile = parser.value(tlsCert);
+    tls.keyFile = parser.value(tlsKey);
+
     std::unique_ptr<sandbox::SandboxServer> server;
     try {
         server = std::make_unique<sandbox::SandboxServer>(parser.value(db), parser.isSet(demo));
     } catch (const std::exception &e) {
         return fail(QStringLiteral("cannot open the database: %1").arg(QString::fromUtf8(e.what())));
     }
+
+    server->setTlsSettings(tls);
 
     QFile log;
     if (parser.isSet(statementLog)) {

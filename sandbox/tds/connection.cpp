@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
+#include <cstdio>
 #include <poll.h>
 
 namespace sandbox::tds {
@@ -115,8 +116,8 @@ bool isProcedureCall(const StatementResult &st)
 } // namespace
 
 Connection::Connection(ConnectionHost &host, int fd, int id)
-    : m_host(host), m_id(id), m_socket(fd), m_writer(m_socket, quint16(50 + id % 30000)),
-      m_tokens(host.serverName())
+    : m_host(host), m_id(id), m_socket(fd), m_channel(m_socket),
+      m_writer(m_channel, quint16(50 + id % 30000)), m_tokens(host.serverName())
 {
 }
 
@@ -129,7 +130,7 @@ void Connection::run()
             return;
         for (;;) {
             ClientMessage request;
-            if (readMessage(m_socket, request) == ReadOutcome::Closed)
+            if (readMessage(m_channel, request) == ReadOutcome::Closed)
                 return;
             serve(request);
         }
@@ -154,20 +155,46 @@ void Connection::sendReply()
         throw Closing{};
 }
 
+bool Connection::negotiateEncryption(const ClientMessage &preLogin)
+{
+    const quint8 answer = encryptionAnswer(m_host.encryptionMode(), parsePreLogin(preLogin.payload));
+    if (!m_writer.send(PacketType::Reply, preLoginAnswer(answer)))
+        return false;
+    if (answer == encrypt::NotSupported)
+        return true;
+    const TlsContext *context = m_host.tlsContext();
+    if (!context)
+        return false;
+    try {
+        m_channel.handshake(*context, quint16(50 + m_id % 30000));
+    } catch (const TlsError &e) {
+        // This connection ends; the server goes on.
+        std::fprintf(stderr, "qel31-sandbox: connection %d: %s\n", m_id, e.what());
+        return false;
+    }
+    m_encryption = answer == encrypt::Off ? SessionEncryption::LoginOnly : SessionEncryption::All;
+    return true;
+}
+
 bool Connection::logIn()
 {
     ClientMessage request;
-    if (readMessage(m_socket, request) == ReadOutcome::Closed)
+    if (readMessage(m_channel, request) == ReadOutcome::Closed)
         return false;
     if (request.type == PacketType::PreLogin) {
-        parsePreLogin(request.payload);
-        if (!m_writer.send(PacketType::Reply, preLoginAnswer()))
+        if (!negotiateEncryption(request))
             return false;
-        if (readMessage(m_socket, request) == ReadOutcome::Closed)
+        if (readMessage(m_channel, request) == ReadOutcome::Closed)
             return false;
+        // Only the login travelled inside TLS: the client has dropped its TLS state, and so does
+        // the server, without a closing alert.
+        if (m_encryption == SessionEncryption::LoginOnly)
+            m_channel.drop();
     }
     if (request.type != PacketType::Login7)
         throw ProtocolError("expected a login");
+    if (m_encryption == SessionEncryption::None && m_host.encryptionMode() == EncryptionMode::Forced)
+        return false; // a login in clear where encryption is required: the connection closes
     const Login7 login = parseLogin7(request.payload);
 
     m_session.login = login.userName;
@@ -187,6 +214,7 @@ bool Connection::logIn()
     event.login = login.userName;
     event.kind = outcome.verdict == LoginVerdict::Ok ? EventKind::LoginOk : EventKind::LoginFailed;
     event.statement = login.database.isEmpty() ? outcome.database : login.database;
+    event.tlsVersion = m_channel.protocol();
     const FaultPlan plan = admit(event);
     if (plan.error && outcome.verdict == LoginVerdict::Ok) {
         outcome.verdict = LoginVerdict::BadCredentials;
@@ -261,10 +289,10 @@ bool Connection::waitUnlessCancelled(int ms)
         if (!m_host.pause(0))
             return false;
         pollfd watched{m_socket.fd(), POLLIN, 0};
-        if (::poll(&watched, 1, int(qMin<qint64>(left, 50))) <= 0)
+        if (!m_channel.hasBuffered() && ::poll(&watched, 1, int(qMin<qint64>(left, 50))) <= 0)
             continue;
         ClientMessage next;
-        if (readMessage(m_socket, next) == ReadOutcome::Closed)
+        if (readMessage(m_channel, next) == ReadOutcome::Closed)
             return false;
         if (next.type != PacketType::Attention)
             throw ProtocolError("a request while another one is running");
@@ -302,6 +330,7 @@ void Connection::serveRequest(const ClientMessage &request)
 Connection::FaultPlan Connection::admit(Event &event)
 {
     event.connection = m_id;
+    event.encryption = m_encryption;
     FaultPlan plan;
     const QList<Fault> faults = m_host.record(event);
     for (const Fault &f : faults) {

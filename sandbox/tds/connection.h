@@ -8,6 +8,7 @@
 #include "sandbox/tds/fault.h"
 #include "sandbox/tds/packet.h"
 #include "sandbox/tds/requests.h"
+#include "sandbox/tds/tls.h"
 #include "sandbox/tds/tokens.h"
 
 #include <map>
@@ -27,6 +28,9 @@ public:
     // Waits until held requests are released; false when the server stops meanwhile.
     virtual bool hold() = 0;
     virtual QString serverName() const = 0;
+    virtual EncryptionMode encryptionMode() const = 0;
+    // The TLS configuration; null when the mode is none.
+    virtual const TlsContext *tlsContext() const = 0;
 };
 
 class Connection {
@@ -60,6 +64,8 @@ private:
     struct Cancelled {}; // ATTENTION arrived while a request waited
 
     bool logIn();
+    // The pre-login and, when negotiated, the TLS handshake; false when the connection is to end.
+    bool negotiateEncryption(const ClientMessage &preLogin);
     void serve(const ClientMessage &request);
     void serveRequest(const ClientMessage &request);
     // Waits ms (a delay fault) while watching for the client's ATTENTION, which cancels the
@@ -107,10 +113,12 @@ private:
     ConnectionHost &m_host;
     int m_id;
     Socket m_socket;
+    SecureChannel m_channel; // the socket, or TLS over it
     PacketWriter m_writer;
     TokenWriter m_tokens;
     Session m_session;
     QString m_loginDatabase;
+    SessionEncryption m_encryption = SessionEncryption::None;
     std::map<qint32, Prepared> m_prepared;
     qint32 m_nextHandle = 1;
     std::map<qint32, Cursor> m_cursors;

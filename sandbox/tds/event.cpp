@@ -26,6 +26,19 @@ QString kindName(EventKind kind)
     return {};
 }
 
+QString encryptionName(SessionEncryption encryption)
+{
+    switch (encryption) {
+    case SessionEncryption::None:
+        return QStringLiteral("none");
+    case SessionEncryption::LoginOnly:
+        return QStringLiteral("login");
+    case SessionEncryption::All:
+        return QStringLiteral("all");
+    }
+    return {};
+}
+
 QString escapeLogField(const QString &field)
 {
     QString out;
@@ -70,6 +83,8 @@ QString logLine(const Event &event)
     QStringList fields{escapeLogField(event.login), kindName(event.kind), escapeLogField(event.text())};
     for (const Value &v : event.params)
         fields << logValue(v);
+    if (event.kind == EventKind::LoginOk || event.kind == EventKind::LoginFailed)
+        fields << QStringLiteral("encryption=") + encryptionName(event.encryption);
     return fields.join(u'\t');
 }
 

@@ -11,6 +11,9 @@ namespace sandbox {
 
 enum class EventKind { LoginOk, LoginFailed, Batch, Rpc };
 
+// How much of a connection travels inside TLS: nothing, the login only, or everything.
+enum class SessionEncryption { None, LoginOnly, All };
+
 struct Event {
     quint64 sequence = 0; // 1, 2, 3, ... in the order of arrival over all connections
     int connection = 0;   // 1, 2, 3, ... per accepted connection
@@ -21,6 +24,10 @@ struct Event {
                          // logins: the database
     QList<Value> params; // RPC: the parameter values (for sp_prepexec and the like, only
                          // those of the statement)
+    // Logins: what of the connection travels inside TLS, and the TLS version ("TLSv1.2"; empty
+    // in clear). Other events carry their connection's values too.
+    SessionEncryption encryption = SessionEncryption::None;
+    QString tlsVersion;
 
     // The text field of the log: the statement, for an RPC after the procedure name and a space.
     QString text() const;
@@ -33,7 +40,11 @@ QString kindName(EventKind kind);
 QString escapeLogField(const QString &field);
 // A parameter value in the log: NULL as \N, numbers in decimal, binary as 0x and hex digits.
 QString logValue(const Value &value);
-// One line (without the line end): login, kind, text, then each parameter value, tab-separated.
+// "none", "login", "all".
+QString encryptionName(SessionEncryption encryption);
+
+// One line (without the line end): login, kind, text, then each parameter value, tab-separated;
+// a login's line ends with its encryption ("encryption=login") instead.
 QString logLine(const Event &event);
 
 } // namespace sandbox

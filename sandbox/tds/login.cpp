@@ -13,7 +13,6 @@ enum PreLoginOption : quint8 {
     Mars = 0x04,
     Terminator = 0xFF,
 };
-constexpr quint8 EncryptNotSupported = 0x02;
 } // namespace
 
 PreLoginRequest parsePreLogin(const QByteArray &payload)
@@ -36,7 +35,23 @@ PreLoginRequest parsePreLogin(const QByteArray &payload)
     throw ProtocolError("PRELOGIN without terminator");
 }
 
-QByteArray preLoginAnswer()
+quint8 encryptionAnswer(EncryptionMode mode, const PreLoginRequest &request)
+{
+    const quint8 client = request.hasEncryption ? request.encryption : encrypt::NotSupported;
+    switch (mode) {
+    case EncryptionMode::None:
+        return encrypt::NotSupported;
+    case EncryptionMode::Supported:
+        if (client == encrypt::Off || client == encrypt::NotSupported)
+            return client;
+        return encrypt::On;
+    case EncryptionMode::Forced:
+        return client == encrypt::On ? encrypt::On : encrypt::Required;
+    }
+    return encrypt::NotSupported;
+}
+
+QByteArray preLoginAnswer(quint8 encryption)
 {
     struct Option {
         quint8 token;
@@ -44,7 +59,7 @@ QByteArray preLoginAnswer()
     };
     const Option options[] = {
         {Version, QByteArray("\x10\x00\x03\xe8\x00\x00", 6)}, // 16.0.1000, sub-build 0
-        {Encryption, QByteArray(1, char(EncryptNotSupported))},
+        {Encryption, QByteArray(1, char(encryption))},
         {InstOpt, QByteArray(1, '\0')},
         {ThreadId, QByteArray()},
         {Mars, QByteArray(1, '\0')},

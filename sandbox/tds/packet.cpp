@@ -54,7 +54,7 @@ void Socket::shutdown()
         ::shutdown(m_fd, SHUT_RDWR);
 }
 
-ReadOutcome readMessage(Socket &socket, ClientMessage &out)
+ReadOutcome readMessage(ByteStream &socket, ClientMessage &out)
 {
     out = ClientMessage{};
     bool first = true;
@@ -116,7 +116,7 @@ bool PacketWriter::sendPacket(PacketType type, quint8 status, const char *data, 
     packet[6] = char(m_packetNumber++);
     packet[7] = 0;
     packet.append(data, n);
-    return m_socket.writeAll(packet.constData(), packet.size());
+    return m_stream.writeAll(packet.constData(), packet.size());
 }
 
 bool PacketWriter::send(PacketType type, const QByteArray &payload)

@@ -43,19 +43,27 @@ struct ClientMessage {
     bool resetConnection = false;
 };
 
+// Where TDS packets are read from and written to: the socket itself, or TLS over it.
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // Reads exactly n bytes; false on end of stream or error.
+    virtual bool readExact(char *buf, qsizetype n) = 0;
+    virtual bool writeAll(const char *buf, qsizetype n) = 0;
+};
+
 // A connected socket owned by one connection thread. shutdown() may be called from any thread
 // to wake a blocked read or write; the descriptor is closed by the destructor only.
-class Socket {
+class Socket : public ByteStream {
 public:
     explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket();
+    ~Socket() override;
     Socket(const Socket &) = delete;
     Socket &operator=(const Socket &) = delete;
 
     int fd() const { return m_fd; }
-    // Reads exactly n bytes; false on end of stream or error.
-    bool readExact(char *buf, qsizetype n);
-    bool writeAll(const char *buf, qsizetype n);
+    bool readExact(char *buf, qsizetype n) override;
+    bool writeAll(const char *buf, qsizetype n) override;
     void shutdown();
 
 private:
@@ -68,12 +76,12 @@ enum class ReadOutcome { Message, Closed };
 // Reads one whole client message, joining its packets. Returns Closed when the peer closed the
 // connection between messages; throws ProtocolError for a malformed header, a type change
 // inside a message, a message past MaxMessageSize, or a stream that ends inside a message.
-ReadOutcome readMessage(Socket &socket, ClientMessage &out);
+ReadOutcome readMessage(ByteStream &stream, ClientMessage &out);
 
 // Splits a server message into packets of at most packetSize bytes (header included).
 class PacketWriter {
 public:
-    PacketWriter(Socket &socket, quint16 spid) : m_socket(socket), m_spid(spid) {}
+    PacketWriter(ByteStream &stream, quint16 spid) : m_stream(stream), m_spid(spid) {}
     void setPacketSize(int size) { m_packetSize = size; }
     int packetSize() const { return m_packetSize; }
 
@@ -85,7 +93,7 @@ public:
 
 private:
     bool sendPacket(PacketType type, quint8 status, const char *data, qsizetype n);
-    Socket &m_socket;
+    ByteStream &m_stream;
     quint16 m_spid;
     int m_packetSize = DefaultPacketSize;
     quint8 m_packetNumber = 1;

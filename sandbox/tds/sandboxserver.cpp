@@ -35,6 +35,8 @@ struct SandboxServer::Private : tds::ConnectionHost {
     QString name = QStringLiteral("QEL31-SANDBOX");
     QString host;
     quint16 port = 0;
+    TlsSettings tls;
+    std::unique_ptr<tds::TlsContext> tlsShared; // made by start(), unless the mode is none
 
     int listenFd = -1;
     int wakePipe[2] = {-1, -1};
@@ -61,6 +63,8 @@ struct SandboxServer::Private : tds::ConnectionHost {
 
     Engine &engine() override { return *sharedEngine; }
     QString serverName() const override { return name; }
+    EncryptionMode encryptionMode() const override { return tls.mode; }
+    const tds::TlsContext *tlsContext() const override { return tlsShared.get(); }
 
     QList<Fault> record(Event &event) override
     {
@@ -178,6 +182,14 @@ bool SandboxServer::start(const QString &host, quint16 port, QString *error)
     };
     if (d->running)
         return fail(QStringLiteral("already serving"));
+    d->tlsShared.reset();
+    if (d->tls.mode != EncryptionMode::None) {
+        try {
+            d->tlsShared = std::make_unique<tds::TlsContext>(d->tls);
+        } catch (const tds::TlsError &e) {
+            return fail(QString::fromLocal8Bit(e.what()));
+        }
+    }
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -280,6 +292,16 @@ Engine &SandboxServer::engine()
 std::shared_ptr<Engine> SandboxServer::sharedEngine() const
 {
     return d->sharedEngine;
+}
+
+void SandboxServer::setTlsSettings(const TlsSettings &settings)
+{
+    d->tls = settings;
+}
+
+TlsSettings SandboxServer::tlsSettings() const
+{
+    return d->tls;
 }
 
 void SandboxServer::setServerName(const QString &name)

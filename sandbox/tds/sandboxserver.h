@@ -12,6 +12,7 @@
 #include "sandbox/engine/engine.h"
 #include "sandbox/tds/event.h"
 #include "sandbox/tds/fault.h"
+#include "sandbox/tds/tls.h"
 
 #include <QList>
 #include <QRegularExpression>
@@ -45,6 +46,10 @@ public:
     std::shared_ptr<Engine> sharedEngine() const;
     // The name in the server's messages (ERROR and INFO tokens). Default "QEL31-SANDBOX".
     void setServerName(const QString &name);
+    // Encryption, for the next start(): by default supported, with a self-signed certificate,
+    // TLS 1.2 at most. start() fails when the certificate cannot be used.
+    void setTlsSettings(const TlsSettings &settings);
+    TlsSettings tlsSettings() const;
 
     // Every event so far, in order.
     QList<Event> events() const;
