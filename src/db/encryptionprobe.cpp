@@ -296,20 +296,8 @@ QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
         .arg(probe.host, names, kAuthorityFile, QString::fromUtf8(X509_verify_cert_error_string(error)));
 }
 
-QString versionName(int version)
-{
-    switch (version) {
-    case TLS1_VERSION:
-        return QStringLiteral("TLS 1.0");
-    case TLS1_1_VERSION:
-        return QStringLiteral("TLS 1.1");
-    default:
-        return QStringLiteral("SSL 3");
-    }
-}
-
-// Completes a TLS handshake inside pre-login messages, as the driver does, accepting any version
-// and any certificate so that what the server offers can be told; then judges it.
+// Completes a TLS handshake inside pre-login messages, as the driver does, accepting any certificate
+// so that the one the server shows can be judged.
 QString explainHandshake(Link &link, const EncryptionProbe &probe)
 {
     const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),

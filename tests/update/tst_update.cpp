@@ -10,6 +10,7 @@
 #include "signin/loginwidgets.h"
 #include "signin/unit10.h"
 #include "tempprogramfolder.h"
+#include "testcertificates.h"
 #include "testmain.h"
 #include "update/update.h"
 
@@ -105,6 +106,8 @@ private Q_SLOTS:
     void timerRequestsTerminationAtEachTick();
     void updateThatCannotDownload_data();
     void updateThatCannotDownload();
+    void updateOverHttps_data();
+    void updateOverHttps();
     void updateThatCannotWrite_data();
     void updateThatCannotWrite();
     void leftoverScriptIsRemovedWhenTheLoginWindowIsCreated();
@@ -483,6 +486,59 @@ void TestUpdate::updateThatCannotDownload()
     // The window takes input again.
     QTest::keyClicks(form->Login_Edit, QStringLiteral("abc"));
     QCOMPARE(form->Login_Edit->text(), QStringLiteral("abc"));
+}
+
+// An https:// update server's certificate is checked against the organisation's authority when
+// Data/ca.pem holds one, and against the system's authorities otherwise (which never issued the
+// test authority's certificates).
+void TestUpdate::updateOverHttps_data()
+{
+    QTest::addColumn<QString>("certificate"); // server, self-signed, other
+    QTest::addColumn<bool>("withAuthority");
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("the authority's certificate, Data/ca.pem holds it") << "server" << true << true;
+    QTest::newRow("the authority's certificate, no Data/ca.pem") << "server" << false << false;
+    QTest::newRow("self-signed certificate") << "self-signed" << true << false;
+    QTest::newRow("certificate for another name") << "other" << true << false;
+}
+
+void TestUpdate::updateOverHttps()
+{
+    QFETCH(QString, certificate);
+    QFETCH(bool, withAuthority);
+    QFETCH(bool, installed);
+    QTemporaryDir certificateFolder;
+    const TestCertificates certificates =
+        makeTestCertificates(certificateFolder.path(), {QStringLiteral("127.0.0.1")});
+    const TestCertificate &served = certificate == QLatin1String("server")        ? certificates.server
+                                    : certificate == QLatin1String("self-signed") ? certificates.selfSigned
+                                                                                  : certificates.other;
+    HttpServer https(served.certificate, served.key);
+    const QByteArray body = programBytes(3000, 9);
+    https.respond("/qelprogs/qel31", answer(200, body));
+    writeUpdateServer(m_folder->path(), QStringLiteral("https://127.0.0.1:%1\n").arg(https.port()).toUtf8());
+    if (withAuthority)
+        QVERIFY(QFile::copy(certificates.authority.certificate, m_folder->path() + QStringLiteral("/Data/ca.pem")));
+    auto form = makeLoginWindow();
+    MessageBoxRecorder boxes;
+
+    UpdateProgram(form.get());
+
+    form->Timer1->stop();
+    if (installed) {
+        QVERIFY(boxes.boxes.isEmpty());
+        QCOMPARE(readFile(downloadedFile()), body);
+        QCOMPARE(m_started.size(), 1);
+        QCOMPARE(https.requests.size(), 1);
+    } else {
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].text,
+                 QStringLiteral("Сервер обновлений не доступен.\rОбратитесь к администратору."));
+        QVERIFY(m_started.isEmpty());
+        QVERIFY(!QFileInfo::exists(script()));
+        QVERIFY(readFile(downloadedFile()).isEmpty());
+        QVERIFY(https.requests.isEmpty()); // nothing was asked of a server that failed the check
+    }
 }
 
 void TestUpdate::updateThatCannotWrite_data()
