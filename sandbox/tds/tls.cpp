@@ -236,6 +236,7 @@ void SecureChannel::handshake(const TlsContext &context, quint16 spid)
         throw TlsError(reason);
     };
     PacketWriter flights(m_socket, spid); // DefaultPacketSize
+    bool started = false;                 // the client sent its first handshake message
     for (;;) {
         const int r = SSL_do_handshake(m_ssl);
         const int error = r == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl, r);
@@ -255,7 +256,8 @@ void SecureChannel::handshake(const TlsContext &context, quint16 spid)
         ClientMessage message;
         try {
             if (readMessage(m_socket, message) == ReadOutcome::Closed)
-                fail("the client hung up during the TLS handshake");
+                fail(started ? "the client hung up during the TLS handshake"
+                             : "the client hung up instead of starting the TLS handshake");
         } catch (const ProtocolError &e) {
             fail(std::string("TLS handshake broken off: ") + e.what());
         }
@@ -263,6 +265,7 @@ void SecureChannel::handshake(const TlsContext &context, quint16 spid)
             fail("a packet of type 0x" + QByteArray::number(int(message.type), 16).toStdString() +
                  " where the TLS handshake was due");
         }
+        started = true;
         if (!message.payload.isEmpty() && BIO_write(m_in, message.payload.constData(),
                                                     int(message.payload.size())) != message.payload.size())
             fail(openSslErrors());

@@ -1,6 +1,7 @@
 // The sandbox server through the real client stack (Qt SQL, QODBC, the FreeTDS ODBC driver) and
 // through tsql, against a server started in this process on 127.0.0.1 with the demo data.
 
+#include "rawtds.h"
 #include "sandbox/engine/demodata.h"
 #include "sandbox/tds/sandboxserver.h"
 
@@ -28,8 +29,6 @@ using sandbox::EventKind;
 using sandbox::SandboxServer;
 
 namespace {
-
-constexpr int Patience = 60000; // ms; generous, the machine may be busy
 
 const QString Admin = QStringLiteral("qel_admin");
 const QString AdminPassword = QStringLiteral("admin");
@@ -111,183 +110,6 @@ TsqlRun runTsql(quint16 port, const QString &user, const QString &password, cons
     run.exitCode = tsql.exitCode();
     run.output = QString::fromUtf8(tsql.readAll());
     return run;
-}
-
-// Raw TDS for the tests that must send what no driver sends.
-QByteArray packet(quint8 type, const QByteArray &payload, quint8 status = 0x01)
-{
-    QByteArray p(8, '\0');
-    p[0] = char(type);
-    p[1] = char(status);
-    qToBigEndian<quint16>(quint16(payload.size() + 8), p.data() + 2);
-    p[6] = 1;
-    return p + payload;
-}
-
-QByteArray ucs2(const QString &s)
-{
-    QByteArray b;
-    for (const QChar c : s) {
-        b.append(char(c.unicode() & 0xFF));
-        b.append(char(c.unicode() >> 8));
-    }
-    return b;
-}
-
-QByteArray preLogin()
-{
-    // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte: not supported), terminator, the data
-    return QByteArray::fromHex("00000b0006"
-                               "0100110001"
-                               "ff"
-                               "0b0000000000"
-                               "02");
-}
-
-QByteArray login7(const QString &user, const QString &password, const QString &database)
-{
-    QByteArray scrambled = ucs2(password);
-    for (char &c : scrambled) {
-        const quint8 b = quint8(c);
-        c = char(quint8((b << 4) | (b >> 4)) ^ 0xA5);
-    }
-    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user),   scrambled,
-                                      ucs2(QStringLiteral("probe")), QByteArray(), QByteArray(),
-                                      ucs2(QStringLiteral("probe")), QByteArray(), ucs2(database)};
-    QByteArray fixed(36, '\0');
-    qToLittleEndian<quint32>(0x74000004, fixed.data() + 4);
-    qToLittleEndian<quint32>(4096, fixed.data() + 8);
-    QByteArray table;
-    QByteArray data;
-    quint16 offset = 94;
-    auto pair = [&](quint16 a, quint16 b) {
-        char buf[4];
-        qToLittleEndian<quint16>(a, buf);
-        qToLittleEndian<quint16>(b, buf + 2);
-        table.append(buf, 4);
-    };
-    for (const QByteArray &f : fields) {
-        pair(quint16(offset + data.size()), quint16(f.size() / 2));
-        data += f;
-    }
-    table += QByteArray(6, '\0'); // client id
-    pair(0, 0);                   // SSPI
-    pair(0, 0);                   // attach file
-    pair(0, 0);                   // change password
-    table += QByteArray(4, '\0'); // long SSPI
-    QByteArray record = fixed + table + data;
-    qToLittleEndian<quint32>(quint32(record.size()), record.data());
-    return record;
-}
-
-QByteArray allHeaders()
-{
-    // total length, one transaction descriptor header (length 18, type 2, descriptor, count)
-    return QByteArray::fromHex("16000000"
-                               "12000000"
-                               "0200"
-                               "0000000000000000"
-                               "01000000");
-}
-
-// Reads one whole answer (until a packet with end-of-message); empty when the server closed.
-QByteArray readAnswer(QTcpSocket &socket)
-{
-    QByteArray answer;
-    for (;;) {
-        while (socket.bytesAvailable() < 8) {
-            if (!socket.waitForReadyRead(Patience))
-                return {};
-        }
-        const QByteArray header = socket.read(8);
-        const int length = qFromBigEndian<quint16>(header.constData() + 2);
-        QByteArray body;
-        while (body.size() < length - 8) {
-            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(Patience))
-                return {};
-            body += socket.read(length - 8 - body.size());
-        }
-        answer += body;
-        if (quint8(header[1]) & 0x01)
-            return answer;
-    }
-}
-
-// The tokens of an answer in a few words: "INFO 0", "ERROR 50000", "RETURNSTATUS 1",
-// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens stop the reading.
-QStringList tokenWords(const QByteArray &answer)
-{
-    QStringList out;
-    qsizetype i = 0;
-    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
-    while (i < answer.size()) {
-        const quint8 token = quint8(answer[i]);
-        if (token == 0xFD || token == 0xFE || token == 0xFF) {
-            const quint16 status = u16(i + 1);
-            const quint64 count = qFromLittleEndian<quint64>(answer.constData() + i + 5);
-            QStringList flags;
-            if (status & 0x01)
-                flags << QStringLiteral("MORE");
-            if (status & 0x02)
-                flags << QStringLiteral("ERROR");
-            if (status & 0x10)
-                flags << QStringLiteral("COUNT");
-            if (status & 0x20)
-                flags << QStringLiteral("ATTN");
-            QString word = token == 0xFD   ? QStringLiteral("DONE")
-                           : token == 0xFE ? QStringLiteral("DONEPROC")
-                                           : QStringLiteral("DONEINPROC");
-            if (!flags.isEmpty())
-                word += u' ' + flags.join(u'|');
-            if (status & 0x10)
-                word += u' ' + QString::number(count);
-            out << word;
-            i += 13;
-        } else if (token == 0x79) {
-            out << QStringLiteral("RETURNSTATUS %1")
-                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 1));
-            i += 5;
-        } else if (token == 0xAA || token == 0xAB) {
-            out << QStringLiteral("%1 %2")
-                       .arg(token == 0xAA ? QStringLiteral("ERROR") : QStringLiteral("INFO"))
-                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 3));
-            i += 3 + u16(i + 1);
-        } else if (token == 0xE3) {
-            i += 3 + u16(i + 1);
-        } else {
-            out << QStringLiteral("token %1").arg(token, 2, 16, QLatin1Char('0'));
-            break;
-        }
-    }
-    return out;
-}
-
-// An RPC request calling the procedure by name with int arguments.
-QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments)
-{
-    QByteArray body = allHeaders();
-    body.append(char(procedure.size()));
-    body.append(char(0));
-    body += ucs2(procedure);
-    body += QByteArray(2, '\0'); // option flags
-    for (const qint32 a : arguments) {
-        body += QByteArray::fromHex("00"
-                                    "00"
-                                    "26"
-                                    "04"
-                                    "04"); // no name, input, INTN 4, 4 bytes
-        char v[4];
-        qToLittleEndian<qint32>(a, v);
-        body.append(v, 4);
-    }
-    return packet(0x03, body);
-}
-
-bool waitClosed(QTcpSocket &socket)
-{
-    if (socket.state() != QAbstractSocket::UnconnectedState)
-        socket.waitForDisconnected(Patience);
-    return socket.state() == QAbstractSocket::UnconnectedState;
 }
 
 QString binDir()
@@ -912,21 +734,26 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("procedure");
         QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("encryption");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("login") << int(EventKind::LoginOk) << ""
-                               << "qel"
-                               << "us\\\\er\tLOGIN-OK\tqel";
-        QTest::newRow("failed login") << int(EventKind::LoginFailed) << ""
-                                      << "qel"
-                                      << "us\\\\er\tLOGIN-FAILED\tqel";
+        QTest::newRow("login in clear")
+            << int(EventKind::LoginOk) << ""
+            << "qel" << int(sandbox::SessionEncryption::None) << "us\\\\er\tLOGIN-OK\tqel\tencryption=none";
+        QTest::newRow("login inside TLS") << int(EventKind::LoginOk) << ""
+                                          << "qel" << int(sandbox::SessionEncryption::LoginOnly)
+                                          << "us\\\\er\tLOGIN-OK\tqel\tencryption=login";
+        QTest::newRow("failed login, all inside TLS")
+            << int(EventKind::LoginFailed) << ""
+            << "qel" << int(sandbox::SessionEncryption::All) << "us\\\\er\tLOGIN-FAILED\tqel\tencryption=all";
         QTest::newRow("batch with line breaks and tabs")
             << int(EventKind::Batch) << ""
-            << "SELECT 1\r\n\tFROM x -- a\\b"
+            << "SELECT 1\r\n\tFROM x -- a\\b" << int(sandbox::SessionEncryption::All)
             << "us\\\\er\tBATCH\tSELECT 1\\r\\n\\tFROM x -- a\\\\b";
         QTest::newRow("rpc")
             << int(EventKind::Rpc) << "sp_prepexec"
             << "SELECT @P1\n"
+            << int(sandbox::SessionEncryption::LoginOnly)
             << "us\\\\er\tRPC\tsp_prepexec SELECT @P1\\n\t42\t\\N\tтаб\\tуляция\t0x00FF\t2.5";
     }
 
@@ -935,12 +762,14 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(QString, procedure);
         QFETCH(QString, statement);
+        QFETCH(int, encryption);
         QFETCH(QString, expected);
         Event event;
         event.login = QStringLiteral("us\\er");
         event.kind = EventKind(kind);
         event.procedure = procedure;
         event.statement = statement;
+        event.encryption = sandbox::SessionEncryption(encryption);
         if (event.kind == EventKind::Rpc)
             event.params = {qint64(42), sandbox::Value{}, QStringLiteral("таб\tуляция"),
                             QByteArray::fromHex("00ff"), 2.5};
@@ -992,12 +821,12 @@ private Q_SLOTS:
         QFile logFile(log);
         QVERIFY(logFile.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(logFile.readAll()).split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY(lines.contains(QStringLiteral("qel_admin\tLOGIN-OK\tqel")));
+        QVERIFY(lines.contains(QStringLiteral("qel_admin\tLOGIN-OK\tqel\tencryption=none")));
         QVERIFY(lines.contains(QStringLiteral("qel_admin\tBATCH\tSELECT 1 AS one")));
         QVERIFY2(lines.contains(QStringLiteral(
                      "qel_admin\tRPC\tsp_prepexec SELECT @P1 AS a,\\r\\n\\t@P2 AS b\tx\\\\y\t\\N")),
                  qPrintable(lines.join(u'\n')));
-        QCOMPARE(lines.last(), QStringLiteral("qel_admin\tLOGIN-FAILED\tqel"));
+        QCOMPARE(lines.last(), QStringLiteral("qel_admin\tLOGIN-FAILED\tqel\tencryption=none"));
     }
 
     void stopClosesConnections()

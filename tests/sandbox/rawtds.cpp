@@ -1,0 +1,175 @@
+#include "rawtds.h"
+
+#include <QtEndian>
+
+QByteArray packet(quint8 type, const QByteArray &payload, quint8 status)
+{
+    QByteArray p(8, '\0');
+    p[0] = char(type);
+    p[1] = char(status);
+    qToBigEndian<quint16>(quint16(payload.size() + 8), p.data() + 2);
+    p[6] = 1;
+    return p + payload;
+}
+
+QByteArray ucs2(const QString &s)
+{
+    QByteArray b;
+    for (const QChar c : s) {
+        b.append(char(c.unicode() & 0xFF));
+        b.append(char(c.unicode() >> 8));
+    }
+    return b;
+}
+
+QByteArray preLogin(quint8 encryption)
+{
+    // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator, the data
+    return QByteArray::fromHex("00000b0006"
+                               "0100110001"
+                               "ff"
+                               "0b0000000000") +
+           QByteArray(1, char(encryption));
+}
+
+QByteArray login7(const QString &user, const QString &password, const QString &database)
+{
+    QByteArray scrambled = ucs2(password);
+    for (char &c : scrambled) {
+        const quint8 b = quint8(c);
+        c = char(quint8((b << 4) | (b >> 4)) ^ 0xA5);
+    }
+    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user),   scrambled,
+                                      ucs2(QStringLiteral("probe")), QByteArray(), QByteArray(),
+                                      ucs2(QStringLiteral("probe")), QByteArray(), ucs2(database)};
+    QByteArray fixed(36, '\0');
+    qToLittleEndian<quint32>(0x74000004, fixed.data() + 4);
+    qToLittleEndian<quint32>(4096, fixed.data() + 8);
+    QByteArray table;
+    QByteArray data;
+    quint16 offset = 94;
+    auto pair = [&](quint16 a, quint16 b) {
+        char buf[4];
+        qToLittleEndian<quint16>(a, buf);
+        qToLittleEndian<quint16>(b, buf + 2);
+        table.append(buf, 4);
+    };
+    for (const QByteArray &f : fields) {
+        pair(quint16(offset + data.size()), quint16(f.size() / 2));
+        data += f;
+    }
+    table += QByteArray(6, '\0'); // client id
+    pair(0, 0);                   // SSPI
+    pair(0, 0);                   // attach file
+    pair(0, 0);                   // change password
+    table += QByteArray(4, '\0'); // long SSPI
+    QByteArray record = fixed + table + data;
+    qToLittleEndian<quint32>(quint32(record.size()), record.data());
+    return record;
+}
+
+QByteArray allHeaders()
+{
+    // total length, one transaction descriptor header (length 18, type 2, descriptor, count)
+    return QByteArray::fromHex("16000000"
+                               "12000000"
+                               "0200"
+                               "0000000000000000"
+                               "01000000");
+}
+
+QByteArray readAnswer(QTcpSocket &socket)
+{
+    QByteArray answer;
+    for (;;) {
+        while (socket.bytesAvailable() < 8) {
+            if (!socket.waitForReadyRead(Patience))
+                return {};
+        }
+        const QByteArray header = socket.read(8);
+        const int length = qFromBigEndian<quint16>(header.constData() + 2);
+        QByteArray body;
+        while (body.size() < length - 8) {
+            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(Patience))
+                return {};
+            body += socket.read(length - 8 - body.size());
+        }
+        answer += body;
+        if (quint8(header[1]) & 0x01)
+            return answer;
+    }
+}
+
+QStringList tokenWords(const QByteArray &answer)
+{
+    QStringList out;
+    qsizetype i = 0;
+    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
+    while (i < answer.size()) {
+        const quint8 token = quint8(answer[i]);
+        if (token == 0xFD || token == 0xFE || token == 0xFF) {
+            const quint16 status = u16(i + 1);
+            const quint64 count = qFromLittleEndian<quint64>(answer.constData() + i + 5);
+            QStringList flags;
+            if (status & 0x01)
+                flags << QStringLiteral("MORE");
+            if (status & 0x02)
+                flags << QStringLiteral("ERROR");
+            if (status & 0x10)
+                flags << QStringLiteral("COUNT");
+            if (status & 0x20)
+                flags << QStringLiteral("ATTN");
+            QString word = token == 0xFD   ? QStringLiteral("DONE")
+                           : token == 0xFE ? QStringLiteral("DONEPROC")
+                                           : QStringLiteral("DONEINPROC");
+            if (!flags.isEmpty())
+                word += u' ' + flags.join(u'|');
+            if (status & 0x10)
+                word += u' ' + QString::number(count);
+            out << word;
+            i += 13;
+        } else if (token == 0x79) {
+            out << QStringLiteral("RETURNSTATUS %1")
+                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 1));
+            i += 5;
+        } else if (token == 0xAA || token == 0xAB) {
+            out << QStringLiteral("%1 %2")
+                       .arg(token == 0xAA ? QStringLiteral("ERROR") : QStringLiteral("INFO"))
+                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 3));
+            i += 3 + u16(i + 1);
+        } else if (token == 0xE3) {
+            i += 3 + u16(i + 1);
+        } else {
+            out << QStringLiteral("token %1").arg(token, 2, 16, QLatin1Char('0'));
+            break;
+        }
+    }
+    return out;
+}
+
+QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments)
+{
+    QByteArray body = allHeaders();
+    body.append(char(procedure.size()));
+    body.append(char(0));
+    body += ucs2(procedure);
+    body += QByteArray(2, '\0'); // option flags
+    for (const qint32 a : arguments) {
+        body += QByteArray::fromHex("00"
+                                    "00"
+                                    "26"
+                                    "04"
+                                    "04"); // no name, input, INTN 4, 4 bytes
+        char v[4];
+        qToLittleEndian<qint32>(a, v);
+        body.append(v, 4);
+    }
+    return packet(0x03, body);
+}
+
+bool waitClosed(QTcpSocket &socket)
+{
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        socket.waitForDisconnected(Patience);
+    return socket.state() == QAbstractSocket::UnconnectedState;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Raw TDS for the tests that must send what no driver sends, or look at what the server sends.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTcpSocket>
+
+constexpr int Patience = 60000; // ms; generous, the machine may be busy
+
+// One packet (type, status, length, SPID 0, packet number 1) around payload.
+QByteArray packet(quint8 type, const QByteArray &payload, quint8 status = 0x01);
+QByteArray ucs2(const QString &s);
+// A PRELOGIN payload with VERSION and ENCRYPTION (0x02: not supported).
+QByteArray preLogin(quint8 encryption = 0x02);
+// A LOGIN7 record with SQL Server authentication, TDS 7.4, packet size 4096.
+QByteArray login7(const QString &user, const QString &password, const QString &database);
+// ALL_HEADERS with one transaction descriptor header, as a batch starts.
+QByteArray allHeaders();
+// Reads one whole answer (until a packet with end-of-message); empty when the server closed.
+QByteArray readAnswer(QTcpSocket &socket);
+// The tokens of an answer in a few words: "INFO 0", "ERROR 50000", "RETURNSTATUS 1",
+// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens stop the reading.
+QStringList tokenWords(const QByteArray &answer);
+// An RPC request calling the procedure by name with int arguments.
+QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments);
+// Waits until the server has closed the connection.
+bool waitClosed(QTcpSocket &socket);

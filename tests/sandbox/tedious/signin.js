@@ -1,0 +1,109 @@
+// Signs in to the sandbox server with tedious, a TDS client independent of FreeTDS, in each
+// encryption mode of the server, with encrypt false and true, runs SELECT 1, and checks what the
+// server's statement log says of the login's encryption.
+//
+//     node signin.js SANDBOX_PROGRAM WORK_FOLDER
+'use strict';
+
+const { spawn } = require('child_process');
+const fs = require('fs');
+const path = require('path');
+const { Connection, Request } = require('tedious');
+
+const [program, work] = process.argv.slice(2);
+if (!program || !work) {
+  console.error('usage: node signin.js SANDBOX_PROGRAM WORK_FOLDER');
+  process.exit(2);
+}
+const patience = 60000;
+
+// Each case: the server's mode, the client's encrypt option, then either the login line's
+// encryption field or a pattern of the error tedious gives. With encrypt false tedious says it
+// cannot do TLS; with encrypt true it asks for TLS but goes on in clear when the server has none.
+const cases = [
+  { mode: 'supported', encrypt: false, encryption: 'none' },
+  { mode: 'supported', encrypt: true, encryption: 'all' },
+  { mode: 'forced', encrypt: true, encryption: 'all' },
+  { mode: 'forced', encrypt: false, error: /requires encryption/ },
+  { mode: 'none', encrypt: false, encryption: 'none' },
+  { mode: 'none', encrypt: true, encryption: 'none' },
+];
+
+function startServer(mode, log) {
+  return new Promise((resolve, reject) => {
+    const server = spawn(program, ['--listen', '127.0.0.1:0', '--demo', '--encryption', mode,
+      '--statement-log', log], { stdio: ['ignore', 'pipe', 'inherit'] });
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('the server did not start')), patience);
+    server.on('error', reject);
+    server.stdout.on('data', (chunk) => {
+      out += chunk;
+      const m = /listening on 127\.0\.0\.1:(\d+)\n/.exec(out);
+      if (m) {
+        clearTimeout(timer);
+        resolve({ server, port: Number(m[1]) });
+      }
+    });
+  });
+}
+
+function signIn(port, encrypt) {
+  return new Promise((resolve) => {
+    const connection = new Connection({
+      server: '127.0.0.1',
+      authentication: { type: 'default', options: { userName: 'qel_admin', password: 'admin' } },
+      options: {
+        port, database: 'qel', encrypt, trustServerCertificate: true, connectTimeout: patience,
+        requestTimeout: patience,
+      },
+    });
+    connection.on('error', () => {});
+    connection.connect((err) => {
+      if (err) {
+        resolve({ error: err.message });
+        return;
+      }
+      let value;
+      const request = new Request('SELECT 1 AS one', (requestError) => {
+        connection.close();
+        resolve(requestError ? { error: requestError.message } : { value });
+      });
+      request.on('row', (columns) => { value = columns[0].value; });
+      connection.execSql(request);
+    });
+  });
+}
+
+async function main() {
+  fs.mkdirSync(work, { recursive: true });
+  let failures = 0;
+  for (const c of cases) {
+    const name = `${c.mode}, encrypt ${c.encrypt}`;
+    const log = path.join(work, `statements-${c.mode}-${c.encrypt}.log`);
+    fs.rmSync(log, { force: true });
+    const { server, port } = await startServer(c.mode, log);
+    const result = await signIn(port, c.encrypt);
+    server.kill('SIGTERM');
+    await new Promise((resolve) => server.on('exit', resolve));
+    const lines = fs.existsSync(log) ? fs.readFileSync(log, 'utf8').split('\n') : [];
+    let problem = null;
+    if (c.error) {
+      if (!result.error) problem = 'signed in where an error was due';
+      else if (!c.error.test(result.error)) problem = `unexpected error: ${result.error}`;
+    } else if (result.error) {
+      problem = `error: ${result.error}`;
+    } else if (result.value !== 1) {
+      problem = `SELECT 1 gave ${result.value}`;
+    } else if (!lines.includes(`qel_admin\tLOGIN-OK\tqel\tencryption=${c.encryption}`)) {
+      problem = `statement log: ${JSON.stringify(lines)}`;
+    }
+    console.log(`${problem ? 'FAIL' : 'PASS'}: ${name}${problem ? `: ${problem}` : result.error ? ` (${result.error})` : ''}`);
+    if (problem) failures += 1;
+  }
+  process.exit(failures ? 1 : 0);
+}
+
+main().catch((e) => {
+  console.error(`FAIL: ${e.stack || e}`);
+  process.exit(1);
+});
