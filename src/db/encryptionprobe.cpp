@@ -342,12 +342,6 @@ QString explainHandshake(Link &link, const EncryptionProbe &probe)
     if (!SSL_is_init_finished(ssl.get()))
         return QString();
 
-    const int version = SSL_version(ssl.get());
-    if (version < TLS1_2_VERSION)
-        return QStringLiteral(
-                   "The server %1 offers only %2, an old version of TLS that this system refuses. Ask the "
-                   "server's administrator to enable TLS 1.2.")
-            .arg(probe.host, versionName(version));
     if (!probe.authorityFile.isEmpty())
         return checkCertificate(ssl.get(), probe);
     return QString();

@@ -14,6 +14,7 @@
 #include "recordingrelay.h"
 #include "registration/unit1.h"
 #include "sandbox/tds/sandboxserver.h"
+#include "signin/loginwidgets.h"
 #include "signin/settingsfile.h"
 #include "signin/unit10.h"
 #include "tempprogramfolder.h"
@@ -137,10 +138,11 @@ void TestEncryption::startServer(EncryptionMode mode, ServerCertificate certific
     m_server = std::make_unique<sandbox::SandboxServer>(QString(), true);
     sandbox::TlsSettings tls;
     tls.mode = mode;
-    const TestCertificate *chosen = certificate == ServerCertificate::Authority    ? &m_certificates.server
-                                    : certificate == ServerCertificate::SelfSigned ? &m_certificates.selfSigned
-                                    : certificate == ServerCertificate::OtherName  ? &m_certificates.other
-                                                                                   : nullptr;
+    const TestCertificate *chosen = certificate == ServerCertificate::Authority ? &m_certificates.server
+                                    : certificate == ServerCertificate::SelfSigned
+                                        ? &m_certificates.selfSigned
+                                    : certificate == ServerCertificate::OtherName ? &m_certificates.other
+                                                                                  : nullptr;
     if (chosen) {
         tls.certificateFile = chosen->certificate;
         tls.keyFile = chosen->key;
@@ -154,8 +156,9 @@ void TestEncryption::startServer(EncryptionMode mode, ServerCertificate certific
 // security settings ("" for no Data/encryption).
 void TestEncryption::writeWorkstationSettings(const QString &encryption, bool withAuthority, quint16 port)
 {
-    m_folder->writeSettings(EncodeFirstConnectInfo({QStringLiteral("qel_gate"), kSettingsPassword,
-                                                    QStringLiteral("qel"), QStringLiteral("127.0.0.1,%1").arg(port)}));
+    m_folder->writeSettings(
+        EncodeFirstConnectInfo({QStringLiteral("qel_gate"), kSettingsPassword, QStringLiteral("qel"),
+                                QStringLiteral("127.0.0.1,%1").arg(port)}));
     const QDir data(m_folder->path() + QStringLiteral("/Data"));
     if (!encryption.isEmpty()) {
         QFile file(data.filePath(QStringLiteral("encryption")));
@@ -198,13 +201,15 @@ void TestEncryption::workstationSettingsAgainstServers_data()
     };
     const auto refused = [](const char *name, const QString &encryption, bool authority, EncryptionMode mode,
                             ServerCertificate certificate, const QString &text) {
-        QTest::newRow(name) << encryption << authority << mode << certificate << SessionEncryption::None << text;
+        QTest::newRow(name) << encryption << authority << mode << certificate << SessionEncryption::None
+                            << text;
     };
     using M = EncryptionMode;
     using C = ServerCertificate;
     using S = SessionEncryption;
     signsIn("default, server without certificate: in clear", "", false, M::None, C::Own, S::None);
-    signsIn("default, server with certificate: the login encrypted", "", false, M::Supported, C::Own, S::LoginOnly);
+    signsIn("default, server with certificate: the login encrypted", "", false, M::Supported, C::Own,
+            S::LoginOnly);
     signsIn("default, server forcing encryption: everything", "", false, M::Forced, C::Own, S::All);
     refused("all, server without certificate", "all", false, M::None, C::Own, cannotEncrypt());
     signsIn("all, server with certificate", "all", false, M::Supported, C::Own, S::All);
@@ -215,19 +220,23 @@ void TestEncryption::workstationSettingsAgainstServers_data()
     signsIn("authority, server without certificate: nothing to check", "", true, M::None, C::Own, S::None);
     refused("all and authority, server without certificate", "all", true, M::None, C::Own, cannotEncrypt());
     refused("authority, self-signed certificate", "", true, M::Supported, C::SelfSigned,
-            QStringLiteral("The certificate of the server 127.0.0.1 (issued to \"localhost\", \"127.0.0.1\") does "
-                           "not pass the check against the organisation's certificate authority in Data/ca.pem: "
-                           "self-signed certificate."));
+            QStringLiteral(
+                "The certificate of the server 127.0.0.1 (issued to \"localhost\", \"127.0.0.1\") does "
+                "not pass the check against the organisation's certificate authority in Data/ca.pem: "
+                "self-signed certificate."));
     refused("authority, the sandbox's own certificate", "", true, M::Forced, C::Own,
-            QStringLiteral("The certificate of the server 127.0.0.1 (issued to \"localhost\", \"127.0.0.1\") does "
-                           "not pass the check against the organisation's certificate authority in Data/ca.pem: "
-                           "self-signed certificate."));
+            QStringLiteral(
+                "The certificate of the server 127.0.0.1 (issued to \"localhost\", \"127.0.0.1\") does "
+                "not pass the check against the organisation's certificate authority in Data/ca.pem: "
+                "self-signed certificate."));
     refused("authority, certificate for another name", "", true, M::Supported, C::OtherName,
-            QStringLiteral("The certificate of the server 127.0.0.1 is issued to \"other.test\", not to the server's "
-                           "name in the settings (127.0.0.1). Write the name the certificate carries in the settings "
-                           "file, or give the server a certificate for 127.0.0.1."));
+            QStringLiteral(
+                "The certificate of the server 127.0.0.1 is issued to \"other.test\", not to the server's "
+                "name in the settings (127.0.0.1). Write the name the certificate carries in the settings "
+                "file, or give the server a certificate for 127.0.0.1."));
     refused("unknown word in Data/encryption", "strict", false, M::Supported, C::Own,
-            QStringLiteral("The security setting Data/encryption holds \"strict\"; it may hold login, all or off."));
+            QStringLiteral(
+                "The security setting Data/encryption holds \"strict\"; it may hold login, all or off."));
 }
 
 void TestEncryption::workstationSettingsAgainstServers()

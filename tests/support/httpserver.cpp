@@ -23,7 +23,8 @@ HttpServer::HttpServer(const QString &certificateFile, const QString &keyFile)
         key = QSslKey(keyBytes, QSsl::Ec);
     const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile, QSsl::Pem);
     if (chain.isEmpty() || key.isNull())
-        qFatal("cannot use the certificate %s with the key %s", qPrintable(certificateFile), qPrintable(keyFile));
+        qFatal("cannot use the certificate %s with the key %s", qPrintable(certificateFile),
+               qPrintable(keyFile));
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setLocalCertificateChain(chain);
     tls.setPrivateKey(key);

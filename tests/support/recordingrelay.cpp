@@ -43,7 +43,8 @@ RecordingRelay::RecordingRelay(quint16 serverPort) : m_serverPort(serverPort)
     sockaddr_in address = loopback(0);
     socklen_t size = sizeof address;
     if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 16) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        ::listen(m_listener, 16) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
         qFatal("the relay cannot listen on 127.0.0.1: %s", strerror(errno));
     m_port = ntohs(address.sin_port);
     m_acceptor = std::thread([this] { acceptLoop(); });
@@ -83,7 +84,8 @@ void RecordingRelay::acceptLoop()
         }
         const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const sockaddr_in address = loopback(m_serverPort);
-        if (server < 0 || ::connect(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        if (server < 0 ||
+            ::connect(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
             ::close(client);
             if (server >= 0)
                 ::close(server);

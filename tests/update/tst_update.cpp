@@ -518,7 +518,8 @@ void TestUpdate::updateOverHttps()
     https.respond("/qelprogs/qel31", answer(200, body));
     writeUpdateServer(m_folder->path(), QStringLiteral("https://127.0.0.1:%1\n").arg(https.port()).toUtf8());
     if (withAuthority)
-        QVERIFY(QFile::copy(certificates.authority.certificate, m_folder->path() + QStringLiteral("/Data/ca.pem")));
+        QVERIFY(QFile::copy(certificates.authority.certificate,
+                            m_folder->path() + QStringLiteral("/Data/ca.pem")));
     auto form = makeLoginWindow();
     MessageBoxRecorder boxes;
 
