@@ -15,8 +15,8 @@
 # qel31-settings is installed for administrators. qel31-sandbox, the development server, is not
 # installed at all: it is never deployed with the client.
 #
-#   cmake --install build [--prefix /usr/local]
-#   scripts/package                 # build-package/qel31_<version>_<arch>.deb
+#   cmake --install build --strip [--prefix /usr/local]   # without --strip: with debugging information
+#   scripts/package                 # build-package/qel31_<version>_<arch>.deb, checked by packaging/check
 #
 # scripts/package configures with BUILD_TESTING, QEL31_BUILD_BENCHMARKS and QEL31_BUILD_SANDBOX off,
 # so that only what the package ships is built.
