@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,15 +126,16 @@ public:
     QByteArray echoUpTo(int lines) const
     {
         QByteArray shown;
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        QDeadlineTimer deadline(60000);
-        while (shown.count('\n') < lines && !deadline.hasExpired()) {
+        const QDeadlineTimer deadline(60000);
+        while (shown.count('\n') < lines) {
+            pollfd readable{m_master, POLLIN, 0};
+            if (::poll(&readable, 1, int(deadline.remainingTime())) <= 0)
+                break;
             char buffer[256];
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n > 0)
-                shown.append(buffer, n);
-            else
-                QTest::qWait(10);
+            if (n <= 0)
+                break; // the far end is closed and all it showed has been read
+            shown.append(buffer, n);
         }
         return shown;
     }
