@@ -15,14 +15,24 @@
 # qel31-settings is installed for administrators. qel31-sandbox, the development server, is not
 # installed at all: it is never deployed with the client.
 #
-#   cmake --install build [--prefix /usr/local]
-#   scripts/package                 # build-package/qel31_<version>_<arch>.deb
+#   cmake --install build --strip [--prefix /usr/local]   # without --strip: with debugging information
+#   scripts/package                 # build-package/qel31_<version>_<arch>.deb, checked by packaging/check
 #
 # scripts/package configures with BUILD_TESTING, QEL31_BUILD_BENCHMARKS and QEL31_BUILD_SANDBOX off,
 # so that only what the package ships is built.
 
 install(TARGETS qel31 RUNTIME DESTINATION lib/qel31)
 install(TARGETS qel31-settings RUNTIME DESTINATION bin)
+# A stripped install (cmake --install --strip, and the package) also drops the compiler's .comment
+# section, as Debian's own packages do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program lib/qel31/qel31 bin/qel31-settings)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${program}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 
 # The links are made when installing, against the prefix of that install (with cpack: /usr).
 install(CODE [[
@@ -56,6 +66,33 @@ foreach(size 48 64 128 256)
           DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME qel31.png)
 endforeach()
 
+# The manual pages, the changelog and the copyright, as Debian lays them out: the pages and the
+# changelog compressed with gzip -9n (no name, no time stamp: the same bytes on every build).
+set(QEL31_PACKAGE_MAINTAINER "QEL 31 maintainers <qel31@example.org>" CACHE STRING
+    "The Maintainer field of the Debian package and its changelog: a name and an e-mail address")
+if(QEL31_PACKAGE_MAINTAINER STREQUAL "QEL 31 maintainers <qel31@localhost>")
+  # The former default, which no mail reaches, left in a build folder's cache.
+  set_property(CACHE QEL31_PACKAGE_MAINTAINER PROPERTY VALUE "QEL 31 maintainers <qel31@example.org>")
+endif()
+find_program(QEL31_GZIP gzip REQUIRED)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+set(compressedDocs)
+foreach(source docs/man/qel31.1 docs/man/qel31-settings.1 ${CMAKE_BINARY_DIR}/packaging/changelog)
+  get_filename_component(name ${source} NAME)
+  get_filename_component(source ${source} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
+  set(compressed ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${QEL31_GZIP} -9n -c ${source} > ${compressed}
+    DEPENDS ${source} VERBATIM)
+  list(APPEND compressedDocs ${compressed})
+endforeach()
+add_custom_target(qel31-docs ALL DEPENDS ${compressedDocs})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/qel31.1.gz ${CMAKE_BINARY_DIR}/packaging/qel31-settings.1.gz
+        DESTINATION share/man/man1)
+# The version has no Debian revision, so the package is a native one: its changelog is changelog.gz.
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION share/doc/qel31)
+
 # The package: installed into /usr, the configuration folder into /etc. The install scripts see the
 # final prefix only when cpack stages through DESTDIR.
 set(CPACK_GENERATOR DEB)
@@ -66,8 +103,6 @@ set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "registration of the monitors of academic groups")
-set(QEL31_PACKAGE_MAINTAINER "QEL 31 maintainers <qel31@localhost>" CACHE STRING
-    "The Maintainer field of the Debian package: a name and an e-mail address")
 set(CPACK_PACKAGE_CONTACT "${QEL31_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QEL31_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

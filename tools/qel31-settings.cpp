@@ -1,23 +1,278 @@
-// qel31-settings: writes the client's connection settings file (Data/QEL beside the client).
-// The client only reads that file; administrators, the demo and the tests make it with this command.
+// qel31-settings: writes the client's connection settings file (Data/QEL beside the client), or shows
+// what an existing one holds. The client only reads that file; administrators, the demo and the tests
+// make it with this command.
 
+#include "common/cp1251.h"
 #include "common/error.h"
 #include "signin/settingsfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
+
+// Readable by every user of the client, writable by its owner; the folders on the way open to all.
+constexpr mode_t kFileMode = 0644;
+constexpr mode_t kFolderMode = 0755;
 
 int fail(const QString &message)
 {
     std::fprintf(stderr, "qel31-settings: %s\n", qPrintable(message));
     return 1;
+}
+
+void warn(const QString &message)
+{
+    std::fprintf(stderr, "qel31-settings: warning: %s\n", qPrintable(message));
+}
+
+QString octal(mode_t mode)
+{
+    return QStringLiteral("%1").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
+// --- The password from standard input ---------------------------------------------------------------
+
+// The terminal's settings while its echo is off, put back when a signal ends the program meanwhile.
+termios g_savedTerminal;
+volatile sig_atomic_t g_echoOff = 0;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void restoreTerminalAndEnd(int signal)
+{
+    if (g_echoOff)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// The terminal of standard input without its echo while the object lives, so that the password
+// shows neither on the screen nor in the scrollback; the line ends still show.
+class EchoOff {
+public:
+    EchoOff()
+    {
+        if (::tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0)
+            return;
+        for (int signal : kEndingSignals)
+            std::signal(signal, restoreTerminalAndEnd);
+        termios quiet = g_savedTerminal;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        quiet.c_lflag |= ECHONL;
+        g_echoOff = 1;
+        // What was typed before the prompt is dropped, as any password prompt does.
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    ~EchoOff()
+    {
+        if (!g_echoOff)
+            return;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+        g_echoOff = 0;
+        for (int signal : kEndingSignals)
+            std::signal(signal, SIG_DFL);
+    }
+    EchoOff(const EchoOff &) = delete;
+    EchoOff &operator=(const EchoOff &) = delete;
+};
+
+// One line of standard input without its line end; nothing when the input ends before any byte.
+std::optional<QByteArray> readLine()
+{
+    QByteArray line;
+    for (;;) {
+        char c;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (line.isEmpty())
+                return std::nullopt;
+            break;
+        }
+        if (c == '\n')
+            break;
+        line.append(c);
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
+std::optional<QByteArray> ask(const char *prompt)
+{
+    // The prompt comes only once the echo is off: nothing typed after it shows.
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    return readLine();
+}
+
+// The password when --password is not given: asked for twice on a terminal, otherwise the first line
+// of standard input (an empty line is an empty password).
+std::optional<QString> passwordFromInput(QString *problem)
+{
+    if (!::isatty(STDIN_FILENO)) {
+        const std::optional<QByteArray> line = readLine();
+        if (!line) {
+            *problem = QStringLiteral("no --password and nothing on standard input; nothing was written");
+            return std::nullopt;
+        }
+        return QString::fromLocal8Bit(*line);
+    }
+    const EchoOff echoOff;
+    const std::optional<QByteArray> first = ask("Password: ");
+    if (!first) {
+        *problem = QStringLiteral("no password given; nothing was written");
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> again = ask("Password again: ");
+    if (!again || *again != *first) {
+        *problem = QStringLiteral("the two passwords differ; nothing was written");
+        return std::nullopt;
+    }
+    return QString::fromLocal8Bit(*first);
+}
+
+// --- Who can reach the file --------------------------------------------------------------------------
+
+// Warns when users other than the owner cannot read the file or pass a folder on its way: the client
+// shows them "File access denied.".
+void warnWhenHiddenFromOthers(const QString &path)
+{
+    const QFileInfo file(path);
+    struct stat st;
+    if (::stat(QFile::encodeName(file.absoluteFilePath()).constData(), &st) == 0 && !(st.st_mode & S_IROTH)) {
+        warn(QStringLiteral("%1 has mode %2: other users cannot read it and the client shows them "
+                            "\"File access denied.\"; write it again with qel31-settings, or chmod 644 it")
+                 .arg(path, octal(st.st_mode)));
+    }
+    QString folder = file.canonicalPath();
+    while (!folder.isEmpty()) {
+        if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && !(st.st_mode & S_IXOTH)) {
+            warn(QStringLiteral("the folder %1 has mode %2: other users cannot reach the file in it")
+                     .arg(folder, octal(st.st_mode)));
+        }
+        if (folder == QLatin1String("/"))
+            break;
+        folder = QFileInfo(folder).path();
+    }
+}
+
+// --- Writing and showing -----------------------------------------------------------------------------
+
+// Makes the missing folders on the way to path with mode 0755, whatever the umask.
+bool makeFolders(const QString &folder, QString *problem)
+{
+    if (QFileInfo(folder).isDir())
+        return true;
+    const QString parent = QFileInfo(folder).path();
+    if (parent != folder && !makeFolders(parent, problem))
+        return false;
+    const QByteArray name = QFile::encodeName(folder);
+    if (::mkdir(name.constData(), kFolderMode) != 0 && errno != EEXIST) {
+        *problem = QStringLiteral("cannot make the folder %1: %2")
+                       .arg(folder, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    ::chmod(name.constData(), kFolderMode);
+    return true;
+}
+
+int writeSettings(const QString &path, const QByteArray &bytes)
+{
+    QString problem;
+    if (!makeFolders(QFileInfo(path).absolutePath(), &problem))
+        return fail(problem + QStringLiteral("; nothing was written"));
+    // The file is replaced as a whole or not at all, with its mode set before it takes the name.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (::fchmod(file.handle(), kFileMode) != 0) {
+        const QString reason = QString::fromLocal8Bit(strerror(errno));
+        file.cancelWriting();
+        return fail(QStringLiteral("cannot set the mode of %1: %2").arg(path, reason));
+    }
+    if (!file.commit())
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    warnWhenHiddenFromOthers(path);
+    return 0;
+}
+
+// Prints the values as the client reads them, the password masked, or the error the client shows.
+int showSettings(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        return fail(QStringLiteral("%1: %2.").arg(path, InOutError::fromReadErrno(error, path).message()));
+    }
+    char buffer[kSettingsFileSize];
+    int filled = 0;
+    int error = 0;
+    while (filled < kSettingsFileSize) {
+        const ssize_t n = ::read(fd, buffer + filled, kSettingsFileSize - filled);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            error = errno;
+        if (n <= 0)
+            break;
+        filled += int(n);
+    }
+    ::close(fd);
+    if (error != 0)
+        return fail(QStringLiteral("%1: %2.").arg(path, InOutError::fromReadErrno(error, path).message()));
+    if (filled < kSettingsFileSize) {
+        return fail(QStringLiteral("%1 holds %2 bytes, not %3: %4.")
+                        .arg(path, QString::number(filled), QString::number(kSettingsFileSize),
+                             InOutError::fromCode(100).message()));
+    }
+
+    const TFirstConnectInfo info = DecodeFirstConnectInfo(QByteArrayView(buffer, kSettingsFileSize));
+    const QString password =
+        info.Password.isEmpty() ? QStringLiteral("(empty)") : QString(info.Password.size(), QLatin1Char('*'));
+    const QString text = QStringLiteral("user:     %1\npassword: %2\nserver:   %3\ndatabase: %4\n")
+                             .arg(info.User, password, info.Server, info.Database);
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    warnWhenHiddenFromOthers(path);
+    return 0;
+}
+
+bool fits(const QString &value)
+{
+    return Cp1251::canEncode(value) && Cp1251::fromUnicode(value).size() <= kSettingsValueSize;
+}
+
+// Whether the values make a settings file, and if not, why not.
+bool encodable(const TFirstConnectInfo &info, QString *problem)
+{
+    try {
+        EncodeFirstConnectInfo(info);
+        return true;
+    } catch (const Error &e) {
+        *problem = e.message();
+    }
+    // The values are checked in the file's order: user, password, server, database.
+    if (fits(info.User) && fits(info.Password) && Cp1251::canEncode(info.Server) && !fits(info.Server)) {
+        *problem += QStringLiteral(": give the server's IP address (as in 192.0.2.10,1433) or a short "
+                                   "name that /etc/hosts or DNS resolves");
+    }
+    *problem += QStringLiteral("; nothing was written");
+    return false;
 }
 
 } // namespace
@@ -30,29 +285,52 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes the 84-byte connection settings file that the QEL 31 client reads from Data/QEL beside "
-        "its executable. The account given must be allowed to run GET_USER. Each value holds at most "
-        "20 characters of Windows-1251."));
+        "its executable, or shows what one holds.\n"
+        "\n"
+        "Each value holds at most 20 characters of Windows-1251. A server name with its port seldom "
+        "fits: give the server's IP address or a short name that /etc/hosts or DNS resolves.\n"
+        "Without --password the password is read from standard input: asked for twice without echo on "
+        "a terminal, otherwise the first line.\n"
+        "The file is replaced as a whole with mode 0644 (readable by every user of the client, "
+        "writable by its owner) whatever the umask; folders made on the way get mode 0755.\n"
+        "The account given must be allowed to run GET_USER."));
     parser.addHelpOption();
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
-        QStringLiteral("the settings file to write, e.g. /etc/qel31/QEL (installed) or build/bin/Data/QEL"));
+        QStringLiteral("the settings file, e.g. /etc/qel31/QEL (installed) or build/bin/Data/QEL"));
+    const QCommandLineOption show(
+        QStringLiteral("show"),
+        QStringLiteral("print the values of FILE (the password masked); write nothing"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("database user name"),
                                   QStringLiteral("U"));
-    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("database password"),
-                                      QStringLiteral("P"));
+    const QCommandLineOption password(
+        QStringLiteral("password"),
+        QStringLiteral("database password (it shows in the process list: leave it out to be asked)"),
+        QStringLiteral("P"));
     const QCommandLineOption server(
         QStringLiteral("server"),
         QStringLiteral("server: host, host,port, host\\instance, tcp:host,port, (local) or ."),
         QStringLiteral("S"));
     const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("database name"),
                                       QStringLiteral("D"));
-    parser.addOptions({user, password, server, database});
+    parser.addOptions({show, user, password, server, database});
     parser.process(app);
 
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1)
         return fail(QStringLiteral("give exactly one FILE (see --help)"));
-    for (const auto &option : {user, password, server, database}) {
+    const QString path = files.constFirst();
+
+    if (parser.isSet(show)) {
+        for (const auto &option : {user, password, server, database}) {
+            if (parser.isSet(option))
+                return fail(
+                    QStringLiteral("--show writes nothing: leave out --%1").arg(option.names().constFirst()));
+        }
+        return showSettings(path);
+    }
+
+    for (const auto &option : {user, server, database}) {
         if (!parser.isSet(option))
             return fail(QStringLiteral("--%1 is missing (see --help)").arg(option.names().constFirst()));
     }
@@ -63,18 +341,18 @@ int main(int argc, char *argv[])
     info.Server = parser.value(server);
     info.Database = parser.value(database);
 
-    QByteArray bytes;
-    try {
-        bytes = EncodeFirstConnectInfo(info);
-    } catch (const Error &e) {
-        return fail(e.message() + QStringLiteral("; nothing was written"));
+    // The values given are checked before the password is asked for.
+    QString problem;
+    if (!encodable(info, &problem))
+        return fail(problem);
+    if (!parser.isSet(password)) {
+        const std::optional<QString> given = passwordFromInput(&problem);
+        if (!given)
+            return fail(problem);
+        info.Password = *given;
+        if (!encodable(info, &problem))
+            return fail(problem);
     }
 
-    const QString path = files.constFirst();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    // The file is replaced as a whole or not at all.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
-    return 0;
+    return writeSettings(path, EncodeFirstConnectInfo(info));
 }

@@ -8,10 +8,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(TFirstConnectInfo)
 
@@ -39,6 +45,106 @@ QString binary(const char *name)
 
 enum class Layout { File, NoFile, NoDataFolder, DataIsAFile, FileIsAFolder, ReadFails };
 
+// What one run of qel31-settings did.
+struct ToolRun {
+    int exitCode = -1;
+    QByteArray out;
+    QString error;
+};
+
+// Runs qel31-settings with the arguments, the input on its standard input (then closed) and the
+// child's setup (a umask, a terminal) done before it starts.
+ToolRun runSettingsTool(const QStringList &arguments, const QByteArray &input = {},
+                        const std::function<void()> &childSetup = {})
+{
+    QProcess tool;
+    if (childSetup)
+        tool.setChildProcessModifier(childSetup);
+    tool.start(binary("qel31-settings"), arguments);
+    ToolRun run;
+    if (!tool.waitForStarted(60000))
+        return run;
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(60000))
+        return run;
+    run.exitCode = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    run.out = tool.readAllStandardOutput();
+    run.error = QString::fromUtf8(tool.readAllStandardError());
+    return run;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+// The permission bits in octal, as ls and chmod write them.
+QString modeOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QStringLiteral("(missing)");
+    return QStringLiteral("%1").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
+// A pseudo-terminal whose far end becomes a child's standard input.
+class Terminal {
+public:
+    Terminal()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            m_slaveName = ::ptsname(m_master);
+    }
+    ~Terminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    Terminal(const Terminal &) = delete;
+    Terminal &operator=(const Terminal &) = delete;
+
+    bool isOpen() const { return !m_slaveName.isEmpty(); }
+    std::function<void()> asStandardInput() const
+    {
+        const QByteArray name = m_slaveName;
+        return [name] {
+            const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY);
+            ::dup2(fd, STDIN_FILENO);
+            ::close(fd);
+        };
+    }
+    // What a person types: the text as keys, then Enter.
+    bool type(const QByteArray &line) const
+    {
+        const QByteArray keys = line + '\n';
+        return ::write(m_master, keys.constData(), size_t(keys.size())) == keys.size();
+    }
+    // What the terminal has shown of the input until `lines` line ends have been echoed.
+    QByteArray echoUpTo(int lines) const
+    {
+        QByteArray shown;
+        const QDeadlineTimer deadline(60000);
+        while (shown.count('\n') < lines) {
+            pollfd readable{m_master, POLLIN, 0};
+            if (::poll(&readable, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            char buffer[256];
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                break; // the far end is closed and all it showed has been read
+            shown.append(buffer, n);
+        }
+        return shown;
+    }
+
+private:
+    int m_master = -1;
+    QByteArray m_slaveName;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Layout)
@@ -59,6 +165,14 @@ private Q_SLOTS:
     void settingsCommandRoundTrip();
     void settingsCommandRefuses_data();
     void settingsCommandRefuses();
+    void settingsCommandMode_data();
+    void settingsCommandMode();
+    void settingsCommandPasswordFromInput_data();
+    void settingsCommandPasswordFromInput();
+    void settingsCommandAsksWithoutEcho_data();
+    void settingsCommandAsksWithoutEcho();
+    void settingsCommandShows_data();
+    void settingsCommandShows();
 };
 
 void TestSignIn::readFirstConnectInfo_data()
@@ -275,6 +389,16 @@ void TestSignIn::settingsCommandRefuses_data()
     QTest::newRow("outside Windows-1251")
         << (QStringList{QStringLiteral("--user"), QStringLiteral("λ")} + rest) << "outside Windows-1251";
     QTest::newRow("a value missing") << rest << "--user is missing";
+    // A full host name with its port does not fit: the refusal says what does.
+    QTest::newRow("a server's full name with its port")
+        << QStringList{QStringLiteral("--user"),     QStringLiteral("u"),
+                       QStringLiteral("--password"), QStringLiteral("p"),
+                       QStringLiteral("--server"),   QStringLiteral("sql01.university.example.edu,1433"),
+                       QStringLiteral("--database"), QStringLiteral("d")}
+        << "The server is 33 bytes long; at most 20 fit: give the server's IP address";
+    QTest::newRow("--show with a value")
+        << QStringList{QStringLiteral("--show"), QStringLiteral("--user"), QStringLiteral("u")}
+        << "leave out --user";
 }
 
 void TestSignIn::settingsCommandRefuses()
@@ -293,6 +417,207 @@ void TestSignIn::settingsCommandRefuses()
     QFile file(folder.settingsPath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before); // nothing written
+}
+
+void TestSignIn::settingsCommandMode_data()
+{
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("existingMode");   // -1: no file yet
+    QTest::addColumn<QString>("subfolders"); // made by the command on the way to the file
+
+    QTest::newRow("umask 077, a new file") << 077 << -1 << QString();
+    QTest::newRow("umask 077, an existing file of mode 0600 opens to all") << 077 << 0600 << QString();
+    QTest::newRow("umask 000, not writable by others") << 0 << -1 << QString();
+    QTest::newRow("umask 077, the folders made on the way open to all") << 077 << -1 << QStringLiteral("a/b");
+}
+
+void TestSignIn::settingsCommandMode()
+{
+    QFETCH(int, umask);
+    QFETCH(int, existingMode);
+    QFETCH(QString, subfolders);
+    TempProgramFolder folder;
+    const QString path = subfolders.isEmpty()
+                             ? folder.settingsPath()
+                             : folder.path() + QLatin1Char('/') + subfolders + QStringLiteral("/QEL");
+    if (existingMode >= 0) {
+        folder.writeSettings(QByteArray(84, 'x'));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(existingMode)) == 0);
+    }
+
+    const ToolRun run =
+        runSettingsTool({path, QStringLiteral("--user"), QStringLiteral("u"), QStringLiteral("--password"),
+                         QStringLiteral("p"), QStringLiteral("--server"), QStringLiteral("s"),
+                         QStringLiteral("--database"), QStringLiteral("d")},
+                        {}, [umask] { ::umask(mode_t(umask)); });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(fileBytes(path), EncodeFirstConnectInfo(info("u", "p", "d", "s")));
+    QCOMPARE(modeOf(path), QStringLiteral("0644"));
+    QString made = folder.path();
+    for (const QString &name : subfolders.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        made += QLatin1Char('/') + name;
+        QCOMPARE(modeOf(made), QStringLiteral("0755"));
+    }
+    // The temporary folder itself is closed to others (0700): the command says that users cannot
+    // reach the file.
+    QVERIFY2(
+        run.error.contains(
+            QStringLiteral("the folder %1 has mode 0700").arg(QFileInfo(folder.path()).canonicalFilePath())),
+        qPrintable(run.error));
+}
+
+void TestSignIn::settingsCommandPasswordFromInput_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("password");
+
+    QTest::newRow("the first line") << QByteArray("gate\nnext line\n") << 0 << "gate";
+    QTest::newRow("a CR LF line end") << QByteArray("gate\r\n") << 0 << "gate";
+    QTest::newRow("no line end") << QByteArray("gate") << 0 << "gate";
+    QTest::newRow("spaces are part of it") << QByteArray(" ga te \n") << 0 << " ga te ";
+    QTest::newRow("an empty line is an empty password") << QByteArray("\n") << 0 << "";
+    QTest::newRow("Cyrillic in UTF-8")
+        << QStringLiteral("Пароль;1\n").toUtf8() << 0 << QStringLiteral("Пароль;1");
+    QTest::newRow("nothing at all: refused") << QByteArray() << 1 << QString();
+    QTest::newRow("21 characters: refused") << QByteArray("abcdefghijklmnopqrstu\n") << 1 << QString();
+}
+
+void TestSignIn::settingsCommandPasswordFromInput()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QString, password);
+    TempProgramFolder folder;
+    const QByteArray before = settingsBytes(stored("keep"), 4, {}, 0, {}, 0, {}, 0);
+    folder.writeSettings(before);
+
+    const ToolRun run = runSettingsTool({folder.settingsPath(), QStringLiteral("--user"), QStringLiteral("u"),
+                                         QStringLiteral("--server"), QStringLiteral("s"),
+                                         QStringLiteral("--database"), QStringLiteral("d")},
+                                        input);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(!run.error.contains(QStringLiteral("Password")), qPrintable(run.error)); // no prompt
+    if (exitCode == 0)
+        QCOMPARE(ReadFirstConnectInfo(folder.path()), info("u", password, "d", "s"));
+    else
+        QCOMPARE(fileBytes(folder.settingsPath()), before);
+}
+
+void TestSignIn::settingsCommandAsksWithoutEcho_data()
+{
+    QTest::addColumn<QByteArray>("again");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("the same twice") << QByteArray("Secret;1") << 0;
+    QTest::newRow("two different passwords: refused") << QByteArray("Secret;2") << 1;
+}
+
+void TestSignIn::settingsCommandAsksWithoutEcho()
+{
+    QFETCH(QByteArray, again);
+    QFETCH(int, exitCode);
+    TempProgramFolder folder;
+    const QByteArray before = settingsBytes(stored("keep"), 4, {}, 0, {}, 0, {}, 0);
+    folder.writeSettings(before);
+    Terminal terminal;
+    QVERIFY(terminal.isOpen());
+
+    QProcess tool;
+    tool.setChildProcessModifier(terminal.asStandardInput());
+    tool.start(binary("qel31-settings"),
+               {folder.settingsPath(), QStringLiteral("--user"), QStringLiteral("u"),
+                QStringLiteral("--server"), QStringLiteral("s"), QStringLiteral("--database"),
+                QStringLiteral("d")});
+    QString prompts;
+    const auto prompted = [&](const char *prompt) {
+        prompts += QString::fromUtf8(tool.readAllStandardError());
+        return prompts.endsWith(QLatin1String(prompt));
+    };
+    // Each answer is typed once its prompt shows, as a person does.
+    QTRY_VERIFY_WITH_TIMEOUT(prompted("Password: "), 60000);
+    QVERIFY(terminal.type("Secret;1"));
+    QTRY_VERIFY_WITH_TIMEOUT(prompted("Password again: "), 60000);
+    QVERIFY(terminal.type(again));
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), exitCode);
+
+    // Only the line ends show on the terminal, never the password.
+    const QByteArray shown = terminal.echoUpTo(2);
+    QCOMPARE(shown.count('\n'), 2);
+    QVERIFY2(!shown.contains("Secret"), shown.constData());
+    if (exitCode == 0)
+        QCOMPARE(ReadFirstConnectInfo(folder.path()), info("u", "Secret;1", "d", "s"));
+    else
+        QCOMPARE(fileBytes(folder.settingsPath()), before);
+}
+
+void TestSignIn::settingsCommandShows_data()
+{
+    QTest::addColumn<Layout>("layout");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("complaint");
+
+    const QByteArray demo = EncodeFirstConnectInfo(info("qel_gate", "gate", "qel", "127.0.0.1,1433"));
+    const QString demoShown = QStringLiteral("user:     qel_gate\npassword: ****\nserver:   127.0.0.1,1433\n"
+                                             "database: qel\n");
+    QTest::newRow("the values, the password masked")
+        << Layout::File << demo << 0644 << 0 << demoShown << QString();
+    QTest::newRow("an empty password")
+        << Layout::File << EncodeFirstConnectInfo(info("u", "", "d", "s")) << 0644 << 0
+        << QStringLiteral("user:     u\npassword: (empty)\nserver:   s\ndatabase: d\n") << QString();
+    QTest::newRow("Cyrillic values")
+        << Layout::File
+        << EncodeFirstConnectInfo(info(QStringLiteral("вахтёр"), QStringLiteral("Пароль"),
+                                       QStringLiteral("Деканат"), QStringLiteral("сервер\\ЯДРО")))
+        << 0644 << 0
+        << QStringLiteral("user:     вахтёр\npassword: ******\nserver:   сервер\\ЯДРО\ndatabase: Деканат\n")
+        << QString();
+    QTest::newRow("a file closed to others: shown, with a warning")
+        << Layout::File << demo << 0600 << 0 << demoShown
+        << QStringLiteral("QEL has mode 0600: other users cannot read it");
+    QTest::newRow("no file: the client's error")
+        << Layout::NoFile << QByteArray() << 0 << 1 << QString() << QStringLiteral("File not found.");
+    QTest::newRow("83 bytes: the client's error")
+        << Layout::File << demo.first(83) << 0644 << 1 << QString()
+        << QStringLiteral("holds 83 bytes, not 84: Read beyond end of file.");
+    QTest::newRow("a folder: the client's error") << Layout::FileIsAFolder << QByteArray() << 0 << 1
+                                                  << QString() << QStringLiteral("File access denied.");
+}
+
+void TestSignIn::settingsCommandShows()
+{
+    QFETCH(Layout, layout);
+    QFETCH(QByteArray, file);
+    QFETCH(int, mode);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, complaint);
+    TempProgramFolder folder;
+    switch (layout) {
+    case Layout::File:
+        folder.writeSettings(file);
+        QVERIFY(::chmod(QFile::encodeName(folder.settingsPath()).constData(), mode_t(mode)) == 0);
+        break;
+    case Layout::FileIsAFolder:
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Data/QEL")));
+        break;
+    default:
+        folder.makeDataFolder();
+        break;
+    }
+
+    const ToolRun run = runSettingsTool({QStringLiteral("--show"), folder.settingsPath()});
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(QString::fromUtf8(run.out), out);
+    if (complaint.isEmpty())
+        QVERIFY2(!run.error.contains(QStringLiteral("QEL has mode")), qPrintable(run.error));
+    else
+        QVERIFY2(run.error.contains(complaint), qPrintable(run.error));
+    if (layout == Layout::File)
+        QCOMPARE(fileBytes(folder.settingsPath()), file); // nothing written
 }
 
 QTEST_GUILESS_MAIN(TestSignIn)
