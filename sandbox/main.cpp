@@ -83,7 +83,13 @@ int main(int argc, char **argv)
     const QCommandLineOption portFile(QStringLiteral("port-file"),
                                       QStringLiteral("Write the port number to FILE once listening."),
                                       QStringLiteral("FILE"));
-    parser.addOptions({listen, db, demo, statementLog, portFile});
+    const QCommandLineOption latency(
+        QStringLiteral("latency"),
+        QStringLiteral("Answer every request MS milliseconds after it arrived, as over a network with "
+                       "that round-trip time, and print to standard error, as each connection ends, "
+                       "how many of its requests waited for an answer (default: no delay, no count)."),
+        QStringLiteral("MS"));
+    parser.addOptions({listen, db, demo, statementLog, portFile, latency});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -98,6 +104,19 @@ int main(int argc, char **argv)
         server = std::make_unique<sandbox::SandboxServer>(parser.value(db), parser.isSet(demo));
     } catch (const std::exception &e) {
         return fail(QStringLiteral("cannot open the database: %1").arg(QString::fromUtf8(e.what())));
+    }
+
+    if (parser.isSet(latency)) {
+        bool ok = false;
+        const int ms = parser.value(latency).toInt(&ok);
+        if (!ok || ms < 0)
+            return fail(QStringLiteral("--latency wants milliseconds, not %1").arg(parser.value(latency)));
+        server->setLatency(ms);
+        // Called on the connection's own thread; one line, written at once.
+        server->setConnectionEndListener([](int connection, const sandbox::SandboxServer::RoundTrips &r) {
+            std::fprintf(stderr, "connection %d: %d round trips (%d pre-login, %d TLS handshake)\n",
+                         connection, r.total, r.preLogin - r.handshake, r.handshake);
+        });
     }
 
     QFile log;
