@@ -1,39 +1,36 @@
 #include "adoconnection.h"
 
 #include "databaseerror.h"
+#include "odbcresults.h"
 #include "statement.h"
 
-#include <QAtomicInt>
-#include <QSqlError>
-#include <QSqlQuery>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
 
 namespace {
 
-QString uniqueConnectionName()
+// The driver manager's environment, one for the process, asking for ODBC 3 behaviour (and its
+// SQLSTATEs).
+SQLHENV environment()
 {
-    static QAtomicInt counter;
-    return QStringLiteral("qel31-%1").arg(counter.fetchAndAddRelaxed(1));
+    static const SQLHENV env = [] {
+        SQLHENV h = SQL_NULL_HENV;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h)))
+            return SQLHENV(SQL_NULL_HENV);
+        SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return h;
+    }();
+    return env;
 }
 
 } // namespace
 
-DatabaseError databaseErrorOf(const QSqlError &error)
-{
-    QString text = withoutDriverPrefixes(error.databaseText());
-    if (text.isEmpty())
-        text = withoutDriverPrefixes(error.driverText());
-    if (text.isEmpty())
-        text = QStringLiteral("Unspecified error");
-    return DatabaseError(text, error.nativeErrorCode());
-}
-
-TADOConnection::TADOConnection(QObject *parent) : QObject(parent), m_name(uniqueConnectionName()) {}
+TADOConnection::TADOConnection(QObject *parent) : QObject(parent) {}
 
 TADOConnection::~TADOConnection()
 {
     Close();
-    if (m_driverLoaded)
-        QSqlDatabase::removeDatabase(m_name);
 }
 
 void TADOConnection::setConnectionString(const QString &text)
@@ -54,26 +51,25 @@ void TADOConnection::Open()
 {
     if (m_open)
         return;
-    // The driver and the libraries under it are loaded by the first open, not at start-up: the
-    // login window is up sooner.
-    if (!m_driverLoaded) {
-        QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
-        m_driverLoaded = true;
-    }
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    if (!db.isValid())
-        throw DatabaseError(QStringLiteral("The database driver for ODBC is not installed (QODBC)."));
-    db.setDatabaseName(odbcConnectionString(m_properties, m_commandTimeout));
-    // ODBC 3 states, and the time limit of the login.
-    QString options = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3");
+    const QString odbcText = odbcConnectionString(m_properties, m_commandTimeout);
+    const SQLHENV env = environment();
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (env == SQL_NULL_HENV || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
+        throw DatabaseError(QStringLiteral("The ODBC driver manager cannot be used (unixODBC)."));
+    // The time limit of the login.
     if (m_connectionTimeout > 0)
-        options += QStringLiteral(";SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_connectionTimeout);
-    db.setConnectOptions(options);
-    if (!db.open()) {
-        const DatabaseError error = databaseErrorOf(db.lastError());
-        db.close();
+        SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_connectionTimeout)), 0);
+    SQLSMALLINT written = 0;
+    const SQLRETURN r = SQLDriverConnectW(
+        dbc, nullptr, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(odbcText.utf16())),
+        SQLSMALLINT(odbcText.size()), nullptr, 0, &written, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(r)) {
+        const DatabaseError error = odbc::connectionError(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
         throw error;
     }
+    m_connection = dbc;
     m_open = true;
     // The session of a connection lost on the way starts from the server's defaults: what the
     // client had set goes back first. A failure here is the failure of this open.
@@ -84,11 +80,21 @@ void TADOConnection::Open()
         } catch (...) {
             if (m_open) {
                 m_open = false;
-                db.close();
+                disconnect();
             }
             throw;
         }
     }
+}
+
+void TADOConnection::disconnect()
+{
+    if (!m_connection)
+        return;
+    SQLHDBC dbc = static_cast<SQLHDBC>(m_connection);
+    m_connection = nullptr;
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
 }
 
 void TADOConnection::rememberSessionStatement(const QString &text)
@@ -104,7 +110,7 @@ void TADOConnection::Close()
     Q_EMIT aboutToClose();
     m_open = false;
     m_sessionStatements.clear();
-    QSqlDatabase::database(m_name, false).close();
+    disconnect();
 }
 
 void TADOConnection::ConnectionLost()
@@ -112,15 +118,10 @@ void TADOConnection::ConnectionLost()
     if (!m_open)
         return;
     m_open = false;
-    QSqlDatabase::database(m_name, false).close();
+    disconnect();
 }
 
 bool TADOConnection::Connected() const
 {
     return m_open;
-}
-
-QSqlDatabase TADOConnection::database() const
-{
-    return QSqlDatabase::database(m_name, false);
 }

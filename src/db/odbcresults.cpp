@@ -2,9 +2,6 @@
 
 #include "connectionproperties.h"
 
-#include <QSqlQuery>
-#include <QSqlResult>
-
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -27,7 +24,7 @@ struct DiagRecord {
     QString text;
 };
 
-QList<DiagRecord> diagnostics(SQLHSTMT statement)
+QList<DiagRecord> diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
 {
     QList<DiagRecord> records;
     for (SQLSMALLINT i = 1;; ++i) {
@@ -35,7 +32,7 @@ QList<DiagRecord> diagnostics(SQLHSTMT statement)
         std::array<SQLWCHAR, 1024> text{};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        const SQLRETURN r = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, i, state.data(), &native, text.data(),
+        const SQLRETURN r = SQLGetDiagRecW(handleType, handle, i, state.data(), &native, text.data(),
                                            SQLSMALLINT(text.size()), &length);
         if (!SQL_SUCCEEDED(r))
             break;
@@ -124,18 +121,6 @@ QVariant readFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, Q
 
 } // namespace
 
-void *statementHandle(const QSqlQuery &query)
-{
-    const QSqlResult *result = query.result();
-    if (!result)
-        return nullptr;
-    const QVariant handle = result->handle();
-    // The driver gives its statement handle as a void pointer.
-    if (handle.metaType() != QMetaType::fromType<void *>())
-        return nullptr;
-    return *static_cast<void *const *>(handle.constData());
-}
-
 QVariant readColumn(void *statement, int column, QMetaType type)
 {
     SQLHSTMT h = handleOf(statement);
@@ -180,11 +165,8 @@ std::optional<DatabaseError> drainResults(void *statement)
     return firstError;
 }
 
-bool connectionDead(const QVariant &driverHandle)
+bool connectionDead(void *connection)
 {
-    if (driverHandle.metaType() != QMetaType::fromType<void *>())
-        return false;
-    SQLHDBC connection = *static_cast<void *const *>(driverHandle.constData());
     if (!connection)
         return false;
     SQLUINTEGER dead = SQL_CD_FALSE;
@@ -194,7 +176,7 @@ bool connectionDead(const QVariant &driverHandle)
 
 std::optional<DatabaseError> statementError(void *statement)
 {
-    const QList<DiagRecord> records = diagnostics(handleOf(statement));
+    const QList<DiagRecord> records = diagnostics(SQL_HANDLE_STMT, handleOf(statement));
     for (const DiagRecord &record : records) {
         // Class 01 is a warning: an INFO message of the server, a truncation the reader deals with.
         if (record.state.startsWith(QLatin1String("01")))
@@ -202,6 +184,24 @@ std::optional<DatabaseError> statementError(void *statement)
         return DatabaseError(withoutDriverPrefixes(record.text), record.state);
     }
     return std::nullopt;
+}
+
+DatabaseError connectionError(void *connection)
+{
+    // Every message, as the driver manager gives them, joined; the prefixes go afterwards.
+    QString joined;
+    QString state;
+    for (const DiagRecord &record : diagnostics(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection))) {
+        if (state.isEmpty() && !record.state.startsWith(QLatin1String("01")))
+            state = record.state;
+        if (!joined.isEmpty())
+            joined += QLatin1Char(' ');
+        joined += record.text;
+    }
+    QString text = withoutDriverPrefixes(joined);
+    if (text.isEmpty())
+        text = QStringLiteral("Unspecified error");
+    return DatabaseError(text, state);
 }
 
 } // namespace odbc
