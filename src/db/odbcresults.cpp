@@ -43,10 +43,14 @@ QList<DiagRecord> diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
     return records;
 }
 
+std::optional<DatabaseError> firstError(SQLSMALLINT handleType, SQLHANDLE handle);
+
 DatabaseError failureOf(SQLHSTMT statement, const char *call)
 {
     if (auto error = statementError(statement))
         return *error;
+    if (auto messages = statementMessages(statement))
+        return *messages;
     return DatabaseError(
         QStringLiteral("The database driver failed in %1 without saying why").arg(QLatin1String(call)));
 }
@@ -176,7 +180,19 @@ bool connectionDead(void *connection)
 
 std::optional<DatabaseError> statementError(void *statement)
 {
-    const QList<DiagRecord> records = diagnostics(SQL_HANDLE_STMT, handleOf(statement));
+    return firstError(SQL_HANDLE_STMT, handleOf(statement));
+}
+
+std::optional<DatabaseError> connectionMessage(void *connection)
+{
+    return firstError(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection));
+}
+
+namespace {
+
+std::optional<DatabaseError> firstError(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    const QList<DiagRecord> records = diagnostics(handleType, handle);
     for (const DiagRecord &record : records) {
         // Class 01 is a warning: an INFO message of the server, a truncation the reader deals with.
         if (record.state.startsWith(QLatin1String("01")))
@@ -186,22 +202,44 @@ std::optional<DatabaseError> statementError(void *statement)
     return std::nullopt;
 }
 
-DatabaseError connectionError(void *connection)
+} // namespace
+
+namespace {
+
+// Every message of the handle, as the driver manager gives them, joined; the prefixes go afterwards.
+// The state is that of the first error among them, else of the first message.
+std::optional<DatabaseError> allMessages(SQLSMALLINT handleType, SQLHANDLE handle)
 {
-    // Every message, as the driver manager gives them, joined; the prefixes go afterwards.
     QString joined;
     QString state;
-    for (const DiagRecord &record : diagnostics(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection))) {
+    QString firstState;
+    for (const DiagRecord &record : diagnostics(handleType, handle)) {
+        if (firstState.isEmpty())
+            firstState = record.state;
         if (state.isEmpty() && !record.state.startsWith(QLatin1String("01")))
             state = record.state;
         if (!joined.isEmpty())
             joined += QLatin1Char(' ');
         joined += record.text;
     }
-    QString text = withoutDriverPrefixes(joined);
+    const QString text = withoutDriverPrefixes(joined);
     if (text.isEmpty())
-        text = QStringLiteral("Unspecified error");
-    return DatabaseError(text, state);
+        return std::nullopt;
+    return DatabaseError(text, state.isEmpty() ? firstState : state);
+}
+
+} // namespace
+
+std::optional<DatabaseError> statementMessages(void *statement)
+{
+    return allMessages(SQL_HANDLE_STMT, handleOf(statement));
+}
+
+DatabaseError connectionError(void *connection)
+{
+    if (std::optional<DatabaseError> error = allMessages(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection)))
+        return *error;
+    return DatabaseError(QStringLiteral("Unspecified error"));
 }
 
 } // namespace odbc

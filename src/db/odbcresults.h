@@ -32,6 +32,15 @@ std::optional<DatabaseError> drainResults(void *statement);
 // time limit whose cancel the server did not confirm, for one. Asking costs no round trip.
 bool connectionDead(void *connection);
 
+// The first error that the driver reported on the ODBC connection (SQLHDBC) rather than on a
+// statement (a link that broke under a statement, for one), or nullopt when there is none.
+std::optional<DatabaseError> connectionMessage(void *connection);
+
+// Every message of the statement's last call joined, warnings too, or nullopt when there is none:
+// for a call that failed with no error among its messages (FreeTDS reports a link that broke under
+// a statement with class 01 only: "Unexpected EOF from the server").
+std::optional<DatabaseError> statementMessages(void *statement);
+
 // Why the ODBC connection (SQLHDBC) failed to open: the driver's and the server's messages in
 // order, without the driver manager's prefixes; "Unspecified error" when the driver says nothing.
 DatabaseError connectionError(void *connection);

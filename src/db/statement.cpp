@@ -308,9 +308,14 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
         connection.ConnectionLost();
         return lost;
     };
-    // The statement's own diagnostics name the first error alone, without the server's INFO messages.
+    // The statement's own diagnostics name the first error alone, without the server's INFO messages;
+    // the driver tells of a link that broke under a statement on the connection instead.
     const auto statementFailure = [&](const char *call) {
-        const std::optional<DatabaseError> error = odbc::statementError(statement.handle());
+        std::optional<DatabaseError> error = odbc::statementError(statement.handle());
+        if (!error)
+            error = odbc::connectionMessage(dbc);
+        if (!error)
+            error = odbc::statementMessages(statement.handle());
         return failure(
             error ? *error
                   : DatabaseError(QStringLiteral("The database driver failed in %1 without saying why")
