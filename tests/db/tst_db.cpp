@@ -57,6 +57,7 @@ private Q_SLOTS:
     void valuesReadBackAsSent();
     void roundTrips_data();
     void roundTrips();
+    void slowLinkDelaysEveryAnswer();
 
 private:
     TFirstConnectInfo demoInfo(const QString &server = QString()) const;
@@ -83,6 +84,7 @@ void TestDb::init()
 void TestDb::cleanup()
 {
     m_dm.reset();
+    m_server->setLatency(0);
     m_server->releaseHeld();
 }
 
@@ -514,6 +516,19 @@ void TestDb::roundTrips()
     m_dm->ADOCon.Close();
     QTRY_COMPARE(m_server->connectionCount(), 0);
     QCOMPARE(m_server->roundTrips().total - afterOpen.total, statements);
+}
+
+// The benchmarks' slow link: each of the open's two round trips and the statement's one waits the
+// link's time at least (a lower bound: however loaded the machine, the answers cannot come sooner).
+void TestDb::slowLinkDelaysEveryAnswer()
+{
+    constexpr int latencyMs = 150;
+    m_server->setLatency(latencyMs);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY_THROWS_NO_EXCEPTION(ConnectWith(m_dm->ADOCon, demoInfo()));
+    QVERIFY_THROWS_NO_EXCEPTION(m_dm->ADOQ_Year.Open());
+    QCOMPARE_GE(timer.elapsed(), 3 * latencyMs);
 }
 
 QTEST_GUILESS_MAIN(TestDb)
