@@ -1,4 +1,4 @@
-// The baseline of the start-up and memory benchmarks: a bare Qt Widgets program that paints an empty
+// The baseline of the start-up benchmark: a bare Qt Widgets program that paints an empty
 // window of the login window's size, says so and its peak memory, and ends. With --label the window
 // shows one line of text, so that the font system starts as it does for any window with text.
 

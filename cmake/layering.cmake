@@ -13,7 +13,7 @@ set(QEL31_LAYER_common_QT Core)
 set(QEL31_LAYER_db_FOLDER src/db)
 set(QEL31_LAYER_db_TARGET qel31db)
 set(QEL31_LAYER_db_USES common)
-set(QEL31_LAYER_db_QT Core Sql)
+set(QEL31_LAYER_db_QT Core)
 
 set(QEL31_LAYER_app_FOLDER src/app)
 set(QEL31_LAYER_app_TARGET qel31app)

@@ -120,10 +120,10 @@ The administrator writes the connection settings with qel31-settings into
 /etc/qel31/QEL.")
 
 # The libraries the programs link are found by dpkg-shlibdeps (package dpkg-dev) in the files that
-# the file command (package file) tells to be programs. What is loaded at run time is named here: the
-# Qt SQL driver for ODBC, unixODBC with FreeTDS's driver (its package registers the driver name
-# FreeTDS that the client's connection uses) and the fonts that stand in for the Windows ones.
-set(runtimeDepends "libqt6sql6-odbc, unixodbc, tdsodbc, fonts-liberation, fonts-dejavu-core")
+# the file command (package file) tells to be programs. What is loaded at run time is named here:
+# unixODBC with FreeTDS's driver (its package registers the driver name FreeTDS that the client's
+# connection uses) and the fonts that stand in for the Windows ones.
+set(runtimeDepends "unixodbc, tdsodbc, fonts-liberation, fonts-dejavu-core")
 find_program(QEL31_DPKG_SHLIBDEPS dpkg-shlibdeps)
 find_program(QEL31_FILE file)
 if(QEL31_DPKG_SHLIBDEPS AND QEL31_FILE)
@@ -132,7 +132,7 @@ if(QEL31_DPKG_SHLIBDEPS AND QEL31_FILE)
 else()
   # Without those tools, the libraries as Debian 12 names them.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), \
-libqt6widgets6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6network6 (>= 6.4), libjpeg62-turbo, ${runtimeDepends}")
+libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libodbc2, libssl3, libjpeg62-turbo, ${runtimeDepends}")
 endif()
 
 include(CPack)

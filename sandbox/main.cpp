@@ -106,7 +106,14 @@ int main(int argc, char **argv)
         QStringLiteral("Highest TLS version offered: 1.0, 1.1 or 1.2 (default). Below 1.2 the server "
                        "offers only that version."),
         QStringLiteral("VERSION"), QStringLiteral("1.2"));
-    parser.addOptions({listen, db, demo, statementLog, portFile, encryption, tlsCert, tlsKey, tlsMaxVersion});
+    const QCommandLineOption latency(
+        QStringLiteral("latency"),
+        QStringLiteral("Answer every request MS milliseconds after it arrived, as over a network with "
+                       "that round-trip time, and print to standard error, as each connection ends, "
+                       "how many of its requests waited for an answer (default: no delay, no count)."),
+        QStringLiteral("MS"));
+    parser.addOptions(
+        {listen, db, demo, statementLog, portFile, encryption, tlsCert, tlsKey, tlsMaxVersion, latency});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -136,6 +143,18 @@ int main(int argc, char **argv)
     }
 
     server->setTlsSettings(tls);
+    if (parser.isSet(latency)) {
+        bool ok = false;
+        const int ms = parser.value(latency).toInt(&ok);
+        if (!ok || ms < 0)
+            return fail(QStringLiteral("--latency wants milliseconds, not %1").arg(parser.value(latency)));
+        server->setLatency(ms);
+        // Called on the connection's own thread; one line, written at once.
+        server->setConnectionEndListener([](int connection, const sandbox::SandboxServer::RoundTrips &r) {
+            std::fprintf(stderr, "connection %d: %d round trips (%d pre-login, %d TLS handshake)\n",
+                         connection, r.total, r.preLogin - r.handshake, r.handshake);
+        });
+    }
 
     QFile log;
     if (parser.isSet(statementLog)) {

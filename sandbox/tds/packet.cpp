@@ -5,10 +5,50 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace sandbox::tds {
+
+namespace {
+
+std::mutex linksMutex;
+std::map<int, std::shared_ptr<Link>> attachedLinks; // by descriptor, until its socket takes it
+
+std::shared_ptr<Link> takeLink(int fd)
+{
+    std::lock_guard lock(linksMutex);
+    const auto it = attachedLinks.find(fd);
+    if (it == attachedLinks.end())
+        return nullptr;
+    std::shared_ptr<Link> link = std::move(it->second);
+    attachedLinks.erase(it);
+    return link;
+}
+
+} // namespace
+
+void Link::countTurn(quint8 firstByte)
+{
+    ++m_roundTrips;
+    if (firstByte == quint8(PacketType::PreLogin))
+        ++m_preLoginRoundTrips;
+}
+
+void attachLink(int fd, std::shared_ptr<Link> link)
+{
+    std::lock_guard lock(linksMutex);
+    if (link)
+        attachedLinks[fd] = std::move(link);
+    else
+        attachedLinks.erase(fd);
+}
+
+Socket::Socket(int fd) : m_fd(fd), m_link(takeLink(fd)) {}
 
 Socket::~Socket()
 {
@@ -28,13 +68,43 @@ bool Socket::readExact(char *buf, qsizetype n)
                 continue;
             return false;
         }
+        if (!m_turnOpen) {
+            m_turnOpen = true;
+            m_turnFirstByte = quint8(buf[done]);
+        }
         done += r;
     }
     return true;
 }
 
+bool Socket::waitForTheLink()
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(m_link->latencyMs());
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        // Asking for no event still reports the hang-up of shutdown(), which ends the wait.
+        pollfd watched{m_fd, 0, 0};
+        const int r = ::poll(&watched, 1, int(left));
+        if (r > 0)
+            return false;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+}
+
 bool Socket::writeAll(const char *buf, qsizetype n)
 {
+    if (m_turnOpen) {
+        m_turnOpen = false;
+        if (m_link) {
+            m_link->countTurn(m_turnFirstByte);
+            if (m_link->latencyMs() > 0 && !waitForTheLink())
+                return false;
+        }
+    }
     qsizetype done = 0;
     while (done < n) {
         const ssize_t r = ::send(m_fd, buf + done, size_t(n - done), MSG_NOSIGNAL);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace sandbox::tds {
 
@@ -52,11 +53,38 @@ public:
     virtual bool writeAll(const char *buf, qsizetype n) = 0;
 };
 
+// The network between the server and one client, as the client would feel it over a slow link:
+// every answer leaves `latencyMs` after the request it answers (a link with that round-trip time),
+// and every such turn counts as one round trip. A turn begins when the server reads bytes the
+// client sent after the server last wrote, and ends with the server's first write after that.
+// Turns whose request began with a PRELOGIN packet are counted apart: the pre-login itself and,
+// where encryption is negotiated, the flights of the TLS handshake, which travel in PRELOGIN
+// packets. Shared between the connection's thread and the server, which reads the counts.
+class Link {
+public:
+    explicit Link(int latencyMs = 0) : m_latencyMs(latencyMs) {}
+    int latencyMs() const { return m_latencyMs; }
+    int roundTrips() const { return m_roundTrips.load(); }
+    int preLoginRoundTrips() const { return m_preLoginRoundTrips.load(); }
+    // One turn whose request began with this byte (the type of its first packet).
+    void countTurn(quint8 firstByte);
+
+private:
+    const int m_latencyMs;
+    std::atomic<int> m_roundTrips{0};
+    std::atomic<int> m_preLoginRoundTrips{0};
+};
+
+// The link that the Socket made next over descriptor fd goes through; set by the code that accepts
+// the connection before it hands the descriptor on. A socket without one has no delay and counts
+// nothing.
+void attachLink(int fd, std::shared_ptr<Link> link);
+
 // A connected socket owned by one connection thread. shutdown() may be called from any thread
 // to wake a blocked read or write; the descriptor is closed by the destructor only.
 class Socket : public ByteStream {
 public:
-    explicit Socket(int fd) : m_fd(fd) {}
+    explicit Socket(int fd);
     ~Socket() override;
     Socket(const Socket &) = delete;
     Socket &operator=(const Socket &) = delete;
@@ -67,8 +95,14 @@ public:
     void shutdown();
 
 private:
+    // The link's wait before the first write of an answer; false when the socket was shut down.
+    bool waitForTheLink();
+
     int m_fd;
     std::atomic<bool> m_shut{false};
+    std::shared_ptr<Link> m_link;
+    bool m_turnOpen = false; // read from the client since the last write
+    quint8 m_turnFirstByte = 0;
 };
 
 enum class ReadOutcome { Message, Closed };

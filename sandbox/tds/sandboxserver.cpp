@@ -17,12 +17,22 @@
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#include <map>
 #include <mutex>
 #include <thread>
 
 namespace sandbox {
 
 namespace {
+SandboxServer::RoundTrips roundTripsOf(const tds::Link &link)
+{
+    SandboxServer::RoundTrips r;
+    r.total = link.roundTrips();
+    r.preLogin = link.preLoginRoundTrips();
+    r.handshake = qMax(0, r.preLogin - 1);
+    return r;
+}
+
 struct Served {
     std::unique_ptr<tds::Connection> connection;
     std::thread thread;
@@ -46,6 +56,15 @@ struct SandboxServer::Private : tds::ConnectionHost {
     mutable std::mutex connectionsMutex;
     std::list<std::unique_ptr<Served>> connections;
     int nextConnectionId = 1;
+    std::atomic<int> latencyMs{0};
+    // The links of the connections by number, with their counts at the last clearRoundTrips();
+    // under connectionsMutex.
+    struct CountedLink {
+        std::shared_ptr<tds::Link> link;
+        RoundTrips cleared;
+    };
+    std::map<int, CountedLink> links;
+    std::function<void(int, const RoundTrips &)> connectionEnded;
 
     mutable std::mutex eventsMutex;
     mutable std::condition_variable eventsChanged;
@@ -144,10 +163,16 @@ struct SandboxServer::Private : tds::ConnectionHost {
             std::lock_guard lock(connectionsMutex);
             auto served = std::make_unique<Served>();
             Served *s = served.get();
-            s->connection = std::make_unique<tds::Connection>(*this, fd, nextConnectionId++);
-            s->thread = std::thread([s] {
+            const int id = nextConnectionId++;
+            auto link = std::make_shared<tds::Link>(latencyMs.load());
+            links[id] = {link, {}};
+            tds::attachLink(fd, std::move(link));
+            s->connection = std::make_unique<tds::Connection>(*this, fd, id);
+            s->thread = std::thread([this, s, id, link = links[id].link] {
                 s->connection->run();
                 s->connection->shutdown();
+                if (connectionEnded)
+                    connectionEnded(id, roundTripsOf(*link));
                 s->finished = true;
             });
             connections.push_back(std::move(served));
@@ -456,6 +481,64 @@ int SandboxServer::connectionCount() const
     for (const auto &s : d->connections)
         n += s->finished ? 0 : 1;
     return n;
+}
+
+void SandboxServer::setConnectionEndListener(std::function<void(int, const RoundTrips &)> listener)
+{
+    d->connectionEnded = std::move(listener);
+}
+
+void SandboxServer::setLatency(int ms)
+{
+    d->latencyMs = qMax(0, ms);
+}
+
+int SandboxServer::latency() const
+{
+    return d->latencyMs;
+}
+
+namespace {
+SandboxServer::RoundTrips since(const SandboxServer::RoundTrips &now, const SandboxServer::RoundTrips &then)
+{
+    return {now.total - then.total, now.preLogin - then.preLogin, now.handshake - then.handshake};
+}
+} // namespace
+
+SandboxServer::RoundTrips SandboxServer::roundTrips(int connection) const
+{
+    std::lock_guard lock(d->connectionsMutex);
+    const auto it = d->links.find(connection);
+    if (it == d->links.end())
+        return {};
+    return since(roundTripsOf(*it->second.link), it->second.cleared);
+}
+
+SandboxServer::RoundTrips SandboxServer::roundTrips() const
+{
+    std::lock_guard lock(d->connectionsMutex);
+    RoundTrips sum;
+    for (const auto &[id, counted] : d->links) {
+        const RoundTrips r = since(roundTripsOf(*counted.link), counted.cleared);
+        sum.total += r.total;
+        sum.preLogin += r.preLogin;
+        sum.handshake += r.handshake;
+    }
+    return sum;
+}
+
+void SandboxServer::clearRoundTrips()
+{
+    std::lock_guard lock(d->connectionsMutex);
+    for (auto it = d->links.begin(); it != d->links.end();) {
+        // A link held by nobody else belongs to a connection that has ended: it counts no more.
+        if (it->second.link.use_count() == 1) {
+            it = d->links.erase(it);
+        } else {
+            it->second.cleared = roundTripsOf(*it->second.link);
+            ++it;
+        }
+    }
 }
 
 } // namespace sandbox

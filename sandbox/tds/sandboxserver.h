@@ -90,6 +90,28 @@ public:
     // Connections being served now.
     int connectionCount() const;
 
+    // A slow link: every answer to connections accepted from now on leaves ms milliseconds after
+    // the request it answers, as over a network with that round-trip time (0: at once).
+    void setLatency(int ms);
+    int latency() const;
+    // Round trips: the client's requests that waited for an answer, each counted once however many
+    // packets the request and its answer take. Those whose request was a PRELOGIN message are also
+    // counted apart: the pre-login, then the flights of a TLS handshake where one was negotiated.
+    struct RoundTrips {
+        int total = 0;
+        int preLogin = 0;
+        // The TLS handshake's flights: the PRELOGIN turns after the pre-login of each connection.
+        int handshake = 0;
+    };
+    // Of the connection with this number (Event::connection); zeros for an unknown one.
+    RoundTrips roundTrips(int connection) const;
+    // Of every connection accepted since the start or the last clearRoundTrips().
+    RoundTrips roundTrips() const;
+    void clearRoundTrips();
+    // Called on the connection's thread when a connection has ended, with its number and its round
+    // trips over its whole life. Set before start().
+    void setConnectionEndListener(std::function<void(int connection, const RoundTrips &)> listener);
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -2,17 +2,33 @@
 
 #include "databaseerror.h"
 #include "encryptionprobe.h"
+#include "odbcresults.h"
 #include "statement.h"
 
-#include <QAtomicInt>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 namespace {
+
+// The driver manager's environment, one for the process, asking for ODBC 3 behaviour (and its
+// SQLSTATEs).
+SQLHENV environment()
+{
+    static const SQLHENV env = [] {
+        SQLHENV h = SQL_NULL_HENV;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h)))
+            return SQLHENV(SQL_NULL_HENV);
+        SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return h;
+    }();
+    return env;
+}
 
 // The driver takes a certificate authority only from its configuration file, which it reads at
 // every connect from the file that FREETDSCONF names. The client's own file lies in a private
@@ -34,9 +50,9 @@ void installDriverConfiguration(const QByteArray &text)
 
 // The driver's own failure to set up the connection, as opposed to the server's refusal of the
 // login: only then may the encryption be the cause.
-bool isDriverConnectFailure(const QSqlError &error)
+bool isDriverConnectFailure(const DatabaseError &error)
 {
-    const QString text = error.databaseText() + u' ' + error.driverText();
+    const QString &text = error.message();
     return text.contains(QLatin1String("Adaptive Server connection failed")) ||
            text.contains(QLatin1String("Unexpected EOF from the server")) ||
            text.contains(QLatin1String("Read from the server failed")) ||
@@ -44,12 +60,11 @@ bool isDriverConnectFailure(const QSqlError &error)
 }
 
 // What the connection failed on, where the cause lies in its encryption; else the driver's error.
-DatabaseError explainedConnectFailure(const QSqlError &failure, const ConnectionProperties &properties,
+DatabaseError explainedConnectFailure(const DatabaseError &error, const ConnectionProperties &properties,
                                       int timeoutSeconds)
 {
-    DatabaseError error = databaseErrorOf(failure);
     const ServerAddress address = parseDataSource(properties.dataSource);
-    if (!isDriverConnectFailure(failure) || (address.port == 0 && !address.instance.isEmpty()))
+    if (!isDriverConnectFailure(error) || (address.port == 0 && !address.instance.isEmpty()))
         return error;
     EncryptionProbe probe;
     probe.host = address.host;
@@ -61,31 +76,13 @@ DatabaseError explainedConnectFailure(const QSqlError &failure, const Connection
     return cause.isEmpty() ? error : DatabaseError(cause, error.state());
 }
 
-QString uniqueConnectionName()
-{
-    static QAtomicInt counter;
-    return QStringLiteral("qel31-%1").arg(counter.fetchAndAddRelaxed(1));
-}
-
 } // namespace
 
-DatabaseError databaseErrorOf(const QSqlError &error)
-{
-    QString text = withoutDriverPrefixes(error.databaseText());
-    if (text.isEmpty())
-        text = withoutDriverPrefixes(error.driverText());
-    if (text.isEmpty())
-        text = QStringLiteral("Unspecified error");
-    return DatabaseError(text, error.nativeErrorCode());
-}
-
-TADOConnection::TADOConnection(QObject *parent) : QObject(parent), m_name(uniqueConnectionName()) {}
+TADOConnection::TADOConnection(QObject *parent) : QObject(parent) {}
 
 TADOConnection::~TADOConnection()
 {
     Close();
-    if (m_driverLoaded)
-        QSqlDatabase::removeDatabase(m_name);
 }
 
 void TADOConnection::setConnectionString(const QString &text)
@@ -106,28 +103,27 @@ void TADOConnection::Open()
 {
     if (m_open)
         return;
-    // The driver and the libraries under it are loaded by the first open, not at start-up: the
-    // login window is up sooner.
-    if (!m_driverLoaded) {
-        QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
-        m_driverLoaded = true;
-    }
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    if (!db.isValid())
-        throw DatabaseError(QStringLiteral("The database driver for ODBC is not installed (QODBC)."));
-    db.setDatabaseName(odbcConnectionString(m_properties, m_commandTimeout));
+    const QString odbcText = odbcConnectionString(m_properties, m_commandTimeout);
     if (!m_properties.authorityFile.isEmpty())
         installDriverConfiguration(driverConfiguration(m_properties));
-    // ODBC 3 states, and the time limit of the login.
-    QString options = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3");
+    const SQLHENV env = environment();
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (env == SQL_NULL_HENV || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
+        throw DatabaseError(QStringLiteral("The ODBC driver manager cannot be used (unixODBC)."));
+    // The time limit of the login.
     if (m_connectionTimeout > 0)
-        options += QStringLiteral(";SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_connectionTimeout);
-    db.setConnectOptions(options);
-    if (!db.open()) {
-        const QSqlError failure = db.lastError();
-        db.close();
-        throw explainedConnectFailure(failure, m_properties, m_connectionTimeout);
+        SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_connectionTimeout)), 0);
+    SQLSMALLINT written = 0;
+    const SQLRETURN r = SQLDriverConnectW(
+        dbc, nullptr, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(odbcText.utf16())),
+        SQLSMALLINT(odbcText.size()), nullptr, 0, &written, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(r)) {
+        const DatabaseError error = odbc::connectionError(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        throw explainedConnectFailure(error, m_properties, m_connectionTimeout);
     }
+    m_connection = dbc;
     m_open = true;
     // The session of a connection lost on the way starts from the server's defaults: what the
     // client had set goes back first. A failure here is the failure of this open.
@@ -138,11 +134,21 @@ void TADOConnection::Open()
         } catch (...) {
             if (m_open) {
                 m_open = false;
-                db.close();
+                disconnect();
             }
             throw;
         }
     }
+}
+
+void TADOConnection::disconnect()
+{
+    if (!m_connection)
+        return;
+    SQLHDBC dbc = static_cast<SQLHDBC>(m_connection);
+    m_connection = nullptr;
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
 }
 
 void TADOConnection::rememberSessionStatement(const QString &text)
@@ -158,7 +164,7 @@ void TADOConnection::Close()
     Q_EMIT aboutToClose();
     m_open = false;
     m_sessionStatements.clear();
-    QSqlDatabase::database(m_name, false).close();
+    disconnect();
 }
 
 void TADOConnection::ConnectionLost()
@@ -166,15 +172,10 @@ void TADOConnection::ConnectionLost()
     if (!m_open)
         return;
     m_open = false;
-    QSqlDatabase::database(m_name, false).close();
+    disconnect();
 }
 
 bool TADOConnection::Connected() const
 {
     return m_open;
-}
-
-QSqlDatabase TADOConnection::database() const
-{
-    return QSqlDatabase::database(m_name, false);
 }

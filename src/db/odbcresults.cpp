@@ -2,9 +2,6 @@
 
 #include "connectionproperties.h"
 
-#include <QSqlQuery>
-#include <QSqlResult>
-
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -27,7 +24,7 @@ struct DiagRecord {
     QString text;
 };
 
-QList<DiagRecord> diagnostics(SQLHSTMT statement)
+QList<DiagRecord> diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
 {
     QList<DiagRecord> records;
     for (SQLSMALLINT i = 1;; ++i) {
@@ -35,7 +32,7 @@ QList<DiagRecord> diagnostics(SQLHSTMT statement)
         std::array<SQLWCHAR, 1024> text{};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        const SQLRETURN r = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, i, state.data(), &native, text.data(),
+        const SQLRETURN r = SQLGetDiagRecW(handleType, handle, i, state.data(), &native, text.data(),
                                            SQLSMALLINT(text.size()), &length);
         if (!SQL_SUCCEEDED(r))
             break;
@@ -46,10 +43,14 @@ QList<DiagRecord> diagnostics(SQLHSTMT statement)
     return records;
 }
 
+std::optional<DatabaseError> firstError(SQLSMALLINT handleType, SQLHANDLE handle);
+
 DatabaseError failureOf(SQLHSTMT statement, const char *call)
 {
     if (auto error = statementError(statement))
         return *error;
+    if (auto messages = statementMessages(statement))
+        return *messages;
     return DatabaseError(
         QStringLiteral("The database driver failed in %1 without saying why").arg(QLatin1String(call)));
 }
@@ -124,18 +125,6 @@ QVariant readFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, Q
 
 } // namespace
 
-void *statementHandle(const QSqlQuery &query)
-{
-    const QSqlResult *result = query.result();
-    if (!result)
-        return nullptr;
-    const QVariant handle = result->handle();
-    // The driver gives its statement handle as a void pointer.
-    if (handle.metaType() != QMetaType::fromType<void *>())
-        return nullptr;
-    return *static_cast<void *const *>(handle.constData());
-}
-
 QVariant readColumn(void *statement, int column, QMetaType type)
 {
     SQLHSTMT h = handleOf(statement);
@@ -180,11 +169,8 @@ std::optional<DatabaseError> drainResults(void *statement)
     return firstError;
 }
 
-bool connectionDead(const QVariant &driverHandle)
+bool connectionDead(void *connection)
 {
-    if (driverHandle.metaType() != QMetaType::fromType<void *>())
-        return false;
-    SQLHDBC connection = *static_cast<void *const *>(driverHandle.constData());
     if (!connection)
         return false;
     SQLUINTEGER dead = SQL_CD_FALSE;
@@ -194,7 +180,19 @@ bool connectionDead(const QVariant &driverHandle)
 
 std::optional<DatabaseError> statementError(void *statement)
 {
-    const QList<DiagRecord> records = diagnostics(handleOf(statement));
+    return firstError(SQL_HANDLE_STMT, handleOf(statement));
+}
+
+std::optional<DatabaseError> connectionMessage(void *connection)
+{
+    return firstError(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection));
+}
+
+namespace {
+
+std::optional<DatabaseError> firstError(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    const QList<DiagRecord> records = diagnostics(handleType, handle);
     for (const DiagRecord &record : records) {
         // Class 01 is a warning: an INFO message of the server, a truncation the reader deals with.
         if (record.state.startsWith(QLatin1String("01")))
@@ -202,6 +200,46 @@ std::optional<DatabaseError> statementError(void *statement)
         return DatabaseError(withoutDriverPrefixes(record.text), record.state);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+namespace {
+
+// Every message of the handle, as the driver manager gives them, joined; the prefixes go afterwards.
+// The state is that of the first error among them, else of the first message.
+std::optional<DatabaseError> allMessages(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    QString joined;
+    QString state;
+    QString firstState;
+    for (const DiagRecord &record : diagnostics(handleType, handle)) {
+        if (firstState.isEmpty())
+            firstState = record.state;
+        if (state.isEmpty() && !record.state.startsWith(QLatin1String("01")))
+            state = record.state;
+        if (!joined.isEmpty())
+            joined += QLatin1Char(' ');
+        joined += record.text;
+    }
+    const QString text = withoutDriverPrefixes(joined);
+    if (text.isEmpty())
+        return std::nullopt;
+    return DatabaseError(text, state.isEmpty() ? firstState : state);
+}
+
+} // namespace
+
+std::optional<DatabaseError> statementMessages(void *statement)
+{
+    return allMessages(SQL_HANDLE_STMT, handleOf(statement));
+}
+
+DatabaseError connectionError(void *connection)
+{
+    if (std::optional<DatabaseError> error = allMessages(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection)))
+        return *error;
+    return DatabaseError(QStringLiteral("Unspecified error"));
 }
 
 } // namespace odbc

@@ -1,17 +1,14 @@
 #pragma once
-// What Qt SQL's ODBC driver does not read right, read from the ODBC statement underneath.
+// Reading from an ODBC statement of FreeTDS's driver.
 //
-// Qt 6.4's driver reads text through the narrow (8-bit) calls when it judges the driver not to be
-// Unicode-capable, as it judges FreeTDS's, and it takes the driver's answer "more data, total
-// unknown" (SQL_NO_TOTAL) for a Null: a text whose UTF-8 form is longer than the width the server
-// announces for its column then arrives as Null, without an error. SQL Server announces a
-// varchar(100) column as 100 bytes of Windows-1251, so 51 Cyrillic letters are already too many.
-// Here every text is read as UTF-16 in pieces until the driver says it is complete, whatever the
-// announced width.
+// The driver answers "more data, total unknown" (SQL_NO_TOTAL) for a text longer than its first
+// piece, and the width the server announces for a column counts bytes of its code page: SQL Server
+// announces a varchar(100) column as 100 bytes of Windows-1251, whose UTF-8 form may be twice as
+// long. Every text is therefore read as UTF-16 in pieces until the driver says it is complete,
+// whatever the announced width.
 //
-// Qt also finishes a statement without looking at the results after its first: an error that the
-// server raises after a statement has counted its rows (a procedure that stores and then fails)
-// would be dropped. drainResults() reads every remaining result to its end.
+// An error that the server raises after a statement has counted its rows (a procedure that stores
+// and then fails) comes in a later result: drainResults() reads every remaining result to its end.
 
 #include "databaseerror.h"
 
@@ -20,12 +17,7 @@
 
 #include <optional>
 
-class QSqlQuery;
-
 namespace odbc {
-
-// The ODBC statement under an executed query, or nullptr when the driver gives none.
-void *statementHandle(const QSqlQuery &query);
 
 // A column of the row the statement stands on, read once, as a value of the type Qt reports for the
 // column: integers as such, texts whole, a Null as a null QVariant of that type. Throws
@@ -36,10 +28,22 @@ QVariant readColumn(void *statement, int column, QMetaType type);
 // messages are no errors). The statement has no pending results afterwards.
 std::optional<DatabaseError> drainResults(void *statement);
 
-// Whether the driver has given up on the connection under a QSqlDriver's handle (a void pointer to
-// the ODBC connection): after a command cut off by the time limit whose cancel the server did not
-// confirm, for one. Asking costs no round trip.
-bool connectionDead(const QVariant &driverHandle);
+// Whether the driver has given up on the ODBC connection (SQLHDBC): after a command cut off by the
+// time limit whose cancel the server did not confirm, for one. Asking costs no round trip.
+bool connectionDead(void *connection);
+
+// The first error that the driver reported on the ODBC connection (SQLHDBC) rather than on a
+// statement (a link that broke under a statement, for one), or nullopt when there is none.
+std::optional<DatabaseError> connectionMessage(void *connection);
+
+// Every message of the statement's last call joined, warnings too, or nullopt when there is none:
+// for a call that failed with no error among its messages (FreeTDS reports a link that broke under
+// a statement with class 01 only: "Unexpected EOF from the server").
+std::optional<DatabaseError> statementMessages(void *statement);
+
+// Why the ODBC connection (SQLHDBC) failed to open: the driver's and the server's messages in
+// order, without the driver manager's prefixes; "Unspecified error" when the driver says nothing.
+DatabaseError connectionError(void *connection);
 
 // The error that the statement's last call reported: its first diagnostic record that is not a
 // warning (an INFO message of the server is a warning), or nullopt when there is none.

@@ -4,11 +4,11 @@
 #include "databaseerror.h"
 #include "odbcresults.h"
 
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlField>
-#include <QSqlQuery>
-#include <QSqlRecord>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <array>
 
 namespace {
 
@@ -154,82 +154,248 @@ bool isSessionStatement(const QString &text)
     return text.trimmed().startsWith(QLatin1String("SET "), Qt::CaseInsensitive);
 }
 
+// An ODBC statement on the connection, let go of when it goes out of scope (or before the
+// connection is given up, which would take it along).
+class OdbcStatement {
+public:
+    explicit OdbcStatement(SQLHDBC connection)
+    {
+        if (!connection || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &m_handle)))
+            m_handle = SQL_NULL_HSTMT;
+    }
+    ~OdbcStatement() { free(); }
+    OdbcStatement(const OdbcStatement &) = delete;
+    OdbcStatement &operator=(const OdbcStatement &) = delete;
+    SQLHSTMT handle() const { return m_handle; }
+    void free()
+    {
+        if (m_handle != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, m_handle);
+        m_handle = SQL_NULL_HSTMT;
+    }
+
+private:
+    SQLHSTMT m_handle = SQL_NULL_HSTMT;
+};
+
+// A parameter's value as the driver reads it when the statement runs.
+struct BoundValue {
+    qint32 integer = 0;
+    qint64 bigInteger = 0;
+    double real = 0;
+    QByteArray bytes;
+    SQLLEN indicator = 0;
+};
+
+// Binds a value as the statement's parameter `number` (from 1): integers as int or bigint, texts as
+// varchar in the client's character set (UTF-8; the driver converts them to the server's), bytes as
+// varbinary. A null value of a type is NULL of that type.
+SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant &value, BoundValue &bound)
+{
+    const bool null = value.isNull();
+    bound.indicator = null ? SQL_NULL_DATA : 0;
+    const auto bind = [&](SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN size, SQLPOINTER data,
+                          SQLLEN length) {
+        if (!null)
+            bound.indicator = length;
+        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, cType, sqlType, size, 0, data, length,
+                                &bound.indicator);
+    };
+    switch (value.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::UChar:
+        bound.integer = value.toInt();
+        return bind(SQL_C_SLONG, SQL_INTEGER, 0, &bound.integer, 0);
+    case QMetaType::Bool:
+        bound.integer = value.toBool() ? 1 : 0;
+        return bind(SQL_C_SLONG, SQL_BIT, 0, &bound.integer, 0);
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        bound.bigInteger = value.toLongLong();
+        return bind(SQL_C_SBIGINT, SQL_BIGINT, 0, &bound.bigInteger, 0);
+    case QMetaType::Double:
+    case QMetaType::Float:
+        bound.real = value.toDouble();
+        return bind(SQL_C_DOUBLE, SQL_DOUBLE, 0, &bound.real, 0);
+    case QMetaType::QByteArray:
+        bound.bytes = value.toByteArray();
+        return bind(SQL_C_BINARY, bound.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY,
+                    SQLULEN(qMax<qsizetype>(1, bound.bytes.size())), bound.bytes.data(),
+                    SQLLEN(bound.bytes.size()));
+    case QMetaType::UnknownType:
+        // No type at all: a NULL of one byte, as a parameter never given a value.
+        bound.indicator = SQL_NULL_DATA;
+        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, 1, 0,
+                                &bound.integer, 0, &bound.indicator);
+    default:
+        bound.bytes = value.toString().toUtf8();
+        return bind(SQL_C_CHAR, bound.bytes.size() > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR,
+                    SQLULEN(qMax<qsizetype>(1, bound.bytes.size())), bound.bytes.data(),
+                    SQLLEN(bound.bytes.size()));
+    }
+}
+
+// The type of a result column's values, as the client reads them.
+QMetaType columnType(SQLSMALLINT sqlType, bool isSigned)
+{
+    switch (sqlType) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return QMetaType::fromType<double>();
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIT:
+        return isSigned ? QMetaType::fromType<qint32>() : QMetaType::fromType<quint32>();
+    case SQL_TINYINT:
+        return QMetaType::fromType<quint32>();
+    case SQL_BIGINT:
+        return isSigned ? QMetaType::fromType<qint64>() : QMetaType::fromType<quint64>();
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return QMetaType::fromType<QByteArray>();
+    case SQL_DATE:
+    case SQL_TYPE_DATE:
+        return QMetaType(QMetaType::QDate);
+    case SQL_TIME:
+    case SQL_TYPE_TIME:
+        return QMetaType(QMetaType::QTime);
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_TIMESTAMP:
+        return QMetaType(QMetaType::QDateTime);
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+    case SQL_GUID:
+        return QMetaType::fromType<QString>();
+    default:
+        return QMetaType::fromType<QByteArray>();
+    }
+}
+
+// Whether the statement's current result has columns; false with nothing to read.
+bool hasColumns(SQLHSTMT statement)
+{
+    SQLSMALLINT count = 0;
+    return SQL_SUCCEEDED(SQLNumResultCols(statement, &count)) && count > 0;
+}
+
 } // namespace
 
 RowSet runStatement(TADOConnection &connection, const QString &text, const QList<QVariant> &parameters)
 {
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
+    auto *dbc = static_cast<SQLHDBC>(connection.odbcConnection());
+    OdbcStatement statement(dbc);
     // A lost connection is closed, so that the next statement opens it again instead of failing on
     // a connection that only looks open.
     const auto failure = [&](const DatabaseError &error) {
-        const QSqlDriver *driver = connection.database().driver();
-        if (!connectionLost(error) && !(driver && odbc::connectionDead(driver->handle())))
+        if (!connectionLost(error) && !odbc::connectionDead(dbc))
             return error;
         const DatabaseError lost = lostConnectionError(error, connection);
-        query.clear();
+        statement.free();
         connection.ConnectionLost();
         return lost;
     };
-    // The statement's own diagnostics name the first error alone; Qt's text joins every message,
-    // INFO messages of the server included.
-    const auto queryFailure = [&] {
-        void *statement = odbc::statementHandle(query);
-        const std::optional<DatabaseError> error = statement ? odbc::statementError(statement) : std::nullopt;
-        return failure(error ? *error : databaseErrorOf(query.lastError()));
+    // The statement's own diagnostics name the first error alone, without the server's INFO messages;
+    // the driver tells of a link that broke under a statement on the connection instead.
+    const auto statementFailure = [&](const char *call) {
+        std::optional<DatabaseError> error = odbc::statementError(statement.handle());
+        if (!error)
+            error = odbc::connectionMessage(dbc);
+        if (!error)
+            error = odbc::statementMessages(statement.handle());
+        return failure(
+            error ? *error
+                  : DatabaseError(QStringLiteral("The database driver failed in %1 without saying why")
+                                      .arg(QLatin1String(call))));
     };
-    if (parameters.isEmpty()) {
-        // Sent as a batch, exactly as written.
-        if (!query.exec(text))
-            throw queryFailure();
-    } else {
-        if (!query.prepare(text))
-            throw queryFailure();
-        for (const QVariant &value : parameters)
-            query.addBindValue(value);
-        if (!query.exec())
-            throw queryFailure();
+    SQLHSTMT h = statement.handle();
+    if (h == SQL_NULL_HSTMT)
+        throw failure(
+            DatabaseError(QStringLiteral("The database driver gives no statement on the connection.")));
+
+    // Without parameters the text goes as a batch, exactly as written; with them, in one call that
+    // carries the text and the values (sp_executesql): nothing is left prepared on the server, so
+    // nothing needs letting go of afterwards.
+    std::vector<BoundValue> bound(size_t(parameters.size()));
+    for (qsizetype i = 0; i < parameters.size(); ++i) {
+        if (!SQL_SUCCEEDED(bindParameter(h, SQLUSMALLINT(i + 1), parameters[i], bound[size_t(i)])))
+            throw statementFailure("SQLBindParameter");
     }
-    void *statement = odbc::statementHandle(query);
-    if (!statement)
-        throw DatabaseError(QStringLiteral("The database driver gives no access to its statement (QODBC)."));
+    SQLRETURN r = SQLExecDirectW(h, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(text.utf16())),
+                                 SQLINTEGER(text.size()));
+    if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA)
+        throw statementFailure("SQLExecDirect");
 
     // The first result set is the statement's: counts and messages before it are passed over.
-    while (!query.isSelect() && query.nextResult()) {
+    bool select = hasColumns(h);
+    while (!select) {
+        r = SQLMoreResults(h);
+        if (r == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(r))
+            throw statementFailure("SQLMoreResults");
+        select = hasColumns(h);
     }
-    if (query.lastError().isValid())
-        throw queryFailure();
 
     RowSet rows;
-    if (query.isSelect()) {
-        const QSqlRecord record = query.record();
-        const int count = record.count();
+    if (select) {
+        SQLSMALLINT count = 0;
+        SQLNumResultCols(h, &count);
         QList<QMetaType> types;
-        for (int i = 0; i < count; ++i) {
-            rows.addColumn(record.fieldName(i), record.field(i).metaType());
-            types.append(record.field(i).metaType());
+        for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
+            std::array<SQLWCHAR, 256> name{};
+            SQLSMALLINT nameLength = 0;
+            SQLSMALLINT sqlType = 0;
+            SQLULEN size = 0;
+            SQLSMALLINT digits = 0;
+            SQLSMALLINT nullable = 0;
+            if (!SQL_SUCCEEDED(SQLDescribeColW(h, i, name.data(), SQLSMALLINT(name.size()), &nameLength,
+                                               &sqlType, &size, &digits, &nullable)))
+                throw statementFailure("SQLDescribeCol");
+            SQLLEN isUnsigned = SQL_FALSE;
+            SQLColAttributeW(h, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+            const QMetaType type = columnType(sqlType, isUnsigned == SQL_FALSE);
+            nameLength = qBound<SQLSMALLINT>(0, nameLength, SQLSMALLINT(name.size() - 1));
+            rows.addColumn(QString::fromUtf16(reinterpret_cast<const char16_t *>(name.data()), nameLength),
+                           type);
+            types.append(type);
         }
-        // Qt moves from row to row; the values are read from the statement itself, each column once
-        // and in order.
+        // The values are read from the statement, each column once and in order.
         QList<QVariant> row(count);
-        while (query.next()) {
+        for (;;) {
+            r = SQLFetch(h);
+            if (r == SQL_NO_DATA)
+                break;
+            // A connection lost in the middle of the rows ends them with an error.
+            if (!SQL_SUCCEEDED(r))
+                throw statementFailure("SQLFetch");
             try {
                 for (int i = 0; i < count; ++i)
-                    row[i] = odbc::readColumn(statement, i, types[i]);
+                    row[i] = odbc::readColumn(h, i, types[i]);
             } catch (const DatabaseError &error) {
                 throw failure(error);
             }
             rows.appendRow(row);
         }
-        // A connection lost in the middle of the rows ends the loop early with an error.
-        if (query.lastError().isValid())
-            throw queryFailure();
     }
     // Whatever the server sent after the first result is read too: an error raised after a
     // statement counted its rows belongs to this statement.
-    if (const std::optional<DatabaseError> error = odbc::drainResults(statement))
+    if (const std::optional<DatabaseError> error = odbc::drainResults(h))
         throw failure(*error);
-    query.finish();
+    statement.free();
     // SET statements shape the session; a session opened again after a loss gets them again.
     if (parameters.isEmpty() && isSessionStatement(text))
         connection.rememberSessionStatement(text);

@@ -1,7 +1,8 @@
 #pragma once
-// One round trip to the server: a statement text with positional parameters, run forward-only so
-// that the driver needs no server cursor, its first result set read whole into the client, and the
-// statement finished before the call returns. Several row sets can thus be held on the one connection.
+// One round trip to the server: a statement text with positional parameters, run at once (a batch
+// without parameters, sp_executesql with them) so that the server keeps no cursor and no prepared
+// statement for it, its first result set read whole into the client, and the statement finished
+// before the call returns. Several row sets can thus be held on the one connection.
 
 #include <QList>
 #include <QString>

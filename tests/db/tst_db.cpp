@@ -1,5 +1,5 @@
 // The access layer and the data module against the sandbox server, through the real driver stack
-// (Qt SQL, QODBC, unixODBC, FreeTDS) on 127.0.0.1.
+// (unixODBC, FreeTDS) on 127.0.0.1.
 
 #include "db/adoconnection.h"
 #include "db/databaseerror.h"
@@ -55,6 +55,9 @@ private Q_SLOTS:
     void replacingTextCloses();
     void valuesReadBackAsSent_data();
     void valuesReadBackAsSent();
+    void roundTrips_data();
+    void roundTrips();
+    void slowLinkDelaysEveryAnswer();
 
 private:
     TFirstConnectInfo demoInfo(const QString &server = QString()) const;
@@ -81,6 +84,7 @@ void TestDb::init()
 void TestDb::cleanup()
 {
     m_dm.reset();
+    m_server->setLatency(0);
     m_server->releaseHeld();
 }
 
@@ -467,6 +471,64 @@ void TestDb::valuesReadBackAsSent()
     QCOMPARE(value.isNull(), shortNameNull);
     QCOMPARE(value.typeId(), int(QMetaType::QString));
     QCOMPARE(value.toString(), shortName);
+}
+
+// Each round trip costs a user on a slow link the link's whole round-trip time: opening costs the
+// pre-login and the login (and a TLS handshake where one is negotiated), every statement one, and
+// nothing is left on the server to be let go of afterwards.
+void TestDb::roundTrips_data()
+{
+    QTest::addColumn<int>("statements"); // run after the open, each counted
+    QTest::addColumn<QString>("what");
+    QTest::newRow("open alone") << 0 << "";
+    QTest::newRow("a statement with parameters") << 1 << "students";
+    QTest::newRow("the same statement with new values") << 3 << "students";
+    QTest::newRow("a batch") << 1 << "years";
+    QTest::newRow("a session option") << 1 << "SET DATEFORMAT dmy";
+}
+
+void TestDb::roundTrips()
+{
+    QFETCH(int, statements);
+    QFETCH(const QString, what);
+    m_server->clearRoundTrips();
+    QVERIFY_THROWS_NO_EXCEPTION(ConnectWith(m_dm->ADOCon, demoInfo()));
+    const auto afterOpen = m_server->roundTrips();
+    QCOMPARE(afterOpen.total, 2 + afterOpen.handshake);
+    QCOMPARE(afterOpen.preLogin - afterOpen.handshake, 1);
+
+    for (int i = 0; i < statements; ++i) {
+        if (what == QLatin1String("students")) {
+            m_dm->ADOQ_Students.Close();
+            m_dm->ADOQ_Students.setParameter(QStringLiteral("id_group"), Key(1 + i));
+            QVERIFY_THROWS_NO_EXCEPTION(m_dm->ADOQ_Students.Open());
+        } else if (what == QLatin1String("years")) {
+            QVERIFY_THROWS_NO_EXCEPTION(m_dm->ADOQ_Year.Open());
+        } else {
+            TADOQuery set(&m_dm->ADOCon);
+            set.setSQL({what});
+            QVERIFY_THROWS_NO_EXCEPTION(set.ExecSQL());
+        }
+    }
+    // The server counts a turn before it answers, so the answers read are all counted by now.
+    QCOMPARE(m_server->roundTrips().total - afterOpen.total, statements);
+    // Closing sends nothing that waits for an answer.
+    m_dm->ADOCon.Close();
+    QTRY_COMPARE(m_server->connectionCount(), 0);
+    QCOMPARE(m_server->roundTrips().total - afterOpen.total, statements);
+}
+
+// The benchmarks' slow link: each of the open's two round trips and the statement's one waits the
+// link's time at least (a lower bound: however loaded the machine, the answers cannot come sooner).
+void TestDb::slowLinkDelaysEveryAnswer()
+{
+    constexpr int latencyMs = 150;
+    m_server->setLatency(latencyMs);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY_THROWS_NO_EXCEPTION(ConnectWith(m_dm->ADOCon, demoInfo()));
+    QVERIFY_THROWS_NO_EXCEPTION(m_dm->ADOQ_Year.Open());
+    QCOMPARE_GE(timer.elapsed(), 3 * latencyMs);
 }
 
 QTEST_GUILESS_MAIN(TestDb)
