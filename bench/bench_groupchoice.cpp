@@ -6,7 +6,6 @@
 #include "app/application.h"
 #include "common/error.h"
 #include "db/adoquery.h"
-#include "db/connectionproperties.h"
 #include "db/dm.h"
 #include "db/statement.h"
 #include "figures.h"
@@ -70,17 +69,7 @@ int main(int argc, char *argv[])
     }
     {
         QSqlDatabase plain = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), kPlainConnection);
-        ConnectionProperties p;
-        p.provider = QStringLiteral("SQLOLEDB.1");
-        p.user = demo::kAccount;
-        p.password = demo::kAccountPassword;
-        p.database = demo::kDatabase;
-        p.dataSource = server.address();
-        plain.setDatabaseName(odbcConnectionString(p, 30));
-        plain.setConnectOptions(
-            QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=15"));
-        if (!plain.open())
-            benchFailure(plain.lastError().text());
+        server.openPlain(plain, demo::kAccount, demo::kAccountPassword);
     }
 
     return runBenchmarks(argc, argv, [&] {

@@ -7,7 +7,6 @@
 // sandbox server runs in this process, so its memory is not counted.
 
 #include "childprocess.h"
-#include "db/connectionproperties.h"
 #include "db/dm.h"
 #include "db/statement.h"
 #include "figures.h"
@@ -40,18 +39,6 @@ qint64 peakKb(const QString &name, const QStringList &arguments)
     }
 }
 
-// The ODBC connection string of the demo account, as the client gives it to the driver.
-QString plainConnection(const BenchServer &server)
-{
-    ConnectionProperties p;
-    p.provider = QStringLiteral("SQLOLEDB.1");
-    p.user = demo::kAccount;
-    p.password = demo::kAccountPassword;
-    p.database = demo::kDatabase;
-    p.dataSource = server.address();
-    return odbcConnectionString(p, 30);
-}
-
 QString megabytes(double kb)
 {
     return QString::number(kb / 1024.0, 'f', 1) + QStringLiteral(" MiB");
@@ -73,7 +60,8 @@ int main(int argc, char *argv[])
                 const FixtureGroup smallGroup = server.addGroup(kGroup, small);
                 const FixtureGroup largeGroup = server.addGroup(kGroup + 1, large);
                 const QString folder = server.programFolder();
-                const QString connection = plainConnection(server);
+                const QString connection =
+                    server.driverConnectionString(demo::kAccount, demo::kAccountPassword);
                 const QString students = [] {
                     TDM_MB dm;
                     return replaceParameterMarkers(dm.ADOQ_Students.commandText()).text;

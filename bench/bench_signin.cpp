@@ -8,7 +8,6 @@
 #include "common/programfolder.h"
 #include "common/workstation.h"
 #include "db/adoconnection.h"
-#include "db/connectionproperties.h"
 #include "db/dm.h"
 #include "figures.h"
 #include "fixture.h"
@@ -26,21 +25,6 @@
 namespace {
 
 const QString kPlainConnection = QStringLiteral("plain");
-
-// The connection's settings as the client gives them to the driver.
-void useAccount(QSqlDatabase &db, const QString &server, const QString &user, const QString &password)
-{
-    ConnectionProperties p;
-    p.provider = QStringLiteral("SQLOLEDB.1");
-    p.user = user;
-    p.password = password;
-    p.database = demo::kDatabase;
-    p.dataSource = server;
-    db.setDatabaseName(odbcConnectionString(p, 30));
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=15"));
-    if (!db.open())
-        benchFailure(db.lastError().text());
-}
 
 // Runs a statement as a batch and reads every value of every row; the first row's values.
 QList<QVariant> fetchPlain(const QSqlDatabase &db, const QString &text)
@@ -104,10 +88,10 @@ int main(int argc, char *argv[])
             const QString getUser = GetUserRequest(arguments) + QStringLiteral("\r\n");
             return elapsedMs([&] {
                 QSqlDatabase db = QSqlDatabase::database(kPlainConnection, false);
-                useAccount(db, server.address(), demo::kGateAccount, demo::kGatePassword);
+                server.openPlain(db, demo::kGateAccount, demo::kGatePassword);
                 const QList<QVariant> user = fetchPlain(db, getUser);
                 db.close();
-                useAccount(db, server.address(), demo::kAccount, demo::kAccountPassword);
+                server.openPlain(db, demo::kAccount, demo::kAccountPassword);
                 fetchPlain(db, userFacultiesStatement(user.value(2).toInt()) + QStringLiteral("\r\n"));
                 fetchPlain(db, DM_MB->ADOQ_Year.commandText());
             });

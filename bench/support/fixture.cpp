@@ -1,10 +1,12 @@
 #include "fixture.h"
 
+#include "db/connectionproperties.h"
 #include "figures.h"
 #include "signin/settingsfile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlError>
 #include <QStringList>
 
 namespace {
@@ -67,6 +69,25 @@ FixtureGroup BenchServer::addGroup(qint32 id, int students)
 QString BenchServer::address() const
 {
     return QStringLiteral("127.0.0.1,%1").arg(m_server->port());
+}
+
+QString BenchServer::driverConnectionString(const QString &user, const QString &password) const
+{
+    ConnectionProperties p;
+    p.provider = QStringLiteral("SQLOLEDB.1");
+    p.user = user;
+    p.password = password;
+    p.database = demo::kDatabase;
+    p.dataSource = address();
+    return odbcConnectionString(p, 30);
+}
+
+void BenchServer::openPlain(QSqlDatabase &db, const QString &user, const QString &password) const
+{
+    db.setDatabaseName(driverConnectionString(user, password));
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=15"));
+    if (!db.open())
+        benchFailure(db.lastError().text());
 }
 
 QString BenchServer::programFolder()

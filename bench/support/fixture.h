@@ -4,6 +4,7 @@
 
 #include "sandbox/tds/sandboxserver.h"
 
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -31,6 +32,12 @@ public:
     sandbox::SandboxServer &server() { return *m_server; }
     // "127.0.0.1,PORT", as a settings file holds the server.
     QString address() const;
+    // The ODBC connection string of an account of the demo university, as the client gives it to
+    // the driver.
+    QString driverConnectionString(const QString &user, const QString &password) const;
+    // Opens db (a Qt SQL connection over QODBC) with that string, as a plain Qt program would; a
+    // failure ends the benchmark.
+    void openPlain(QSqlDatabase &db, const QString &user, const QString &password) const;
 
     // A program folder whose Data/QEL holds the settings account of the demo university; the folder
     // lives as long as this object.

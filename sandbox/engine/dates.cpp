@@ -45,12 +45,14 @@ QString textOf(sqlite3_value *v)
     return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
 }
 
-// The date of an argument: text under the date format; NULL stays NULL.
-std::optional<QDateTime> argument(sqlite3_context *ctx, sqlite3_value *v, bool &isNullValue)
+// The date of an argument: text under the date format. Nothing when there is none to work on: a NULL
+// argument (the result is NULL) or a text that is no date (the error is raised).
+std::optional<QDateTime> argument(sqlite3_context *ctx, sqlite3_value *v)
 {
-    isNullValue = sqlite3_value_type(v) == SQLITE_NULL;
-    if (isNullValue)
+    if (sqlite3_value_type(v) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
         return std::nullopt;
+    }
     const auto *format = static_cast<const QString *>(sqlite3_user_data(ctx));
     const auto parsed = parse(textOf(v).trimmed(), format ? *format : QStringLiteral("mdy"));
     if (!parsed)
@@ -60,12 +62,7 @@ std::optional<QDateTime> argument(sqlite3_context *ctx, sqlite3_value *v, bool &
 
 void toDateTime(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
-    bool isNullValue = false;
-    const auto parsed = argument(ctx, argv[0], isNullValue);
-    if (isNullValue) {
-        sqlite3_result_null(ctx);
-        return;
-    }
+    const auto parsed = argument(ctx, argv[0]);
     if (!parsed)
         return;
     const QString type = textOf(argv[1]);
@@ -78,12 +75,7 @@ void toDateTime(sqlite3_context *ctx, int, sqlite3_value **argv)
 
 template <int Part> void datePart(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
-    bool isNullValue = false;
-    const auto parsed = argument(ctx, argv[0], isNullValue);
-    if (isNullValue) {
-        sqlite3_result_null(ctx);
-        return;
-    }
+    const auto parsed = argument(ctx, argv[0]);
     if (!parsed)
         return;
     const QDate d = parsed->date();

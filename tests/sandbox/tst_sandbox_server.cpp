@@ -1,6 +1,7 @@
 // The sandbox server through the real client stack (Qt SQL, QODBC, the FreeTDS ODBC driver) and
 // through tsql, against a server started in this process on 127.0.0.1 with the demo data.
 
+#include "checked.h"
 #include "rawtds.h"
 #include "sandbox/engine/demodata.h"
 #include "sandbox/tds/sandboxserver.h"
@@ -138,6 +139,16 @@ private:
             Patience);
     }
     void skipEvents() { m_server->clearEvents(); }
+    // A raw connection signed in as the administrator, in clear.
+    void signInRaw(QTcpSocket &socket)
+    {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
+        QVERIFY(socket.waitForConnected(Patience));
+        socket.write(packet(0x12, preLogin()));
+        QVERIFY(!readAnswer(socket).isEmpty());
+        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
+        QVERIFY(readAnswer(socket).contains(char(0xAD))); // LOGINACK
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -412,12 +423,7 @@ private Q_SLOTS:
                                       .arg(kMarkedGroup)
                                       .arg(kMarkedGroupMonitor));
         QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
-        QVERIFY(socket.waitForConnected(Patience));
-        socket.write(packet(0x12, preLogin()));
-        QVERIFY(!readAnswer(socket).isEmpty());
-        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
-        QVERIFY(readAnswer(socket).contains(char(0xAD)));
+        QEL31_CHECKED(signInRaw(socket));
         socket.write(batch.isEmpty() ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, student})
                                      : packet(0x01, allHeaders() + ucs2(batch)));
         QCOMPARE(tokenWords(readAnswer(socket)), expected);
@@ -456,12 +462,7 @@ private Q_SLOTS:
     {
         m_server->delayStatements(QRegularExpression(QStringLiteral("slow one")), 2 * Patience, 1);
         QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
-        QVERIFY(socket.waitForConnected(Patience));
-        socket.write(packet(0x12, preLogin()));
-        QVERIFY(!readAnswer(socket).isEmpty());
-        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
-        QVERIFY(readAnswer(socket).contains(char(0xAD)));
+        QEL31_CHECKED(signInRaw(socket));
         QElapsedTimer clock;
         clock.start();
         socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SELECT 1 AS slow -- slow one"))));
