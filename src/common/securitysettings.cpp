@@ -7,9 +7,6 @@
 
 namespace {
 
-const QString kEncryptionFile = QStringLiteral("Data/encryption");
-const QString kAuthorityFile = QStringLiteral("Data/ca.pem");
-
 // The file's first line, trimmed; empty for a file that does not exist.
 QString firstLine(const QString &path, const QString &shownName)
 {
@@ -24,23 +21,10 @@ QString firstLine(const QString &path, const QString &shownName)
 
 } // namespace
 
-QString encryptionWord(EncryptionSetting setting)
-{
-    switch (setting) {
-    case EncryptionSetting::All:
-        return QStringLiteral("all");
-    case EncryptionSetting::Off:
-        return QStringLiteral("off");
-    case EncryptionSetting::Login:
-        break;
-    }
-    return QStringLiteral("login");
-}
-
 SecuritySettings ReadSecuritySettings(const QString &programFolder)
 {
     SecuritySettings settings;
-    const QString line = firstLine(programFolder + u'/' + kEncryptionFile, kEncryptionFile);
+    const QString line = firstLine(programFolder + u'/' + kEncryptionSettingFile, kEncryptionSettingFile);
     const QString word = line.toLower();
     if (word == QLatin1String("all"))
         settings.encryption = EncryptionSetting::All;
@@ -48,18 +32,18 @@ SecuritySettings ReadSecuritySettings(const QString &programFolder)
         settings.encryption = EncryptionSetting::Off;
     else if (!word.isEmpty() && word != QLatin1String("login"))
         throw Error(QStringLiteral("The security setting %1 holds \"%2\"; it may hold login, all or off.")
-                        .arg(kEncryptionFile, line));
+                        .arg(kEncryptionSettingFile, line));
 
-    const QString authority = programFolder + u'/' + kAuthorityFile;
+    const QString authority = programFolder + u'/' + kAuthoritySettingFile;
     const QFileInfo info(authority);
     if (info.exists()) {
         QFile file(authority);
         if (!file.open(QIODevice::ReadOnly))
             throw Error(QStringLiteral("The security setting %1 cannot be read: %2.")
-                            .arg(kAuthorityFile, file.errorString()));
+                            .arg(kAuthoritySettingFile, file.errorString()));
         if (!file.read(1 << 20).contains("-----BEGIN CERTIFICATE-----"))
-            throw Error(
-                QStringLiteral("The security setting %1 holds no PEM certificate.").arg(kAuthorityFile));
+            throw Error(QStringLiteral("The security setting %1 holds no PEM certificate.")
+                            .arg(kAuthoritySettingFile));
         settings.authorityFile = info.absoluteFilePath();
     }
     return settings;

@@ -28,5 +28,6 @@ struct SecuritySettings {
 // be read: a setting that cannot be read is never taken for the weaker default.
 SecuritySettings ReadSecuritySettings(const QString &programFolder);
 
-// The word of the setting as Data/encryption writes it.
-QString encryptionWord(EncryptionSetting setting);
+// The two files, as the program folder holds them and as messages name them.
+inline const QString kEncryptionSettingFile = QStringLiteral("Data/encryption");
+inline const QString kAuthoritySettingFile = QStringLiteral("Data/ca.pem");

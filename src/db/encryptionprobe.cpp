@@ -32,9 +32,6 @@ constexpr quint8 kEncryptOn = 0x01;
 constexpr quint8 kEncryptNotSupported = 0x02;
 constexpr quint8 kEncryptRequired = 0x03;
 
-const QString kEncryptionFile = QStringLiteral("Data/encryption");
-const QString kAuthorityFile = QStringLiteral("Data/ca.pem");
-
 // One TCP connection whose every wait ends at one deadline.
 class Link {
 public:
@@ -267,7 +264,7 @@ QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
     const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), X509_STORE_free);
     if (!X509_STORE_load_file(store.get(), probe.authorityFile.toLocal8Bit().constData()))
         return QStringLiteral("The certificate authority %1 cannot be read: %2.")
-            .arg(kAuthorityFile, lastTlsError());
+            .arg(kAuthoritySettingFile, lastTlsError());
     const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(),
                                                                                   X509_STORE_CTX_free);
     if (!X509_STORE_CTX_init(context.get(), store.get(), certificate, SSL_get_peer_cert_chain(ssl)))
@@ -293,7 +290,8 @@ QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
     return QStringLiteral(
                "The certificate of the server %1 (issued to %2) does not pass the check against the "
                "organisation's certificate authority in %3: %4.")
-        .arg(probe.host, names, kAuthorityFile, QString::fromUtf8(X509_verify_cert_error_string(error)));
+        .arg(probe.host, names, kAuthoritySettingFile,
+             QString::fromUtf8(X509_verify_cert_error_string(error)));
 }
 
 // Completes a TLS handshake inside pre-login messages, as the driver does, accepting any certificate
@@ -370,7 +368,7 @@ QString explainEncryptionFailure(const EncryptionProbe &probe)
                        "The server %1 cannot encrypt connections (it has no certificate), and the security "
                        "setting %2 of this workstation says all. Give the server a certificate, or write "
                        "login in the file.")
-                .arg(probe.host, kEncryptionFile);
+                .arg(probe.host, kEncryptionSettingFile);
         return QString();
     }
     if (offered < 0)
