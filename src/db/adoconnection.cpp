@@ -1,14 +1,13 @@
 #include "adoconnection.h"
 
 #include "databaseerror.h"
+#include "driverconfiguration.h"
 #include "encryptionprobe.h"
 #include "odbcresults.h"
 #include "statement.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -28,24 +27,6 @@ SQLHENV environment()
         return h;
     }();
     return env;
-}
-
-// The driver takes a certificate authority only from its configuration file, which it reads at
-// every connect from the file that FREETDSCONF names. The client's own file lies in a private
-// folder (mode 0700) for the life of the process; it holds no password.
-void installDriverConfiguration(const QByteArray &text)
-{
-    static QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/qel31-driver-XXXXXX"));
-    if (!folder.isValid())
-        throw DatabaseError(QStringLiteral("The database driver's configuration cannot be written: %1.")
-                                .arg(folder.errorString()));
-    const QString path = folder.filePath(QStringLiteral("freetds.conf"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        throw DatabaseError(QStringLiteral("The database driver's configuration cannot be written: %1.")
-                                .arg(file.errorString()));
-    static const bool named = qputenv("FREETDSCONF", QFile::encodeName(path));
-    Q_UNUSED(named);
 }
 
 // The driver's own failure to set up the connection, as opposed to the server's refusal of the
@@ -78,6 +59,20 @@ DatabaseError explainedConnectFailure(const DatabaseError &error, const Connecti
 
 } // namespace
 
+std::optional<SessionOption> sessionOption(const QString &text)
+{
+    // One statement alone, nothing before or after it but blanks and one semicolon: a batch that
+    // does more than set the option (SET NOCOUNT ON; INSERT ...) is never run a second time.
+    static const QRegularExpression dateFormat(
+        QStringLiteral(R"(^\s*SET\s+DATEFORMAT\s+(dmy|mdy|ymd|ydm|myd|dym)\s*;?\s*$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = dateFormat.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return SessionOption{QStringLiteral("DATEFORMAT"),
+                         QStringLiteral("SET DATEFORMAT ") + m.captured(1).toLower()};
+}
+
 TADOConnection::TADOConnection(QObject *parent) : QObject(parent) {}
 
 TADOConnection::~TADOConnection()
@@ -105,7 +100,7 @@ void TADOConnection::Open()
         return;
     const QString odbcText = odbcConnectionString(m_properties, m_commandTimeout);
     if (!m_properties.authorityFile.isEmpty())
-        installDriverConfiguration(driverConfiguration(m_properties));
+        writeDriverConfiguration(m_properties);
     const SQLHENV env = environment();
     SQLHDBC dbc = SQL_NULL_HDBC;
     if (env == SQL_NULL_HENV || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
@@ -153,8 +148,16 @@ void TADOConnection::disconnect()
 
 void TADOConnection::rememberSessionStatement(const QString &text)
 {
-    if (!m_sessionStatements.contains(text))
-        m_sessionStatements.append(text);
+    const std::optional<SessionOption> option = sessionOption(text);
+    if (!option)
+        return;
+    for (QString &kept : m_sessionStatements) {
+        if (sessionOption(kept)->name == option->name) {
+            kept = option->statement;
+            return;
+        }
+    }
+    m_sessionStatements.append(option->statement);
 }
 
 void TADOConnection::Close()

@@ -16,6 +16,17 @@
 
 #include <optional>
 
+// An option of the session that the client sets and that a connection opened again after a loss
+// gets again: its name and the one statement that sets it.
+struct SessionOption {
+    QString name;
+    QString statement;
+};
+// The option that text sets, when text is exactly one statement of the options the client keeps
+// (SET DATEFORMAT with its order); nullopt for any other text, SET statements of other options and
+// batches that do more included.
+std::optional<SessionOption> sessionOption(const QString &text);
+
 class TADOConnection : public QObject {
     Q_OBJECT
 public:
@@ -45,10 +56,13 @@ public:
     bool Connected() const;
     // The driver has lost the connection: it counts as closed, so the next Open() connects again.
     // The queries keep their rows, which are held on the client, and the session is put back as it
-    // was: the SET statements that ran on it run again before anything else.
+    // was: the options that the client set on it (sessionOption()) are set again before anything
+    // else.
     void ConnectionLost();
-    // A statement that set an option of the session ran on the connection; a connection opened again
-    // after a loss runs it again. Close() forgets them: a new session starts from the defaults.
+    // A statement without parameters ran on the connection. When it set an option of the session
+    // that the client keeps, a connection opened again after a loss sets it again (the latest value
+    // of each option); any other statement is not kept. Close() forgets them: a new session starts
+    // from the defaults.
     void rememberSessionStatement(const QString &text);
     const QStringList &sessionStatements() const { return m_sessionStatements; }
 

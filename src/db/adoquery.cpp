@@ -115,15 +115,30 @@ QList<QVariant> TADOQuery::boundValues(const MarkedText &marked) const
     return values;
 }
 
-void TADOQuery::Open()
+RowSet TADOQuery::run() const
 {
-    if (m_active)
-        return;
     m_connection->Open();
     const MarkedText marked = replaceParameterMarkers(commandText());
     RowSet rows = runStatement(*m_connection, marked.text, boundValues(marked));
     if (rows.columns().isEmpty())
         throw DatabaseError(QStringLiteral("CommandText does not return a result set"));
+    return rows;
+}
+
+void TADOQuery::Open()
+{
+    if (m_active)
+        return;
+    show(run());
+}
+
+void TADOQuery::Refresh()
+{
+    show(run());
+}
+
+void TADOQuery::show(RowSet rows)
+{
     m_model.beginResetModel();
     m_rows = std::move(rows);
     m_active = true;

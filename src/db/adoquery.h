@@ -64,6 +64,10 @@ public:
     // Runs the text and keeps its rows; does nothing when open. Opens the connection first when it is
     // closed. Throws DatabaseError; the query then stays closed.
     void Open();
+    // Runs the text again and shows its rows in place of those it held, open or not. When the run
+    // fails, the query keeps what it held (rows, or closed) and the error is thrown: what the user
+    // saw last stays until the server's answer replaces it.
+    void Refresh();
     // Its rows disappear; does nothing when closed.
     void Close();
     bool Active() const { return m_active; }
@@ -99,6 +103,8 @@ private:
         QVariant value;
     };
     QVariant valueAt(int column) const;
+    RowSet run() const;
+    void show(RowSet rows);
     QList<QVariant> boundValues(const MarkedText &marked) const;
 
     TADOConnection *m_connection;

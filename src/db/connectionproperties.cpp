@@ -123,8 +123,9 @@ QString odbcValue(const QString &value)
     static const QRegularExpression special(QStringLiteral(R"([;{}=\[\]()',"?*!@ ])"));
     if (!value.contains(special))
         return value;
-    // FreeTDS takes a braced value up to the last '}' before the next ';' or the end, so a '}' inside
-    // needs no doubling (a doubled one would reach the server doubled).
+    // FreeTDS ends a braced value at the first "};" (or at the string's end, a closing brace then
+    // included), so a '}' inside needs no doubling (a doubled one would reach the server doubled).
+    // odbcConnectionString() ends every pair with ';' and refuses a value holding "};".
     return QLatin1Char('{') + value + QLatin1Char('}');
 }
 
@@ -137,7 +138,7 @@ QString driverEncryption(const ConnectionProperties &p)
     return QStringLiteral("request");
 }
 
-QByteArray driverConfiguration(const ConnectionProperties &p)
+QByteArray driverConfiguration(const ConnectionProperties &p, const QString &authorityPath)
 {
     // The file's values end at a comment sign or the line's end; a value holding one would be cut
     // short and mean something else.
@@ -146,11 +147,15 @@ QByteArray driverConfiguration(const ConnectionProperties &p)
     if (address.host.contains(cut) || address.instance.contains(cut))
         throw DatabaseError(
             QStringLiteral("The server name %1 cannot be checked against a certificate.").arg(p.dataSource));
-    if (p.authorityFile.contains(cut))
+    // The file's reader takes 256 bytes a line and folds runs of blanks into one.
+    const QByteArray path = authorityPath.toUtf8();
+    if (authorityPath.contains(cut) || authorityPath.contains(QLatin1String("  ")) ||
+        authorityPath != authorityPath.trimmed() || path.size() > kLongestDriverPath)
         throw DatabaseError(
-            QStringLiteral(
-                "The certificate authority's path %1 holds a character that the driver cannot read (#, ;).")
-                .arg(p.authorityFile));
+            QStringLiteral("The certificate authority's path %1 cannot be written into the database driver's "
+                           "configuration (it takes at most %2 bytes, no #, ; or two blanks in a row).")
+                .arg(authorityPath)
+                .arg(kLongestDriverPath));
     QByteArray text = QByteArray("[") + kDriverServerEntry + "]\n";
     text += "\thost = " + address.host.toUtf8() + '\n';
     if (!address.instance.isEmpty() && address.port == 0)
@@ -159,7 +164,7 @@ QByteArray driverConfiguration(const ConnectionProperties &p)
         text += "\tport = " + QByteArray::number(address.port != 0 ? address.port : kDefaultPort) + '\n';
     text += "\ttds version = 7.4\n";
     text += "\tencryption = " + driverEncryption(p).toUtf8() + '\n';
-    text += "\tca file = " + p.authorityFile.toUtf8() + '\n';
+    text += "\tca file = " + path + '\n';
     text += "\tcheck certificate hostname = yes\n";
     return text;
 }
@@ -171,6 +176,15 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
         provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
         throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
 
+    // A value is carried in braces up to the first "};": one that holds those two characters would
+    // reach the driver cut short, and the rest taken for further keys.
+    const auto carried = [](const QString &value, const QString &what) {
+        if (value.contains(QLatin1String("};")))
+            throw DatabaseError(QStringLiteral("The %1 holds the characters \"};\" one after the other, which the "
+                                               "database driver cannot take: the connection is not opened.")
+                                    .arg(what));
+        return odbcValue(value);
+    };
     QStringList parts;
     parts << QStringLiteral("DRIVER={FreeTDS}");
     if (p.authorityFile.isEmpty()) {
@@ -179,21 +193,24 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
         if (!address.instance.isEmpty() && address.port == 0)
             server +=
                 QLatin1Char('\\') + address.instance; // the driver asks the server's browser for the port
-        parts << QStringLiteral("SERVER=") + odbcValue(server);
+        parts << QStringLiteral("SERVER=") + carried(server, QStringLiteral("server's name"));
         if (address.instance.isEmpty() || address.port != 0)
             parts << QStringLiteral("PORT=%1").arg(address.port != 0 ? address.port : kDefaultPort);
     } else {
         parts << QStringLiteral("SERVERNAME=") + QLatin1String(kDriverServerEntry);
     }
-    parts << QStringLiteral("DATABASE=") + odbcValue(p.database) << QStringLiteral("UID=") + odbcValue(p.user)
-          << QStringLiteral("PWD=") + odbcValue(p.password) << QStringLiteral("TDS_Version=7.4")
+    parts << QStringLiteral("DATABASE=") + carried(p.database, QStringLiteral("database's name"))
+          << QStringLiteral("UID=") + carried(p.user, QStringLiteral("account's name"))
+          << QStringLiteral("PWD=") + carried(p.password, QStringLiteral("password"))
+          << QStringLiteral("TDS_Version=7.4")
           << QStringLiteral("Encryption=") + driverEncryption(p) << QStringLiteral("ClientCharset=UTF-8")
           << QStringLiteral("PacketSize=%1").arg(p.packetSize > 0 ? p.packetSize : 4096)
           << QStringLiteral("APP=") + odbcValue(QStringLiteral("QEL 31"));
     // The driver's own limit for every command on the connection (0: none).
     if (commandTimeout > 0)
         parts << QStringLiteral("Timeout=%1").arg(commandTimeout);
-    return parts.join(QLatin1Char(';'));
+    // Every pair ends with ';': a braced value at the string's very end would gain its closing brace.
+    return parts.join(QLatin1Char(';')) + QLatin1Char(';');
 }
 
 QString withoutDriverPrefixes(const QString &message)

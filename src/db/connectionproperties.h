@@ -39,7 +39,8 @@ struct ServerAddress {
 ServerAddress parseDataSource(const QString &dataSource);
 
 // A value as an ODBC connection string carries it: in braces when it holds anything the ODBC grammar
-// gives a meaning to, else as it is. A value holding "};" cannot be carried to FreeTDS.
+// gives a meaning to, else as it is. A value holding "};" cannot be carried to FreeTDS
+// (odbcConnectionString() refuses it).
 QString odbcValue(const QString &value);
 
 // FreeTDS's encryption for the properties: "request" (the login inside TLS whenever the server can
@@ -53,11 +54,13 @@ QString driverEncryption(const ConnectionProperties &properties);
 QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0);
 
 // The driver's configuration file for properties with an authority: one entry with the server's
-// address, the encryption, the authority and the check of the certificate's name against the
+// address, the encryption, the authority at authorityPath (the client's own copy of the file that
+// properties name, in its private folder) and the check of the certificate's name against the
 // server's name as the settings write it. Throws DatabaseError for a name or a path that the file
-// cannot carry.
+// cannot carry: its reader takes 256 bytes a line and folds runs of blanks.
 inline constexpr char kDriverServerEntry[] = "qel31";
-QByteArray driverConfiguration(const ConnectionProperties &properties);
+inline constexpr int kLongestDriverPath = 200;
+QByteArray driverConfiguration(const ConnectionProperties &properties, const QString &authorityPath);
 
 // The driver manager and the driver put "[unixODBC][FreeTDS][SQL Server]" before a server's text and
 // add their own messages after it; the user is shown the server's text alone.

@@ -22,6 +22,7 @@ SQLHSTMT handleOf(void *statement)
 struct DiagRecord {
     QString state;
     QString text;
+    int number = 0; // the server's error number; the driver's own messages have none
 };
 
 QList<DiagRecord> diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
@@ -38,7 +39,8 @@ QList<DiagRecord> diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
             break;
         length = qBound<SQLSMALLINT>(0, length, SQLSMALLINT(text.size() - 1));
         records.append({QString::fromUtf16(reinterpret_cast<const char16_t *>(state.data()), 5),
-                        QString::fromUtf16(reinterpret_cast<const char16_t *>(text.data()), length)});
+                        QString::fromUtf16(reinterpret_cast<const char16_t *>(text.data()), length),
+                        int(native)});
     }
     return records;
 }
@@ -150,25 +152,6 @@ QVariant readColumn(void *statement, int column, QMetaType type)
     }
 }
 
-std::optional<DatabaseError> drainResults(void *statement)
-{
-    SQLHSTMT h = handleOf(statement);
-    std::optional<DatabaseError> firstError;
-    for (;;) {
-        const SQLRETURN r = SQLMoreResults(h);
-        if (r == SQL_NO_DATA)
-            break;
-        if (r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO)
-            continue; // a further count or row set: nothing of it is used
-        if (!firstError)
-            firstError = failureOf(h, "SQLMoreResults");
-        // What follows an error is let go: the driver cancels it when the statement closes.
-        SQLFreeStmt(h, SQL_CLOSE);
-        break;
-    }
-    return firstError;
-}
-
 bool connectionDead(void *connection)
 {
     if (!connection)
@@ -197,7 +180,7 @@ std::optional<DatabaseError> firstError(SQLSMALLINT handleType, SQLHANDLE handle
         // Class 01 is a warning: an INFO message of the server, a truncation the reader deals with.
         if (record.state.startsWith(QLatin1String("01")))
             continue;
-        return DatabaseError(withoutDriverPrefixes(record.text), record.state);
+        return DatabaseError(withoutDriverPrefixes(record.text), record.state, record.number);
     }
     return std::nullopt;
 }
@@ -213,11 +196,14 @@ std::optional<DatabaseError> allMessages(SQLSMALLINT handleType, SQLHANDLE handl
     QString joined;
     QString state;
     QString firstState;
+    int number = 0;
     for (const DiagRecord &record : diagnostics(handleType, handle)) {
         if (firstState.isEmpty())
             firstState = record.state;
-        if (state.isEmpty() && !record.state.startsWith(QLatin1String("01")))
+        if (state.isEmpty() && !record.state.startsWith(QLatin1String("01"))) {
             state = record.state;
+            number = record.number;
+        }
         if (!joined.isEmpty())
             joined += QLatin1Char(' ');
         joined += record.text;
@@ -225,7 +211,7 @@ std::optional<DatabaseError> allMessages(SQLSMALLINT handleType, SQLHANDLE handl
     const QString text = withoutDriverPrefixes(joined);
     if (text.isEmpty())
         return std::nullopt;
-    return DatabaseError(text, state.isEmpty() ? firstState : state);
+    return DatabaseError(text, state.isEmpty() ? firstState : state, number);
 }
 
 } // namespace

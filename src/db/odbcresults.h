@@ -6,9 +6,6 @@
 // announces a varchar(100) column as 100 bytes of Windows-1251, whose UTF-8 form may be twice as
 // long. Every text is therefore read as UTF-16 in pieces until the driver says it is complete,
 // whatever the announced width.
-//
-// An error that the server raises after a statement has counted its rows (a procedure that stores
-// and then fails) comes in a later result: drainResults() reads every remaining result to its end.
 
 #include "databaseerror.h"
 
@@ -23,10 +20,6 @@ namespace odbc {
 // column: integers as such, texts whole, a Null as a null QVariant of that type. Throws
 // DatabaseError with the driver's text when the driver fails.
 QVariant readColumn(void *statement, int column, QMetaType type);
-
-// Reads every result after the current one to its end and returns the first error among them (INFO
-// messages are no errors). The statement has no pending results afterwards.
-std::optional<DatabaseError> drainResults(void *statement);
 
 // Whether the driver has given up on the ODBC connection (SQLHDBC): after a command cut off by the
 // time limit whose cancel the server did not confirm, for one. Asking costs no round trip.

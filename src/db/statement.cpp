@@ -8,7 +8,12 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
 #include <array>
+#include <limits>
 
 namespace {
 
@@ -149,11 +154,6 @@ DatabaseError lostConnectionError(const DatabaseError &error, const TADOConnecti
         QStringLiteral("08S01"));
 }
 
-bool isSessionStatement(const QString &text)
-{
-    return text.trimmed().startsWith(QLatin1String("SET "), Qt::CaseInsensitive);
-}
-
 // An ODBC statement on the connection, let go of when it goes out of scope (or before the
 // connection is given up, which would take it along).
 class OdbcStatement {
@@ -182,23 +182,47 @@ private:
 struct BoundValue {
     qint32 integer = 0;
     qint64 bigInteger = 0;
+    unsigned char bit = 0;
     double real = 0;
+    float single = 0;
     QByteArray bytes;
+    QString text;
+    SQL_DATE_STRUCT date{};
+    SQL_TIME_STRUCT time{};
+    SQL_TIMESTAMP_STRUCT timestamp{};
     SQLLEN indicator = 0;
 };
 
-// Binds a value as the statement's parameter `number` (from 1): integers as int or bigint, texts as
-// varchar in the client's character set (UTF-8; the driver converts them to the server's), bytes as
-// varbinary. A null value of a type is NULL of that type.
+// The declared size of a text or binary parameter: one size for every value up to the largest that
+// (n)varchar(n) and varbinary(n) take, so that the server sees the same declaration (and reuses its
+// plan) whatever the value's length; a longer value goes as (max).
+constexpr SQLULEN kLargestUnicodeText = 4000; // characters of nvarchar(n)
+constexpr SQLULEN kLargestBinary = 8000;      // bytes of varbinary(n)
+
+SQLULEN declaredSize(qsizetype length, SQLULEN largest)
+{
+    return SQLULEN(length) <= largest ? largest : SQLULEN(length);
+}
+
+DatabaseError unboundParameter(SQLUSMALLINT number, const QString &why)
+{
+    return DatabaseError(QStringLiteral("Parameter %1 cannot be sent to the server: %2.").arg(number).arg(why));
+}
+
+// Binds a value as the statement's parameter `number` (from 1) as what it is: integers as int or
+// bigint, a bool as bit, reals as float or real, texts as Unicode (nvarchar: every character reaches
+// the server, whatever its code page), bytes as varbinary, dates and times with their ODBC types. A
+// null value of a type is NULL of that type. Anything else is refused with a DatabaseError, never
+// sent as something it is not.
 SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant &value, BoundValue &bound)
 {
     const bool null = value.isNull();
     bound.indicator = null ? SQL_NULL_DATA : 0;
-    const auto bind = [&](SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN size, SQLPOINTER data,
-                          SQLLEN length) {
+    const auto bind = [&](SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digits,
+                          SQLPOINTER data, SQLLEN length) {
         if (!null)
             bound.indicator = length;
-        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, cType, sqlType, size, 0, data, length,
+        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, cType, sqlType, size, digits, data, length,
                                 &bound.indicator);
     };
     switch (value.metaType().id()) {
@@ -206,38 +230,75 @@ SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant 
     case QMetaType::Short:
     case QMetaType::UShort:
     case QMetaType::Char:
+    case QMetaType::SChar:
     case QMetaType::UChar:
         bound.integer = value.toInt();
-        return bind(SQL_C_SLONG, SQL_INTEGER, 0, &bound.integer, 0);
+        return bind(SQL_C_SLONG, SQL_INTEGER, 0, 0, &bound.integer, 0);
     case QMetaType::Bool:
-        bound.integer = value.toBool() ? 1 : 0;
-        return bind(SQL_C_SLONG, SQL_BIT, 0, &bound.integer, 0);
+        bound.bit = value.toBool() ? 1 : 0;
+        return bind(SQL_C_BIT, SQL_BIT, 0, 0, &bound.bit, 0);
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        if (!null && value.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
+            throw unboundParameter(number, QStringLiteral("%1 is beyond the largest bigint").arg(value.toString()));
+        Q_FALLTHROUGH();
     case QMetaType::UInt:
     case QMetaType::Long:
     case QMetaType::LongLong:
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
         bound.bigInteger = value.toLongLong();
-        return bind(SQL_C_SBIGINT, SQL_BIGINT, 0, &bound.bigInteger, 0);
+        return bind(SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &bound.bigInteger, 0);
     case QMetaType::Double:
-    case QMetaType::Float:
         bound.real = value.toDouble();
-        return bind(SQL_C_DOUBLE, SQL_DOUBLE, 0, &bound.real, 0);
+        return bind(SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &bound.real, 0);
+    case QMetaType::Float:
+        bound.single = value.toFloat();
+        return bind(SQL_C_FLOAT, SQL_REAL, 0, 0, &bound.single, 0);
     case QMetaType::QByteArray:
         bound.bytes = value.toByteArray();
-        return bind(SQL_C_BINARY, bound.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY,
-                    SQLULEN(qMax<qsizetype>(1, bound.bytes.size())), bound.bytes.data(),
-                    SQLLEN(bound.bytes.size()));
+        return bind(SQL_C_BINARY, SQL_VARBINARY, declaredSize(bound.bytes.size(), kLargestBinary), 0,
+                    bound.bytes.data(), SQLLEN(bound.bytes.size()));
+    case QMetaType::QString:
+        bound.text = value.toString();
+        return bind(SQL_C_WCHAR, SQL_WVARCHAR, declaredSize(bound.text.size(), kLargestUnicodeText), 0,
+                    const_cast<char16_t *>(bound.text.utf16()), SQLLEN(bound.text.size() * 2));
+    case QMetaType::QDate: {
+        const QDate d = value.toDate();
+        bound.date = {SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day())};
+        if (!null && (d.year() < 1 || d.year() > 9999))
+            throw unboundParameter(number, QStringLiteral("the date %1 is outside the years 1 to 9999")
+                                               .arg(d.toString(Qt::ISODate)));
+        return bind(SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0, &bound.date, SQLLEN(sizeof(bound.date)));
+    }
+    case QMetaType::QTime: {
+        const QTime t = value.toTime();
+        if (!null && t.msec() != 0)
+            throw unboundParameter(number, QStringLiteral("the time %1 has milliseconds, which the driver's time "
+                                                          "type does not carry")
+                                               .arg(t.toString(Qt::ISODateWithMs)));
+        bound.time = {SQLUSMALLINT(t.hour()), SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second())};
+        return bind(SQL_C_TYPE_TIME, SQL_TYPE_TIME, 8, 0, &bound.time, SQLLEN(sizeof(bound.time)));
+    }
+    case QMetaType::QDateTime: {
+        // The date and time as the value shows them, without a conversion between time zones: the
+        // server's datetime has none.
+        const QDateTime dt = value.toDateTime();
+        const QDate d = dt.date();
+        const QTime t = dt.time();
+        if (!null && (d.year() < 1753 || d.year() > 9999))
+            throw unboundParameter(number, QStringLiteral("the date %1 is outside the years 1753 to 9999 of "
+                                                          "the server's datetime")
+                                               .arg(d.toString(Qt::ISODate)));
+        bound.timestamp = {SQLSMALLINT(d.year()),   SQLUSMALLINT(d.month()),  SQLUSMALLINT(d.day()),
+                           SQLUSMALLINT(t.hour()),  SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second()),
+                           SQLUINTEGER(t.msec()) * 1000000u};
+        return bind(SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, &bound.timestamp,
+                    SQLLEN(sizeof(bound.timestamp)));
+    }
     case QMetaType::UnknownType:
-        // No type at all: a NULL of one byte, as a parameter never given a value.
-        bound.indicator = SQL_NULL_DATA;
-        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, 1, 0,
-                                &bound.integer, 0, &bound.indicator);
+        throw unboundParameter(number, QStringLiteral("it has no value and no type"));
     default:
-        bound.bytes = value.toString().toUtf8();
-        return bind(SQL_C_CHAR, bound.bytes.size() > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR,
-                    SQLULEN(qMax<qsizetype>(1, bound.bytes.size())), bound.bytes.data(),
-                    SQLLEN(bound.bytes.size()));
+        throw unboundParameter(number, QStringLiteral("the database layer cannot send a value of the type %1")
+                                           .arg(QLatin1String(value.metaType().name())));
     }
 }
 
@@ -294,32 +355,79 @@ bool hasColumns(SQLHSTMT statement)
 
 } // namespace
 
+namespace {
+
+// Reads the statement's current result set: its columns, then every row. Throws DatabaseError for a
+// failure of the driver; an error of the server among the rows (SQLFetch fails) ends the rows and is
+// given back, the rest of the answer still to be read.
+std::optional<DatabaseError> readRows(SQLHSTMT h, RowSet &rows)
+{
+    SQLSMALLINT count = 0;
+    SQLNumResultCols(h, &count);
+    QList<QMetaType> types;
+    for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
+        std::array<SQLWCHAR, 256> name{};
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT sqlType = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLSMALLINT nullable = 0;
+        if (!SQL_SUCCEEDED(SQLDescribeColW(h, i, name.data(), SQLSMALLINT(name.size()), &nameLength, &sqlType,
+                                           &size, &digits, &nullable)))
+            return odbc::statementError(h).value_or(
+                DatabaseError(QStringLiteral("The database driver failed in SQLDescribeCol without saying why")));
+        SQLLEN isUnsigned = SQL_FALSE;
+        SQLColAttributeW(h, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+        const QMetaType type = columnType(sqlType, isUnsigned == SQL_FALSE);
+        nameLength = qBound<SQLSMALLINT>(0, nameLength, SQLSMALLINT(name.size() - 1));
+        rows.addColumn(QString::fromUtf16(reinterpret_cast<const char16_t *>(name.data()), nameLength), type);
+        types.append(type);
+    }
+    // The values are read from the statement, each column once and in order.
+    QList<QVariant> row(count);
+    for (;;) {
+        const SQLRETURN r = SQLFetch(h);
+        if (r == SQL_NO_DATA)
+            return std::nullopt;
+        if (!SQL_SUCCEEDED(r))
+            return odbc::statementError(h).value_or(
+                DatabaseError(QStringLiteral("The database driver failed in SQLFetch without saying why")));
+        for (int i = 0; i < count; ++i)
+            row[i] = odbc::readColumn(h, i, types[i]);
+        rows.appendRow(row);
+    }
+}
+
+} // namespace
+
 RowSet runStatement(TADOConnection &connection, const QString &text, const QList<QVariant> &parameters)
 {
     auto *dbc = static_cast<SQLHDBC>(connection.odbcConnection());
     OdbcStatement statement(dbc);
     // A lost connection is closed, so that the next statement opens it again instead of failing on
     // a connection that only looks open.
+    const auto lost = [&](const DatabaseError &error) {
+        return connectionLost(error) || odbc::connectionDead(dbc);
+    };
     const auto failure = [&](const DatabaseError &error) {
-        if (!connectionLost(error) && !odbc::connectionDead(dbc))
+        if (!lost(error))
             return error;
-        const DatabaseError lost = lostConnectionError(error, connection);
+        const DatabaseError gone = lostConnectionError(error, connection);
         statement.free();
         connection.ConnectionLost();
-        return lost;
+        return gone;
     };
     // The statement's own diagnostics name the first error alone, without the server's INFO messages;
     // the driver tells of a link that broke under a statement on the connection instead.
-    const auto statementFailure = [&](const char *call) {
+    const auto callFailure = [&](const char *call) {
         std::optional<DatabaseError> error = odbc::statementError(statement.handle());
         if (!error)
             error = odbc::connectionMessage(dbc);
         if (!error)
             error = odbc::statementMessages(statement.handle());
-        return failure(
-            error ? *error
-                  : DatabaseError(QStringLiteral("The database driver failed in %1 without saying why")
-                                      .arg(QLatin1String(call))));
+        return error ? *error
+                     : DatabaseError(QStringLiteral("The database driver failed in %1 without saying why")
+                                         .arg(QLatin1String(call)));
     };
     SQLHSTMT h = statement.handle();
     if (h == SQL_NULL_HSTMT)
@@ -332,72 +440,65 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
     std::vector<BoundValue> bound(size_t(parameters.size()));
     for (qsizetype i = 0; i < parameters.size(); ++i) {
         if (!SQL_SUCCEEDED(bindParameter(h, SQLUSMALLINT(i + 1), parameters[i], bound[size_t(i)])))
-            throw statementFailure("SQLBindParameter");
+            throw failure(callFailure("SQLBindParameter"));
     }
+
+    // The answer is read to its end, whatever it holds. At the server an error ends only its own
+    // statement (most do): the batch or the procedure goes on, and its tokens arrive after the error.
+    // A statement let go of with results pending would be cancelled, stopping what the server had
+    // not yet done; so the first error is kept, the rest read, and only then is the error raised. A
+    // lost connection, or a failure of the driver itself (no server's error number), ends the
+    // reading at once.
+    std::optional<DatabaseError> firstError;
+    // Whether reading goes on after a call that failed.
+    const auto noteFailure = [&](const char *call) {
+        const DatabaseError error = callFailure(call);
+        if (lost(error))
+            throw failure(error);
+        if (!firstError)
+            firstError = error;
+        return error.number() != 0;
+    };
+
+    RowSet rows;
+    bool haveRows = false;
     SQLRETURN r = SQLExecDirectW(h, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(text.utf16())),
                                  SQLINTEGER(text.size()));
+    bool reading = r != SQL_NO_DATA;
     if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA)
-        throw statementFailure("SQLExecDirect");
-
-    // The first result set is the statement's: counts and messages before it are passed over.
-    bool select = hasColumns(h);
-    while (!select) {
+        reading = noteFailure("SQLExecDirect");
+    while (reading) {
+        // The statement's rows are those of its first result set: counts and messages before it, and
+        // whatever results follow it, are read and passed over.
+        if (SQL_SUCCEEDED(r) && !haveRows && hasColumns(h)) {
+            haveRows = true;
+            std::optional<DatabaseError> error;
+            try {
+                error = readRows(h, rows);
+            } catch (const DatabaseError &e) {
+                error = e;
+            }
+            if (error) {
+                if (lost(*error))
+                    throw failure(*error);
+                if (!firstError)
+                    firstError = error;
+                if (error->number() == 0)
+                    break;
+            }
+        }
         r = SQLMoreResults(h);
         if (r == SQL_NO_DATA)
             break;
-        if (!SQL_SUCCEEDED(r))
-            throw statementFailure("SQLMoreResults");
-        select = hasColumns(h);
+        if (!SQL_SUCCEEDED(r) && !noteFailure("SQLMoreResults"))
+            break;
     }
-
-    RowSet rows;
-    if (select) {
-        SQLSMALLINT count = 0;
-        SQLNumResultCols(h, &count);
-        QList<QMetaType> types;
-        for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
-            std::array<SQLWCHAR, 256> name{};
-            SQLSMALLINT nameLength = 0;
-            SQLSMALLINT sqlType = 0;
-            SQLULEN size = 0;
-            SQLSMALLINT digits = 0;
-            SQLSMALLINT nullable = 0;
-            if (!SQL_SUCCEEDED(SQLDescribeColW(h, i, name.data(), SQLSMALLINT(name.size()), &nameLength,
-                                               &sqlType, &size, &digits, &nullable)))
-                throw statementFailure("SQLDescribeCol");
-            SQLLEN isUnsigned = SQL_FALSE;
-            SQLColAttributeW(h, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
-            const QMetaType type = columnType(sqlType, isUnsigned == SQL_FALSE);
-            nameLength = qBound<SQLSMALLINT>(0, nameLength, SQLSMALLINT(name.size() - 1));
-            rows.addColumn(QString::fromUtf16(reinterpret_cast<const char16_t *>(name.data()), nameLength),
-                           type);
-            types.append(type);
-        }
-        // The values are read from the statement, each column once and in order.
-        QList<QVariant> row(count);
-        for (;;) {
-            r = SQLFetch(h);
-            if (r == SQL_NO_DATA)
-                break;
-            // A connection lost in the middle of the rows ends them with an error.
-            if (!SQL_SUCCEEDED(r))
-                throw statementFailure("SQLFetch");
-            try {
-                for (int i = 0; i < count; ++i)
-                    row[i] = odbc::readColumn(h, i, types[i]);
-            } catch (const DatabaseError &error) {
-                throw failure(error);
-            }
-            rows.appendRow(row);
-        }
-    }
-    // Whatever the server sent after the first result is read too: an error raised after a
-    // statement counted its rows belongs to this statement.
-    if (const std::optional<DatabaseError> error = odbc::drainResults(h))
-        throw failure(*error);
+    if (firstError)
+        throw failure(*firstError);
     statement.free();
-    // SET statements shape the session; a session opened again after a loss gets them again.
-    if (parameters.isEmpty() && isSessionStatement(text))
+    // The options of the session that the client sets are put back on a connection opened again
+    // after a loss; any other statement runs once.
+    if (parameters.isEmpty())
         connection.rememberSessionStatement(text);
     return rows;
 }

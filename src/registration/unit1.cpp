@@ -354,16 +354,16 @@ void TForm1::SpeedButton1Click()
     try {
         DM_MB->ADOQ_Exec.ExecSQL();
     } catch (const Error &) {
-        // The procedure may have stored the monitor before it failed: the field shows what the
-        // server holds, and the user reads the procedure's error. When even that cannot be read,
-        // the procedure's error is still the one shown.
+        // The procedure may have stored the monitor before (or after) it failed: the field shows
+        // what the server holds, and the user reads the procedure's error. When even that cannot
+        // be read, the field keeps the monitor it showed and the procedure's error is the one shown.
         try {
-            reopenMonitor();
+            rereadMonitor();
         } catch (const Error &) {
         }
         throw;
     }
-    reopenMonitor();
+    rereadMonitor();
 }
 
 void TForm1::reopenMonitor()
@@ -372,6 +372,13 @@ void TForm1::reopenMonitor()
     monitor.Close();
     monitor.setParameter(QStringLiteral("id_group"), DBLookupComboBox3->KeyValue());
     monitor.Open();
+}
+
+void TForm1::rereadMonitor()
+{
+    TADOQuery &monitor = DM_MB->ADOQ_Starasta;
+    monitor.setParameter(QStringLiteral("id_group"), DBLookupComboBox3->KeyValue());
+    monitor.Refresh();
 }
 
 void TForm1::updateAssignButton()

@@ -75,7 +75,11 @@ private:
     void updateAssignButton();
     // The monitor field shows s_fio of the monitor query's row, empty without one.
     void showMonitor();
+    // The monitor of the chosen group, read afresh: the field is empty until the answer arrives.
     void reopenMonitor();
+    // The monitor of the same group read again after an assignment: the field keeps what it showed
+    // until the server's answer replaces it, and keeps it when the answer cannot be had.
+    void rereadMonitor();
 };
 
 // The main window while it exists.

@@ -245,8 +245,10 @@ bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
             if (SignInReceiver *receiver = signInReceiver())
                 receiver->setUserLogin(Login_Edit->text());
             DM_MB->LoadUserFaculties(userId);
-        } catch (const Error &) {
-            RzLabel1->setCaption(message);
+        } catch (const Error &error) {
+            // The user's own connection failed (or the faculties could not be read on it): its
+            // reason is shown as the first connection's is, without the database account's name.
+            RzLabel1->setCaption(withoutUserName(error.message(), info.User));
             connection.Close();
             return false;
         }

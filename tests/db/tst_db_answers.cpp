@@ -59,6 +59,8 @@ private Q_SLOTS:
     void messagesAndErrorsAfterCounts_data();
     void messagesAndErrorsAfterCounts();
     void sessionIsRestoredAfterReconnect();
+    void onlySessionOptionsAreReplayed_data();
+    void onlySessionOptionsAreReplayed();
     void timeoutKeepsAnAnsweringConnection();
     void lostServerIsNamed();
     void loginLookupIgnoresCase();
@@ -321,6 +323,52 @@ void TestDbAnswers::sessionIsRestoredAfterReconnect()
     m_dm->ADOCon.Close();
     month.Open();
     QCOMPARE(month.fieldAsInteger(0), 1);
+}
+
+// Of what ran before a lost connection, only the session's options are put back on the new one: a
+// batch that sets an option and does more besides is never run a second time.
+void TestDbAnswers::onlySessionOptionsAreReplayed_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QStringList>("replayed");
+    QTest::newRow("the date format alone") << "SET DATEFORMAT dmy" << QStringList{"SET DATEFORMAT dmy"};
+    QTest::newRow("the date format, written freely")
+        << "  set   dateformat\tDMY ;\r\n" << QStringList{"SET DATEFORMAT dmy"};
+    QTest::newRow("an option with an insert")
+        << "SET NOCOUNT ON; INSERT INTO user_faculty (id_login, faculty) VALUES (9901, 1)" << QStringList{};
+    QTest::newRow("the date format with a select") << "SET DATEFORMAT dmy\r\nSELECT 1 AS x" << QStringList{};
+    QTest::newRow("an option the client does not keep") << "SET NOCOUNT ON" << QStringList{};
+}
+
+void TestDbAnswers::onlySessionOptionsAreReplayed()
+{
+    QFETCH(QString, statement);
+    QFETCH(QStringList, replayed);
+    m_server->engine().sqlite(QStringLiteral("DELETE FROM user_faculty WHERE id_login = 9901"));
+    connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({statement});
+    query.ExecSQL();
+
+    m_server->dropConnectionOn(QRegularExpression(QStringLiteral("a_year")), 1);
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, m_dm->ADOQ_Year.Open());
+    QVERIFY(!m_dm->ADOCon.Connected());
+    m_server->clearEvents();
+    m_dm->ADOQ_Year.Open();
+
+    // Between the new login and the statement that opened it: exactly the options.
+    QStringList sent;
+    bool loggedIn = false;
+    for (const Event &e : m_server->events()) {
+        if (e.kind == EventKind::LoginOk)
+            loggedIn = true;
+        else if (loggedIn && !e.text().contains(QLatin1String("a_year")))
+            sent.append(e.text());
+    }
+    QCOMPARE(sent, replayed);
+    const sandbox::ResultSet rows = m_server->engine().sqlite(
+        QStringLiteral("SELECT COUNT(*) FROM user_faculty WHERE id_login = 9901"));
+    QCOMPARE(sandbox::valueToText(rows.rows[0][0]), statement.contains(QLatin1String("INSERT")) ? "1" : "0");
 }
 
 // A statement cut off by the command time limit is cancelled; a server that confirms the cancel

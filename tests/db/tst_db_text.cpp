@@ -171,16 +171,16 @@ void TestDbText::authorityGoesThroughTheDriversConfiguration()
     p.authorityFile = QStringLiteral("/opt/qel31/Data/ca.pem");
     QCOMPARE(odbcConnectionString(p).section(u';', 0, 5),
              QStringLiteral("DRIVER={FreeTDS};SERVERNAME=qel31;DATABASE=;UID=u;PWD={p;w}"));
-    QCOMPARE(driverConfiguration(p), QByteArray("[qel31]\n"
+    QCOMPARE(driverConfiguration(p, QStringLiteral("/tmp/qel31-driver-x/ca.pem")), QByteArray("[qel31]\n"
                                                 "\thost = sql01.example.edu\n"
                                                 "\tport = 1500\n"
                                                 "\ttds version = 7.4\n"
                                                 "\tencryption = request\n"
-                                                "\tca file = /opt/qel31/Data/ca.pem\n"
+                                                "\tca file = /tmp/qel31-driver-x/ca.pem\n"
                                                 "\tcheck certificate hostname = yes\n"));
     p.dataSource = QStringLiteral("sql01\\MAIN");
     p.encryption = EncryptionSetting::All;
-    const QByteArray named = driverConfiguration(p);
+    const QByteArray named = driverConfiguration(p, QStringLiteral("/tmp/ca.pem"));
     QVERIFY2(named.contains("\tinstance = MAIN\n") && !named.contains("port") &&
                  named.contains("\tencryption = require\n"),
              named.constData());
@@ -196,6 +196,9 @@ void TestDbText::driversConfigurationRefusesWhatItCannotCarry_data()
                                                << "/opt/ca.pem";
     QTest::newRow("comment sign in the path") << "db01"
                                               << "/opt/#qel/ca.pem";
+    QTest::newRow("two blanks in the path") << "db01"
+                                            << "/opt/qel  31/ca.pem";
+    QTest::newRow("path too long for a line") << "db01" << QStringLiteral("/opt/") + QString(120, QChar(0x416)) + "/ca.pem";
 }
 
 void TestDbText::driversConfigurationRefusesWhatItCannotCarry()
@@ -204,8 +207,8 @@ void TestDbText::driversConfigurationRefusesWhatItCannotCarry()
     QFETCH(QString, authority);
     ConnectionProperties p;
     p.dataSource = dataSource;
-    p.authorityFile = authority;
-    QVERIFY_THROWS_EXCEPTION(DatabaseError, driverConfiguration(p));
+    p.authorityFile = QStringLiteral("/opt/ca.pem");
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, driverConfiguration(p, authority));
 }
 
 void TestDbText::connectionStringIsRead_data()

@@ -9,6 +9,7 @@
 #include "common/programfolder.h"
 #include "common/workstation.h"
 #include "db/dm.h"
+#include "db/driverconfiguration.h"
 #include "loginwindow.h"
 #include "messageboxes.h"
 #include "recordingrelay.h"
@@ -107,6 +108,8 @@ private:
 
 void TestEncryption::initTestCase()
 {
+    // As the program does first in main(): no thread of the test reads the environment yet.
+    prepareDatabaseDriver();
     QVERIFY(m_certificateFolder.isValid());
     m_certificates = makeTestCertificates(m_certificateFolder.path());
 }

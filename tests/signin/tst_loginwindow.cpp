@@ -119,6 +119,8 @@ private Q_SLOTS:
     void updateVerdict();
     void secondOpenOrFacultiesFail_data();
     void secondOpenOrFacultiesFail();
+    void accountPasswordsArriveAsTheyAre_data();
+    void accountPasswordsArriveAsTheyAre();
     void newPasswordArgument_data();
     void newPasswordArgument();
     void expiredPasswordIsChangedInTheWindow();
@@ -580,13 +582,17 @@ void TestLoginWindow::updateVerdict()
 void TestLoginWindow::secondOpenOrFacultiesFail_data()
 {
     QTest::addColumn<bool>("facultiesFail");
-    QTest::newRow("second open fails") << false;
-    QTest::newRow("faculty loading fails") << true;
+    QTest::addColumn<QString>("status");
+    QTest::newRow("second open fails") << false << "Login failed for user ''.";
+    QTest::newRow("faculty loading fails") << true << "The SELECT permission was denied";
 }
 
+// A failure after GET_USER accepted the user is told in the status text, as the first connection's
+// is, without the name of the user's database account; no box opens.
 void TestLoginWindow::secondOpenOrFacultiesFail()
 {
     QFETCH(bool, facultiesFail);
+    QFETCH(QString, status);
     if (facultiesFail)
         m_server->failStatements(QRegularExpression(QStringLiteral("FROM  faculty")), 229, 14,
                                  QStringLiteral("The SELECT permission was denied"));
@@ -597,13 +603,61 @@ void TestLoginWindow::secondOpenOrFacultiesFail()
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
     QVERIFY(m_boxes->boxes.isEmpty());
-    QCOMPARE(m_form->RzLabel1->Caption(), QString());
+    QCOMPARE(m_form->RzLabel1->Caption(), status);
+    QVERIFY(!m_form->RzLabel1->Caption().contains(kDemoAccount));
     QVERIFY(!DM_MB->ADOCon.Connected());
     QCOMPARE(m_form->ModalResult(), 0);
     // What was set before the failure stays.
     QCOMPARE(Form1->UserId, facultiesFail ? 12 : 77);
     QCOMPARE(Form1->UserLogin, facultiesFail ? QStringLiteral("demo") : QString());
     QCOMPARE(m_app->ShowMainWindow, facultiesFail);
+}
+
+// The user's database password reaches the server exactly as GET_USER gave it, whatever the
+// connection string's grammar makes of its characters; one that the driver cannot carry is refused
+// with the reason in the status text, never sent cut short.
+void TestLoginWindow::accountPasswordsArriveAsTheyAre_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("carried");
+    QTest::newRow("closing brace inside") << "ab}cd" << true;
+    QTest::newRow("closing brace last") << "abcd}" << true;
+    QTest::newRow("semicolon") << "ab;cd" << true;
+    QTest::newRow("equals sign") << "ab=cd" << true;
+    QTest::newRow("opening brace first") << "{abcd" << true;
+    QTest::newRow("both braces around") << "{abcd}" << true;
+    QTest::newRow("blanks at both ends") << " ab cd " << true;
+    QTest::newRow("closing brace and semicolon") << "ab};cd" << false;
+}
+
+void TestLoginWindow::accountPasswordsArriveAsTheyAre()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, carried);
+    m_server->engine().sqlite(QStringLiteral("UPDATE sandbox_account SET password = ?1 WHERE name = ?2"),
+                              {password, kDemoAccount});
+    m_server->scriptNextGetUserRow(row(kDemoAccount, password, 12, 100, "", 0));
+    QEL31_CHECKED(openLoginWindow());
+    signIn(QStringLiteral("demo"), QStringLiteral("demo"));
+
+    QVERIFY(m_boxes->boxes.isEmpty());
+    if (carried) {
+        QCOMPARE(m_form->RzLabel1->Caption(), QString());
+        QCOMPARE(m_form->ModalResult(), 1);
+        QVERIFY(DM_MB->ADOCon.Connected());
+    } else {
+        QCOMPARE(m_form->RzLabel1->Caption(),
+                 QStringLiteral("The password holds the characters \"};\" one after the other, which the "
+                                "database driver cannot take: the connection is not opened."));
+        QCOMPARE(m_form->ModalResult(), 0);
+        QVERIFY(!DM_MB->ADOCon.Connected());
+    }
+    int accountLogins = 0;
+    for (const Event &e : m_server->events())
+        accountLogins += e.kind == EventKind::LoginOk && e.login == kDemoAccount ? 1 : 0;
+    QCOMPARE(accountLogins, carried ? 1 : 0);
+    for (const Event &e : m_server->events())
+        QVERIFY2(!(e.kind == EventKind::LoginFailed && e.login == kDemoAccount), "a login was refused");
 }
 
 void TestLoginWindow::newPasswordArgument_data()
