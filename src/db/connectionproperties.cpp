@@ -180,9 +180,10 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
     // reach the driver cut short, and the rest taken for further keys.
     const auto carried = [](const QString &value, const QString &what) {
         if (value.contains(QLatin1String("};")))
-            throw DatabaseError(QStringLiteral("The %1 holds the characters \"};\" one after the other, which the "
-                                               "database driver cannot take: the connection is not opened.")
-                                    .arg(what));
+            throw DatabaseError(
+                QStringLiteral("The %1 holds the characters \"};\" one after the other, which the "
+                               "database driver cannot take: the connection is not opened.")
+                    .arg(what));
         return odbcValue(value);
     };
     QStringList parts;
@@ -202,8 +203,8 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
     parts << QStringLiteral("DATABASE=") + carried(p.database, QStringLiteral("database's name"))
           << QStringLiteral("UID=") + carried(p.user, QStringLiteral("account's name"))
           << QStringLiteral("PWD=") + carried(p.password, QStringLiteral("password"))
-          << QStringLiteral("TDS_Version=7.4")
-          << QStringLiteral("Encryption=") + driverEncryption(p) << QStringLiteral("ClientCharset=UTF-8")
+          << QStringLiteral("TDS_Version=7.4") << QStringLiteral("Encryption=") + driverEncryption(p)
+          << QStringLiteral("ClientCharset=UTF-8")
           << QStringLiteral("PacketSize=%1").arg(p.packetSize > 0 ? p.packetSize : 4096)
           << QStringLiteral("APP=") + odbcValue(QStringLiteral("QEL 31"));
     // The driver's own limit for every command on the connection (0: none).

@@ -56,7 +56,8 @@ void prepareDatabaseDriver()
             continue;
         }
         if (!carriesPath(folder->path())) {
-            state.error = QStringLiteral("the folder %1 has a path that the driver cannot read").arg(folder->path());
+            state.error =
+                QStringLiteral("the folder %1 has a path that the driver cannot read").arg(folder->path());
             continue;
         }
         state.folder = std::move(folder);
@@ -89,10 +90,10 @@ void writeDriverConfiguration(const ConnectionProperties &properties)
 {
     DriverFolder &state = driverFolder();
     if (!state.folder)
-        throw DatabaseError(
-            QStringLiteral("The database driver's configuration cannot be written: %1.")
-                .arg(state.error.isEmpty() ? QStringLiteral("it was not prepared when the program started")
-                                           : state.error));
+        throw DatabaseError(QStringLiteral("The database driver's configuration cannot be written: %1.")
+                                .arg(state.error.isEmpty()
+                                         ? QStringLiteral("it was not prepared when the program started")
+                                         : state.error));
     const QString copy = state.folder->filePath(QStringLiteral("ca.pem"));
     QFile authority(properties.authorityFile);
     if (!authority.open(QIODevice::ReadOnly))

@@ -199,6 +199,11 @@ struct BoundValue {
 constexpr SQLULEN kLargestUnicodeText = 4000; // characters of nvarchar(n)
 constexpr SQLULEN kLargestBinary = 8000;      // bytes of varbinary(n)
 
+bool longer(qsizetype length, SQLULEN largest)
+{
+    return SQLULEN(length) > largest;
+}
+
 SQLULEN declaredSize(qsizetype length, SQLULEN largest)
 {
     return SQLULEN(length) <= largest ? largest : SQLULEN(length);
@@ -206,7 +211,8 @@ SQLULEN declaredSize(qsizetype length, SQLULEN largest)
 
 DatabaseError unboundParameter(SQLUSMALLINT number, const QString &why)
 {
-    return DatabaseError(QStringLiteral("Parameter %1 cannot be sent to the server: %2.").arg(number).arg(why));
+    return DatabaseError(
+        QStringLiteral("Parameter %1 cannot be sent to the server: %2.").arg(number).arg(why));
 }
 
 // Binds a value as the statement's parameter `number` (from 1) as what it is: integers as int or
@@ -222,8 +228,8 @@ SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant 
                           SQLPOINTER data, SQLLEN length) {
         if (!null)
             bound.indicator = length;
-        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, cType, sqlType, size, digits, data, length,
-                                &bound.indicator);
+        return SQLBindParameter(statement, number, SQL_PARAM_INPUT, cType, sqlType, size, digits, data,
+                                length, &bound.indicator);
     };
     switch (value.metaType().id()) {
     case QMetaType::Int:
@@ -240,7 +246,8 @@ SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant 
     case QMetaType::ULong:
     case QMetaType::ULongLong:
         if (!null && value.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
-            throw unboundParameter(number, QStringLiteral("%1 is beyond the largest bigint").arg(value.toString()));
+            throw unboundParameter(number,
+                                   QStringLiteral("%1 is beyond the largest bigint").arg(value.toString()));
         Q_FALLTHROUGH();
     case QMetaType::UInt:
     case QMetaType::Long:
@@ -255,26 +262,32 @@ SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant 
         return bind(SQL_C_FLOAT, SQL_REAL, 0, 0, &bound.single, 0);
     case QMetaType::QByteArray:
         bound.bytes = value.toByteArray();
-        return bind(SQL_C_BINARY, SQL_VARBINARY, declaredSize(bound.bytes.size(), kLargestBinary), 0,
-                    bound.bytes.data(), SQLLEN(bound.bytes.size()));
+        return bind(SQL_C_BINARY,
+                    longer(bound.bytes.size(), kLargestBinary) ? SQL_LONGVARBINARY : SQL_VARBINARY,
+                    declaredSize(bound.bytes.size(), kLargestBinary), 0, bound.bytes.data(),
+                    SQLLEN(bound.bytes.size()));
     case QMetaType::QString:
         bound.text = value.toString();
-        return bind(SQL_C_WCHAR, SQL_WVARCHAR, declaredSize(bound.text.size(), kLargestUnicodeText), 0,
-                    const_cast<char16_t *>(bound.text.utf16()), SQLLEN(bound.text.size() * 2));
+        return bind(SQL_C_WCHAR,
+                    longer(bound.text.size(), kLargestUnicodeText) ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
+                    declaredSize(bound.text.size(), kLargestUnicodeText), 0,
+                    const_cast<ushort *>(bound.text.utf16()), SQLLEN(bound.text.size() * 2));
     case QMetaType::QDate: {
         const QDate d = value.toDate();
         bound.date = {SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day())};
         if (!null && (d.year() < 1 || d.year() > 9999))
-            throw unboundParameter(number, QStringLiteral("the date %1 is outside the years 1 to 9999")
-                                               .arg(d.toString(Qt::ISODate)));
+            throw unboundParameter(
+                number,
+                QStringLiteral("the date %1 is outside the years 1 to 9999").arg(d.toString(Qt::ISODate)));
         return bind(SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0, &bound.date, SQLLEN(sizeof(bound.date)));
     }
     case QMetaType::QTime: {
         const QTime t = value.toTime();
         if (!null && t.msec() != 0)
-            throw unboundParameter(number, QStringLiteral("the time %1 has milliseconds, which the driver's time "
-                                                          "type does not carry")
-                                               .arg(t.toString(Qt::ISODateWithMs)));
+            throw unboundParameter(number,
+                                   QStringLiteral("the time %1 has milliseconds, which the driver's time "
+                                                  "type does not carry")
+                                       .arg(t.toString(Qt::ISODateWithMs)));
         bound.time = {SQLUSMALLINT(t.hour()), SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second())};
         return bind(SQL_C_TYPE_TIME, SQL_TYPE_TIME, 8, 0, &bound.time, SQLLEN(sizeof(bound.time)));
     }
@@ -288,8 +301,9 @@ SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant 
             throw unboundParameter(number, QStringLiteral("the date %1 is outside the years 1753 to 9999 of "
                                                           "the server's datetime")
                                                .arg(d.toString(Qt::ISODate)));
-        bound.timestamp = {SQLSMALLINT(d.year()),   SQLUSMALLINT(d.month()),  SQLUSMALLINT(d.day()),
-                           SQLUSMALLINT(t.hour()),  SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second()),
+        bound.timestamp = {SQLSMALLINT(d.year()),           SQLUSMALLINT(d.month()),
+                           SQLUSMALLINT(d.day()),           SQLUSMALLINT(t.hour()),
+                           SQLUSMALLINT(t.minute()),        SQLUSMALLINT(t.second()),
                            SQLUINTEGER(t.msec()) * 1000000u};
         return bind(SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, &bound.timestamp,
                     SQLLEN(sizeof(bound.timestamp)));
@@ -357,10 +371,11 @@ bool hasColumns(SQLHSTMT statement)
 
 namespace {
 
-// Reads the statement's current result set: its columns, then every row. Throws DatabaseError for a
-// failure of the driver; an error of the server among the rows (SQLFetch fails) ends the rows and is
-// given back, the rest of the answer still to be read.
-std::optional<DatabaseError> readRows(SQLHSTMT h, RowSet &rows)
+// Reads the statement's current result set: its columns, then every row. Returns the name of the
+// driver's call that failed (an error of the server among the rows ends them there, the rest of the
+// answer still to be read), nullptr when every row was read; throws DatabaseError when a value
+// cannot be read.
+const char *readRows(SQLHSTMT h, RowSet &rows)
 {
     SQLSMALLINT count = 0;
     SQLNumResultCols(h, &count);
@@ -374,8 +389,7 @@ std::optional<DatabaseError> readRows(SQLHSTMT h, RowSet &rows)
         SQLSMALLINT nullable = 0;
         if (!SQL_SUCCEEDED(SQLDescribeColW(h, i, name.data(), SQLSMALLINT(name.size()), &nameLength, &sqlType,
                                            &size, &digits, &nullable)))
-            return odbc::statementError(h).value_or(
-                DatabaseError(QStringLiteral("The database driver failed in SQLDescribeCol without saying why")));
+            return "SQLDescribeCol";
         SQLLEN isUnsigned = SQL_FALSE;
         SQLColAttributeW(h, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
         const QMetaType type = columnType(sqlType, isUnsigned == SQL_FALSE);
@@ -388,10 +402,9 @@ std::optional<DatabaseError> readRows(SQLHSTMT h, RowSet &rows)
     for (;;) {
         const SQLRETURN r = SQLFetch(h);
         if (r == SQL_NO_DATA)
-            return std::nullopt;
+            return nullptr;
         if (!SQL_SUCCEEDED(r))
-            return odbc::statementError(h).value_or(
-                DatabaseError(QStringLiteral("The database driver failed in SQLFetch without saying why")));
+            return "SQLFetch";
         for (int i = 0; i < count; ++i)
             row[i] = odbc::readColumn(h, i, types[i]);
         rows.appendRow(row);
@@ -472,20 +485,14 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
         // whatever results follow it, are read and passed over.
         if (SQL_SUCCEEDED(r) && !haveRows && hasColumns(h)) {
             haveRows = true;
-            std::optional<DatabaseError> error;
+            const char *failedCall = nullptr;
             try {
-                error = readRows(h, rows);
-            } catch (const DatabaseError &e) {
-                error = e;
+                failedCall = readRows(h, rows);
+            } catch (const DatabaseError &error) {
+                throw failure(error);
             }
-            if (error) {
-                if (lost(*error))
-                    throw failure(*error);
-                if (!firstError)
-                    firstError = error;
-                if (error->number() == 0)
-                    break;
-            }
+            if (failedCall && !noteFailure(failedCall))
+                break;
         }
         r = SQLMoreResults(h);
         if (r == SQL_NO_DATA)

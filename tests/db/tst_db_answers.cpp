@@ -7,11 +7,15 @@
 #include "db/adoquery.h"
 #include "db/databaseerror.h"
 #include "db/dm.h"
+#include "recordingrelay.h"
 #include "sandbox/tds/sandboxserver.h"
 #include "signin/connectwith.h"
 #include "signin/getuserrequest.h"
 
+#include <QDate>
+#include <QDateTime>
 #include <QTest>
+#include <QUuid>
 
 using sandbox::Event;
 using sandbox::EventKind;
@@ -64,6 +68,10 @@ private Q_SLOTS:
     void timeoutKeepsAnAnsweringConnection();
     void lostServerIsNamed();
     void loginLookupIgnoresCase();
+    void parametersAreSentAsWhatTheyAre_data();
+    void parametersAreSentAsWhatTheyAre();
+    void parametersThatCannotBeSentAreRefused_data();
+    void parametersThatCannotBeSentAreRefused();
 
 private:
     TFirstConnectInfo accountInfo(const QString &user, const QString &password) const;
@@ -332,8 +340,8 @@ void TestDbAnswers::onlySessionOptionsAreReplayed_data()
     QTest::addColumn<QString>("statement");
     QTest::addColumn<QStringList>("replayed");
     QTest::newRow("the date format alone") << "SET DATEFORMAT dmy" << QStringList{"SET DATEFORMAT dmy"};
-    QTest::newRow("the date format, written freely")
-        << "  set   dateformat\tDMY ;\r\n" << QStringList{"SET DATEFORMAT dmy"};
+    QTest::newRow("the date format, written freely") << "  set   dateformat\tDMY ;\r\n"
+                                                     << QStringList{"SET DATEFORMAT dmy"};
     QTest::newRow("an option with an insert")
         << "SET NOCOUNT ON; INSERT INTO user_faculty (id_login, faculty) VALUES (9901, 1)" << QStringList{};
     QTest::newRow("the date format with a select") << "SET DATEFORMAT dmy\r\nSELECT 1 AS x" << QStringList{};
@@ -366,8 +374,8 @@ void TestDbAnswers::onlySessionOptionsAreReplayed()
             sent.append(e.text());
     }
     QCOMPARE(sent, replayed);
-    const sandbox::ResultSet rows = m_server->engine().sqlite(
-        QStringLiteral("SELECT COUNT(*) FROM user_faculty WHERE id_login = 9901"));
+    const sandbox::ResultSet rows =
+        m_server->engine().sqlite(QStringLiteral("SELECT COUNT(*) FROM user_faculty WHERE id_login = 9901"));
     QCOMPARE(sandbox::valueToText(rows.rows[0][0]), statement.contains(QLatin1String("INSERT")) ? "1" : "0");
 }
 
@@ -428,6 +436,108 @@ void TestDbAnswers::loginLookupIgnoresCase()
     QCOMPARE(getUser.RecordCount(), 1);
     QCOMPARE(getUser.fieldAsString(4), QString());
     QCOMPARE(getUser.fieldAsInteger(2), kDemoLogin);
+}
+
+// Each parameter reaches the server declared as what it is, and the server reads it as that: a date
+// is a date whatever the session's date format, a text keeps every character whatever the code page.
+void TestDbAnswers::parametersAreSentAsWhatTheyAre_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("declaration"); // as the driver writes it into the call
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("int") << QVariant(qint32(41)) << "@P1 INT"
+                         << "SELECT ? + 1 AS v" << QVariant(qint32(42));
+    QTest::newRow("bigint") << QVariant(qint64(5000000000)) << "@P1 BIGINT"
+                            << "SELECT ? AS v" << QVariant(qint64(5000000000));
+    QTest::newRow("float") << QVariant(2.25) << "@P1 FLOAT"
+                           << "SELECT ? * 2 AS v" << QVariant(4.5);
+    const QString text = QStringLiteral("Ёлкин «Пётр» Ωmega 😀");
+    QTest::newRow("text beyond Windows-1251") << QVariant(text) << "@P1 NVARCHAR(4000)"
+                                              << "SELECT ? AS v" << QVariant(text);
+    QTest::newRow("short text, the same declaration") << QVariant(QStringLiteral("Я")) << "@P1 NVARCHAR(4000)"
+                                                      << "SELECT ? AS v" << QVariant(QStringLiteral("Я"));
+    const QString longText = filled(QStringLiteral("Щёкин Ёж "), 5000);
+    QTest::newRow("text beyond 4000 characters") << QVariant(longText) << "@P1 NVARCHAR(MAX)"
+                                                 << "SELECT LEN(?) AS v" << QVariant(qint32(5000));
+    QTest::newRow("bytes") << QVariant(QByteArray("\x00\x01\xfe\xff", 4)) << "@P1 VARBINARY(8000)"
+                           << "SELECT ? AS v" << QVariant(QByteArray("\x00\x01\xfe\xff", 4));
+    const QByteArray longBytes(9000, '\x5a');
+    QTest::newRow("bytes beyond 8000") << QVariant(longBytes) << "@P1 VARBINARY(MAX)"
+                                       << "SELECT ? AS v" << QVariant(longBytes);
+    QTest::newRow("a date under the day-first format")
+        << QVariant(QDate(2026, 1, 2)) << "@P1 DATE"
+        << "SET DATEFORMAT dmy\r\nSELECT MONTH(?) AS v" << QVariant(qint32(1));
+    QTest::newRow("a date and time under the day-first format")
+        << QVariant(QDateTime(QDate(2026, 1, 2), QTime(10, 20, 30))) << "@P1 DATETIME"
+        << "SET DATEFORMAT dmy\r\nSELECT DAY(?) AS v" << QVariant(qint32(2));
+    QTest::newRow("a typed null") << QVariant(QMetaType::fromType<QString>()) << "@P1 NVARCHAR(4000)"
+                                  << "SELECT ? AS v" << QVariant(QMetaType::fromType<QString>());
+}
+
+void TestDbAnswers::parametersAreSentAsWhatTheyAre()
+{
+    QFETCH(QVariant, value);
+    QFETCH(QString, declaration);
+    QFETCH(QString, statement);
+    QFETCH(QVariant, expected);
+    RecordingRelay relay(m_server->port());
+    m_dm->ADOCon.setConnectionString(
+        QStringLiteral("Provider=SQLOLEDB.1;User ID=qel_admin;Password=admin;Initial Catalog=qel;"
+                       "Data Source=127.0.0.1,%1")
+            .arg(relay.port()));
+    const QString declared = declaration;
+    const QByteArray wire(reinterpret_cast<const char *>(declared.utf16()), declared.size() * 2);
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({statement.replace(QLatin1Char('?'), QStringLiteral(":v"))});
+    query.setParameter(QStringLiteral("v"), value);
+    try {
+        query.Open();
+    } catch (const DatabaseError &e) {
+        QFAIL(qPrintable(e.message()));
+    }
+    QVERIFY2(relay.clientBytes().contains(wire), qPrintable(declaration));
+    QCOMPARE(query.RecordCount(), 1);
+    const QVariant got = query.rows().value(0, 0);
+    QCOMPARE(got.isNull(), expected.isNull());
+    if (!expected.isNull())
+        QCOMPARE(got.toString(), expected.toString());
+}
+
+// A value the layer cannot send as what it is never reaches the server as something else.
+void TestDbAnswers::parametersThatCannotBeSentAreRefused_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no type") << QVariant()
+                             << "Parameter 1 cannot be sent to the server: it has no value and no type.";
+    QTest::newRow("a type the layer does not know")
+        << QVariant(QUuid(QStringLiteral("{67c8770b-44f1-410a-ab9a-f9b5446f13ee}")))
+        << "Parameter 1 cannot be sent to the server: the database layer cannot send a value of the type "
+           "QUuid.";
+    QTest::newRow("a time with milliseconds") << QVariant(QTime(10, 20, 30, 400))
+                                              << "Parameter 1 cannot be sent to the server: the time "
+                                                 "10:20:30.400 has milliseconds, which the driver's "
+                                                 "time type does not carry.";
+    QTest::newRow("beyond bigint")
+        << QVariant(quint64(1) << 63)
+        << "Parameter 1 cannot be sent to the server: 9223372036854775808 is beyond "
+           "the largest bigint.";
+}
+
+void TestDbAnswers::parametersThatCannotBeSentAreRefused()
+{
+    QFETCH(QVariant, value);
+    QFETCH(QString, error);
+    connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
+    m_server->clearEvents();
+    try {
+        runStatement(m_dm->ADOCon, QStringLiteral("SELECT ? AS v"), {value});
+        QFAIL("sent");
+    } catch (const DatabaseError &e) {
+        QCOMPARE(e.message(), error);
+    }
+    QCOMPARE(m_server->eventCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDbAnswers)

@@ -171,13 +171,14 @@ void TestDbText::authorityGoesThroughTheDriversConfiguration()
     p.authorityFile = QStringLiteral("/opt/qel31/Data/ca.pem");
     QCOMPARE(odbcConnectionString(p).section(u';', 0, 5),
              QStringLiteral("DRIVER={FreeTDS};SERVERNAME=qel31;DATABASE=;UID=u;PWD={p;w}"));
-    QCOMPARE(driverConfiguration(p, QStringLiteral("/tmp/qel31-driver-x/ca.pem")), QByteArray("[qel31]\n"
-                                                "\thost = sql01.example.edu\n"
-                                                "\tport = 1500\n"
-                                                "\ttds version = 7.4\n"
-                                                "\tencryption = request\n"
-                                                "\tca file = /tmp/qel31-driver-x/ca.pem\n"
-                                                "\tcheck certificate hostname = yes\n"));
+    QCOMPARE(driverConfiguration(p, QStringLiteral("/tmp/qel31-driver-x/ca.pem")),
+             QByteArray("[qel31]\n"
+                        "\thost = sql01.example.edu\n"
+                        "\tport = 1500\n"
+                        "\ttds version = 7.4\n"
+                        "\tencryption = request\n"
+                        "\tca file = /tmp/qel31-driver-x/ca.pem\n"
+                        "\tcheck certificate hostname = yes\n"));
     p.dataSource = QStringLiteral("sql01\\MAIN");
     p.encryption = EncryptionSetting::All;
     const QByteArray named = driverConfiguration(p, QStringLiteral("/tmp/ca.pem"));
@@ -198,7 +199,8 @@ void TestDbText::driversConfigurationRefusesWhatItCannotCarry_data()
                                               << "/opt/#qel/ca.pem";
     QTest::newRow("two blanks in the path") << "db01"
                                             << "/opt/qel  31/ca.pem";
-    QTest::newRow("path too long for a line") << "db01" << QStringLiteral("/opt/") + QString(120, QChar(0x416)) + "/ca.pem";
+    QTest::newRow("path too long for a line")
+        << "db01" << QStringLiteral("/opt/") + QString(120, QChar(0x416)) + "/ca.pem";
 }
 
 void TestDbText::driversConfigurationRefusesWhatItCannotCarry()

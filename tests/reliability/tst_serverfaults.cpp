@@ -52,6 +52,7 @@ private Q_SLOTS:
     void statementNeverAnswers();
     void assignmentFails_data();
     void assignmentFails();
+    void serverGoneKeepsTheMonitorShown();
 
 private:
     void openWindow(int commandTimeout = 30);
@@ -299,6 +300,36 @@ void TestServerFaults::assignmentFails()
     const QList<Event> following = m_session->clientEvents();
     QVERIFY(!following.isEmpty());
     QVERIFY(following.first().kind != sandbox::EventKind::LoginOk);
+}
+
+// With the server gone, the assignment fails and so does the monitor's re-read: the field goes on
+// showing the monitor it showed, and the user reads why the assignment failed.
+void TestServerFaults::serverGoneKeepsTheMonitorShown()
+{
+    const qint32 student = m_group.students.first();
+    m_session->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = ?"),
+                               {qint64(m_group.group)});
+    m_session->engine().sqlite(QStringLiteral("INSERT INTO QELStudent (id_group, id_student) VALUES (?, ?)"),
+                               {qint64(m_group.group), qint64(m_group.students.last())});
+    QEL31_CHECKED(openWindow());
+    QVERIFY(m_session->chooseGroupOf(m_group));
+    const QString monitorShown = Form1->DBEdit1->text();
+    QVERIFY(!monitorShown.isEmpty());
+    QVERIFY(m_session->chooseStudent(student));
+    const quint16 port = m_session->server().port();
+    m_session->server().stop();
+    m_session->boxes().answers = {MessageBoxAnswer::Yes};
+
+    m_session->assign();
+
+    const QList<MessageBoxRequest> &boxes = m_session->boxes().boxes;
+    QVERIFY2(boxes.size() == 2, qPrintable(boxTexts(boxes)));
+    const QStringList lost = {
+        QStringLiteral("Unexpected EOF from the server."),
+        QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
+            .arg(port)};
+    QVERIFY2(lost.contains(boxes[1].text), qPrintable(boxes[1].text));
+    QCOMPARE(Form1->DBEdit1->text(), monitorShown);
 }
 
 QEL31_TEST_MAIN(TestServerFaults)

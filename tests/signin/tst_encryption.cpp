@@ -89,12 +89,15 @@ private Q_SLOTS:
 
     void workstationSettingsAgainstServers_data();
     void workstationSettingsAgainstServers();
+    void authorityFromAnyProgramFolder_data();
+    void authorityFromAnyProgramFolder();
     void whatCrossesTheNetworkInClear_data();
     void whatCrossesTheNetworkInClear();
 
 private:
     void startServer(EncryptionMode mode, ServerCertificate certificate);
-    void writeWorkstationSettings(const QString &encryption, bool withAuthority, quint16 port);
+    void writeWorkstationSettings(const QString &encryption, bool withAuthority, quint16 port,
+                                  const QString &folder = QString());
     void signIn();
     QList<Event> logins() const;
 
@@ -157,12 +160,16 @@ void TestEncryption::startServer(EncryptionMode mode, ServerCertificate certific
 
 // Data/QEL for the demo university's settings account at 127.0.0.1,port, and the workstation's
 // security settings ("" for no Data/encryption).
-void TestEncryption::writeWorkstationSettings(const QString &encryption, bool withAuthority, quint16 port)
+void TestEncryption::writeWorkstationSettings(const QString &encryption, bool withAuthority, quint16 port,
+                                              const QString &folder)
 {
-    m_folder->writeSettings(
-        EncodeFirstConnectInfo({QStringLiteral("qel_gate"), kSettingsPassword, QStringLiteral("qel"),
-                                QStringLiteral("127.0.0.1,%1").arg(port)}));
-    const QDir data(m_folder->path() + QStringLiteral("/Data"));
+    const QDir data((folder.isEmpty() ? m_folder->path() : folder) + QStringLiteral("/Data"));
+    QVERIFY(data.mkpath(QStringLiteral(".")));
+    QFile settings(data.filePath(QStringLiteral("QEL")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(EncodeFirstConnectInfo({QStringLiteral("qel_gate"), kSettingsPassword,
+                                           QStringLiteral("qel"), QStringLiteral("127.0.0.1,%1").arg(port)}));
+    settings.close();
     if (!encryption.isEmpty()) {
         QFile file(data.filePath(QStringLiteral("encryption")));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -271,6 +278,36 @@ void TestEncryption::workstationSettingsAgainstServers()
         QCOMPARE(login.kind, EventKind::LoginOk);
         QCOMPARE(login.encryption, session);
     }
+}
+
+// The program may be installed anywhere: the authority beside the settings is read from a folder of
+// any name, however long, in any letters, with blanks, '#' or ';' in it.
+void TestEncryption::authorityFromAnyProgramFolder_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("long Cyrillic name with two blanks")
+        << QString(60, QChar(0x0416)) + QStringLiteral("  ") + QString(60, QChar(0x0451));
+    QTest::newRow("comment signs") << QStringLiteral("QEL #31; test");
+    QTest::newRow("blank at the end") << QStringLiteral("QEL 31 ");
+}
+
+void TestEncryption::authorityFromAnyProgramFolder()
+{
+    QFETCH(QString, folder);
+    QEL31_CHECKED(startServer(EncryptionMode::Forced, ServerCertificate::Authority));
+    const QString program = m_folder->path() + QLatin1Char('/') + folder;
+    QEL31_CHECKED(writeWorkstationSettings(QStringLiteral("all"), true, m_server->port(), program));
+    setProgramFolder(program);
+
+    QEL31_CHECKED(signIn());
+
+    QVERIFY(m_boxes->boxes.isEmpty());
+    QCOMPARE(Form8->RzLabel1->Caption(), QString());
+    QCOMPARE(Form8->ModalResult(), 1);
+    const QList<Event> seen = logins();
+    QCOMPARE(seen.size(), 2);
+    for (const Event &login : seen)
+        QCOMPARE(login.encryption, SessionEncryption::All);
 }
 
 void TestEncryption::whatCrossesTheNetworkInClear_data()
