@@ -76,9 +76,10 @@ int main(int argc, char **argv)
     const QCommandLineOption statementLog(
         QStringLiteral("statement-log"),
         QStringLiteral(
-            "Append one line per login, batch and RPC received: login name, kind (LOGIN-OK, "
-            "LOGIN-FAILED, BATCH, RPC), text (the database of a login; the procedure name and the "
-            "statement it carries for an RPC), then the parameter values of an RPC; tab-separated, "
+            "Append one line per login, batch, RPC and ATTENTION (cancel) received: login name, kind "
+            "(LOGIN-OK, LOGIN-FAILED, BATCH, RPC, ATTENTION), text (the database of a login; the "
+            "procedure name and the statement it carries for an RPC; none for an ATTENTION), then "
+            "the parameter values of an RPC; tab-separated, "
             "with backslash, tab, CR and LF in a field written as \\\\, \\t, \\r, \\n and a NULL "
             "value as \\N. A login's line ends with one more field, what of the connection travels "
             "inside TLS: encryption=none, encryption=login (the login only) or encryption=all."),
@@ -112,8 +113,14 @@ int main(int argc, char **argv)
                        "that round-trip time, and print to standard error, as each connection ends, "
                        "how many of its requests waited for an answer (default: no delay, no count)."),
         QStringLiteral("MS"));
-    parser.addOptions(
-        {listen, db, demo, statementLog, portFile, encryption, tlsCert, tlsKey, tlsMaxVersion, latency});
+    const QCommandLineOption procedurePause(
+        QStringLiteral("procedure-pause"),
+        QStringLiteral("How long CreateStarasta waits between its error and its store for a student "
+                       "marked error-then-store, with the error already sent; an ATTENTION meanwhile "
+                       "stops it before the store (default 2000)."),
+        QStringLiteral("MS"));
+    parser.addOptions({listen, db, demo, statementLog, portFile, encryption, tlsCert, tlsKey, tlsMaxVersion,
+                       latency, procedurePause});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -154,6 +161,15 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "connection %d: %d round trips (%d pre-login, %d TLS handshake)\n",
                          connection, r.total, r.preLogin - r.handshake, r.handshake);
         });
+    }
+
+    if (parser.isSet(procedurePause)) {
+        bool ok = false;
+        const int ms = parser.value(procedurePause).toInt(&ok);
+        if (!ok || ms < 0)
+            return fail(QStringLiteral("--procedure-pause wants milliseconds, not %1")
+                            .arg(parser.value(procedurePause)));
+        server->engine().setProcedurePause(ms);
     }
 
     QFile log;

@@ -203,6 +203,7 @@ const QList<MarkedStudent> &markedStudents()
          nullptr},
         {kMarkedGroupMonitor + 6, "Ежов Егор Ильич", nullptr},
         {kMarkedGroupMonitor + 7, "Елисеева Ева Олеговна", nullptr},
+        {kErrorThenStoreStudent, "Щербаков Илья Вадимович", "error-then-store"},
     };
     return list;
 }

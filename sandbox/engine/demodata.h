@@ -33,7 +33,7 @@ namespace sandbox::demo {
 // login demo), studying in year 4 (2025/2026) only.
 inline constexpr int kMarkedGroup = 700;
 inline constexpr const char *kMarkedGroupName = "ИВТ-25-3";
-// Its students (ids 70001 to 70008):
+// Its students (ids 70001 to 70009):
 inline constexpr int kMarkedGroupMonitor = 70001; // Ёлкин Пётр Семёнович, the monitor at first
 inline constexpr int kStoreThenErrorStudent = 70002;  // stored, then error 50000
 inline constexpr int kInfoThenSuccessStudent = 70003; // a PRINT message, then stored
@@ -41,6 +41,9 @@ inline constexpr int kInfoThenErrorStudent = 70004;   // a PRINT message, then e
 inline constexpr int kLongNameStudent = 70005;        // a man's name of exactly 100 characters, with ё
 inline constexpr int kLongNameStudentFemale = 70006;  // a woman's name of exactly 100 characters, with ё
 // 70007 Ежов Егор Ильич and 70008 Елисеева Ева Олеговна sort beside Ёлкин.
+// Error 50000 first, then stored; the procedure waits between the two (Engine::setProcedurePause),
+// so that a client that cancels on the error stops the store.
+inline constexpr int kErrorThenStoreStudent = 70009;
 
 // Fills the (empty) tables with the demo university; password dates are counted from today.
 // Throws db::Error.

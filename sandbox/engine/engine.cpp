@@ -23,7 +23,6 @@ namespace sandbox {
 namespace {
 
 constexpr qint64 kStatementTimeLimitMs = 10000; // a statement that runs longer is cancelled
-constexpr qsizetype kMaxRows = 1000000;         // a result with more rows is refused
 
 const QStringList kDateFormats = {QStringLiteral("mdy"), QStringLiteral("dmy"), QStringLiteral("ymd"),
                                   QStringLiteral("ydm"), QStringLiteral("myd"), QStringLiteral("dym")};
@@ -45,6 +44,12 @@ struct Engine::Private {
     QDate today; // invalid: the real date
     QElapsedTimer clock;
     bool timing = false;
+    int procedurePauseMs = 2000;
+    // While a batch runs with an observer: the lock that execute() holds and the observer, so that
+    // a procedure's pause can be spent without the lock; cancelled once the observer said stop.
+    std::unique_lock<std::mutex> *running = nullptr;
+    BatchObserver *observer = nullptr;
+    bool cancelled = false;
 
     ~Private()
     {
@@ -326,7 +331,7 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
         clock.start();
         timing = true;
         if (stmt.columnCount() > 0) {
-            r.resultSet = stmt.fetchAll(kMaxRows, st.resultTypes);
+            r.resultSet = stmt.fetchAll(-1, st.resultTypes);
             if (st.resultNames.size() == r.resultSet->columns.size()) {
                 for (qsizetype c = 0; c < st.resultNames.size(); ++c)
                     r.resultSet->columns[c].name = st.resultNames.at(c);
@@ -359,7 +364,7 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
         if (r.error->number == 515 && st.verb == QLatin1String("UPDATE"))
             r.error->text.replace(QLatin1String("INSERT fails."), QLatin1String("UPDATE fails."));
-        static const QList<int> terminating = {515, 547, 2627, 8115, 8152};
+        static const QList<int> terminating = {515, 547, 2601, 2627, 2628, 8115, 8152};
         if (terminating.contains(r.error->number))
             r.afterError.append(
                 sqlerr::make(3621, 0, 0, QStringLiteral("The statement has been terminated."), st.line));
@@ -448,6 +453,15 @@ StatementResult Engine::Private::runExec(Session &session, permissions::Role rol
     ctx.line = st.line;
     ctx.today = currentDate();
     ctx.scriptedGetUser = &scriptedGetUser;
+    if (observer) {
+        ctx.pause = [this](const StatementResult &soFar) {
+            running->unlock();
+            const bool goOn = observer->paused(soFar, procedurePauseMs);
+            running->lock();
+            cancelled = cancelled || !goOn;
+            return goOn;
+        };
+    }
     try {
         return procedures::call(ctx, st.procedure, args);
     } catch (const db::Error &e) {
@@ -457,6 +471,33 @@ StatementResult Engine::Private::runExec(Session &session, permissions::Role rol
         return r;
     }
 }
+
+namespace {
+
+// Whether the statement's error ends the batch, as at the server, or only the statement. Errors
+// that end their statement alone: the row checks (515, 547, 2601, 2627, 8152 or 2628), arithmetic
+// (8115, 8134), permissions (229, 230, 262), and what a called procedure raises or refuses. A
+// RAISERROR below severity 19 lets the batch go on whatever XACT_ABORT says. Conversion errors
+// (245, 241, 242, 8114), names that do not resolve (207, 208), refusals of what is not supported
+// (40517) and anything else end the batch, and with XACT_ABORT ON every error does.
+bool endsBatch(const StatementResult &r, const Session &session)
+{
+    if (!r.error || r.error->severity <= 10)
+        return false;
+    if (r.raised)
+        return r.error->severity >= 19;
+    if (session.xactAbort)
+        return true;
+    static const QList<int> conversion = {241, 242, 245, 8114};
+    if (conversion.contains(r.error->number))
+        return true;
+    if (r.verb == QLatin1String("EXEC"))
+        return false;
+    static const QList<int> statementOnly = {229, 230, 262, 515, 547, 2601, 2627, 2628, 8115, 8134, 8152};
+    return !statementOnly.contains(r.error->number);
+}
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 
@@ -522,10 +563,24 @@ LoginOutcome Engine::login(const QString &user, const QString &password, const Q
     return out;
 }
 
-BatchResult Engine::execute(Session &session, const QString &sql, const QList<Parameter> &params)
+BatchResult Engine::execute(Session &session, const QString &sql, const QList<Parameter> &params,
+                            BatchObserver *observer)
 {
-    std::lock_guard lock(d->mutex);
+    std::unique_lock lock(d->mutex);
     BatchResult out;
+    d->running = &lock;
+    d->observer = observer;
+    d->cancelled = false;
+    // Hands the statement to the observer without the lock; false when the batch is to stop.
+    const auto hand = [&](const StatementResult &r, bool last) {
+        if (!observer || d->cancelled)
+            return !d->cancelled;
+        lock.unlock();
+        const bool goOn = observer->completed(r, last);
+        lock.lock();
+        d->cancelled = !goOn;
+        return goOn;
+    };
     try {
         constraints::install(d->db, d->checksVersion);
         tsql::ParameterTypes parameterTypes;
@@ -539,12 +594,15 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
             StatementResult r;
             r.error = batch.error;
             out.statements.append(r);
+            hand(r, true);
+            d->observer = nullptr;
             return out;
         }
         permissions::Role role = permissions::Role::None;
         if (const auto account = d->account(session.login))
             role = account->role;
-        for (const tsql::Statement &st : batch.statements) {
+        for (qsizetype i = 0; i < batch.statements.size(); ++i) {
+            const tsql::Statement &st = batch.statements.at(i);
             d->dateFormat = session.dateFormat;
             StatementResult r = d->run(session, role, st, params);
             if (r.verb.isEmpty())
@@ -553,7 +611,10 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
             for (StatementResult &inner : r.inner)
                 inner.noCount = session.noCount;
             out.statements.append(r);
-            if (r.error && !r.raised)
+            if (d->cancelled)
+                break; // a procedure's pause was cut short: nothing more runs, nothing more is told
+            const bool ends = endsBatch(r, session) || i + 1 == batch.statements.size();
+            if (!hand(r, ends) || ends)
                 break;
         }
     } catch (const std::exception &e) {
@@ -562,14 +623,27 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         StatementResult r;
         r.error = sqlerr::make(sqlerr::kUserError, 16, 1, QString::fromUtf8(e.what()));
         out.statements.append(r);
+        if (lock.owns_lock())
+            hand(r, true);
     } catch (...) {
         d->timing = false;
         d->authorizer.allowAll();
         StatementResult r;
         r.error = sqlerr::make(sqlerr::kUserError, 16, 1, QStringLiteral("Internal error of the server."));
         out.statements.append(r);
+        if (lock.owns_lock())
+            hand(r, true);
     }
+    out.cancelled = d->cancelled;
+    d->observer = nullptr;
+    d->running = nullptr;
     return out;
+}
+
+void Engine::setProcedurePause(int ms)
+{
+    std::lock_guard lock(d->mutex);
+    d->procedurePauseMs = qMax(0, ms);
 }
 
 void Engine::scriptNextGetUserRow(const QList<Value> &row)

@@ -110,6 +110,7 @@ struct StatementResult {
 
 struct BatchResult {
     QList<StatementResult> statements;
+    bool cancelled = false; // the observer stopped the batch (Engine::execute)
     bool failed() const
     {
         for (const StatementResult &st : statements)
@@ -127,6 +128,20 @@ struct Session {
     bool noCount = false;       // SET NOCOUNT
     QString application;        // from the login packet, for the log
     QString host;               // from the login packet, for the log
+    bool xactAbort = false;     // SET XACT_ABORT: every error ends the batch
+};
+
+// Watches a batch while it runs (Engine::execute), so that its answer can travel statement by
+// statement and the client can stop it. Called without the engine's lock held.
+class BatchObserver {
+public:
+    virtual ~BatchObserver() = default;
+    // A statement has completed; `last` when the batch ends with it. False stops the batch there
+    // (the client cancelled): no further statement runs.
+    virtual bool completed(const StatementResult &statement, bool last) = 0;
+    // A procedure has done what `soFar` holds (its inner statements up to now) and waits up to ms
+    // before it goes on. False when the client cancelled meanwhile: the procedure stops there.
+    virtual bool paused(const StatementResult &soFar, int ms) = 0;
 };
 
 enum class LoginVerdict { Ok, BadCredentials, UnknownDatabase };
@@ -153,7 +168,14 @@ public:
 
     // Runs a T-SQL batch (one or more statements) for the session. Parameters are those of
     // sp_executesql / sp_prepexec, referenced in the text as @P1, @P2, ... (or their declared names).
-    BatchResult execute(Session &session, const QString &sql, const QList<Parameter> &params = {});
+    // With an observer, each statement is handed to it as it completes, and the batch stops where
+    // the observer says so.
+    BatchResult execute(Session &session, const QString &sql, const QList<Parameter> &params = {},
+                        BatchObserver *observer = nullptr);
+
+    // How long a procedure that waits on purpose (the error-then-store mark of CreateStarasta, see
+    // procedures.cpp) waits after its error before it goes on. Default 2000 ms.
+    void setProcedurePause(int ms);
 
     // Scripts the row that the next GET_USER call returns instead of its own verdict (six or more
     // values). Used once, then GET_USER works normally again.

@@ -53,6 +53,14 @@
 //     info-then-error    first the message "Проверка приказов деканата по студенту S.", then
 //                        error 50000 "Студент с кодом S отчислен приказом деканата; назначить его
 //                        старостой нельзя."; nothing is stored; return status 1.
+//     error-then-store   first error 50000 "Журнал назначений недоступен; староста будет назначен
+//                        без записи в журнал." (a RAISERROR of severity 16, which does not stop
+//                        a procedure), then the monitor is stored as above (both counts arrive);
+//                        return status 1. Between the error and the store the procedure waits:
+//                        its error has been sent to the client, and the store follows after the
+//                        engine's procedure pause (Engine::setProcedurePause) or at once when
+//                        nobody watches the batch. An ATTENTION that arrives meanwhile stops it
+//                        before the store, as a cancel stops a procedure at the server.
 //   The marks apply only once the ordinary refusals above have passed.
 //
 // sp_datatype_info_100 [@data_type [, @ODBCVer]] (also sp_datatype_info)
@@ -95,6 +103,7 @@ const QString kNoAccount = QStringLiteral("Учётной записи не на
 constexpr const char *kRuleStoreThenError = "store-then-error";
 constexpr const char *kRuleInfoThenSuccess = "info-then-success";
 constexpr const char *kRuleInfoThenError = "info-then-error";
+constexpr const char *kRuleErrorThenStore = "error-then-store";
 
 enum class ParamType { Int, Text };
 
@@ -309,6 +318,19 @@ StatementResult createStarasta(Context &ctx, const Arguments &a)
     }
     if (rule == QLatin1String(kRuleInfoThenSuccess))
         print(QStringLiteral("Студент с кодом %1 уже был старостой; назначение повторено.").arg(student));
+    if (rule == QLatin1String(kRuleErrorThenStore)) {
+        StatementResult raised;
+        raised.verb = QStringLiteral("RAISERROR");
+        raised.error = sqlerr::procedure(
+            QStringLiteral("CreateStarasta"),
+            QStringLiteral("Журнал назначений недоступен; староста будет назначен без записи в журнал."),
+            ctx.line);
+        raised.raised = true;
+        r.inner.push_back(raised);
+        r.returnStatus = 1;
+        if (ctx.pause && !ctx.pause(r))
+            return r; // cancelled: nothing stored
+    }
 
     db::exec(ctx.db, QStringLiteral("SAVEPOINT create_starasta"));
     try {
@@ -334,6 +356,8 @@ StatementResult createStarasta(Context &ctx, const Arguments &a)
     }
     if (rule == QLatin1String(kRuleStoreThenError))
         return refuse(QStringLiteral("Староста назначен, но журнал назначений недоступен."));
+    if (rule == QLatin1String(kRuleErrorThenStore))
+        return r; // return status 1, set with the error
     r.returnStatus = 0;
     return r;
 }

@@ -7,6 +7,7 @@
 
 #include <QDate>
 
+#include <functional>
 #include <optional>
 
 struct sqlite3;
@@ -27,6 +28,10 @@ struct Context {
     int line = 1;
     QDate today;
     std::optional<ResultSet> *scriptedGetUser = nullptr; // the next GET_USER answer, used once
+    // A procedure that waits on purpose hands what it has done so far (its inner statements) and
+    // goes on when this returns true; false: the client cancelled, the procedure stops there.
+    // Empty when nobody watches the batch: the procedure goes on at once.
+    std::function<bool(const StatementResult &soFar)> pause;
 };
 
 // Runs the procedure: checks that it exists and that the role may run it, binds the arguments

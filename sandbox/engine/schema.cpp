@@ -77,7 +77,8 @@ CREATE TABLE IF NOT EXISTS sandbox_login (
 );
 CREATE TABLE IF NOT EXISTS sandbox_starasta_rule (
     id_student int NOT NULL PRIMARY KEY,
-    rule varchar(20) NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error'))
+    rule varchar(20) NOT NULL CHECK (rule IN ('store-then-error', 'info-then-success', 'info-then-error',
+                                         'error-then-store'))
 );
 CREATE TABLE IF NOT EXISTS sandbox_sign_in (
     id integer PRIMARY KEY,

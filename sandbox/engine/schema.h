@@ -27,7 +27,8 @@
 //                    db_account (the server account handed to the client)
 //   sandbox_sign_in  one row per GET_USER call: when, login, program, ip, computer, verdict
 //   sandbox_starasta_rule  id_student, rule: students for whom CreateStarasta answers in a
-//                    particular way ('store-then-error', 'info-then-success', 'info-then-error';
+//                    particular way ('store-then-error', 'info-then-success', 'info-then-error',
+//                    'error-then-store';
 //                    see procedures.cpp)
 
 #include <QStringList>

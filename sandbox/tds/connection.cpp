@@ -266,17 +266,148 @@ void Connection::serve(const ClientMessage &request)
     }
     m_cutAt = -1;
     m_dropAfterRows = -1;
+    m_streamed = false;
+    m_cancelled = false;
+    m_closing = false;
+    m_stream = Stream::Off;
+    m_innerSent = 0;
     try {
         serveRequest(request);
     } catch (const Cancelled &) {
-        // The client sent ATTENTION while the request waited: nothing of it is answered but
-        // the acknowledgement.
-        m_tokens.take();
+        // The client sent ATTENTION while the request ran: what ran stays, nothing more runs, and
+        // the answer ends with the acknowledgement. Tokens already on their way are completed
+        // (the client reads past them to the acknowledgement); those not yet begun are dropped.
+        if (!m_streamed)
+            m_tokens.take();
         m_cutAt = -1;
         m_dropAfterRows = -1;
         m_tokens.done(donestatus::Attention, 0, 0);
         sendReply();
     }
+    m_stream = Stream::Off;
+}
+
+void Connection::noteAttention()
+{
+    Event event;
+    event.login = m_session.login;
+    event.kind = EventKind::Attention;
+    event.connection = m_id;
+    event.encryption = m_encryption;
+    m_host.record(event);
+}
+
+bool Connection::attentionArrived(int ms)
+{
+    if (m_closing || m_cancelled)
+        return true;
+    try {
+        QDeadlineTimer deadline(qMax(0, ms));
+        for (;;) {
+            if (!m_host.pause(0)) {
+                m_closing = true;
+                return true;
+            }
+            const qint64 left = deadline.remainingTime();
+            pollfd watched{m_socket.fd(), POLLIN, 0};
+            if (!m_channel.hasBuffered() &&
+                ::poll(&watched, 1, int(qBound(qint64(0), left, qint64(50)))) <= 0) {
+                if (left <= 0)
+                    return false;
+                continue;
+            }
+            ClientMessage next;
+            if (readMessage(m_channel, next) == ReadOutcome::Closed || next.type != PacketType::Attention) {
+                // Gone, or a request while another one runs: the connection ends.
+                m_closing = true;
+                return true;
+            }
+            noteAttention();
+            m_cancelled = true;
+            return true;
+        }
+    } catch (const std::exception &) {
+        m_closing = true;
+        return true;
+    }
+}
+
+bool Connection::streamOut(bool everything)
+{
+    if (m_dropAfterRows >= 0 || m_closing)
+        return !m_closing; // a fault cuts this answer: it stays whole until then
+    QByteArray &data = m_tokens.data();
+    const qsizetype chunk = m_writer.packetSize() - HeaderSize;
+    // Whole packets, keeping at least one byte back for the packet that ends the message.
+    const qsizetype n = everything ? data.size() : (data.size() - 1) / chunk * chunk;
+    if (n <= 0)
+        return true;
+    if (!m_writer.sendPartial(PacketType::Reply, data.left(n))) {
+        m_closing = true;
+        return false;
+    }
+    data.remove(0, n);
+    m_streamed = true;
+    return true;
+}
+
+bool Connection::completed(const StatementResult &st, bool last)
+{
+    try {
+        switch (m_stream) {
+        case Stream::Off:
+            return true;
+        case Stream::Batch:
+            writeBatchStatement(st, last);
+            break;
+        case Stream::InProc: {
+            BatchResult one;
+            one.statements.append(st);
+            writeProcResults(one);
+            break;
+        }
+        case Stream::ProcCall:
+            if (isProcedureCall(st)) {
+                m_procStatus = *st.returnStatus;
+                writeProcedureBody(st);
+            } else {
+                writeInner(st);
+            }
+            break;
+        }
+        if (m_cancelled)
+            return false;
+        if (!last && !streamOut(false))
+            return false;
+        return !attentionArrived(0);
+    } catch (const std::exception &) {
+        m_closing = true;
+        return false;
+    }
+}
+
+bool Connection::paused(const StatementResult &soFar, int ms)
+{
+    if (m_stream == Stream::Off)
+        return true;
+    try {
+        for (; m_innerSent < qsizetype(soFar.inner.size()); ++m_innerSent)
+            writeInner(soFar.inner[size_t(m_innerSent)]);
+        if (!streamOut(true))
+            return false;
+        return !attentionArrived(ms);
+    } catch (const std::exception &) {
+        m_closing = true;
+        return false;
+    }
+}
+
+void Connection::finishRun()
+{
+    if (m_closing)
+        throw Closing{};
+    if (m_cancelled)
+        throw Cancelled{};
 }
 
 bool Connection::waitUnlessCancelled(int ms)
@@ -296,6 +427,7 @@ bool Connection::waitUnlessCancelled(int ms)
             return false;
         if (next.type != PacketType::Attention)
             throw ProtocolError("a request while another one is running");
+        noteAttention();
         throw Cancelled{};
     }
 }
@@ -308,14 +440,19 @@ void Connection::serveRequest(const ClientMessage &request)
         return;
     case PacketType::Rpc: {
         const QList<RpcCall> calls = parseRpcBatch(request.payload);
-        for (qsizetype i = 0; i < calls.size(); ++i)
+        for (qsizetype i = 0; i < calls.size(); ++i) {
             handleRpc(calls[i], i + 1 == calls.size());
+            finishRun();
+            if (!streamOut(false))
+                throw Closing{};
+        }
         sendReply();
         return;
     }
     case PacketType::Attention:
-        // Every answer is complete before the next request is read, so there is nothing left to
-        // cancel: acknowledge.
+        // The answer was complete before this arrived, so there is nothing left to cancel:
+        // acknowledge.
+        noteAttention();
         m_tokens.done(donestatus::Attention, 0, 0);
         sendReply();
         return;
@@ -362,17 +499,21 @@ Connection::FaultPlan Connection::admit(Event &event)
     return plan;
 }
 
-BatchResult Connection::run(const QString &sql, const QList<Parameter> &params)
+BatchResult Connection::run(const QString &sql, const QList<Parameter> &params, Stream stream)
 {
+    m_stream = stream;
+    m_innerSent = 0;
+    BatchResult result;
     try {
-        return m_host.engine().execute(m_session, sql, params);
+        result = m_host.engine().execute(m_session, sql, params, stream == Stream::Off ? nullptr : this);
     } catch (const std::exception &e) {
-        BatchResult failed;
         StatementResult st;
         st.error = serverMessage(50000, 1, 16, QString::fromUtf8(e.what()));
-        failed.statements.append(st);
-        return failed;
+        result.statements.append(st);
+        completed(st, true);
     }
+    m_stream = Stream::Off;
+    return result;
 }
 
 void Connection::writeResultSet(const ResultSet &rs)
@@ -384,9 +525,14 @@ void Connection::writeResultSet(const ResultSet &rs)
     if (columns.isEmpty())
         return; // a result without columns cannot be described; only its count travels
     m_tokens.columnMetadata(columns);
+    constexpr qsizetype kRowsBetweenLooks = 256;
     for (qsizetype r = 0; r < rs.rows.size(); ++r) {
         if (m_dropAfterRows >= 0 && m_cutAt < 0 && r == m_dropAfterRows)
             m_cutAt = m_tokens.size();
+        // A long result travels while it is written, and a cancel stops its rows.
+        if (m_stream != Stream::Off && r > 0 && r % kRowsBetweenLooks == 0 &&
+            (!streamOut(false) || attentionArrived(0)))
+            return;
         m_tokens.row(columns, rs.rows[r]);
     }
     if (m_dropAfterRows >= 0 && m_cutAt < 0)
@@ -422,8 +568,9 @@ void Connection::writeProcedureBody(const StatementResult &st)
 {
     for (const Message &info : st.infos)
         m_tokens.message(info);
-    for (const StatementResult &inner : st.inner)
-        writeInner(inner);
+    for (size_t i = size_t(m_innerSent); i < st.inner.size(); ++i)
+        writeInner(st.inner[i]);
+    m_innerSent = 0;
     writeMessages(st);
 }
 
@@ -434,31 +581,33 @@ void Connection::writeBatchResults(const BatchResult &result)
         m_tokens.done(donestatus::Final, 0, 0);
         return;
     }
-    for (qsizetype i = 0; i < statements.size(); ++i) {
-        const StatementResult &st = statements[i];
-        const bool last = i + 1 == statements.size();
-        if (isProcedureCall(st)) {
-            // EXEC in a batch: DONEINPROC for each statement of the procedure, its error,
-            // RETURNSTATUS and DONEPROC; the batch's DONE ends the answer.
-            writeProcedureBody(st);
-            m_tokens.returnStatus(*st.returnStatus);
-            m_tokens.doneProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
-            if (last)
-                m_tokens.done(st.error ? donestatus::Error : donestatus::Final, 0, 0);
-            continue;
-        }
-        for (const Message &info : st.infos)
-            m_tokens.message(info);
-        if (st.resultSet)
-            writeResultSet(*st.resultSet);
-        writeMessages(st);
-        quint16 status = last ? donestatus::Final : donestatus::More;
-        if (counted(st))
-            status |= donestatus::Count;
-        if (st.error)
-            status |= donestatus::Error;
-        m_tokens.done(status, commandOf(st), counted(st) ? st.rowCount : 0);
+    for (qsizetype i = 0; i < statements.size(); ++i)
+        writeBatchStatement(statements[i], i + 1 == statements.size());
+}
+
+void Connection::writeBatchStatement(const StatementResult &st, bool last)
+{
+    if (isProcedureCall(st)) {
+        // EXEC in a batch: DONEINPROC for each statement of the procedure, its error,
+        // RETURNSTATUS and DONEPROC; the batch's DONE ends the answer.
+        writeProcedureBody(st);
+        m_tokens.returnStatus(*st.returnStatus);
+        m_tokens.doneProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
+        if (last)
+            m_tokens.done(st.error ? donestatus::Error : donestatus::Final, 0, 0);
+        return;
     }
+    for (const Message &info : st.infos)
+        m_tokens.message(info);
+    if (st.resultSet)
+        writeResultSet(*st.resultSet);
+    writeMessages(st);
+    quint16 status = last ? donestatus::Final : donestatus::More;
+    if (counted(st))
+        status |= donestatus::Count;
+    if (st.error)
+        status |= donestatus::Error;
+    m_tokens.done(status, commandOf(st), counted(st) ? st.rowCount : 0);
 }
 
 void Connection::writeProcResults(const BatchResult &result)
@@ -513,7 +662,10 @@ void Connection::handleBatch(const ClientMessage &request)
         m_tokens.message(*plan.error);
         m_tokens.done(donestatus::Error, 0, 0);
     } else {
-        writeBatchResults(run(event.statement, {}));
+        const BatchResult result = run(event.statement, {}, Stream::Batch);
+        finishRun();
+        if (result.statements.isEmpty())
+            m_tokens.done(donestatus::Final, 0, 0);
     }
     sendReply();
 }
@@ -667,8 +819,8 @@ void Connection::rpcExecuteSql(const RpcCall &call)
                                      call.name));
         return;
     }
-    const BatchResult result = run(statement, statementParameters(call, 2, declaration));
-    writeProcResults(result);
+    const BatchResult result = run(statement, statementParameters(call, 2, declaration), Stream::InProc);
+    finishRun();
     m_tokens.returnStatus(result.failed() ? 1 : 0);
     writeProcEnd(0, result.failed());
 }
@@ -697,8 +849,8 @@ void Connection::rpcPrepare(const RpcCall &call, bool execute)
     m_prepared[handle] = Prepared{statement, declaration};
     bool failed = false;
     if (execute) {
-        const BatchResult result = run(statement, statementParameters(call, 3, declaration));
-        writeProcResults(result);
+        const BatchResult result = run(statement, statementParameters(call, 3, declaration), Stream::InProc);
+        finishRun();
         failed = result.failed();
     } else {
         writePreparedMetadata(statement, declaration);
@@ -753,8 +905,9 @@ void Connection::rpcExecute(const RpcCall &call)
             call.name));
         return;
     }
-    const BatchResult result = run(statement, statementParameters(call, 1, found->second.declaration));
-    writeProcResults(result);
+    const BatchResult result =
+        run(statement, statementParameters(call, 1, found->second.declaration), Stream::InProc);
+    finishRun();
     m_tokens.returnStatus(result.failed() ? 1 : 0);
     writeProcEnd(0, result.failed());
 }
@@ -984,16 +1137,10 @@ void Connection::rpcProcedure(const RpcCall &call)
         sql += (i == 0 ? QStringLiteral(" ") : QStringLiteral(", ")) + name;
         params.append(Parameter{name, call.params[i].value});
     }
-    const BatchResult result = run(sql, params);
-    qint32 status = result.failed() ? 1 : 0;
-    for (const StatementResult &st : result.statements) {
-        if (isProcedureCall(st)) {
-            status = *st.returnStatus;
-            writeProcedureBody(st);
-        } else {
-            writeInner(st);
-        }
-    }
+    m_procStatus = -1;
+    const BatchResult result = run(sql, params, Stream::ProcCall);
+    finishRun();
+    const qint32 status = m_procStatus >= 0 ? m_procStatus : result.failed() ? 1 : 0;
     m_tokens.returnStatus(status);
     for (qsizetype i = 0; i < call.params.size(); ++i) {
         if (call.params[i].output)

@@ -33,10 +33,10 @@ public:
     virtual const TlsContext *tlsContext() const = 0;
 };
 
-class Connection {
+class Connection : private BatchObserver {
 public:
     Connection(ConnectionHost &host, int fd, int id);
-    ~Connection();
+    ~Connection() override;
     // Serves the client until it leaves, breaks the protocol or the server stops.
     void run();
     // Wakes run() from any thread; it returns soon after.
@@ -62,6 +62,31 @@ private:
     // Stops serving: set when the connection is to close after the current answer.
     struct Closing {};
     struct Cancelled {}; // ATTENTION arrived while a request waited
+
+    // How the statements of a running request travel as they complete (see completed()).
+    enum class Stream {
+        Off,      // the caller writes the whole result afterwards
+        Batch,    // a SQL batch: DONE after each statement, the last one final
+        InProc,   // the statements of an RPC (sp_executesql, sp_prepexec, sp_execute): DONEINPROC each
+        ProcCall, // an RPC of a procedure by name: its own statements; the caller ends it
+    };
+
+    // BatchObserver: writes the statement's tokens and sends what fills whole packets; false when
+    // the client cancelled or the connection is gone. Never throws.
+    bool completed(const StatementResult &statement, bool last) override;
+    // Sends what the procedure has done so far, to the last byte, and waits up to ms for the
+    // client's ATTENTION; false when it came (or the connection is gone).
+    bool paused(const StatementResult &soFar, int ms) override;
+    // Sends the answer so far in packets without end-of-message: whole packets only, or every
+    // byte. False when the connection is gone. Does nothing while a fault is to cut the answer.
+    bool streamOut(bool everything);
+    // Looks for the client's ATTENTION for up to ms (0: only what has arrived); true when it
+    // came, or when the connection cannot go on (m_closing).
+    bool attentionArrived(int ms);
+    // Records an ATTENTION in the server's events.
+    void noteAttention();
+    // After a request ran: the connection closes, or the cancel is answered.
+    void finishRun();
 
     bool logIn();
     // The pre-login and, when negotiated, the TLS handshake; false when the connection is to end.
@@ -89,7 +114,10 @@ private:
     // Records the event and applies its faults: waits, closes (throws Closing), or gives the
     // error to answer with.
     FaultPlan admit(Event &event);
-    BatchResult run(const QString &sql, const QList<Parameter> &params);
+    // Runs the statements; with a stream other than Off, their tokens are written as they complete.
+    BatchResult run(const QString &sql, const QList<Parameter> &params, Stream stream = Stream::Off);
+    // One statement of a batch: its messages, rows and DONE.
+    void writeBatchStatement(const StatementResult &st, bool last);
     // The statements' tokens as a batch answers them (DONE each, the last one final).
     void writeBatchResults(const BatchResult &result);
     // The statements' tokens inside a procedure (DONEINPROC each).
@@ -128,6 +156,12 @@ private:
     qsizetype m_cutAt = -1;   // DropMidResult: where the answer stops
     int m_dropAfterRows = -1; // DropMidResult: rows of the first result to send
     bool m_lastCall = true;   // the RPC being answered is the last of its request
+    Stream m_stream = Stream::Off;
+    qsizetype m_innerSent = 0; // inner statements of the running procedure already written
+    qint32 m_procStatus = 0;   // Stream::ProcCall: the return status of the procedure
+    bool m_streamed = false;   // part of the current answer has been sent
+    bool m_cancelled = false;  // the client's ATTENTION stopped the current request
+    bool m_closing = false;    // the connection failed while a request ran
 };
 
 } // namespace sandbox::tds

@@ -22,6 +22,8 @@ QString kindName(EventKind kind)
         return QStringLiteral("BATCH");
     case EventKind::Rpc:
         return QStringLiteral("RPC");
+    case EventKind::Attention:
+        return QStringLiteral("ATTENTION");
     }
     return {};
 }
@@ -80,6 +82,8 @@ QString logValue(const Value &value)
 
 QString logLine(const Event &event)
 {
+    if (event.kind == EventKind::Attention)
+        return escapeLogField(event.login) + u'\t' + kindName(event.kind);
     QStringList fields{escapeLogField(event.login), kindName(event.kind), escapeLogField(event.text())};
     for (const Value &v : event.params)
         fields << logValue(v);

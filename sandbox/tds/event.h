@@ -1,6 +1,7 @@
 #pragma once
-// What the server records of every request it receives: logins, SQL batches and RPCs, in the
-// order they arrived, with the login that sent them. The statement log writes one line each.
+// What the server records of every request it receives: logins, SQL batches, RPCs and the
+// client's ATTENTION (cancel) messages, in the order they arrived, with the login that sent them.
+// The statement log writes one line each.
 
 #include "sandbox/engine/engine.h"
 
@@ -9,7 +10,7 @@
 
 namespace sandbox {
 
-enum class EventKind { LoginOk, LoginFailed, Batch, Rpc };
+enum class EventKind { LoginOk, LoginFailed, Batch, Rpc, Attention };
 
 // How much of a connection travels inside TLS: nothing, the login only, or everything.
 enum class SessionEncryption { None, LoginOnly, All };
@@ -33,7 +34,7 @@ struct Event {
     QString text() const;
 };
 
-// "LOGIN-OK", "LOGIN-FAILED", "BATCH", "RPC".
+// "LOGIN-OK", "LOGIN-FAILED", "BATCH", "RPC", "ATTENTION".
 QString kindName(EventKind kind);
 
 // A field of the statement log: backslash, tab, CR and LF written as \\, \t, \r, \n.
@@ -44,7 +45,8 @@ QString logValue(const Value &value);
 QString encryptionName(SessionEncryption encryption);
 
 // One line (without the line end): login, kind, text, then each parameter value, tab-separated;
-// a login's line ends with its encryption ("encryption=login") instead.
+// a login's line ends with its encryption ("encryption=login") instead; an ATTENTION's line is
+// the login and the kind alone.
 QString logLine(const Event &event);
 
 } // namespace sandbox

@@ -92,7 +92,8 @@ struct SandboxServer::Private : tds::ConnectionHost {
             std::lock_guard lock(eventsMutex);
             event.sequence = nextSequence++;
             const bool isLogin = event.kind == EventKind::LoginOk || event.kind == EventKind::LoginFailed;
-            for (auto it = faults.begin(); it != faults.end();) {
+            // A cancel is recorded only; faults hit requests.
+            for (auto it = faults.begin(); event.kind != EventKind::Attention && it != faults.end();) {
                 const QString subject = isLogin ? event.login : event.text();
                 if ((!isLogin || it->matchLogins) && it->pattern.match(subject).hasMatch()) {
                     hits.append(*it);

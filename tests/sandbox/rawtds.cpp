@@ -78,26 +78,50 @@ QByteArray allHeaders()
                                "01000000");
 }
 
+namespace {
+// One packet's payload; false when the server closed or nothing came in time.
+bool readPacket(QTcpSocket &socket, QByteArray &payload, bool &last)
+{
+    while (socket.bytesAvailable() < 8) {
+        if (!socket.waitForReadyRead(Patience))
+            return false;
+    }
+    const QByteArray header = socket.read(8);
+    const int length = qFromBigEndian<quint16>(header.constData() + 2);
+    QByteArray body;
+    while (body.size() < length - 8) {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(Patience))
+            return false;
+        body += socket.read(length - 8 - body.size());
+    }
+    payload += body;
+    last = quint8(header[1]) & 0x01;
+    return true;
+}
+} // namespace
+
 QByteArray readAnswer(QTcpSocket &socket)
 {
     QByteArray answer;
-    for (;;) {
-        while (socket.bytesAvailable() < 8) {
-            if (!socket.waitForReadyRead(Patience))
-                return {};
-        }
-        const QByteArray header = socket.read(8);
-        const int length = qFromBigEndian<quint16>(header.constData() + 2);
-        QByteArray body;
-        while (body.size() < length - 8) {
-            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(Patience))
-                return {};
-            body += socket.read(length - 8 - body.size());
-        }
-        answer += body;
-        if (quint8(header[1]) & 0x01)
-            return answer;
+    bool last = false;
+    while (!last) {
+        if (!readPacket(socket, answer, last))
+            return {};
     }
+    return answer;
+}
+
+QByteArray readAnswerUntil(QTcpSocket &socket, const QString &word, bool *ended)
+{
+    QByteArray answer;
+    bool last = false;
+    while (!last && !tokenWords(answer).contains(word)) {
+        if (!readPacket(socket, answer, last))
+            break;
+    }
+    if (ended)
+        *ended = last;
+    return answer;
 }
 
 QStringList tokenWords(const QByteArray &answer)
@@ -107,6 +131,12 @@ QStringList tokenWords(const QByteArray &answer)
     const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
     while (i < answer.size()) {
         const quint8 token = quint8(answer[i]);
+        // A token that has not arrived whole ends the reading.
+        if (i + 13 > answer.size() && (token == 0xFD || token == 0xFE || token == 0xFF))
+            break;
+        if (i + 5 > answer.size() ||
+            ((token == 0xAA || token == 0xAB || token == 0xE3) && i + 3 + u16(i + 1) > answer.size()))
+            break;
         if (token == 0xFD || token == 0xFE || token == 0xFF) {
             const quint16 status = u16(i + 1);
             const quint64 count = qFromLittleEndian<quint64>(answer.constData() + i + 5);

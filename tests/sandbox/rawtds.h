@@ -20,8 +20,12 @@ QByteArray login7(const QString &user, const QString &password, const QString &d
 QByteArray allHeaders();
 // Reads one whole answer (until a packet with end-of-message); empty when the server closed.
 QByteArray readAnswer(QTcpSocket &socket);
+// Reads an answer's packets until its tokens so far hold word (as tokenWords gives them, e.g.
+// "ERROR 50000") or the answer ends (*ended); what was read.
+QByteArray readAnswerUntil(QTcpSocket &socket, const QString &word, bool *ended = nullptr);
 // The tokens of an answer in a few words: "INFO 0", "ERROR 50000", "RETURNSTATUS 1",
-// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens stop the reading.
+// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens, and a token not
+// whole, stop the reading.
 QStringList tokenWords(const QByteArray &answer);
 // An RPC request calling the procedure by name with int arguments.
 QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments);

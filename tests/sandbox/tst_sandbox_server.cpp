@@ -127,12 +127,14 @@ class TestSandboxServer : public QObject {
 private:
     std::unique_ptr<SandboxServer> m_server;
     quint16 port() const { return m_server->port(); }
-    // The next event that is no cursor housekeeping of the driver.
+    // The next event that is no cursor housekeeping of the driver, nor its cancel of what it did
+    // not read.
     std::optional<Event> nextStatement()
     {
         return m_server->waitForEvent(
             [](const Event &e) {
-                return !(e.kind == EventKind::Rpc && (e.procedure == QLatin1String("sp_cursoroption") ||
+                return e.kind != EventKind::Attention &&
+                       !(e.kind == EventKind::Rpc && (e.procedure == QLatin1String("sp_cursoroption") ||
                                                       e.procedure == QLatin1String("sp_cursorfetch") ||
                                                       e.procedure == QLatin1String("sp_cursorclose")));
             },
@@ -159,6 +161,8 @@ private Q_SLOTS:
         QVERIFY(port() != 0);
         m_server->engine().sqlite(
             QStringLiteral("CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(200), n NVARCHAR(200))"));
+        // The error-then-store student's pause is set by the tests that need one.
+        m_server->engine().setProcedurePause(0);
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -240,7 +244,7 @@ private Q_SLOTS:
         // QODBC asks for the timestamp type's details first, as a batch. The request was seen
         // missing from the same test built with the sanitizers (QODBC calls the driver, which sends
         // nothing), so it is checked where it comes.
-        auto next = m_server->waitForEvent(Patience);
+        auto next = nextStatement();
         QVERIFY(next);
         if (next->kind == EventKind::Batch) {
             QCOMPARE(next->login, Admin);
@@ -401,6 +405,21 @@ private Q_SLOTS:
             << "" << kStoreThenErrorStudent
             << QStringList{"DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "ERROR 50000",
                            "RETURNSTATUS 1", "DONEPROC ERROR"};
+        QTest::newRow("an error, then stored") << exec(kErrorThenStoreStudent) << 0
+                                               << QStringList{"ERROR 50000",
+                                                              "DONEINPROC MORE|ERROR",
+                                                              "DONEINPROC MORE|COUNT 1",
+                                                              "DONEINPROC MORE|COUNT 1",
+                                                              "RETURNSTATUS 1",
+                                                              "DONEPROC MORE",
+                                                              "DONE"};
+        QTest::newRow("RPC: an error, then stored") << "" << kErrorThenStoreStudent
+                                                    << QStringList{"ERROR 50000",
+                                                                   "DONEINPROC MORE|ERROR",
+                                                                   "DONEINPROC MORE|COUNT 1",
+                                                                   "DONEINPROC MORE|COUNT 1",
+                                                                   "RETURNSTATUS 1",
+                                                                   "DONEPROC"};
         QTest::newRow("RPC: a message, then success")
             << "" << kInfoThenSuccessStudent
             << QStringList{"INFO 0", "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",
@@ -427,6 +446,75 @@ private Q_SLOTS:
         socket.write(batch.isEmpty() ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, student})
                                      : packet(0x01, allHeaders() + ucs2(batch)));
         QCOMPARE(tokenWords(readAnswer(socket)), expected);
+    }
+
+    // The error-then-store student: the error reaches the client while the procedure still runs.
+    // A client that cancels on it stops the store (and the server records its ATTENTION); one
+    // that reads to the end gets the store.
+    void cancelOnAnError_data()
+    {
+        QTest::addColumn<bool>("rpc");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("batch, cancelled on the error") << false << true;
+        QTest::newRow("batch, read to the end") << false << false;
+        QTest::newRow("RPC, cancelled on the error") << true << true;
+        QTest::newRow("RPC, read to the end") << true << false;
+    }
+
+    void cancelOnAnError()
+    {
+        QFETCH(bool, rpc);
+        QFETCH(bool, cancel);
+        using namespace sandbox::demo;
+        const auto monitor = [this] {
+            return m_server->engine()
+                .sqlite(
+                    QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = %1").arg(kMarkedGroup))
+                .rows.value(0)
+                .value(0);
+        };
+        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
+                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
+                                      .arg(kMarkedGroup)
+                                      .arg(kMarkedGroupMonitor));
+        // Cancelled: the pause outlasts the test, so only the ATTENTION ends it.
+        m_server->engine().setProcedurePause(cancel ? 2 * Patience : 50);
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        m_server->clearEvents();
+        socket.write(rpc ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, kErrorThenStoreStudent})
+                         : packet(0x01, allHeaders() + ucs2(QStringLiteral("EXEC CreateStarasta %1, %2")
+                                                                .arg(kMarkedGroup)
+                                                                .arg(kErrorThenStoreStudent))));
+        bool ended = false;
+        QByteArray answer = readAnswerUntil(socket, QStringLiteral("ERROR 50000"), &ended);
+        QVERIFY2(tokenWords(answer).contains(QStringLiteral("ERROR 50000")),
+                 qPrintable(tokenWords(answer).join(", ")));
+        if (cancel) {
+            QVERIFY(!ended);
+            socket.write(packet(0x06, QByteArray()));
+        }
+        if (!ended)
+            answer += readAnswer(socket);
+        const QStringList words = tokenWords(answer);
+        m_server->engine().setProcedurePause(0);
+        if (cancel) {
+            QCOMPARE(words.last(), QStringLiteral("DONE ATTN"));
+            QVERIFY(!words.contains(QStringLiteral("DONEINPROC MORE|COUNT 1")));
+            QCOMPARE(monitor(), sandbox::Value(qint64(kMarkedGroupMonitor)));
+            const auto attention = m_server->waitForEvent(
+                [](const Event &e) { return e.kind == EventKind::Attention; }, Patience);
+            QVERIFY(attention);
+            QCOMPARE(attention->login, Admin);
+        } else {
+            QVERIFY(!words.contains(QStringLiteral("DONE ATTN")));
+            QCOMPARE(monitor(), sandbox::Value(qint64(kErrorThenStoreStudent)));
+            for (const Event &e : m_server->events())
+                QVERIFY(e.kind != EventKind::Attention);
+        }
+        // The connection goes on.
+        socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
+        QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
     }
 
     // SET DATEFORMAT lasts for its connection; a new connection starts with mdy.
@@ -751,6 +839,8 @@ private Q_SLOTS:
             << int(EventKind::Batch) << ""
             << "SELECT 1\r\n\tFROM x -- a\\b" << int(sandbox::SessionEncryption::All)
             << "us\\\\er\tBATCH\tSELECT 1\\r\\n\\tFROM x -- a\\\\b";
+        QTest::newRow("attention") << int(EventKind::Attention) << ""
+                                   << "" << int(sandbox::SessionEncryption::None) << "us\\\\er\tATTENTION";
         QTest::newRow("rpc")
             << int(EventKind::Rpc) << "sp_prepexec"
             << "SELECT @P1\n"
