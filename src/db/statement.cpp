@@ -2,6 +2,7 @@
 
 #include "adoconnection.h"
 #include "databaseerror.h"
+#include "driverresults.h"
 #include "odbcresults.h"
 
 #include <sql.h>
@@ -478,8 +479,15 @@ RowSet runStatement(TADOConnection &connection, const QString &text, const QList
     SQLRETURN r = SQLExecDirectW(h, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(text.utf16())),
                                  SQLINTEGER(text.size()));
     bool reading = r != SQL_NO_DATA;
-    if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA)
-        reading = noteFailure("SQLExecDirect");
+    if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) {
+        // The driver manager ends the statement here; the driver itself reads on.
+        if (noteFailure("SQLExecDirect")) {
+            const odbc::RestOfAnswer rest = odbc::readRestAfterFailedExecute(dbc, h);
+            if (rest.error && lost(*rest.error))
+                throw failure(*rest.error);
+        }
+        reading = false;
+    }
     while (reading) {
         // The statement's rows are those of its first result set: counts and messages before it, and
         // whatever results follow it, are read and passed over.

@@ -8,6 +8,7 @@
 #include "db/databaseerror.h"
 #include "db/dm.h"
 #include "recordingrelay.h"
+#include "sandbox/engine/demodata.h"
 #include "sandbox/tds/sandboxserver.h"
 #include "signin/connectwith.h"
 #include "signin/getuserrequest.h"
@@ -62,6 +63,8 @@ private Q_SLOTS:
     void valueTooLongIsRefused();
     void messagesAndErrorsAfterCounts_data();
     void messagesAndErrorsAfterCounts();
+    void answersAreReadToTheirEnd_data();
+    void answersAreReadToTheirEnd();
     void sessionIsRestoredAfterReconnect();
     void onlySessionOptionsAreReplayed_data();
     void onlySessionOptionsAreReplayed();
@@ -304,6 +307,82 @@ void TestDbAnswers::messagesAndErrorsAfterCounts()
     QVERIFY(next.RecordCount() > 0);
 }
 
+// At the server an error ends its statement, not the batch or the procedure: what comes after it
+// still runs, and the client reads it all before it raises the first error, with the server's own
+// number. It never cancels because an error arrived.
+void TestDbAnswers::answersAreReadToTheirEnd_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<qint64>("stored"); // the rows of user_faculty for the login 9902 afterwards
+    QTest::newRow("a duplicate key, then an insert")
+        << "INSERT INTO user_faculty (id_login, faculty) VALUES (12, 1)\r\n"
+           "INSERT INTO user_faculty (id_login, faculty) VALUES (9902, 1)"
+        << 2627 << "" << qint64(1);
+    QTest::newRow("an error of severity 16, then an insert")
+        << "RAISERROR('Журнал недоступен.', 16, 1)\r\n"
+           "INSERT INTO user_faculty (id_login, faculty) VALUES (9902, 2)"
+        << 50000 << "Журнал недоступен." << qint64(1);
+    QTest::newRow("a count, an error, then an insert")
+        << "UPDATE a_year SET p32 = p32 WHERE id_a_year < 0\r\nRAISERROR('Журнал недоступен.', 16, 1)\r\n"
+           "INSERT INTO user_faculty (id_login, faculty) VALUES (9902, 4)"
+        << 50000 << "Журнал недоступен." << qint64(1);
+    QTest::newRow("two errors: the first is raised")
+        << "RAISERROR('Первая.', 16, 1)\r\nRAISERROR('Вторая.', 16, 1)\r\n"
+           "INSERT INTO user_faculty (id_login, faculty) VALUES (9902, 3)"
+        << 50000 << "Первая." << qint64(1);
+    QTest::newRow("the procedure's error, then its store")
+        << QStringLiteral("EXEC CreateStarasta %1, %2")
+               .arg(sandbox::demo::kMarkedGroup)
+               .arg(sandbox::demo::kErrorThenStoreStudent)
+        << 50000 << "Журнал назначений недоступен; староста будет назначен без записи в журнал." << qint64(0);
+}
+
+void TestDbAnswers::answersAreReadToTheirEnd()
+{
+    QFETCH(QString, statement);
+    QFETCH(int, number);
+    QFETCH(QString, error);
+    QFETCH(qint64, stored);
+    m_server->engine().sqlite(QStringLiteral("DELETE FROM user_faculty WHERE id_login = 9902"));
+    const bool procedure = statement.startsWith(QLatin1String("EXEC"));
+    if (procedure)
+        connectAs(kDemoAccount, kDemoPassword);
+    else
+        connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
+    m_server->clearEvents();
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({statement});
+    try {
+        query.ExecSQL();
+        QFAIL("no error");
+    } catch (const DatabaseError &e) {
+        QCOMPARE(e.number(), number);
+        if (!error.isEmpty())
+            QCOMPARE(e.message(), error);
+    }
+    for (const Event &e : m_server->events())
+        QVERIFY2(e.kind != EventKind::Attention, "the client cancelled the statement");
+    QCOMPARE(std::get<qint64>(
+                 m_server->engine()
+                     .sqlite(QStringLiteral("SELECT COUNT(*) FROM user_faculty WHERE id_login = 9902"))
+                     .rows[0][0]),
+             stored);
+    if (procedure) {
+        const sandbox::ResultSet monitor =
+            m_server->engine().sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = ?"),
+                                      {qint64(sandbox::demo::kMarkedGroup)});
+        QCOMPARE(monitor.rows.size(), 1);
+        QCOMPARE(std::get<qint64>(monitor.rows[0][0]), qint64(sandbox::demo::kErrorThenStoreStudent));
+    }
+    // The connection is free for the next statement.
+    TADOQuery next(&m_dm->ADOCon);
+    next.setSQL({QStringLiteral("SELECT id_a_year FROM a_year")});
+    next.Open();
+    QVERIFY(next.RecordCount() > 0);
+}
+
 // The sign-in sets the date format of the session; a session opened again after a lost connection
 // has it again before the next statement runs.
 void TestDbAnswers::sessionIsRestoredAfterReconnect()
@@ -373,7 +452,7 @@ void TestDbAnswers::onlySessionOptionsAreReplayed()
         else if (loggedIn && !e.text().contains(QLatin1String("a_year")))
             sent.append(e.text());
     }
-    QCOMPARE(sent, replayed);
+    QVERIFY2(sent == replayed, qPrintable(sent.join(QLatin1String(" | "))));
     const sandbox::ResultSet rows =
         m_server->engine().sqlite(QStringLiteral("SELECT COUNT(*) FROM user_faculty WHERE id_login = 9901"));
     QCOMPARE(sandbox::valueToText(rows.rows[0][0]), statement.contains(QLatin1String("INSERT")) ? "1" : "0");

@@ -67,6 +67,12 @@ void TestServerAnswers::assignment_data()
                .arg(infoThenError)
         << false;
     QTest::newRow("a name of 100 characters") << sandbox::demo::kLongNameStudent << QString() << true;
+    // The error arrives while the procedure still runs: a client that cancelled on it would stop the
+    // store.
+    QTest::newRow("an error, then stored")
+        << sandbox::demo::kErrorThenStoreStudent
+        << QStringLiteral("Журнал назначений недоступен; староста будет назначен без записи в журнал.")
+        << true;
 }
 
 void TestServerAnswers::assignment()
@@ -94,6 +100,7 @@ void TestServerAnswers::assignment()
     const QString name = nameOf(engine, student);
     QCOMPARE(Form1->DBLookupListBox1->currentEntryText(), name);
     m_session->boxes().boxes.clear();
+    m_session->server().clearEvents();
     m_session->assign();
 
     const QList<MessageBoxRequest> &boxes = m_session->boxes().boxes;
@@ -113,6 +120,9 @@ void TestServerAnswers::assignment()
     // The monitor field shows what the server holds, also after an error.
     QCOMPARE(monitors.size(), 1);
     QCOMPARE(Form1->DBEdit1->text(), nameOf(engine, monitors.first()));
+    // The answer was read to its end: nothing was cancelled.
+    for (const sandbox::Event &e : m_session->server().events())
+        QVERIFY2(e.kind != sandbox::EventKind::Attention, "the client cancelled the assignment");
 }
 
 QEL31_TEST_MAIN(TestServerAnswers)
