@@ -1,5 +1,6 @@
 #include "sandbox/tds/connection.h"
 
+#include "sandbox/engine/sqlerrors.h"
 #include "sandbox/tds/bytes.h"
 #include "sandbox/tds/login.h"
 
@@ -261,6 +262,7 @@ void Connection::serve(const ClientMessage &request)
         m_session.database = m_loginDatabase;
         m_session.dateFormat = QStringLiteral("mdy");
         m_session.noCount = false;
+        m_session.xactAbort = false;
         m_prepared.clear();
         m_cursors.clear();
     }
@@ -672,39 +674,28 @@ void Connection::handleBatch(const ClientMessage &request)
 
 void Connection::handleTransaction(const ClientMessage &request)
 {
+    // The sandbox keeps no transactions: every statement commits as it completes. A request to
+    // begin, commit, roll back or save one is refused, and the driver sees the failure, rather
+    // than acknowledged while nothing would be undone.
     const TransactionCall call = parseTransactionRequest(request.payload);
-    auto descriptor = [](quint64 id) {
-        ByteWriter w;
-        w.u64(id);
-        return w.data();
-    };
+    QString what;
     switch (call.request) {
     case TransactionRequest::Begin:
-        if (m_transaction == 0)
-            m_transaction = m_nextTransaction++;
-        m_tokens.envChangeBytes(EnvChange::BeginTransaction, descriptor(m_transaction), QByteArray());
-        m_tokens.done(donestatus::Final, 0, 0);
+        what = QStringLiteral("BEGIN TRANSACTION");
         break;
     case TransactionRequest::Commit:
-    case TransactionRequest::Rollback: {
-        const EnvChange kind = call.request == TransactionRequest::Commit ? EnvChange::CommitTransaction
-                                                                          : EnvChange::RollbackTransaction;
-        if (m_transaction != 0)
-            m_tokens.envChangeBytes(kind, QByteArray(), descriptor(m_transaction));
-        m_transaction = 0;
-        if (call.beginAfter) {
-            m_transaction = m_nextTransaction++;
-            m_tokens.envChangeBytes(EnvChange::BeginTransaction, descriptor(m_transaction), QByteArray());
-        }
-        m_tokens.done(donestatus::Final, 0, 0);
+        what = QStringLiteral("COMMIT TRANSACTION");
         break;
-    }
+    case TransactionRequest::Rollback:
+        what = QStringLiteral("ROLLBACK TRANSACTION");
+        break;
     case TransactionRequest::Other:
-        m_tokens.message(serverMessage(
-            8522, 1, 16, QStringLiteral("Distributed transactions are not supported by this server.")));
-        m_tokens.done(donestatus::Error, 0, 0);
+        what =
+            call.type == 9 ? QStringLiteral("SAVE TRANSACTION") : QStringLiteral("DISTRIBUTED TRANSACTION");
         break;
     }
+    m_tokens.message(sqlerr::notSupported(what, 1));
+    m_tokens.done(donestatus::Error, 0, 0);
     sendReply();
 }
 

@@ -151,8 +151,6 @@ private:
     qint32 m_nextHandle = 1;
     std::map<qint32, Cursor> m_cursors;
     qint32 m_nextCursor = 180150000;
-    quint64 m_transaction = 0; // the descriptor of the open transaction, 0 outside one
-    quint64 m_nextTransaction = 1;
     qsizetype m_cutAt = -1;   // DropMidResult: where the answer stops
     int m_dropAfterRows = -1; // DropMidResult: rows of the first result to send
     bool m_lastCall = true;   // the RPC being answered is the last of its request

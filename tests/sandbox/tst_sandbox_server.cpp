@@ -774,14 +774,16 @@ private Q_SLOTS:
         QCOMPARE(q.value(0).toInt(), 5);
     }
 
+    // The sandbox keeps no transactions and says so: a program that asks for one is told, never
+    // acknowledged while nothing would be undone; the connection goes on.
     void transactions()
     {
         Client client(port());
         QVERIFY2(client.opened(), qPrintable(client.error()));
-        QVERIFY2(client.db().transaction(), qPrintable(client.db().lastError().text()));
-        QVERIFY2(client.db().commit(), qPrintable(client.db().lastError().text()));
-        QVERIFY(client.db().transaction());
-        QVERIFY2(client.db().rollback(), qPrintable(client.db().lastError().text()));
+        QVERIFY(!client.db().transaction());
+        QVERIFY2(client.db().lastError().databaseText().contains(
+                     QLatin1String("'BEGIN TRANSACTION' is not supported")),
+                 qPrintable(client.db().lastError().text()));
         QSqlQuery q = client.query();
         QVERIFY(q.exec(QStringLiteral("SELECT 1 AS one")));
     }
