@@ -390,6 +390,37 @@ StatementResult Engine::Private::runSet(Session &session, const tsql::Statement 
         (st.option == QLatin1String("NOCOUNT") ? session.noCount : session.xactAbort) = v.first().is("ON");
         return r;
     }
+    if (st.option == QLatin1String("TEXTSIZE")) {
+        const QList<tsql::Token> &v = st.optionValue;
+        const bool negative = v.size() == 2 && v.first().isSymbol("-");
+        const tsql::Token &number = v.last();
+        bool ok = number.kind == tsql::TokenKind::Number && v.size() == (negative ? 2 : 1);
+        const qint64 n = ok ? number.text.toLongLong(&ok) : 0;
+        if (!ok) {
+            r.error = sqlerr::syntax(number.text, number.line);
+            return r;
+        }
+        if (negative || n > 2147483647) {
+            r.error = sqlerr::notSupported(
+                QStringLiteral("SET TEXTSIZE %1%2").arg(negative ? "-" : "").arg(n), st.line);
+            return r;
+        }
+        session.textSize = n == 0 ? 4096 : int(n); // 0 restores the default
+        return r;
+    }
+    if (st.option == QLatin1String("LANGUAGE")) {
+        // Only the server's own language: the sandbox has no other words for its messages.
+        const QList<tsql::Token> &v = st.optionValue;
+        if (v.size() != 1 ||
+            (v.first().value.compare(QLatin1String("us_english"), Qt::CaseInsensitive) != 0 &&
+             v.first().value.compare(QLatin1String("English"), Qt::CaseInsensitive) != 0)) {
+            r.error = sqlerr::notSupported(QStringLiteral("SET LANGUAGE"), st.line);
+            return r;
+        }
+        r.infos.append(
+            sqlerr::make(5703, 10, 1, QStringLiteral("Changed language setting to us_english."), st.line));
+        return r;
+    }
     if (st.option != QLatin1String("DATEFORMAT"))
         return r; // every other option is accepted and has no effect here
     const QList<tsql::Token> &v = st.optionValue;

@@ -129,6 +129,7 @@ struct Session {
     QString application;        // from the login packet, for the log
     QString host;               // from the login packet, for the log
     bool xactAbort = false;     // SET XACT_ABORT: every error ends the batch
+    int textSize = 4096;        // SET TEXTSIZE: bytes of a (max) value a result carries
 };
 
 // Watches a batch while it runs (Engine::execute), so that its answer can travel statement by

@@ -8,6 +8,7 @@
 #include "sandbox/tds/sandboxserver.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
@@ -374,6 +375,43 @@ private Q_SLOTS:
         socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
         QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
         m_server->engine().sqlite(QStringLiteral("DROP TABLE wide"));
+    }
+
+    // A (max) value carries at most TEXTSIZE bytes: 4096 for a session that never sets it (the
+    // driver sends nothing at connect), what SET TEXTSIZE says after it.
+    void textSize_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("characters");
+        const QString wide = QStringLiteral("N'%1'").arg(QString(6000, QChar(u'я')));
+        const QString narrow = QStringLiteral("'%1'").arg(QString(9000, QChar(u'x')));
+        QTest::newRow("nvarchar(max), never set") << "" << wide << 2048;
+        QTest::newRow("varchar(max), never set") << "" << narrow << 4096;
+        QTest::newRow("nvarchar(max), 100") << "SET TEXTSIZE 100" << wide << 50;
+        QTest::newRow("varchar(max), 100") << "SET TEXTSIZE 100" << narrow << 100;
+        QTest::newRow("0 restores the default") << "SET TEXTSIZE 100 SET TEXTSIZE 0" << narrow << 4096;
+        QTest::newRow("the largest") << "SET TEXTSIZE 2147483647" << wide << 6000;
+        QTest::newRow("a sized type is never cut") << ""
+                                                   << "N'" + QString(3000, QChar(u'я')) + "'" << 3000;
+    }
+
+    void textSize()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, value);
+        QFETCH(int, characters);
+        const QString output = runTsql(port(), setting + QStringLiteral("\ngo\nSELECT ") + value +
+                                                   QStringLiteral(" AS t\ngo\nexit\n"));
+        const QChar letter = value.contains(u'я') ? QChar(u'я') : QChar(u'x');
+        static const QRegularExpression run(QStringLiteral("(.)\\1{49,}"));
+        qsizetype longest = 0;
+        for (auto it = run.globalMatch(output); it.hasNext();) {
+            const auto m = it.next();
+            if (m.captured(1) == letter)
+                longest = qMax(longest, m.capturedLength());
+        }
+        QCOMPARE(longest, qsizetype(characters));
     }
 
     // Transactions are refused, never pretended: each request of the Transaction Manager and each
