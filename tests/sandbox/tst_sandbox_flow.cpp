@@ -182,6 +182,71 @@ QByteArray transactionRequest(quint16 type)
     return packet(0x0E, body);
 }
 
+// The tokens of an answer that carry messages and environment changes, in a few words:
+// "ENVCHANGE 1", "INFO 5701 class 0", "ERROR 50000 class 16", "LOGINACK", "DONE ERROR" (the DONE
+// family as tokenWords gives it). Other tokens stop the reading.
+QStringList messageWords(const QByteArray &answer)
+{
+    QStringList out;
+    qsizetype i = 0;
+    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
+    while (i + 3 <= answer.size()) {
+        const quint8 token = quint8(answer[i]);
+        if (token == 0xE3) {
+            out << QStringLiteral("ENVCHANGE %1").arg(quint8(answer[i + 3]));
+            i += 3 + u16(i + 1);
+        } else if (token == 0xAA || token == 0xAB) {
+            out << QStringLiteral("%1 %2 class %3")
+                       .arg(token == 0xAA ? QStringLiteral("ERROR") : QStringLiteral("INFO"))
+                       .arg(qFromLittleEndian<qint32>(answer.constData() + i + 3))
+                       .arg(quint8(answer[i + 8]));
+            i += 3 + u16(i + 1);
+        } else if (token == 0xAD) {
+            out << QStringLiteral("LOGINACK");
+            i += 3 + u16(i + 1);
+        } else if (token == 0xFD || token == 0xFE || token == 0xFF) {
+            out += tokenWords(answer.mid(i, 13));
+            i += 13;
+        } else {
+            break;
+        }
+    }
+    return out;
+}
+
+// An RPC parameter: no name, input or output, an nvarchar or int value.
+QByteArray nvarcharParameter(const QString &value)
+{
+    QByteArray p = QByteArray::fromHex("0000e7"); // no name, input, NVARCHAR
+    const QByteArray bytes = ucs2(value);
+    char n[2];
+    qToLittleEndian<quint16>(quint16(qMax<qsizetype>(bytes.size(), 2)), n);
+    p.append(n, 2);
+    p += QByteArray::fromHex("0904d00034"); // collation
+    qToLittleEndian<quint16>(quint16(bytes.size()), n);
+    p.append(n, 2);
+    return p + bytes;
+}
+
+QByteArray intParameter(qint32 value, bool output = false)
+{
+    QByteArray p = QByteArray::fromHex(output ? "00012604" : "00002604");
+    char v[4];
+    qToLittleEndian<qint32>(value, v);
+    return p + QByteArray(1, 4) + QByteArray(v, 4);
+}
+
+// An RPC of a system procedure by its id, with the parameters given.
+QByteArray rpcById(quint16 id, const QByteArray &parameters)
+{
+    QByteArray body = allHeaders() + QByteArray::fromHex("ffff");
+    char v[2];
+    qToLittleEndian<quint16>(id, v);
+    body.append(v, 2);
+    body += QByteArray(2, '\0'); // option flags
+    return packet(0x03, body + parameters);
+}
+
 } // namespace
 
 class TestSandboxFlow : public QObject {
@@ -412,6 +477,171 @@ private Q_SLOTS:
                 longest = qMax(longest, m.capturedLength());
         }
         QCOMPARE(longest, qsizetype(characters));
+    }
+
+    // Messages' classes (severity 10 travels as 0) and the environment changes that come with them.
+    void messagesAndEnvironment_data()
+    {
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("USE") << "USE qel" << QStringList{"ENVCHANGE 1", "INFO 5701 class 0", "DONE"};
+        QTest::newRow("SET LANGUAGE us_english")
+            << "SET LANGUAGE us_english" << QStringList{"ENVCHANGE 2", "INFO 5703 class 0", "DONE"};
+        QTest::newRow("SET LANGUAGE of no words here")
+            << "SET LANGUAGE Russian" << QStringList{"ERROR 40517 class 16", "DONE ERROR"};
+        QTest::newRow("PRINT") << "PRINT 'p'" << QStringList{"INFO 0 class 0", "DONE"};
+        QTest::newRow("RAISERROR severity 10")
+            << "RAISERROR('x', 10, 1)" << QStringList{"INFO 50000 class 0", "DONE"};
+        QTest::newRow("RAISERROR severity 5")
+            << "RAISERROR('x', 5, 1)" << QStringList{"INFO 50000 class 5", "DONE"};
+        QTest::newRow("RAISERROR severity 16")
+            << "RAISERROR('x', 16, 1)" << QStringList{"ERROR 50000 class 16", "DONE ERROR"};
+        QTest::newRow("a statement ended, the batch goes on")
+            << "INSERT INTO flow (id, v) VALUES (1, 'dup') SELECT 1 WHERE 1 = 0"
+            << QStringList{"ERROR 2627 class 14", "INFO 3621 class 0", "DONE MORE|ERROR"};
+    }
+
+    void messagesAndEnvironment()
+    {
+        QFETCH(QString, batch);
+        QFETCH(QStringList, expected);
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(packet(0x01, allHeaders() + ucs2(batch)));
+        QCOMPARE(messageWords(readAnswer(socket)).mid(0, expected.size()), expected);
+    }
+
+    // LOGINACK acknowledges the TDS version the client asked for, up to 7.4, and names the program
+    // as the server does; the pre-login answer carries SPID 0, the login's answer a session's.
+    void loginAcknowledgement_data()
+    {
+        QTest::addColumn<quint32>("requested");
+        QTest::addColumn<quint32>("acknowledged");
+        QTest::newRow("7.1") << quint32(0x71000001) << quint32(0x71000001);
+        QTest::newRow("7.2") << quint32(0x72090002) << quint32(0x72090002);
+        QTest::newRow("7.3A") << quint32(0x730A0003) << quint32(0x730A0003);
+        QTest::newRow("7.3B") << quint32(0x730B0003) << quint32(0x730B0003);
+        QTest::newRow("7.4") << quint32(0x74000004) << quint32(0x74000004);
+        QTest::newRow("above 7.4") << quint32(0x75000000) << quint32(0x74000004);
+    }
+
+    void loginAcknowledgement()
+    {
+        QFETCH(quint32, requested);
+        QFETCH(quint32, acknowledged);
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
+        QVERIFY(socket.waitForConnected(Patience));
+        socket.write(packet(0x12, preLogin()));
+        while (socket.bytesAvailable() < 8)
+            QVERIFY(socket.waitForReadyRead(Patience));
+        const QByteArray header = socket.peek(8);
+        QCOMPARE(qFromBigEndian<quint16>(header.constData() + 4), quint16(0));
+        QVERIFY(!readAnswer(socket).isEmpty());
+        QByteArray login = login7(Admin, AdminPassword, QStringLiteral("qel"));
+        qToLittleEndian<quint32>(requested, login.data() + 4);
+        socket.write(packet(0x10, login));
+        while (socket.bytesAvailable() < 8)
+            QVERIFY(socket.waitForReadyRead(Patience));
+        QVERIFY(qFromBigEndian<quint16>(socket.peek(8).constData() + 4) != 0);
+        const QByteArray answer = readAnswer(socket);
+        const qsizetype at = answer.indexOf(char(0xAD));
+        QVERIFY(at >= 0 && messageWords(answer).contains(QStringLiteral("LOGINACK")));
+        QCOMPARE(qFromBigEndian<quint32>(answer.constData() + at + 4), acknowledged);
+        const int nameLength = quint8(answer[at + 8]);
+        QString name;
+        for (int k = 0; k < nameLength; ++k)
+            name += QChar(qFromLittleEndian<quint16>(answer.constData() + at + 9 + 2 * k));
+        QCOMPARE(name, QStringLiteral("Microsoft SQL Server") + QString(2, QChar(0)));
+    }
+
+    // A request whose last packet has the IGNORE bit is not run; the answer is one DONE with its
+    // error bit, and the connection goes on.
+    void ignoreBit()
+    {
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(packet(
+            0x01, allHeaders() + ucs2(QStringLiteral("INSERT INTO flow (id, v) VALUES (5, 'five')")), 0x03));
+        QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE ERROR")});
+        QCOMPARE(rows(), QStringList{"one"});
+        socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
+        QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
+    }
+
+    // sp_datatype_info_100 answers by @ODBCVer: ODBC 2's column names by default, ODBC 3's for 3;
+    // the driver gives an ODBC 3 program ODBC 3's names either way.
+    void typeInfoByOdbcVersion_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<qint64>("datetime");
+        QTest::newRow("ODBC 2 by default") << "EXEC sp_datatype_info_100 0"
+                                           << "PRECISION" << qint64(11);
+        QTest::newRow("ODBC 2") << "EXEC sp_datatype_info_100 0, @ODBCVer = 2"
+                                << "PRECISION" << qint64(11);
+        QTest::newRow("ODBC 3") << "EXEC sp_datatype_info_100 0, @ODBCVer = 3"
+                                << "COLUMN_SIZE" << qint64(93);
+    }
+
+    void typeInfoByOdbcVersion()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, size);
+        QFETCH(qint64, datetime);
+        sandbox::Session session;
+        session.login = Admin;
+        const sandbox::BatchResult result = m_server->engine().execute(session, call);
+        QCOMPARE(result.statements.size(), 1);
+        QCOMPARE(result.statements[0].inner.size(), size_t(1));
+        const sandbox::ResultSet &rs = *result.statements[0].inner[0].resultSet;
+        QCOMPARE(rs.columns[2].name, size);
+        QCOMPARE(rs.columns[10].name, size == QLatin1String("PRECISION")
+                                          ? QStringLiteral("MONEY")
+                                          : QStringLiteral("FIXED_PREC_SCALE"));
+        QCOMPARE(rs.columns[11].name, size == QLatin1String("PRECISION")
+                                          ? QStringLiteral("AUTO_INCREMENT")
+                                          : QStringLiteral("AUTO_UNIQUE_VALUE"));
+        bool found = false;
+        for (const auto &row : rs.rows)
+            found = found || (sandbox::valueToText(row[0]) == QLatin1String("datetime") &&
+                              std::get<qint64>(row[1]) == datetime);
+        QVERIFY(found);
+
+        Odbc odbc(port());
+        QVERIFY2(odbc.connected(), qPrintable(odbc.error()));
+        Outcome out;
+        odbc.start(QStringLiteral("SELECT 1"), out);
+        SQLFreeStmt(odbc.stmt(), SQL_CLOSE);
+        QVERIFY(SQL_SUCCEEDED(SQLGetTypeInfo(odbc.stmt(), SQL_ALL_TYPES)));
+        SQLCHAR name[64];
+        SQLSMALLINT length = 0;
+        QVERIFY(SQL_SUCCEEDED(
+            SQLColAttributeA(odbc.stmt(), 3, SQL_DESC_NAME, name, sizeof name, &length, nullptr)));
+        QCOMPARE(QString::fromLatin1(reinterpret_cast<const char *>(name)), QStringLiteral("COLUMN_SIZE"));
+        odbc.readToEnd(SQL_SUCCESS, out);
+    }
+
+    // sp_cursorfetch FIRST with nrows 0 fetches no row and positions before the first one: NEXT
+    // then gives the first row.
+    void cursorFetchOfNoRows()
+    {
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        // A fresh connection's first cursor has the number the server starts from.
+        const qint32 cursor = 180150000;
+        socket.write(
+            rpcById(2, intParameter(0, true) + nvarcharParameter(QStringLiteral("SELECT v FROM flow")) +
+                           intParameter(0x10, true) + intParameter(1, true) + intParameter(0, true)));
+        QVERIFY(readAnswer(socket).contains(QByteArray::fromHex("79") + QByteArray(4, '\0'))); // status 0
+        const QByteArray none = QByteArray::fromHex("ff1100c100") + QByteArray(8, '\0');
+        const QByteArray one = QByteArray::fromHex("ff1100c10001") + QByteArray(7, '\0');
+        socket.write(
+            rpcById(7, intParameter(cursor) + intParameter(0x01) + intParameter(0) + intParameter(0)));
+        QVERIFY(readAnswer(socket).contains(none));
+        socket.write(
+            rpcById(7, intParameter(cursor) + intParameter(0x02) + intParameter(0) + intParameter(1)));
+        QVERIFY(readAnswer(socket).contains(one));
     }
 
     // Transactions are refused, never pretended: each request of the Transaction Manager and each
