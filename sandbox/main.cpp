@@ -119,8 +119,14 @@ int main(int argc, char **argv)
                        "marked error-then-store, with the error already sent; an ATTENTION meanwhile "
                        "stops it before the store (default 2000)."),
         QStringLiteral("MS"));
+    const QCommandLineOption compatibility(
+        QStringLiteral("compatibility-level"),
+        QStringLiteral("The database's compatibility level (default 160). A truncation is error 2628, "
+                       "naming the table, the column and the value, at 150 and above, and 8152 at 140 "
+                       "and below."),
+        QStringLiteral("LEVEL"));
     parser.addOptions({listen, db, demo, statementLog, portFile, encryption, tlsCert, tlsKey, tlsMaxVersion,
-                       latency, procedurePause});
+                       latency, procedurePause, compatibility});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -170,6 +176,15 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("--procedure-pause wants milliseconds, not %1")
                             .arg(parser.value(procedurePause)));
         server->engine().setProcedurePause(ms);
+    }
+
+    if (parser.isSet(compatibility)) {
+        bool ok = false;
+        const int level = parser.value(compatibility).toInt(&ok);
+        if (!ok || level < 100 || level > 160 || level % 10 != 0)
+            return fail(QStringLiteral("--compatibility-level wants 100, 110, ... 160, not %1")
+                            .arg(parser.value(compatibility)));
+        server->engine().setCompatibilityLevel(level);
     }
 
     QFile log;

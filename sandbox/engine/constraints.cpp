@@ -44,7 +44,9 @@ QString textArg(sqlite3_value *v)
     return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
 }
 
-// qel_fits(value, kind, width): kind is varchar, nvarchar, char, nchar, varbinary, binary or int.
+// qel_fits(value, kind, width, table, column): kind is varchar, nvarchar, char, nchar, varbinary,
+// binary or int. The function's data is the database's compatibility level, which words a
+// truncation.
 void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     sqlite3_value *value = argv[0];
@@ -86,8 +88,25 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
         }
         length = text.size(); // Windows-1251 bytes, or UTF-16 code units of n(var)char
     }
-    if (length > width)
+    if (length <= width)
+        return;
+    const int level = *static_cast<const int *>(sqlite3_user_data(ctx));
+    if (level <= 140) {
         fail(ctx, sqlerr::make(8152, 16, 30, QStringLiteral("String or binary data would be truncated.")));
+        return;
+    }
+    QString cut =
+        type == SQLITE_BLOB
+            ? QString::fromLatin1(
+                  QByteArray(static_cast<const char *>(sqlite3_value_blob(value)), int(width)).toHex())
+            : textArg(value).left(int(width));
+    if (!cut.isEmpty() && cut.back().isHighSurrogate())
+        cut.chop(1);
+    fail(ctx,
+         sqlerr::make(2628, 16, 1,
+                      QStringLiteral("String or binary data would be truncated in table '%1.dbo.%2', column "
+                                     "'%3'. Truncated value: '%4'.")
+                          .arg(sqlerr::kDatabase, textArg(argv[3]), textArg(argv[4]), cut)));
 }
 
 // qel_duplicate(constraint, object, key values...): called only when the key is already there.
@@ -126,9 +145,10 @@ std::optional<std::pair<QString, qint64>> widthCheck(const QString &declared)
 
 } // namespace
 
-void registerFunctions(sqlite3 *db)
+void registerFunctions(sqlite3 *db, const int *compatibilityLevel)
 {
-    sqlite3_create_function_v2(db, "qel_fits", 3, SQLITE_UTF8, nullptr, &fits, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_fits", 5, SQLITE_UTF8, const_cast<int *>(compatibilityLevel), &fits,
+                               nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "qel_duplicate", -1, SQLITE_UTF8, nullptr, &duplicate, nullptr, nullptr,
                                nullptr);
 }
@@ -159,9 +179,10 @@ void install(sqlite3 *db, qint64 &schemaVersion)
         for (const auto &column : info.rows) {
             const QString name = db::toText(column.value(1));
             if (const auto check = widthCheck(db::toText(column.value(2))))
-                checks << QStringLiteral("qel_fits(NEW.%1, '%2', %3)")
+                checks << QStringLiteral("qel_fits(NEW.%1, '%2', %3, %4, %5)")
                               .arg(quoteName(name), check->first)
-                              .arg(check->second);
+                              .arg(check->second)
+                              .arg(quoteText(table), quoteText(name));
             const int pk = int(db::toInteger(column.value(5)).value_or(0));
             if (pk > 0)
                 keyColumns.append({pk, name});

@@ -1,8 +1,10 @@
 #pragma once
 // The checks the server makes on every row written, done in SQLite by triggers that call the
 // engine's functions:
-//   a text or binary value longer than its column's declared width   8152 "String or binary data
-//                                                                      would be truncated."
+//   a text or binary value longer than its column's declared width   2628 "String or binary data
+//                                      would be truncated in table 'qel.dbo.t', column 'c'. Truncated
+//                                      value: '...'." at compatibility level 150 and above; 8152
+//                                      "String or binary data would be truncated." at 140 and below
 //   an int column given a number outside int                          8115
 //   an int column given text that is no number                        245
 //   a primary key value that is already there                         2627, naming the key
@@ -17,8 +19,9 @@ struct sqlite3_context;
 
 namespace sandbox::constraints {
 
-// Registers the functions the triggers call. Once per connection, before install().
-void registerFunctions(sqlite3 *db);
+// Registers the functions the triggers call. Once per connection, before install(). The level
+// (read at each check) lives as long as the connection.
+void registerFunctions(sqlite3 *db, const int *compatibilityLevel);
 
 // Creates the triggers of every table anew when the schema version differs from schemaVersion
 // (a table created, altered or dropped since the last call), and updates it. Throws db::Error.

@@ -45,6 +45,7 @@ struct Engine::Private {
     QElapsedTimer clock;
     bool timing = false;
     int procedurePauseMs = 2000;
+    int compatibilityLevel = 160; // as a new database of the version the server announces
     // While a batch runs with an observer: the lock that execute() holds and the observer, so that
     // a procedure's pause can be spent without the lock; cancelled once the observer said stop.
     std::unique_lock<std::mutex> *running = nullptr;
@@ -379,14 +380,45 @@ StatementResult Engine::Private::runSet(Session &session, const tsql::Statement 
                                         const QList<Parameter> &params)
 {
     StatementResult r;
-    if (st.option == QLatin1String("NOCOUNT")) {
+    if (st.option == QLatin1String("NOCOUNT") || st.option == QLatin1String("XACT_ABORT")) {
         const QList<tsql::Token> &v = st.optionValue;
         if (v.size() != 1 || !(v.first().is("ON") || v.first().is("OFF"))) {
             const tsql::Token &bad = v.size() > 1 ? v.at(1) : v.first();
             r.error = sqlerr::syntax(bad.text, bad.line);
             return r;
         }
-        session.noCount = v.first().is("ON");
+        (st.option == QLatin1String("NOCOUNT") ? session.noCount : session.xactAbort) = v.first().is("ON");
+        return r;
+    }
+    if (st.option == QLatin1String("TEXTSIZE")) {
+        const QList<tsql::Token> &v = st.optionValue;
+        const bool negative = v.size() == 2 && v.first().isSymbol("-");
+        const tsql::Token &number = v.last();
+        bool ok = number.kind == tsql::TokenKind::Number && v.size() == (negative ? 2 : 1);
+        const qint64 n = ok ? number.text.toLongLong(&ok) : 0;
+        if (!ok) {
+            r.error = sqlerr::syntax(number.text, number.line);
+            return r;
+        }
+        if (negative || n > 2147483647) {
+            r.error = sqlerr::notSupported(
+                QStringLiteral("SET TEXTSIZE %1%2").arg(negative ? "-" : "").arg(n), st.line);
+            return r;
+        }
+        session.textSize = n == 0 ? 4096 : int(n); // 0 restores the default
+        return r;
+    }
+    if (st.option == QLatin1String("LANGUAGE")) {
+        // Only the server's own language: the sandbox has no other words for its messages.
+        const QList<tsql::Token> &v = st.optionValue;
+        if (v.size() != 1 ||
+            (v.first().value.compare(QLatin1String("us_english"), Qt::CaseInsensitive) != 0 &&
+             v.first().value.compare(QLatin1String("English"), Qt::CaseInsensitive) != 0)) {
+            r.error = sqlerr::notSupported(QStringLiteral("SET LANGUAGE"), st.line);
+            return r;
+        }
+        r.infos.append(
+            sqlerr::make(5703, 10, 1, QStringLiteral("Changed language setting to us_english."), st.line));
         return r;
     }
     if (st.option != QLatin1String("DATEFORMAT"))
@@ -521,7 +553,7 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
     try {
         collation::install(d->db);
         dates::install(d->db, &d->dateFormat);
-        constraints::registerFunctions(d->db);
+        constraints::registerFunctions(d->db, &d->compatibilityLevel);
         schema::create(d->db);
         constraints::install(d->db, d->checksVersion);
         if (demo && schema::isEmpty(d->db))
@@ -638,6 +670,18 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
     d->observer = nullptr;
     d->running = nullptr;
     return out;
+}
+
+void Engine::setCompatibilityLevel(int level)
+{
+    std::lock_guard lock(d->mutex);
+    d->compatibilityLevel = level;
+}
+
+int Engine::compatibilityLevel() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->compatibilityLevel;
 }
 
 void Engine::setProcedurePause(int ms)

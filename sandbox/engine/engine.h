@@ -129,6 +129,7 @@ struct Session {
     QString application;        // from the login packet, for the log
     QString host;               // from the login packet, for the log
     bool xactAbort = false;     // SET XACT_ABORT: every error ends the batch
+    int textSize = 4096;        // SET TEXTSIZE: bytes of a (max) value a result carries
 };
 
 // Watches a batch while it runs (Engine::execute), so that its answer can travel statement by
@@ -176,6 +177,12 @@ public:
     // How long a procedure that waits on purpose (the error-then-store mark of CreateStarasta, see
     // procedures.cpp) waits after its error before it goes on. Default 2000 ms.
     void setProcedurePause(int ms);
+
+    // The database's compatibility level: 160 by default, as for a new database on the version
+    // the server announces (16.0). It words a truncation: 2628, naming the table, the column and
+    // the value cut, at 150 and above; 8152 at 140 and below.
+    void setCompatibilityLevel(int level);
+    int compatibilityLevel() const;
 
     // Scripts the row that the next GET_USER call returns instead of its own verdict (six or more
     // values). Used once, then GET_USER works normally again.

@@ -66,7 +66,9 @@
 // sp_datatype_info_100 [@data_type [, @ODBCVer]] (also sp_datatype_info)
 //   Sent by the driver after login. Answers with the type catalogue of the types this server
 //   sends (int, bigint, float, varchar, nvarchar, varbinary, datetime), all of them for
-//   @data_type 0 or NULL, otherwise those of that ODBC type number. Anyone may run it.
+//   @data_type 0 or NULL, otherwise those of that ODBC type number. @ODBCVer 2, the default,
+//   answers as for ODBC 2 (columns PRECISION, MONEY, AUTO_INCREMENT; datetime type 11), 3 as for
+//   ODBC 3 (COLUMN_SIZE, FIXED_PREC_SCALE, AUTO_UNIQUE_VALUE; datetime 93). Anyone may run it.
 //
 // Calls in general: too many arguments give error 8144; a missing required one error 201;
 // an unknown procedure error 2812; a role that may not run it error 229 (EXECUTE).
@@ -466,17 +468,29 @@ StatementResult datatypeInfo(Context &, const Arguments &a)
          num(3),           null,    null,    num(12)},
     };
     const qint64 wanted = isNull(a.at(0)) ? 0 : std::get<qint64>(a.at(0));
+    // @ODBCVer 2 (the default) names three columns as ODBC 2 did and types datetime as 11; 3 as
+    // ODBC 3 does, datetime 93.
+    const bool odbc3 = !isNull(a.at(1)) && std::get<qint64>(a.at(1)) >= 3;
+    const QHash<QString, QString> odbc2Names = {
+        {QStringLiteral("COLUMN_SIZE"), QStringLiteral("PRECISION")},
+        {QStringLiteral("FIXED_PREC_SCALE"), QStringLiteral("MONEY")},
+        {QStringLiteral("AUTO_UNIQUE_VALUE"), QStringLiteral("AUTO_INCREMENT")}};
     ResultSet rs;
     for (const auto &[name, type] : columns) {
         Column c;
         c.name = QString::fromLatin1(name);
+        if (!odbc3)
+            c.name = odbc2Names.value(c.name, c.name);
         c.type = type;
         c.maxLength = type == ColumnType::Int ? 4 : 128;
         rs.columns.append(c);
     }
-    for (const auto &row : all)
+    for (QList<Value> row : all) {
+        if (odbc3 && std::get<qint64>(row.at(1)) == 11)
+            row[1] = qint64(93);
         if (wanted == 0 || std::get<qint64>(row.at(1)) == wanted)
             rs.rows.append(row);
+    }
     StatementResult select;
     select.verb = QStringLiteral("SELECT");
     select.resultSet = rs;

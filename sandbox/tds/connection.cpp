@@ -1,5 +1,6 @@
 #include "sandbox/tds/connection.h"
 
+#include "sandbox/engine/sqlerrors.h"
 #include "sandbox/tds/bytes.h"
 #include "sandbox/tds/login.h"
 
@@ -84,6 +85,19 @@ QList<Parameter> declaredParameters(const QString &declaration)
     return out;
 }
 
+// The TDS version the login acknowledges: the client's own when it is one the server speaks and
+// not above 7.4; the highest the server speaks below the client's otherwise.
+quint32 acknowledgedVersion(quint32 requested)
+{
+    static const quint32 spoken[] = {0x71000001, 0x72090002, 0x730A0003, 0x730B0003, Tds74};
+    quint32 answer = spoken[0];
+    for (const quint32 v : spoken) {
+        if (v <= requested)
+            answer = v;
+    }
+    return answer;
+}
+
 quint16 commandOf(const StatementResult &st)
 {
     if (st.verb == QLatin1String("EXEC"))
@@ -158,7 +172,10 @@ void Connection::sendReply()
 bool Connection::negotiateEncryption(const ClientMessage &preLogin)
 {
     const quint8 answer = encryptionAnswer(m_host.encryptionMode(), parsePreLogin(preLogin.payload));
-    if (!m_writer.send(PacketType::Reply, preLoginAnswer(answer)))
+    m_writer.setSpid(0); // no session yet
+    const bool sent = m_writer.send(PacketType::Reply, preLoginAnswer(answer));
+    m_writer.setSpid(quint16(50 + m_id % 30000));
+    if (!sent)
         return false;
     if (answer == encrypt::NotSupported)
         return true;
@@ -236,6 +253,7 @@ bool Connection::logIn()
 
     m_session.database = outcome.database.isEmpty() ? login.database : outcome.database;
     m_loginDatabase = m_session.database;
+    m_announcedDatabase = m_session.database;
     const int packetSize = negotiatedPacketSize(login.packetSize);
     m_tokens.envChange(EnvChange::Database, m_session.database, QStringLiteral("master"));
     m_tokens.message(serverMessage(
@@ -243,8 +261,9 @@ bool Connection::logIn()
     m_tokens.envChangeBytes(EnvChange::Collation, serverCollation(), QByteArray());
     m_tokens.envChange(EnvChange::Language, QStringLiteral("us_english"), QString());
     m_tokens.message(serverMessage(5703, 1, 0, QStringLiteral("Changed language setting to us_english.")));
-    m_tokens.loginAck(QStringLiteral("Microsoft SQL Server"),
-                      qMin(login.tdsVersion, Tds74) < 0x72000000 ? Tds74 : qMin(login.tdsVersion, Tds74));
+    // The program name as the server sends it, with two NUL characters at its end.
+    m_tokens.loginAck(QStringLiteral("Microsoft SQL Server") + QString(2, QChar(0)),
+                      acknowledgedVersion(login.tdsVersion));
     m_tokens.envChange(EnvChange::PacketSize, QString::number(packetSize),
                        QString::number(DefaultPacketSize));
     m_tokens.done(donestatus::Final, 0, 0);
@@ -255,12 +274,19 @@ bool Connection::logIn()
 
 void Connection::serve(const ClientMessage &request)
 {
-    if (request.status & packetstatus::Ignore)
-        return; // the client abandoned this message
+    if (request.status & packetstatus::Ignore) {
+        // The client abandoned this message: it is not run, and the answer is one DONE with its
+        // error bit.
+        m_tokens.done(donestatus::Error, 0, 0);
+        sendReply();
+        return;
+    }
     if (request.resetConnection) {
         m_session.database = m_loginDatabase;
         m_session.dateFormat = QStringLiteral("mdy");
         m_session.noCount = false;
+        m_session.xactAbort = false;
+        m_session.textSize = 4096;
         m_prepared.clear();
         m_cursors.clear();
     }
@@ -516,6 +542,24 @@ BatchResult Connection::run(const QString &sql, const QList<Parameter> &params, 
     return result;
 }
 
+QList<Value> Connection::cutToTextSize(const QList<Column> &columns, const QList<Value> &row) const
+{
+    // A (max) value carries at most TEXTSIZE bytes: Windows-1251 characters of varchar, UTF-16
+    // code units of nvarchar (two bytes each), bytes of varbinary.
+    QList<Value> out = row;
+    for (qsizetype c = 0; c < columns.size() && c < out.size(); ++c) {
+        if (columns[c].maxLength != kMaxWidth)
+            continue;
+        const qsizetype limit =
+            columns[c].type == ColumnType::NVarChar ? m_session.textSize / 2 : m_session.textSize;
+        if (auto *text = std::get_if<QString>(&out[c]); text && text->size() > limit)
+            text->truncate(limit);
+        else if (auto *bytes = std::get_if<QByteArray>(&out[c]); bytes && bytes->size() > limit)
+            bytes->truncate(limit);
+    }
+    return out;
+}
+
 void Connection::writeResultSet(const ResultSet &rs)
 {
     QList<WireColumn> columns;
@@ -533,10 +577,25 @@ void Connection::writeResultSet(const ResultSet &rs)
         if (m_stream != Stream::Off && r > 0 && r % kRowsBetweenLooks == 0 &&
             (!streamOut(false) || attentionArrived(0)))
             return;
-        m_tokens.row(columns, rs.rows[r]);
+        m_tokens.row(columns, cutToTextSize(rs.columns, rs.rows[r]));
     }
     if (m_dropAfterRows >= 0 && m_cutAt < 0)
         m_cutAt = m_tokens.size();
+}
+
+void Connection::writeInfos(const StatementResult &st)
+{
+    for (const Message &info : st.infos) {
+        // A change of database or language is announced before the message that tells it.
+        if (info.number == 5701) {
+            m_tokens.envChange(EnvChange::Database, m_session.database, m_announcedDatabase);
+            m_announcedDatabase = m_session.database;
+        } else if (info.number == 5703) {
+            m_tokens.envChange(EnvChange::Language, QStringLiteral("us_english"),
+                               QStringLiteral("us_english"));
+        }
+        m_tokens.message(info);
+    }
 }
 
 void Connection::writeMessages(const StatementResult &st)
@@ -549,8 +608,7 @@ void Connection::writeMessages(const StatementResult &st)
 
 void Connection::writeInner(const StatementResult &st)
 {
-    for (const Message &info : st.infos)
-        m_tokens.message(info);
+    writeInfos(st);
     if (st.resultSet)
         writeResultSet(*st.resultSet);
     writeMessages(st);
@@ -566,8 +624,7 @@ void Connection::writeInner(const StatementResult &st)
 
 void Connection::writeProcedureBody(const StatementResult &st)
 {
-    for (const Message &info : st.infos)
-        m_tokens.message(info);
+    writeInfos(st);
     for (size_t i = size_t(m_innerSent); i < st.inner.size(); ++i)
         writeInner(st.inner[i]);
     m_innerSent = 0;
@@ -597,8 +654,7 @@ void Connection::writeBatchStatement(const StatementResult &st, bool last)
             m_tokens.done(st.error ? donestatus::Error : donestatus::Final, 0, 0);
         return;
     }
-    for (const Message &info : st.infos)
-        m_tokens.message(info);
+    writeInfos(st);
     if (st.resultSet)
         writeResultSet(*st.resultSet);
     writeMessages(st);
@@ -672,39 +728,28 @@ void Connection::handleBatch(const ClientMessage &request)
 
 void Connection::handleTransaction(const ClientMessage &request)
 {
+    // The sandbox keeps no transactions: every statement commits as it completes. A request to
+    // begin, commit, roll back or save one is refused, and the driver sees the failure, rather
+    // than acknowledged while nothing would be undone.
     const TransactionCall call = parseTransactionRequest(request.payload);
-    auto descriptor = [](quint64 id) {
-        ByteWriter w;
-        w.u64(id);
-        return w.data();
-    };
+    QString what;
     switch (call.request) {
     case TransactionRequest::Begin:
-        if (m_transaction == 0)
-            m_transaction = m_nextTransaction++;
-        m_tokens.envChangeBytes(EnvChange::BeginTransaction, descriptor(m_transaction), QByteArray());
-        m_tokens.done(donestatus::Final, 0, 0);
+        what = QStringLiteral("BEGIN TRANSACTION");
         break;
     case TransactionRequest::Commit:
-    case TransactionRequest::Rollback: {
-        const EnvChange kind = call.request == TransactionRequest::Commit ? EnvChange::CommitTransaction
-                                                                          : EnvChange::RollbackTransaction;
-        if (m_transaction != 0)
-            m_tokens.envChangeBytes(kind, QByteArray(), descriptor(m_transaction));
-        m_transaction = 0;
-        if (call.beginAfter) {
-            m_transaction = m_nextTransaction++;
-            m_tokens.envChangeBytes(EnvChange::BeginTransaction, descriptor(m_transaction), QByteArray());
-        }
-        m_tokens.done(donestatus::Final, 0, 0);
+        what = QStringLiteral("COMMIT TRANSACTION");
         break;
-    }
+    case TransactionRequest::Rollback:
+        what = QStringLiteral("ROLLBACK TRANSACTION");
+        break;
     case TransactionRequest::Other:
-        m_tokens.message(serverMessage(
-            8522, 1, 16, QStringLiteral("Distributed transactions are not supported by this server.")));
-        m_tokens.done(donestatus::Error, 0, 0);
+        what =
+            call.type == 9 ? QStringLiteral("SAVE TRANSACTION") : QStringLiteral("DISTRIBUTED TRANSACTION");
         break;
     }
+    m_tokens.message(sqlerr::notSupported(what, 1));
+    m_tokens.done(donestatus::Error, 0, 0);
     sendReply();
 }
 
@@ -1034,7 +1079,8 @@ void Connection::rpcCursorFetch(const RpcCall &call)
     Cursor &cursor = found->second;
     const qint64 fetchType = call.params.size() > 1 ? integerOf(call.params[1].value, 2) : 2;
     const qint64 rowNumber = call.params.size() > 2 ? integerOf(call.params[2].value, 0) : 0;
-    const qint64 wanted = qMax<qint64>(1, call.params.size() > 3 ? integerOf(call.params[3].value, 1) : 1);
+    // nrows 0 fetches nothing: FIRST so positions the cursor before the first row.
+    const qint64 wanted = qMax<qint64>(0, call.params.size() > 3 ? integerOf(call.params[3].value, 1) : 1);
     const qint64 total = cursor.result.rows.size();
     TypeInfo intType;
     intType.type = tdstype::IntN;
@@ -1083,7 +1129,11 @@ void Connection::rpcCursorFetch(const RpcCall &call)
 
     qint64 first = qMax<qint64>(1, start);
     const qint64 lastRow = qMin(total, start + wanted - 1);
-    if (start > total || lastRow < 1) {
+    if (wanted == 0) {
+        cursor.start = (fetchType & 0xFF) == 0x01 ? 0 : qBound<qint64>(0, start, total + 1);
+        cursor.size = 0;
+        first = 1;
+    } else if (start > total || lastRow < 1) {
         cursor.start = start > total ? total + 1 : 0;
         cursor.size = 0;
         first = 1;
@@ -1097,7 +1147,7 @@ void Connection::rpcCursorFetch(const RpcCall &call)
     else
         m_tokens.columnMetadata(cursor.columns);
     for (qint64 r = 0; r < cursor.size; ++r)
-        m_tokens.row(cursor.columns, cursor.result.rows[first - 1 + r]);
+        m_tokens.row(cursor.columns, cutToTextSize(cursor.result.columns, cursor.result.rows[first - 1 + r]));
     m_tokens.doneInProc(donestatus::More | donestatus::Count, command::Select, cursor.size);
     m_tokens.returnStatus(0);
     writeProcEnd(0, false);

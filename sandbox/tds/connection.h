@@ -127,6 +127,11 @@ private:
     // What a procedure's own statements sent, then its error.
     void writeProcedureBody(const StatementResult &st);
     void writeMessages(const StatementResult &st); // the error and what follows it
+    // The statement's messages before its results, each change of database or language announced
+    // (ENVCHANGE) before the message that tells it.
+    void writeInfos(const StatementResult &st);
+    // The row as the session's TEXTSIZE lets it travel.
+    QList<Value> cutToTextSize(const QList<Column> &columns, const QList<Value> &row) const;
     void writeResultSet(const ResultSet &rs);
     void writePreparedMetadata(const QString &statement, const QString &declaration);
     void writeRpcError(const Message &error);
@@ -146,13 +151,12 @@ private:
     TokenWriter m_tokens;
     Session m_session;
     QString m_loginDatabase;
+    QString m_announcedDatabase; // the database the client was last told of
     SessionEncryption m_encryption = SessionEncryption::None;
     std::map<qint32, Prepared> m_prepared;
     qint32 m_nextHandle = 1;
     std::map<qint32, Cursor> m_cursors;
     qint32 m_nextCursor = 180150000;
-    quint64 m_transaction = 0; // the descriptor of the open transaction, 0 outside one
-    quint64 m_nextTransaction = 1;
     qsizetype m_cutAt = -1;   // DropMidResult: where the answer stops
     int m_dropAfterRows = -1; // DropMidResult: rows of the first result to send
     bool m_lastCall = true;   // the RPC being answered is the last of its request

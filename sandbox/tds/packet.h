@@ -117,6 +117,8 @@ class PacketWriter {
 public:
     PacketWriter(ByteStream &stream, quint16 spid) : m_stream(stream), m_spid(spid) {}
     void setPacketSize(int size) { m_packetSize = size; }
+    // The session id in the headers; the pre-login answer carries 0, as no session exists yet.
+    void setSpid(quint16 spid) { m_spid = spid; }
     int packetSize() const { return m_packetSize; }
 
     // Sends payload as a whole message (the last packet with end-of-message).

@@ -221,7 +221,8 @@ void TokenWriter::message(const Message &m)
     ByteWriter body;
     body.i32(m.number);
     body.u8(quint8(m.state));
-    body.u8(quint8(m.severity));
+    // Severity 10 travels as class 0, as the server sends it.
+    body.u8(quint8(m.severity == 10 ? 0 : m.severity));
     body.usVarchar(m.text.left(4000));
     body.bVarchar(m_serverName);
     body.bVarchar(m.procedure);

@@ -1264,22 +1264,33 @@ private Q_SLOTS:
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("message");
 
-        const QString truncated = QStringLiteral("String or binary data would be truncated.");
+        // At the default compatibility level (160) a truncation names the table, the column and the
+        // value cut to the column's width.
+        const auto truncated = [](const QString &table, const QString &column, const QString &value) {
+            return QStringLiteral(
+                       "String or binary data would be truncated in table 'qel.dbo.%1', column '%2'. "
+                       "Truncated value: '%3'.")
+                .arg(table, column, value);
+        };
         QTest::newRow("fits exactly")
             << "INSERT INTO checked (id, v, n) VALUES (1, 'abcde', N'абвгд')" << 0 << 0 << 0 << QString();
-        QTest::newRow("varchar one too long")
-            << "INSERT INTO checked (id, v) VALUES (1, 'abcdef')" << 8152 << 16 << 30 << truncated;
-        QTest::newRow("nvarchar one too long")
-            << "INSERT INTO checked (id, n) VALUES (1, N'абвгде')" << 8152 << 16 << 30 << truncated;
+        QTest::newRow("varchar one too long") << "INSERT INTO checked (id, v) VALUES (1, 'abcdef')" << 2628
+                                              << 16 << 1 << truncated("checked", "v", "abcde");
+        QTest::newRow("nvarchar one too long") << "INSERT INTO checked (id, n) VALUES (1, N'абвгде')" << 2628
+                                               << 16 << 1 << truncated("checked", "n", "абвгд");
         QTest::newRow("character outside the plane counts two")
-            << QStringLiteral("INSERT INTO checked (id, n) VALUES (1, N'абвг\U0001F600')") << 8152 << 16 << 30
-            << truncated;
+            << QStringLiteral("INSERT INTO checked (id, n) VALUES (1, N'абвг\U0001F600')") << 2628 << 16 << 1
+            << truncated("checked", "n", "абвг");
         QTest::newRow("trailing blanks are dropped")
             << "INSERT INTO checked (id, v) VALUES (1, 'abcde   ')" << 0 << 0 << 0 << QString();
-        QTest::newRow("update too long")
-            << "UPDATE checked SET v = 'abcdefgh' WHERE id = 7" << 8152 << 16 << 30 << truncated;
+        QTest::newRow("update too long") << "UPDATE checked SET v = 'abcdefgh' WHERE id = 7" << 2628 << 16
+                                         << 1 << truncated("checked", "v", "abcde");
         QTest::newRow("one bad row of several")
-            << "INSERT INTO checked (id, v) VALUES (1, 'a'), (2, 'abcdefg')" << 8152 << 16 << 30 << truncated;
+            << "INSERT INTO checked (id, v) VALUES (1, 'a'), (2, 'abcdefg')" << 2628 << 16 << 1
+            << truncated("checked", "v", "abcde");
+        QTest::newRow("at compatibility level 140: 8152")
+            << "-- level 140\nINSERT INTO checked (id, v) VALUES (1, 'abcdef')" << 8152 << 16 << 30
+            << "String or binary data would be truncated.";
         QTest::newRow("int overflow") << "INSERT INTO checked (id) VALUES (3000000000)" << 8115 << 16 << 2
                                       << "Arithmetic overflow error converting expression to data type int.";
         QTest::newRow("text into int")
@@ -1305,7 +1316,11 @@ private Q_SLOTS:
         QTest::newRow("demo name one over its width")
             << QStringLiteral("UPDATE s_fio SET s_fio = s_fio + 'я' WHERE id_student = %1")
                    .arg(demo::kLongNameStudent)
-            << 8152 << 16 << 30 << truncated;
+            << 2628 << 16 << 1
+            << truncated(
+                   "s_fio", "s_fio",
+                   "Салтыков-Щедрин-Римский-Корсаков-Голенищев-Кутузов-Муравьёв-Апостол-Толстой Ростислав "
+                   "Константинович");
     }
 
     void rowChecks()
@@ -1320,6 +1335,8 @@ private Q_SLOTS:
             QStringLiteral("CREATE TABLE checked (id int NOT NULL PRIMARY KEY, v varchar(5), n nvarchar(5), "
                            "w varchar(3) NOT NULL DEFAULT 'x')"));
         e->sqlite(QStringLiteral("INSERT INTO checked (id, v) VALUES (7, 'seven'), (8, 'eight')"));
+        if (sql.startsWith(QLatin1String("-- level 140")))
+            e->setCompatibilityLevel(140);
         const QString before =
             text(e->sqlite(QStringLiteral("SELECT group_concat(id || v || w, ',') FROM checked "
                                           "UNION ALL SELECT group_concat(s_fio) FROM s_fio"))

@@ -746,10 +746,12 @@ private Q_SLOTS:
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), longText);
 
-        // Longer than any sized type: nvarchar(max), in partially length-prefixed chunks.
+        // Longer than any sized type: nvarchar(max), in partially length-prefixed chunks (whole once
+        // TEXTSIZE lets it).
         const QString longer(20000, QChar(u'я'));
-        const TsqlRun run = runTsql(port(), Admin, AdminPassword,
-                                    QStringLiteral("SELECT N'%1' AS t\ngo\nexit\n").arg(longer));
+        const TsqlRun run =
+            runTsql(port(), Admin, AdminPassword,
+                    QStringLiteral("SET TEXTSIZE 2147483647\ngo\nSELECT N'%1' AS t\ngo\nexit\n").arg(longer));
         QVERIFY2(run.output.contains(longer), qPrintable(run.output.left(200)));
 
         QVERIFY2(q.exec(QStringLiteral("SELECT TOP 2000 s.* FROM s_fio s")),
@@ -774,14 +776,16 @@ private Q_SLOTS:
         QCOMPARE(q.value(0).toInt(), 5);
     }
 
+    // The sandbox keeps no transactions and says so: a program that asks for one is told, never
+    // acknowledged while nothing would be undone; the connection goes on.
     void transactions()
     {
         Client client(port());
         QVERIFY2(client.opened(), qPrintable(client.error()));
-        QVERIFY2(client.db().transaction(), qPrintable(client.db().lastError().text()));
-        QVERIFY2(client.db().commit(), qPrintable(client.db().lastError().text()));
-        QVERIFY(client.db().transaction());
-        QVERIFY2(client.db().rollback(), qPrintable(client.db().lastError().text()));
+        QVERIFY(!client.db().transaction());
+        QVERIFY2(client.db().lastError().databaseText().contains(
+                     QLatin1String("'BEGIN TRANSACTION' is not supported")),
+                 qPrintable(client.db().lastError().text()));
         QSqlQuery q = client.query();
         QVERIFY(q.exec(QStringLiteral("SELECT 1 AS one")));
     }
