@@ -84,7 +84,8 @@ int main(int argc, char *argv[])
             arguments.passwordDigest = Md5Hex(demo::kLoginPassword);
             arguments.newPassword = QStringLiteral("NULL");
             arguments.computerName = WorkstationName();
-            arguments.ipAddress = WorkstationIp();
+            arguments.ipAddress =
+                WorkstationIp(ServerRoute{std::nullopt, {0x7F000001}}); // the sandbox on loopback
             const QString getUser = GetUserRequest(arguments) + QStringLiteral("\r\n");
             return elapsedMs([&] {
                 QSqlDatabase db = QSqlDatabase::database(kPlainConnection, false);

@@ -7,8 +7,11 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 namespace sandbox::tds {
 
@@ -127,10 +130,27 @@ bool isProcedureCall(const StatementResult &st)
     return st.returnStatus.has_value();
 }
 
+// The client's address as the accepted socket names its peer; empty when it cannot be had.
+QString peerAddressOf(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const void *address =
+        peer.ss_family == AF_INET6
+            ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr)
+            : static_cast<const void *>(&reinterpret_cast<const sockaddr_in &>(peer).sin_addr);
+    if (!inet_ntop(peer.ss_family, address, text, sizeof text))
+        return {};
+    return QString::fromLatin1(text);
+}
+
 } // namespace
 
 Connection::Connection(ConnectionHost &host, int fd, int id)
-    : m_host(host), m_id(id), m_socket(fd), m_channel(m_socket),
+    : m_host(host), m_id(id), m_peerAddress(peerAddressOf(fd)), m_socket(fd), m_channel(m_socket),
       m_writer(m_channel, quint16(50 + id % 30000)), m_tokens(host.serverName())
 {
 }
@@ -493,6 +513,7 @@ void Connection::serveRequest(const ClientMessage &request)
 Connection::FaultPlan Connection::admit(Event &event)
 {
     event.connection = m_id;
+    event.peerAddress = m_peerAddress;
     event.encryption = m_encryption;
     FaultPlan plan;
     const QList<Fault> faults = m_host.record(event);

@@ -145,6 +145,7 @@ private:
 
     ConnectionHost &m_host;
     int m_id;
+    QString m_peerAddress;
     Socket m_socket;
     SecureChannel m_channel; // the socket, or TLS over it
     PacketWriter m_writer;

@@ -18,6 +18,7 @@ enum class SessionEncryption { None, LoginOnly, All };
 struct Event {
     quint64 sequence = 0; // 1, 2, 3, ... in the order of arrival over all connections
     int connection = 0;   // 1, 2, 3, ... per accepted connection
+    QString peerAddress;  // the client's address as the server sees it ("127.0.0.1")
     QString login;        // the login name of the connection
     EventKind kind = EventKind::Batch;
     QString procedure;   // RPC: the procedure called ("sp_prepexec", "GET_USER")

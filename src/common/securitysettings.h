@@ -31,3 +31,5 @@ SecuritySettings ReadSecuritySettings(const QString &programFolder);
 // The two files, as the program folder holds them and as messages name them.
 inline const QString kEncryptionSettingFile = QStringLiteral("Data/encryption");
 inline const QString kAuthoritySettingFile = QStringLiteral("Data/ca.pem");
+// The public key that the update's program files must be signed with (PEM, Ed25519).
+inline const QString kUpdateKeySettingFile = QStringLiteral("Data/update-key.pem");

@@ -5,8 +5,12 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <memory>
+
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +20,7 @@ constexpr int kHostNotFound = 11001; // the name is unknown
 constexpr int kTryAgain = 11002;     // a temporary failure of the name service
 constexpr int kNoRecovery = 11003;   // a failure the name service cannot recover from
 constexpr int kNoData = 11004;       // the name is known but has no IPv4 address
+constexpr int kNetworkUnreachable = 10051;
 
 int winsockErrorOf(int gaiError)
 {
@@ -61,16 +66,80 @@ AddressLookupResult systemLookup(const QByteArray &hostName)
     return result;
 }
 
+bool systemOwnAddress(quint32 address)
+{
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    bool found = false;
+    for (const ifaddrs *i = list; i && !found; i = i->ifa_next) {
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET)
+            found = ntohl(reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr) == address;
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+// A datagram socket connected to the server and never sent on: the kernel picks the route and the
+// source address without a packet leaving the machine.
+std::optional<quint32> systemRoute(quint32 server)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(1433);
+    to.sin_addr.s_addr = htonl(server);
+    std::optional<quint32> source;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_family == AF_INET &&
+        local.sin_addr.s_addr != htonl(INADDR_ANY))
+        source = ntohl(local.sin_addr.s_addr);
+    close(fd);
+    return source;
+}
+
 QMutex lookupMutex;
-AddressLookup currentLookup;
+WorkstationLookups currentLookups;
+
+WorkstationLookups lookupsInForce()
+{
+    QMutexLocker lock(&lookupMutex);
+    WorkstationLookups lookups = currentLookups;
+    if (!lookups.hostName)
+        lookups.hostName = systemLookup;
+    if (!lookups.ownAddress)
+        lookups.ownAddress = systemOwnAddress;
+    if (!lookups.route)
+        lookups.route = systemRoute;
+    return lookups;
+}
 
 } // namespace
 
-AddressLookup setAddressLookup(AddressLookup lookup)
+WorkstationLookups setWorkstationLookups(WorkstationLookups lookups)
 {
     QMutexLocker lock(&lookupMutex);
-    std::swap(currentLookup, lookup);
-    return lookup;
+    std::swap(currentLookups, lookups);
+    return lookups;
+}
+
+void setAddressLookup(AddressLookup lookup)
+{
+    WorkstationLookups lookups;
+    if (lookup) {
+        auto answered = std::make_shared<QList<quint32>>();
+        lookups.hostName = [lookup = std::move(lookup), answered](const QByteArray &name) {
+            AddressLookupResult result = lookup(name);
+            *answered = result.addresses;
+            return result;
+        };
+        lookups.ownAddress = [answered](quint32 address) { return answered->contains(address); };
+    }
+    setWorkstationLookups(std::move(lookups));
 }
 
 QString dottedDecimal(quint32 address)
@@ -89,21 +158,28 @@ QString WorkstationName()
     return QString::fromLocal8Bit(buffer, qstrnlen(buffer, sizeof buffer));
 }
 
-QString WorkstationIp()
+QString WorkstationIp(const ServerRoute &route)
 {
     char buffer[250] = {};
     gethostname(buffer, sizeof buffer - 1);
     const QByteArray hostName(buffer, qstrnlen(buffer, sizeof buffer));
 
-    AddressLookup lookup;
-    {
-        QMutexLocker lock(&lookupMutex);
-        lookup = currentLookup;
+    const WorkstationLookups lookups = lookupsInForce();
+    const AddressLookupResult named = lookups.hostName(hostName);
+    // A name that resolves to the machine's own network address says what the server sees; a name
+    // mapped to a loopback address (as installers write it) or to nothing does not.
+    for (const quint32 address : named.addresses) {
+        if (!isLoopback(address) && lookups.ownAddress(address))
+            return dottedDecimal(address);
     }
-    const AddressLookupResult result = lookup ? lookup(hostName) : systemLookup(hostName);
-    if (result.error != 0 || result.addresses.isEmpty()) {
-        const int code = result.error != 0 ? result.error : kNoData;
-        throw SocketError(code, code == kHostNotFound ? QStringLiteral("Host not found.") : QString());
+    if (route.connectionLocal)
+        return dottedDecimal(*route.connectionLocal);
+    for (const quint32 server : route.serverAddresses) {
+        if (const std::optional<quint32> source = lookups.route(server))
+            return dottedDecimal(*source);
     }
-    return dottedDecimal(result.addresses.first());
+    if (named.error != 0)
+        throw SocketError(named.error,
+                          named.error == kHostNotFound ? QStringLiteral("Host not found.") : QString());
+    throw SocketError(kNetworkUnreachable, QStringLiteral("Network is unreachable."));
 }

@@ -2,6 +2,7 @@
 
 #include "app/messagebox.h"
 #include "common/workstation.h"
+#include "db/connectionroute.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -235,7 +236,7 @@ void TRzLabel::paintEvent(QPaintEvent *)
                      displayText(m_caption));
 }
 
-QString TIdIPWatch::LocalIP() const
+QString TIdIPWatch::LocalIP(const TADOConnection &connection) const
 {
-    return WorkstationIp();
+    return WorkstationIp(connectionRoute(connection));
 }

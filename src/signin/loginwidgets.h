@@ -81,11 +81,14 @@ private:
     QString m_caption;
 };
 
+class TADOConnection;
+
 // The workstation's IP address for the sign-in.
 class TIdIPWatch : public QObject {
     Q_OBJECT
 public:
     explicit TIdIPWatch(QObject *parent = nullptr) : QObject(parent) {}
-    // Looked up at each call; throws SocketError.
-    QString LocalIP() const;
+    // The address from which the server sees this workstation over the open connection; looked up at
+    // each call. Throws SocketError.
+    QString LocalIP(const TADOConnection &connection) const;
 };

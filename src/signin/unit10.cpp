@@ -204,7 +204,7 @@ bool TForm8::SignIn(TADOConnection &connection, const QString &newPassword)
     arguments.passwordDigest = Md5Hex(Password_Edit->text());
     // A failing address lookup is not the exchange's error: it reaches the default error display
     // and leaves the connection open.
-    arguments.ipAddress = IdIPWatch1->LocalIP();
+    arguments.ipAddress = IdIPWatch1->LocalIP(connection);
     query.setSQL({GetUserRequest(arguments)});
 
     try {

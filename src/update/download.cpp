@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -52,8 +53,14 @@ int setDownloadStallLimit(int milliseconds)
     return std::exchange(stallLimit(), milliseconds);
 }
 
-bool DownloadFile(const QString &url, const QString &path, const QString &authorityFile)
+bool DownloadFile(const QString &url, const QString &path, const QString &authorityFile, qint64 sizeLimit,
+                  QString *reason)
 {
+    const auto failed = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
     // Declared in this order so that every way out closes the file, then the transfer, then the rest.
     QNetworkAccessManager internet;
     QNetworkRequest request{QUrl(url)};
@@ -74,6 +81,7 @@ bool DownloadFile(const QString &url, const QString &path, const QString &author
     LocalFile file(path);
 
     qint64 written = 0;
+    bool tooLarge = false;
     QByteArray arrived;
     // What has arrived, read in pieces of at most kReadSize and written at once. An error page is
     // never written: the transfer ends at its first piece (the network layer ends those with an error
@@ -92,8 +100,24 @@ bool DownloadFile(const QString &url, const QString &path, const QString &author
         while (filled < arrived.size() &&
                (count = reply->read(arrived.data() + filled, qMin(kReadSize, arrived.size() - filled))) > 0)
             filled += count;
+        // Counted as the bytes arrive, whatever Content-Length said: a server that sends without end
+        // is stopped at the limit.
+        if (sizeLimit >= 0 && written + filled > sizeLimit) {
+            tooLarge = true;
+            reply->abort();
+            return;
+        }
         file.write(arrived.constData(), filled);
         written += filled;
+    };
+    // A body announced larger than the limit is not begun.
+    const auto checkAnnounced = [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (sizeLimit >= 0 && hasSuccessStatus(*reply) && length.isValid() &&
+            length.toLongLong() > sizeLimit) {
+            tooLarge = true;
+            reply->abort();
+        }
     };
 
     QEventLoop loop;
@@ -107,6 +131,7 @@ bool DownloadFile(const QString &url, const QString &path, const QString &author
             reply->abort();
         }
     });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, checkAnnounced);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     // A server that goes silent ends the download as a failed one: no byte for the limit, and the
     // transfer is given up. Every arrival, the headers included, starts the wait afresh.
@@ -125,12 +150,28 @@ bool DownloadFile(const QString &url, const QString &path, const QString &author
     stall.stop();
     if (failure)
         std::rethrow_exception(failure);
-    if (reply->error() == QNetworkReply::NoError)
+    if (reply->error() == QNetworkReply::NoError && !tooLarge)
         takeArrived();
     file.close();
 
-    if (reply->error() != QNetworkReply::NoError || !hasSuccessStatus(*reply) || written == 0)
-        return false;
+    if (tooLarge) {
+        // No part of a file too large is left behind.
+        QFile::resize(path, 0);
+        return failed(
+            QStringLiteral("the file at %1 is larger than the limit of %2 bytes").arg(url).arg(sizeLimit));
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError && status == 0)
+        return failed(QStringLiteral("%1: %2").arg(url, reply->errorString()));
+    if (!hasSuccessStatus(*reply))
+        return failed(QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(status));
+    if (reply->error() != QNetworkReply::NoError)
+        return failed(QStringLiteral("%1: %2").arg(url, reply->errorString()));
+    if (written == 0)
+        return failed(QStringLiteral("%1 is empty").arg(url));
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    return !length.isValid() || length.toLongLong() == written;
+    if (length.isValid() && length.toLongLong() != written)
+        return failed(
+            QStringLiteral("%1 ended after %2 of %3 bytes").arg(url).arg(written).arg(length.toLongLong()));
+    return true;
 }

@@ -6,17 +6,24 @@
 #include "common/programfolder.h"
 #include "common/securitysettings.h"
 #include "localfile.h"
+#include "signature.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +31,8 @@ const QString kNotice = QStringLiteral("Идёт обновление прогр
 const QString kServerUnreachable =
     QStringLiteral("Сервер обновлений не доступен.\rОбратитесь к администратору.");
 const QString kNoticeCaption = QStringLiteral("Уведомление");
+const QString kCannotInstall = QStringLiteral("Требуется новая версия программы.\rУстановить её в папку %1 "
+                                              "этот пользователь не может.\rОбратитесь к администратору.");
 
 ScriptStarter &installedStarter()
 {
@@ -98,6 +107,24 @@ ScriptStarter setScriptStarter(ScriptStarter starter)
     return std::exchange(installedStarter(), std::move(starter));
 }
 
+QString UpdateInstallObstacle(const QString &programFolder)
+{
+    // The download folder is made in the program folder, the script written there and the program
+    // file replaced by a rename in it: all of it needs the right to write the folder (and an existing
+    // download folder). Asked of the system for this user's effective ids, so that a folder on a file
+    // system mounted read-only counts too.
+    const auto refusal = [](const QString &folder) -> QString {
+        if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0)
+            return {};
+        return QString::fromLocal8Bit(std::strerror(errno));
+    };
+    QString why = refusal(programFolder);
+    const QString downloadFolder = UpdateFilesIn(programFolder).downloadFolder;
+    if (why.isEmpty() && QFileInfo(downloadFolder).isDir())
+        why = refusal(downloadFolder);
+    return why;
+}
+
 void UpdateProgram(const UpdateWindow &form)
 {
     // Owned by the window: on the way to termination the window stays without input until it goes.
@@ -109,22 +136,71 @@ void UpdateProgram(const UpdateWindow &form)
 
     const QString programFolder = ProgramFolder();
     const UpdateFiles files = UpdateFilesIn(programFolder);
-    // An existing folder is reused; any other failure shows as the error of creating the file in it.
-    QDir().mkdir(files.downloadFolder);
-    // A security setting that cannot be read fails the download: nothing is fetched without the check
-    // it may ask for.
-    bool settingsRead = true;
-    QString authority;
-    try {
-        authority = ReadSecuritySettings(programFolder).authorityFile;
-    } catch (const Error &) {
-        settingsRead = false;
-    }
-    if (!settingsRead || !DownloadFile(UpdateAddress(), files.downloadedFile, authority)) {
+    const auto endWith = [&](const QString &message) {
         block.reset();
-        MessageBox(kServerUnreachable, kNoticeCaption, MessageBoxFlag::IconInformation | MessageBoxFlag::Ok,
+        MessageBox(message, kNoticeCaption, MessageBoxFlag::IconInformation | MessageBoxFlag::Ok,
                    form.window);
         Application->RequestTermination();
+    };
+
+    // A workstation whose program folder this user may not write (a packaged install) cannot update
+    // itself: nothing is fetched, and the user learns whom to ask.
+    const QString obstacle = UpdateInstallObstacle(programFolder);
+    if (!obstacle.isEmpty()) {
+        // The administrator reads the user's message, on one line, and why the folder is refused.
+        const QString message = kCannotInstall.arg(QDir::toNativeSeparators(programFolder));
+        qWarning().noquote() << QString(message).replace(QLatin1Char('\r'), QLatin1Char(' '))
+                             << QStringLiteral(
+                                    "(%1: %2; install the new version for the workstation, or make "
+                                    "the folder writable for the users of the program)")
+                                    .arg(QDir::toNativeSeparators(programFolder), obstacle);
+        endWith(message);
+        return;
+    }
+
+    // An existing folder is reused; any other failure shows as the error of creating the file in it.
+    QDir().mkdir(files.downloadFolder);
+    const QString address = UpdateAddress();
+    // The settings the download depends on: a setting that cannot be read fails the download, nothing
+    // is fetched without the check it may ask for.
+    QString authority;
+    qint64 sizeLimit = 0;
+    std::optional<UpdateKey> key;
+    QString failure;
+    try {
+        authority = ReadSecuritySettings(programFolder).authorityFile;
+        sizeLimit = UpdateSizeLimit();
+        key = UpdatePublicKey(programFolder);
+    } catch (const Error &error) {
+        failure = error.message();
+    }
+    bool downloaded =
+        failure.isEmpty() && DownloadFile(address, files.downloadedFile, authority, sizeLimit, &failure);
+    if (downloaded && key) {
+        // The signature of the file's exact bytes, beside it on the server.
+        constexpr qint64 kSignatureSizeLimit = 4096;
+        const QString signatureAddress = SignatureAddressFor(address);
+        QString why;
+        if (!DownloadFile(signatureAddress, files.signature, authority, kSignatureSizeLimit, &why)) {
+            failure = QStringLiteral("no signature could be had (%1)").arg(why);
+        } else {
+            QFile signatureFile(files.signature);
+            const QByteArray signature =
+                signatureFile.open(QIODevice::ReadOnly) ? signatureFile.readAll() : QByteArray();
+            failure = VerifyFileSignature(*key, files.downloadedFile, signature);
+        }
+        QFile::remove(files.signature);
+        if (!failure.isEmpty()) {
+            // What does not verify is not kept: the download folder is left as after any failed
+            // download.
+            QFile::resize(files.downloadedFile, 0);
+            downloaded = false;
+        }
+    }
+    if (!downloaded) {
+        qWarning().noquote()
+            << QStringLiteral("The update from %1 was not installed: %2.").arg(address, failure);
+        endWith(kServerUnreachable);
         return;
     }
     // Renamed into place only when whole: a full disk leaves no empty or partial script behind.

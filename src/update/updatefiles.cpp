@@ -2,12 +2,19 @@
 
 #include "update.h"
 
+#include "common/error.h"
 #include "common/programfolder.h"
 
 #include <QFile>
+#include <QRegularExpression>
+
+#include <limits>
 
 #ifndef QEL31_UPDATE_SERVER
 #define QEL31_UPDATE_SERVER "qelupdate"
+#endif
+#ifndef QEL31_UPDATE_SIZE_LIMIT
+#define QEL31_UPDATE_SIZE_LIMIT 268435456
 #endif
 
 UpdateFiles UpdateFilesIn(const QString &programFolder, UpdatePlatform platform)
@@ -16,9 +23,11 @@ UpdateFiles UpdateFilesIn(const QString &programFolder, UpdatePlatform platform)
         return {programFolder + QStringLiteral("\\tempQEL"),
                 programFolder + QStringLiteral("\\tempQEL\\QEL 31.exe"),
                 programFolder + QStringLiteral("\\QEL 31.bat"),
-                programFolder + QStringLiteral("\\QEL 31.bat.part")};
+                programFolder + QStringLiteral("\\QEL 31.bat.part"),
+                programFolder + QStringLiteral("\\tempQEL\\QEL 31.exe.sig")};
     return {programFolder + QStringLiteral("/tempQEL"), programFolder + QStringLiteral("/tempQEL/qel31"),
-            programFolder + QStringLiteral("/qel31.sh"), programFolder + QStringLiteral("/qel31.sh.part")};
+            programFolder + QStringLiteral("/qel31.sh"), programFolder + QStringLiteral("/qel31.sh.part"),
+            programFolder + QStringLiteral("/tempQEL/qel31.sig")};
 }
 
 QString UpdatePath(UpdatePlatform platform)
@@ -58,6 +67,50 @@ QString UpdateServer()
 QString UpdateAddress()
 {
     return UpdateAddressFor(UpdateServer());
+}
+
+QString SignatureAddressFor(const QString &updateAddress)
+{
+    return updateAddress + QStringLiteral(".sig");
+}
+
+qint64 DefaultUpdateSizeLimit()
+{
+    return qint64(QEL31_UPDATE_SIZE_LIMIT);
+}
+
+std::optional<qint64> parseSizeLimit(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,15})\\s*([KMG]?)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const qint64 number = match.captured(1).toLongLong();
+    const QString unit = match.captured(2).toUpper();
+    const int shift = unit == QLatin1String("K")   ? 10
+                      : unit == QLatin1String("M") ? 20
+                      : unit == QLatin1String("G") ? 30
+                                                   : 0;
+    if (number <= 0 || number > (std::numeric_limits<qint64>::max() >> shift))
+        return std::nullopt;
+    return number << shift;
+}
+
+qint64 UpdateSizeLimit()
+{
+    const QString name = QStringLiteral("Data/update-size-limit");
+    QFile file(ProgramFolder() + QLatin1Char('/') + name);
+    if (!file.exists())
+        return DefaultUpdateSizeLimit();
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("%1 cannot be read: %2").arg(name, file.errorString()));
+    const QString line = QString::fromUtf8(file.readLine(256));
+    const std::optional<qint64> limit = parseSizeLimit(line);
+    if (!limit)
+        throw Error(QStringLiteral("%1 must hold a number of bytes, optionally with K, M or G, not \"%2\"")
+                        .arg(name, line.trimmed()));
+    return *limit;
 }
 
 QByteArray ReplacementScript(UpdatePlatform platform)

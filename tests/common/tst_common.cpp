@@ -33,10 +33,14 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(), qPrintable(path));
 }
 
-// Restores the system's address lookup when a test ends.
+// Restores the system's address lookups when a test ends.
 struct LookupGuard {
     explicit LookupGuard(AddressLookup lookup) { setAddressLookup(std::move(lookup)); }
     ~LookupGuard() { setAddressLookup({}); }
+};
+struct LookupsGuard {
+    explicit LookupsGuard(WorkstationLookups lookups) { setWorkstationLookups(std::move(lookups)); }
+    ~LookupsGuard() { setWorkstationLookups({}); }
 };
 
 } // namespace
@@ -184,43 +188,107 @@ void TestCommon::cp1251ReplacesWhatItCannotHold()
     QCOMPARE(Cp1251::canEncode(text), encodable);
 }
 
+// An IPv4 address in host byte order from its four bytes.
+constexpr quint32 ip4(quint32 a, quint32 b, quint32 c, quint32 d)
+{
+    return (a << 24) | (b << 16) | (c << 8) | d;
+}
+
+const quint32 kLan = ip4(192, 168, 1, 5);
+const quint32 kDebianName = ip4(127, 0, 1, 1);
+const quint32 kConnection = ip4(192, 0, 2, 2);
+const quint32 kRemoteServer = ip4(198, 51, 100, 4);
+
 void TestCommon::workstationIp_data()
 {
-    QTest::addColumn<QList<quint32>>("addresses");
+    QTest::addColumn<QList<quint32>>("named");    // what the host name resolves to
+    QTest::addColumn<int>("nameError");           // or the lookup's error
+    QTest::addColumn<QList<quint32>>("own");      // the machine's interfaces
+    QTest::addColumn<quint32>("connectionLocal"); // 0: no connection's address
+    QTest::addColumn<QList<quint32>>("servers");
+    QTest::addColumn<quint32>("routeSource"); // 0: no route to any server
     QTest::addColumn<QString>("ip");
-    QTest::newRow("loopback") << QList<quint32>{0x7F000001} << "127.0.0.1";
-    QTest::newRow("first of several, loopback or not")
-        << QList<quint32>{0x0A000005, 0x7F000001, 0xC0A80001} << "10.0.0.5";
-    QTest::newRow("zero bytes unpadded") << QList<quint32>{0x0A00000B} << "10.0.0.11";
-    QTest::newRow("all zero") << QList<quint32>{0} << "0.0.0.0";
-    QTest::newRow("all 255") << QList<quint32>{0xFFFFFFFF} << "255.255.255.255";
+    const QList<quint32> none;
+    const QList<quint32> remote{kRemoteServer};
+
+    QTest::newRow("resolves to a LAN address: that address")
+        << QList<quint32>{kLan} << 0 << QList<quint32>{kLan, kConnection} << kConnection << remote
+        << kConnection << "192.168.1.5";
+    QTest::newRow("the first own address that is not loopback, in the resolver's order")
+        << QList<quint32>{kDebianName, ip4(10, 0, 0, 5), kLan} << 0
+        << QList<quint32>{kDebianName, ip4(10, 0, 0, 5), kLan} << kConnection << remote << 0u << "10.0.0.5";
+    QTest::newRow("resolves to 127.0.1.1 only, remote server: the connection's address")
+        << QList<quint32>{kDebianName} << 0 << QList<quint32>{kConnection} << kConnection << remote << 0u
+        << "192.0.2.2";
+    QTest::newRow("resolves to an address this machine no longer has: the connection's address")
+        << QList<quint32>{ip4(203, 0, 113, 9)} << 0 << QList<quint32>{kConnection} << kConnection << remote
+        << 0u << "192.0.2.2";
+    QTest::newRow("does not resolve: the connection's address")
+        << none << 11001 << QList<quint32>{kConnection} << kConnection << remote << 0u << "192.0.2.2";
+    QTest::newRow("does not resolve, no connection's address: where the route leaves from")
+        << none << 11001 << QList<quint32>{kConnection} << 0u << remote << kConnection << "192.0.2.2";
+    QTest::newRow("server on this machine: loopback")
+        << QList<quint32>{kDebianName} << 0 << QList<quint32>{kConnection} << ip4(127, 0, 0, 1)
+        << QList<quint32>{ip4(127, 0, 0, 1)} << ip4(127, 0, 0, 1) << "127.0.0.1";
+    QTest::newRow("zero bytes unpadded")
+        << QList<quint32>{ip4(10, 0, 0, 11)} << 0 << QList<quint32>{ip4(10, 0, 0, 11)} << 0u << none << 0u
+        << "10.0.0.11";
+    QTest::newRow("all 255") << none << 11001 << none << 0xFFFFFFFFu << none << 0u << "255.255.255.255";
 }
 
 void TestCommon::workstationIp()
 {
-    QFETCH(QList<quint32>, addresses);
+    QFETCH(QList<quint32>, named);
+    QFETCH(int, nameError);
+    QFETCH(QList<quint32>, own);
+    QFETCH(quint32, connectionLocal);
+    QFETCH(QList<quint32>, servers);
+    QFETCH(quint32, routeSource);
     QFETCH(QString, ip);
-    LookupGuard guard([&](const QByteArray &) { return AddressLookupResult{addresses, 0}; });
-    QCOMPARE(WorkstationIp(), ip);
+    LookupsGuard guard({[&](const QByteArray &) {
+                            return AddressLookupResult{named, nameError};
+                        },
+                        [&](quint32 address) { return own.contains(address); },
+                        [&](quint32) -> std::optional<quint32> {
+                            if (routeSource == 0)
+                                return std::nullopt;
+                            return routeSource;
+                        }});
+    ServerRoute route;
+    if (connectionLocal != 0)
+        route.connectionLocal = connectionLocal;
+    route.serverAddresses = servers;
+    QCOMPARE(WorkstationIp(route), ip);
 }
 
 void TestCommon::workstationIpFailure_data()
 {
+    QTest::addColumn<QList<quint32>>("named");
+    QTest::addColumn<int>("nameError");
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("message");
-    QTest::newRow("host not found") << 11001 << "Socket Error # 11001\r\nHost not found.";
-    QTest::newRow("try again") << 11002 << "Socket Error # 11002\r\n";
-    QTest::newRow("no recovery") << 11003 << "Socket Error # 11003\r\n";
-    QTest::newRow("no data") << 11004 << "Socket Error # 11004\r\n";
+    const QList<quint32> none;
+    QTest::newRow("resolves nowhere, no connection, no route")
+        << none << 11001 << 11001 << "Socket Error # 11001\r\nHost not found.";
+    QTest::newRow("try again") << none << 11002 << 11002 << "Socket Error # 11002\r\n";
+    QTest::newRow("no recovery") << none << 11003 << 11003 << "Socket Error # 11003\r\n";
+    QTest::newRow("no data") << none << 11004 << 11004 << "Socket Error # 11004\r\n";
+    QTest::newRow("loopback name only, the remote server out of reach")
+        << QList<quint32>{kDebianName} << 0 << 10051 << "Socket Error # 10051\r\nNetwork is unreachable.";
 }
 
 void TestCommon::workstationIpFailure()
 {
+    QFETCH(QList<quint32>, named);
+    QFETCH(int, nameError);
     QFETCH(int, error);
     QFETCH(QString, message);
-    LookupGuard guard([&](const QByteArray &) { return AddressLookupResult{{}, error}; });
+    LookupsGuard guard({[&](const QByteArray &) {
+                            return AddressLookupResult{named, nameError};
+                        },
+                        [](quint32) { return true; }, [](quint32) { return std::optional<quint32>(); }});
     try {
-        WorkstationIp();
+        WorkstationIp(ServerRoute{std::nullopt, {kRemoteServer}});
         QFAIL("no error raised");
     } catch (const SocketError &e) {
         QCOMPARE(e.code(), error);
@@ -232,13 +300,15 @@ void TestCommon::workstationIpAsksForTheMachinesOwnName()
 {
     QByteArray asked;
     int calls = 0;
+    quint32 answer = kLan;
     LookupGuard guard([&](const QByteArray &name) {
         asked = name;
         ++calls;
-        return AddressLookupResult{{0x7F000001}, 0};
+        return AddressLookupResult{{answer}, 0};
     });
-    WorkstationIp();
-    WorkstationIp();
+    QCOMPARE(WorkstationIp(ServerRoute{kConnection, {}}), QStringLiteral("192.168.1.5"));
+    answer = ip4(192, 168, 1, 6);
+    QCOMPARE(WorkstationIp(ServerRoute{kConnection, {}}), QStringLiteral("192.168.1.6"));
     QCOMPARE(calls, 2); // looked up afresh on every call
     QCOMPARE(QString::fromLocal8Bit(asked), QHostInfo::localHostName());
 }
@@ -246,14 +316,16 @@ void TestCommon::workstationIpAsksForTheMachinesOwnName()
 void TestCommon::workstationIdentityOfThisMachine()
 {
     QCOMPARE(WorkstationName(), QHostInfo::localHostName());
-    try {
-        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)"))
-                    .match(WorkstationIp())
-                    .hasMatch());
-    } catch (const SocketError &e) {
-        // A machine whose own name does not resolve reports it in the socket error's form.
-        QVERIFY(e.message().startsWith(QStringLiteral("Socket Error # ")));
-    }
+    // The system's own lookups, with a server on loopback: the route needs no packet. Either the
+    // name resolves to an address of this machine's network, or the route gives loopback.
+    const QString ip = WorkstationIp(ServerRoute{std::nullopt, {ip4(127, 0, 0, 1)}});
+    QVERIFY2(
+        QRegularExpression(QStringLiteral(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)")).match(ip).hasMatch(),
+        qPrintable(ip));
+    if (!ip.startsWith(QLatin1String("127.")))
+        QVERIFY2(!QHostInfo::fromName(QHostInfo::localHostName()).addresses().isEmpty(), qPrintable(ip));
+    else
+        QCOMPARE(ip, QStringLiteral("127.0.0.1"));
 }
 
 void TestCommon::securitySettings_data()

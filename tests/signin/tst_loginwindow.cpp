@@ -9,6 +9,7 @@
 #include "common/md5.h"
 #include "common/programfolder.h"
 #include "common/workstation.h"
+#include "db/connectionroute.h"
 #include "db/dm.h"
 #include "httpserver.h"
 #include "loginwindow.h"
@@ -30,7 +31,10 @@
 #include <QInputMethodEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <netdb.h>
 
 using sandbox::Event;
 using sandbox::EventKind;
@@ -107,7 +111,9 @@ private Q_SLOTS:
 
     void layout();
     void settingsFileUnreadable();
-    void addressLookupFails();
+    void workstationAddressIsWhereTheServerSeesIt_data();
+    void workstationAddressIsWhereTheServerSeesIt();
+    void nameThatResolvesNowhereSignsIn();
     void firstConnectionFails_data();
     void firstConnectionFails();
     void exchangeError_data();
@@ -159,6 +165,7 @@ private:
     // The events of the client, without what the driver sends on its own.
     QList<Event> clientEvents() const;
     QList<Event> getUserCalls() const;
+    void checkReportedAddressIsThePeer();
     qint64 count(const QString &sql);
 
     std::unique_ptr<sandbox::SandboxServer> m_server;
@@ -297,21 +304,70 @@ void TestLoginWindow::settingsFileUnreadable()
     QCOMPARE(m_form->ModalResult(), 0);
 }
 
-void TestLoginWindow::addressLookupFails()
+// The address that the GET_USER request carries, and the address at which the server saw the
+// connection that sent it.
+void TestLoginWindow::checkReportedAddressIsThePeer()
 {
-    setAddressLookup([](const QByteArray &) { return AddressLookupResult{{}, 11001}; });
+    const QList<Event> calls = getUserCalls();
+    QCOMPARE(calls.size(), 1);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("'QEL 31', '([^']*)'")).match(calls.first().statement);
+    QVERIFY2(match.hasMatch(), qPrintable(calls.first().statement));
+    QVERIFY(!calls.first().peerAddress.isEmpty());
+    QCOMPARE(match.captured(1), calls.first().peerAddress);
+}
+
+void TestLoginWindow::workstationAddressIsWhereTheServerSeesIt_data()
+{
+    QTest::addColumn<QList<quint32>>("named");
+    QTest::addColumn<int>("nameError");
+    QTest::newRow("the name does not resolve") << QList<quint32>{} << 11001;
+    QTest::newRow("the name maps to 127.0.1.1") << QList<quint32>{0x7F000101} << 0;
+    QTest::newRow("the name's lookup fails for now") << QList<quint32>{} << 11002;
+}
+
+void TestLoginWindow::workstationAddressIsWhereTheServerSeesIt()
+{
+    QFETCH(QList<quint32>, named);
+    QFETCH(int, nameError);
+    // Only the name's lookup is replaced: the connection's address is the real one.
+    setWorkstationLookups({[&](const QByteArray &) {
+                               return AddressLookupResult{named, nameError};
+                           },
+                           {},
+                           {}});
     QEL31_CHECKED(openLoginWindow());
-    m_form->RzLabel1->setCaption(kPrevious);
     signIn(QStringLiteral("demo"), QStringLiteral("demo"));
 
-    QCOMPARE(m_boxes->boxes.size(), 1);
-    QVERIFY2(m_boxes->boxes.first().text.startsWith(QLatin1String("Socket Error # 11001")),
-             qPrintable(m_boxes->boxes.first().text));
-    QCOMPARE(m_boxes->boxes.first().flags, MessageBoxFlag::IconError);
-    QCOMPARE(m_form->RzLabel1->Caption(), kPrevious);
-    QVERIFY(DM_MB->ADOCon.Connected());
-    QCOMPARE(DM_MB->ADOCon.properties().user, QStringLiteral("qel_gate"));
-    QVERIFY(getUserCalls().isEmpty());
+    QVERIFY(m_boxes->boxes.isEmpty());
+    QCOMPARE(m_form->ModalResult(), 1);
+    QEL31_CHECKED(checkReportedAddressIsThePeer());
+    // The address is the open connection's own, not only the route's.
+    QCOMPARE(connectionRoute(DM_MB->ADOCon).connectionLocal, std::optional<quint32>(0x7F000001));
+    DM_MB->ADOCon.Close();
+    QCOMPARE(connectionRoute(DM_MB->ADOCon).connectionLocal, std::nullopt);
+}
+
+// Run by ctest in a namespace of its own whose host name resolves nowhere (see CMakeLists.txt); with
+// the system's own lookups throughout.
+void TestLoginWindow::nameThatResolvesNowhereSignsIn()
+{
+    const QByteArray expected = qgetenv("QEL31_UNRESOLVABLE_HOST");
+    if (expected.isEmpty())
+        QSKIP("needs a host name that resolves nowhere");
+    QCOMPARE(WorkstationName(), QString::fromLatin1(expected));
+    addrinfo *list = nullptr;
+    const int rc = getaddrinfo(expected.constData(), nullptr, nullptr, &list);
+    if (rc == 0)
+        freeaddrinfo(list);
+    QVERIFY2(rc != 0, "the host name resolves");
+    setWorkstationLookups({});
+    QEL31_CHECKED(openLoginWindow());
+    signIn(QStringLiteral("demo"), QStringLiteral("demo"));
+
+    QVERIFY2(m_boxes->boxes.isEmpty(), qPrintable(m_boxes->boxes.value(0).text));
+    QCOMPARE(m_form->ModalResult(), 1);
+    QEL31_CHECKED(checkReportedAddressIsThePeer());
 }
 
 void TestLoginWindow::firstConnectionFails_data()

@@ -96,8 +96,33 @@ void HttpServer::sendFrom(QTcpSocket *socket, const Response &response, qsizetyp
         return;
     }
     socket->write(response.body.sliced(from, to - from));
+    if (response.endless) {
+        sendWithoutEnd(socket);
+        return;
+    }
     // Sends what is still buffered, then closes: the client sees the end of the body, or a cut.
     socket->disconnectFromHost();
+}
+
+void HttpServer::sendWithoutEnd(QTcpSocket *socket)
+{
+    // A little more whenever the last went out, so that the client decides when it has had enough. A
+    // client that never does ends a test as a failure, not a hang: the body ends after 64 MiB.
+    static const QByteArray chunk(64 * 1024, 'x');
+    constexpr qint64 kEnough = 64 * 1024 * 1024;
+    const auto more = [socket] {
+        if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() >= chunk.size())
+            return;
+        const qint64 sent = socket->property("sentWithoutEnd").toLongLong();
+        if (sent >= kEnough) {
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->setProperty("sentWithoutEnd", sent + chunk.size());
+        socket->write(chunk);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
 }
 
 void HttpServer::release()

@@ -24,6 +24,7 @@ public:
         QByteArray location{}; // sent as Location when not empty
         qsizetype cutAt = -1;  // the connection is closed after this many bytes of the body
         qsizetype holdAt = -1; // sending stops after this many bytes of the body until release()
+        bool endless = false;  // after the body, bytes follow until the client goes (64 MiB at most)
     };
 
     HttpServer();
@@ -51,6 +52,7 @@ private:
     void listen();
     void readRequest(QTcpSocket *socket);
     void sendFrom(QTcpSocket *socket, const Response &response, qsizetype from);
+    void sendWithoutEnd(QTcpSocket *socket);
 
     std::unique_ptr<QTcpServer> m_server;
     QHash<QByteArray, Response> m_responses;

@@ -12,6 +12,7 @@
 #include "tempprogramfolder.h"
 #include "testcertificates.h"
 #include "testmain.h"
+#include "update/signature.h"
 #include "update/update.h"
 
 #include <QDir>
@@ -21,7 +22,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <sys/mount.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(HttpServer::Response)
 
@@ -78,13 +83,67 @@ bool hasChild(qint64 parent, const QByteArray &name)
 
 enum class Obstacle { DownloadFolderIsAFile, DownloadedFileIsAFolder, ScriptIsAFolder };
 
+const QString kUnreachable = QStringLiteral("Сервер обновлений не доступен.\rОбратитесь к администратору.");
+
+// Runs scripts/sign-update, the release manager's command; its output when it fails.
+QString signUpdate(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(QEL31_SOURCE_DIR "/scripts/sign-update"), arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return QString::fromLocal8Bit(process.readAll()) +
+               QStringLiteral(" (exit %1)").arg(process.exitCode());
+    return {};
+}
+
+// What the program writes through Qt's warnings (its standard error) while it exists.
+class WarningRecorder {
+public:
+    WarningRecorder() { m_previous = qInstallMessageHandler(&WarningRecorder::record); }
+    ~WarningRecorder() { qInstallMessageHandler(m_previous); }
+    static QString text() { return recorded().join(QLatin1Char('\n')); }
+
+private:
+    static QStringList &recorded()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static void record(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (type != QtDebugMsg)
+            recorded().append(message);
+    }
+    QtMessageHandler m_previous = nullptr;
+
+public:
+    static void clear() { recorded().clear(); }
+};
+
+// What the update server serves beside the program file, and where the workstation's key is.
+enum class Served { Good, None, Empty, Truncated, OtherKey, OtherFile, ChangedByte };
+enum class KeyAt {
+    Nowhere,
+    File,
+    FileIsAFolder,
+    FileNotAKey,
+    BuiltIn,
+    FileRightBuiltInOther,
+    FileOtherBuiltInRight
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Obstacle)
+Q_DECLARE_METATYPE(Served)
+Q_DECLARE_METATYPE(KeyAt)
 
 class TestUpdate : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -112,6 +171,17 @@ private Q_SLOTS:
     void updateThatCannotWrite();
     void leftoverScriptIsRemovedWhenTheLoginWindowIsCreated();
 
+    void signingCommandsMakeWhatTheClientAccepts();
+    void signedUpdate_data();
+    void signedUpdate();
+    void parseSizeLimit_data();
+    void parseSizeLimit();
+    void downloadWithinASizeLimit_data();
+    void downloadWithinASizeLimit();
+    void updateWithinTheSizeLimit_data();
+    void updateWithinTheSizeLimit();
+    void programFolderTheUserCannotWrite();
+
     void scriptReplacesTheProgramAndStartsTheNewVersion();
 
 private:
@@ -124,7 +194,32 @@ private:
     std::unique_ptr<TempProgramFolder> m_folder;
     std::unique_ptr<HttpServer> m_server;
     QList<QStringList> m_started; // script and program folder of each start
+    QTemporaryDir m_keys;         // key.pem / key.pub and other.pem / other.pub, made by the signing script
+    bool m_mounted = false;
+    // The signature that the signing script makes of these bytes with the private key.
+    QByteArray signatureOf(const QByteArray &bytes, const QString &privateKey);
+    QString key(const QString &name) const { return m_keys.filePath(name); }
 };
+
+void TestUpdate::initTestCase()
+{
+    QVERIFY(m_keys.isValid());
+    for (const QString &name : {QStringLiteral("key"), QStringLiteral("other")}) {
+        const QString failed = signUpdate({QStringLiteral("new-key"), key(name + QStringLiteral(".pem")),
+                                           key(name + QStringLiteral(".pub"))});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    }
+}
+
+QByteArray TestUpdate::signatureOf(const QByteArray &bytes, const QString &privateKey)
+{
+    const QString file = m_keys.filePath(QStringLiteral("signed"));
+    writeFile(file, bytes);
+    const QString failed = signUpdate({QStringLiteral("sign"), privateKey, file});
+    if (!failed.isEmpty())
+        qFatal("signing failed: %s", qPrintable(failed));
+    return readFile(file + QStringLiteral(".sig"));
+}
 
 void TestUpdate::init()
 {
@@ -141,6 +236,11 @@ void TestUpdate::init()
 
 void TestUpdate::cleanup()
 {
+    setBuiltInUpdateKey({});
+    WarningRecorder::clear();
+    if (m_mounted && ::umount2(QFile::encodeName(m_folder->path()).constData(), MNT_DETACH) != 0)
+        qWarning("cannot unmount %s: %s", qPrintable(m_folder->path()), std::strerror(errno));
+    m_mounted = false;
     setScriptStarter({});
     setProgramFolder({});
     m_server.reset();
@@ -609,6 +709,302 @@ void TestUpdate::leftoverScriptIsRemovedWhenTheLoginWindowIsCreated()
     form.FormCreate();
     QVERIFY(!QFileInfo::exists(script()));
     QVERIFY(QFileInfo::exists(m_folder->path() + QStringLiteral("/Data/update-server")));
+}
+
+// The release manager's two commands, as the README gives them: a key pair whose private half only its
+// owner may read, a key that is never overwritten, and a signature the client accepts.
+void TestUpdate::signingCommandsMakeWhatTheClientAccepts()
+{
+    QVERIFY(
+        QFileInfo(key(QStringLiteral("key.pem"))).permissions() ==
+        (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser));
+    QVERIFY(readFile(key(QStringLiteral("key.pub"))).startsWith("-----BEGIN PUBLIC KEY-----"));
+    const QByteArray before = readFile(key(QStringLiteral("key.pem")));
+    QVERIFY(!signUpdate({QStringLiteral("new-key"), key(QStringLiteral("key.pem")),
+                         key(QStringLiteral("again.pub"))})
+                 .isEmpty());
+    QCOMPARE(readFile(key(QStringLiteral("key.pem"))), before);
+
+    const QByteArray program = programBytes(100000, 21);
+    const QString file = m_keys.filePath(QStringLiteral("qel31"));
+    writeFile(file, program);
+    const QString failed = signUpdate({QStringLiteral("sign"), key(QStringLiteral("key.pem")), file});
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    const UpdateKey publicKey{readFile(key(QStringLiteral("key.pub"))), QStringLiteral("the test key")};
+    QCOMPARE(VerifyFileSignature(publicKey, file, readFile(file + QStringLiteral(".sig"))), QString());
+}
+
+void TestUpdate::signedUpdate_data()
+{
+    QTest::addColumn<Served>("served");
+    QTest::addColumn<KeyAt>("keyAt");
+    QTest::addColumn<QString>("reason"); // empty: installed; else a part of what standard error says
+
+    QTest::newRow("good signature") << Served::Good << KeyAt::File << QString();
+    QTest::newRow("no key: no signature asked for") << Served::None << KeyAt::Nowhere << QString();
+    QTest::newRow("no signature file (404)") << Served::None << KeyAt::File << "HTTP status 404";
+    QTest::newRow("empty signature") << Served::Empty << KeyAt::File << "is empty";
+    QTest::newRow("truncated signature") << Served::Truncated << KeyAt::File << "63 bytes long";
+    QTest::newRow("signature made with another key") << Served::OtherKey << KeyAt::File << "does not match";
+    QTest::newRow("good signature of another file") << Served::OtherFile << KeyAt::File << "does not match";
+    QTest::newRow("the file changed by one byte") << Served::ChangedByte << KeyAt::File << "does not match";
+    QTest::newRow("a key that cannot be read") << Served::Good << KeyAt::FileIsAFolder << "cannot be read";
+    QTest::newRow("a key file that holds no key") << Served::Good << KeyAt::FileNotAKey << "not a public key";
+    QTest::newRow("key built in, good signature") << Served::Good << KeyAt::BuiltIn << QString();
+    QTest::newRow("key built in, signature made with another key")
+        << Served::OtherKey << KeyAt::BuiltIn << "does not match";
+    QTest::newRow("the key beside the settings wins: good signature")
+        << Served::Good << KeyAt::FileRightBuiltInOther << QString();
+    QTest::newRow("the key beside the settings wins: the built-in key's signature")
+        << Served::Good << KeyAt::FileOtherBuiltInRight << "does not match";
+}
+
+void TestUpdate::signedUpdate()
+{
+    QFETCH(Served, served);
+    QFETCH(KeyAt, keyAt);
+    QFETCH(QString, reason);
+
+    const QByteArray body = programBytes(70000, 22);
+    const QByteArray good = signatureOf(body, key(QStringLiteral("key.pem")));
+    QByteArray signature;
+    QByteArray file = body;
+    switch (served) {
+    case Served::Good:
+        signature = good;
+        break;
+    case Served::None:
+        break;
+    case Served::Empty:
+        signature = "";
+        break;
+    case Served::Truncated:
+        signature = good.left(good.size() - 1);
+        break;
+    case Served::OtherKey:
+        signature = signatureOf(body, key(QStringLiteral("other.pem")));
+        break;
+    case Served::OtherFile:
+        signature = signatureOf(programBytes(70000, 23), key(QStringLiteral("key.pem")));
+        break;
+    case Served::ChangedByte:
+        signature = good;
+        file[35000] = char(file[35000] ^ 0x01);
+        break;
+    }
+    m_server->respond("/qelprogs/qel31", answer(200, file));
+    if (served != Served::None)
+        m_server->respond("/qelprogs/qel31.sig", answer(200, signature));
+
+    const QString keyFile = m_folder->path() + QStringLiteral("/Data/update-key.pem");
+    const QByteArray right = readFile(key(QStringLiteral("key.pub")));
+    const QByteArray other = readFile(key(QStringLiteral("other.pub")));
+    switch (keyAt) {
+    case KeyAt::Nowhere:
+        break;
+    case KeyAt::File:
+        writeFile(keyFile, right);
+        break;
+    case KeyAt::FileIsAFolder:
+        QVERIFY(QDir().mkpath(keyFile));
+        break;
+    case KeyAt::FileNotAKey:
+        writeFile(keyFile, "-----BEGIN PUBLIC KEY-----\nbm90IGEga2V5\n-----END PUBLIC KEY-----\n");
+        break;
+    case KeyAt::BuiltIn:
+        setBuiltInUpdateKey(right);
+        break;
+    case KeyAt::FileRightBuiltInOther:
+        writeFile(keyFile, right);
+        setBuiltInUpdateKey(other);
+        break;
+    case KeyAt::FileOtherBuiltInRight:
+        writeFile(keyFile, other);
+        setBuiltInUpdateKey(right);
+        break;
+    }
+    auto form = makeLoginWindow();
+    MessageBoxRecorder boxes;
+    WarningRecorder warnings;
+
+    UpdateProgram(form.get());
+
+    form->Timer1->stop();
+    const UpdateFiles files = UpdateFilesIn(m_folder->path());
+    QVERIFY(!QFileInfo::exists(files.signature));
+    if (reason.isEmpty()) {
+        QVERIFY2(boxes.boxes.isEmpty(), qPrintable(WarningRecorder::text()));
+        QCOMPARE(readFile(downloadedFile()), file);
+        QCOMPARE(m_started.size(), 1);
+        QCOMPARE(m_server->requests.size(), keyAt == KeyAt::Nowhere ? 1 : 2);
+        return;
+    }
+    // Refused: told as any failed download, the reason on standard error, nothing installed.
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, kUnreachable);
+    QVERIFY2(WarningRecorder::text().contains(reason), qPrintable(WarningRecorder::text()));
+    QVERIFY(m_started.isEmpty());
+    QVERIFY(!QFileInfo::exists(script()));
+    QVERIFY(QFileInfo(files.downloadFolder).isDir());
+    QCOMPARE(readFile(downloadedFile()), QByteArray());
+    QVERIFY(!form->Timer1->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(Application->Terminated(), 30000);
+}
+
+void TestUpdate::parseSizeLimit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("limit"); // 0: refused
+    QTest::newRow("bytes") << "268435456" << qint64(268435456);
+    QTest::newRow("MiB") << "256M" << qint64(256) * 1024 * 1024;
+    QTest::newRow("KiB, lower case, spaces around") << " 64k \n" << qint64(64) * 1024;
+    QTest::newRow("GiB") << "2G" << qint64(2) * 1024 * 1024 * 1024;
+    QTest::newRow("empty") << "" << qint64(0);
+    QTest::newRow("zero") << "0" << qint64(0);
+    QTest::newRow("negative") << "-1" << qint64(0);
+    QTest::newRow("a fraction") << "1.5M" << qint64(0);
+    QTest::newRow("another unit") << "12T" << qint64(0);
+    QTest::newRow("a word") << "lots" << qint64(0);
+}
+
+void TestUpdate::parseSizeLimit()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, limit);
+    QCOMPARE(::parseSizeLimit(text).value_or(0), limit);
+}
+
+void TestUpdate::downloadWithinASizeLimit_data()
+{
+    QTest::addColumn<HttpServer::Response>("response");
+    QTest::addColumn<bool>("downloaded");
+    const QByteArray body = programBytes(10000, 24);
+    HttpServer::Response unsized = answer(200, body);
+    unsized.withContentLength = false;
+    HttpServer::Response over = answer(200, body + "!");
+    HttpServer::Response overUnsized = over;
+    overUnsized.withContentLength = false;
+    HttpServer::Response endless = answer(200, body);
+    endless.withContentLength = false;
+    endless.endless = true;
+    QTest::newRow("at the limit, with Content-Length") << answer(200, body) << true;
+    QTest::newRow("at the limit, without Content-Length") << unsized << true;
+    QTest::newRow("one byte over, with Content-Length") << over << false;
+    QTest::newRow("one byte over, without Content-Length") << overUnsized << false;
+    QTest::newRow("without end, without Content-Length") << endless << false;
+}
+
+void TestUpdate::downloadWithinASizeLimit()
+{
+    QFETCH(HttpServer::Response, response);
+    QFETCH(bool, downloaded);
+    m_server->respond("/qelprogs/qel31", response);
+    const QString path = m_folder->path() + QStringLiteral("/qel31");
+    QString failure;
+    QCOMPARE(DownloadFile(UpdateAddressFor(m_server->hostAndPort(), UpdatePlatform::Linux), path, QString(),
+                          10000, &failure),
+             downloaded);
+    if (downloaded) {
+        QCOMPARE(readFile(path), response.body);
+    } else {
+        QCOMPARE(readFile(path), QByteArray()); // no partial file is left
+        QVERIFY2(!failure.isEmpty(), "no reason given");
+    }
+}
+
+void TestUpdate::updateWithinTheSizeLimit_data()
+{
+    QTest::addColumn<QByteArray>("limit"); // Data/update-size-limit
+    QTest::addColumn<HttpServer::Response>("response");
+    QTest::addColumn<QString>("reason"); // empty: installed
+    HttpServer::Response endless = answer(200, programBytes(1000, 25));
+    endless.withContentLength = false;
+    endless.endless = true;
+    QTest::newRow("a body without end")
+        << QByteArray("64K\n") << endless << "larger than the limit of 65536 bytes";
+    QTest::newRow("over the limit, with Content-Length")
+        << QByteArray("4999") << answer(200, programBytes(5000, 26)) << "larger than the limit";
+    QTest::newRow("at the limit") << QByteArray("5000") << answer(200, programBytes(5000, 26)) << QString();
+    QTest::newRow("a limit that is not a number: nothing fetched")
+        << QByteArray("lots\n") << answer(200, programBytes(5000, 26)) << "update-size-limit must hold";
+}
+
+void TestUpdate::updateWithinTheSizeLimit()
+{
+    QFETCH(QByteArray, limit);
+    QFETCH(HttpServer::Response, response);
+    QFETCH(QString, reason);
+    writeFile(m_folder->path() + QStringLiteral("/Data/update-size-limit"), limit);
+    m_server->respond("/qelprogs/qel31", response);
+    auto form = makeLoginWindow();
+    MessageBoxRecorder boxes;
+    WarningRecorder warnings;
+
+    UpdateProgram(form.get());
+
+    form->Timer1->stop();
+    if (reason.isEmpty()) {
+        QVERIFY(boxes.boxes.isEmpty());
+        QCOMPARE(readFile(downloadedFile()), response.body);
+        QCOMPARE(m_started.size(), 1);
+        return;
+    }
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, kUnreachable);
+    QVERIFY2(WarningRecorder::text().contains(reason), qPrintable(WarningRecorder::text()));
+    QCOMPARE(readFile(downloadedFile()), QByteArray());
+    QVERIFY(m_started.isEmpty());
+    QVERIFY(!QFileInfo::exists(script()));
+    if (reason.startsWith(QLatin1String("update-size-limit")))
+        QVERIFY(m_server->requests.isEmpty());
+}
+
+// A packaged install: the program folder is not the user's to write. As root, whom permissions do not
+// stop, the folder is a file system mounted read-only.
+void TestUpdate::programFolderTheUserCannotWrite()
+{
+    const QString folder = m_folder->path();
+    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray updateServer = m_server->hostAndPort().toUtf8() + '\n';
+    if (::geteuid() == 0) {
+        m_mounted =
+            ::mount("tmpfs", path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k,mode=0755") == 0;
+        if (!m_mounted)
+            QSKIP("root here cannot mount a file system to make a folder it may not write");
+        writeUpdateServer(folder, updateServer);
+        QVERIFY2(::mount("tmpfs", path.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                         nullptr) == 0,
+                 std::strerror(errno));
+    } else {
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther));
+    }
+    m_server->respond("/qelprogs/qel31", answer(200, programBytes(5000, 27)));
+    auto form = makeLoginWindow();
+    MessageBoxRecorder boxes;
+    WarningRecorder warnings;
+
+    UpdateProgram(form.get());
+
+    if (::geteuid() != 0)
+        QFile::setPermissions(folder,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text,
+             QStringLiteral("Требуется новая версия программы.\rУстановить её в папку %1 этот "
+                            "пользователь не может.\rОбратитесь к администратору.")
+                 .arg(folder));
+    QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Уведомление"));
+    QCOMPARE(boxes.boxes[0].flags, 64);
+    QVERIFY2(WarningRecorder::text().contains(folder), qPrintable(WarningRecorder::text()));
+    QVERIFY2(
+        WarningRecorder::text().startsWith(QStringLiteral("Требуется новая версия программы. Установить её")),
+        qPrintable(WarningRecorder::text()));
+    QVERIFY(m_server->requests.isEmpty()); // nothing downloaded
+    QVERIFY(!QFileInfo::exists(UpdateFilesIn(folder).downloadFolder));
+    QVERIFY(m_started.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(Application->Terminated(), 30000);
 }
 
 void TestUpdate::scriptReplacesTheProgramAndStartsTheNewVersion()

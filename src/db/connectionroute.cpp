@@ -1,0 +1,80 @@
+#include "connectionroute.h"
+
+#include "adoconnection.h"
+#include "connectionproperties.h"
+
+#include <QDir>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kDefaultPort = 1433;
+
+QList<quint32> resolve(const QString &host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    QList<quint32> addresses;
+    if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &list) != 0)
+        return addresses;
+    for (const addrinfo *a = list; a; a = a->ai_next) {
+        const quint32 address = ntohl(reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr.s_addr);
+        if (a->ai_family == AF_INET && !addresses.contains(address))
+            addresses.append(address);
+    }
+    freeaddrinfo(list);
+    return addresses;
+}
+
+} // namespace
+
+std::optional<quint32> localAddressOfConnectionTo(const QList<quint32> &servers, int port)
+{
+    const QStringList descriptors =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString &name : descriptors) {
+        bool ok = false;
+        const int fd = name.toInt(&ok);
+        struct stat status {};
+        if (!ok || fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode))
+            continue;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_STREAM)
+            continue;
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0 ||
+            peer.sin_family != AF_INET)
+            continue;
+        if (!servers.contains(ntohl(peer.sin_addr.s_addr)) || (port != 0 && ntohs(peer.sin_port) != port))
+            continue;
+        sockaddr_in local{};
+        socklen_t localLength = sizeof local;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLength) == 0 &&
+            local.sin_family == AF_INET)
+            return ntohl(local.sin_addr.s_addr);
+    }
+    return std::nullopt;
+}
+
+ServerRoute connectionRoute(const TADOConnection &connection)
+{
+    ServerRoute route;
+    const ServerAddress server = parseDataSource(connection.properties().dataSource);
+    route.serverAddresses = resolve(server.host);
+    if (!connection.Connected() || route.serverAddresses.isEmpty())
+        return route;
+    // A named instance's port comes from the server's browser service; any port of the server will do
+    // then, since every connection to one address leaves by the same route.
+    const int port = server.port != 0 ? server.port : server.instance.isEmpty() ? kDefaultPort : 0;
+    route.connectionLocal = localAddressOfConnectionTo(route.serverAddresses, port);
+    return route;
+}
