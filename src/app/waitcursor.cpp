@@ -14,11 +14,12 @@ bool onGuiThread()
     return qGuiApp && QThread::currentThread() == qGuiApp->thread();
 }
 
-// Sends what Qt has asked of the display so far. Qt sends its requests when its event loop next runs,
-// which a wait on the server or the download holds up: the cursor set just before it would only
-// appear after it. On X11 the request buffer is flushed at once; the X client library is already in
-// the process (the platform plugin mapped it), so it is looked up there, not linked. Other platforms
-// (offscreen) draw nothing to flush.
+// Sends what Qt has asked of the display so far. A wait on the server or the download holds up the
+// event loop, so anything left in the request buffer would only reach the display after the wait.
+// Qt's X11 plugin sends a cursor change at once today; the flush keeps it so whatever the plugin
+// does. The X client library is already in the process (the platform plugin mapped it), so it is
+// looked up there, not linked. Offscreen draws nothing to flush; for Wayland Qt 6.4 offers no public
+// flush, and the cursor goes when its plugin sends it.
 void flushToDisplay()
 {
 #if QT_CONFIG(xcb)
