@@ -1,7 +1,10 @@
 // qel31-login-pictures: draws the two pictures of the login window and writes them as JPEG files,
 // login.jpg (497 by 278) and password.jpg (497 by 139), into the given folder (resources/ of the
-// source tree). The login window lays its borderless edit fields and invisible buttons over these
-// pictures, so the field boxes and button faces are drawn exactly at those widgets' rectangles.
+// source tree), and each again at twice the pixels for high-density screens (login@2x.jpg, 994 by
+// 556, and password@2x.jpg): the same drawing in the same logical pixels, its text and edges drawn
+// at the finer pixels rather than enlarged. The login window lays its borderless edit fields and
+// invisible buttons over these pictures, so the field boxes and button faces are drawn exactly at
+// those widgets' rectangles.
 // Runs without a display: QT_QPA_PLATFORM=offscreen qel31-login-pictures resources
 
 #include <QDir>
@@ -131,11 +134,19 @@ void paintSideFrame(QPainter &p, const QSize &size)
     p.fillRect(size.width() - 1, 0, 1, size.height(), kFrame);
 }
 
-QImage drawLoginPicture()
+// An image of the logical size at scale times its pixels, painted in logical pixels.
+QImage canvas(const QSize &logical, int scale)
 {
-    QImage image(kLoginSize, QImage::Format_RGB32);
+    QImage image(logical * scale, QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    return image;
+}
+
+QImage drawLoginPicture(int scale)
+{
+    QImage image = canvas(kLoginSize, scale);
     QPainter p(&image);
-    paintBackground(p, image.rect(), QColor(0xf7, 0xf9, 0xfc), QColor(0xdf, 0xe7, 0xf1));
+    paintBackground(p, QRect(QPoint(0, 0), kLoginSize), QColor(0xf7, 0xf9, 0xfc), QColor(0xdf, 0xe7, 0xf1));
 
     // Heading at the top right; the top-left corner stays plain for the version label.
     paintEmblem(p, QPointF(433, 44), 25);
@@ -162,11 +173,12 @@ QImage drawLoginPicture()
     return image;
 }
 
-QImage drawPasswordPicture()
+QImage drawPasswordPicture(int scale)
 {
-    QImage image(kPasswordSize, QImage::Format_RGB32);
+    QImage image = canvas(kPasswordSize, scale);
     QPainter p(&image);
-    paintBackground(p, image.rect(), QColor(0xf4, 0xf7, 0xfb), QColor(0xdf, 0xe7, 0xf1));
+    paintBackground(p, QRect(QPoint(0, 0), kPasswordSize), QColor(0xf4, 0xf7, 0xfb),
+                    QColor(0xdf, 0xe7, 0xf1));
 
     const QString heading = QStringLiteral("Замена пароля");
     p.setFont(sans(14, true));
@@ -244,11 +256,14 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: qel31-login-pictures FOLDER\n"
-                             "writes login.jpg and password.jpg, the login window's pictures, into FOLDER\n");
+                             "writes login.jpg and password.jpg, the login window's pictures, and their 2x\n"
+                             "drawings login@2x.jpg and password@2x.jpg into FOLDER\n");
         return 2;
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
-    const bool written = write(folder, QStringLiteral("login.jpg"), drawLoginPicture()) &&
-                         write(folder, QStringLiteral("password.jpg"), drawPasswordPicture());
+    const bool written = write(folder, QStringLiteral("login.jpg"), drawLoginPicture(1)) &&
+                         write(folder, QStringLiteral("login@2x.jpg"), drawLoginPicture(2)) &&
+                         write(folder, QStringLiteral("password.jpg"), drawPasswordPicture(1)) &&
+                         write(folder, QStringLiteral("password@2x.jpg"), drawPasswordPicture(2));
     return written ? 0 : 1;
 }

@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-BodyServer::BodyServer(QByteArray body) : m_body(std::move(body))
+BodyServer::BodyServer(QByteArray body) : BodyServer(body, body.size()) {}
+
+BodyServer::BodyServer(QByteArray piece, qint64 size) : m_body(std::move(piece)), m_size(size)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -60,16 +62,24 @@ void BodyServer::answer(int connection)
     }
     const QByteArray response =
         "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-        QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n";
-    for (const QByteArray *part : {&response, static_cast<const QByteArray *>(&m_body)}) {
-        qsizetype sent = 0;
-        while (sent < part->size()) {
-            const ssize_t n =
-                ::send(connection, part->constData() + sent, size_t(part->size() - sent), MSG_NOSIGNAL);
+        QByteArray::number(m_size) + "\r\nConnection: close\r\n\r\n";
+    const auto sendAll = [connection](const char *data, qint64 size) {
+        while (size > 0) {
+            const ssize_t n = ::send(connection, data, size_t(size), MSG_NOSIGNAL);
             if (n <= 0)
-                return;
-            sent += n;
+                return false;
+            data += n;
+            size -= n;
         }
+        return true;
+    };
+    if (!sendAll(response.constData(), response.size()))
+        return;
+    for (qint64 left = m_size; left > 0;) {
+        const qint64 piece = qMin<qint64>(left, m_body.size());
+        if (!sendAll(m_body.constData(), piece))
+            return;
+        left -= piece;
     }
     // The client reads to the end of the body; give it time to close rather than cut the stream.
     ::shutdown(connection, SHUT_WR);

@@ -82,10 +82,15 @@ double AlternatingRuns::medianSubject() const
 
 double AlternatingRuns::medianRatio() const
 {
-    QList<double> ratios;
+    return median(ratios());
+}
+
+QList<double> AlternatingRuns::ratios() const
+{
+    QList<double> list;
     for (qsizetype i = 0; i < m_baseline.size(); ++i)
-        ratios.append(m_subject[i] / m_baseline[i]);
-    return median(ratios);
+        list.append(m_subject[i] / m_baseline[i]);
+    return list;
 }
 
 void reportFigure(const Figure &figure)
@@ -124,6 +129,21 @@ void runAlternating(const Alternating &measure, benchmark::State &state)
                           .arg(runs.medianBaseline(), 0, 'f', 2)
                           .arg(runs.medianSubject(), 0, 'f', 2)
                           .arg(runs.count());
+    if (measure.spread && runs.count() > 0) {
+        QList<double> each;
+        for (const double ratio : runs.ratios())
+            each.append(measure.throughput ? 1.0 / ratio : ratio);
+        std::sort(each.begin(), each.end());
+        const auto at = [&each](double share) {
+            return each[qsizetype(share * double(each.size() - 1) + 0.5)];
+        };
+        figure.baseline += QStringLiteral("; the %1 pairs' figures from %2 to %3, the middle half %4 to %5")
+                               .arg(each.size())
+                               .arg(each.first(), 0, 'f', 2)
+                               .arg(each.last(), 0, 'f', 2)
+                               .arg(at(0.25), 0, 'f', 2)
+                               .arg(at(0.75), 0, 'f', 2);
+    }
     reportFigure(figure);
 }
 

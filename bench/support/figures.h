@@ -32,6 +32,8 @@ public:
     double medianSubject() const;
     // The median over the pairs of subject / baseline.
     double medianRatio() const;
+    // Subject / baseline of each pair, in the order run.
+    QList<double> ratios() const;
 
 private:
     QList<double> m_baseline;
@@ -65,6 +67,8 @@ struct Alternating {
     int rounds = 15;
     double target = 1.0;
     bool throughput = false;
+    // The figure also tells how far the pairs' own figures spread: their lowest, quartiles, highest.
+    bool spread = false;
     std::function<void()> prepare = [] {};
     std::function<double()> baseline;
     std::function<double()> subject;

@@ -110,7 +110,15 @@ QString currentErrorText()
     }
 }
 
-GuiApplication::GuiApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+GuiApplication::GuiApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    m_previousIndicator = setBusyIndicator(&m_waitCursor);
+}
+
+GuiApplication::~GuiApplication()
+{
+    setBusyIndicator(m_previousIndicator);
+}
 
 bool GuiApplication::notify(QObject *receiver, QEvent *event)
 {

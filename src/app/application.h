@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/form.h"
+#include "app/waitcursor.h"
 
 // The text the window system shows for the program as a whole; the main window's caption carries it too.
 inline QString applicationTitle()
@@ -102,9 +103,15 @@ template <class F> void HandleErrors(F &&f)
 }
 
 // The Qt application of the process. Its event dispatch is the last net for errors thrown by a
-// handler that was not wrapped in HandleErrors.
+// handler that was not wrapped in HandleErrors; for its life the waits of the GUI thread show the busy
+// pointer.
 class GuiApplication : public QApplication {
 public:
     GuiApplication(int &argc, char **argv);
+    ~GuiApplication() override;
     bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+    WaitCursor m_waitCursor;
+    BusyIndicator *m_previousIndicator = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "messagebox.h"
 
+#include "common/busy.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -44,6 +46,8 @@ int showRealBox(const MessageBoxRequest &request)
 int MessageBox(const QString &text, const QString &caption, int flags, QWidget *parent)
 {
     const MessageBoxRequest request{text, caption, flags, parent};
+    // The program waits on the person now, not on the server: no busy pointer over the box.
+    const NotBusy waitingOnPerson;
     if (installedHandler())
         return installedHandler()(request);
     return showRealBox(request);

@@ -6,6 +6,8 @@
 #include "odbcresults.h"
 #include "statement.h"
 
+#include "common/busy.h"
+
 #include <QDir>
 #include <QRegularExpression>
 
@@ -96,6 +98,7 @@ void TADOConnection::setConnectionString(const QString &text, const ConnectionPr
 
 void TADOConnection::Open()
 {
+    const Busy busy; // the connect, the session's statements, a failure's probe
     if (m_open)
         return;
     const QString odbcText = odbcConnectionString(m_properties, m_commandTimeout);
@@ -140,6 +143,7 @@ void TADOConnection::disconnect()
 {
     if (!m_connection)
         return;
+    const Busy busy; // the logout
     SQLHDBC dbc = static_cast<SQLHDBC>(m_connection);
     m_connection = nullptr;
     SQLDisconnect(dbc);

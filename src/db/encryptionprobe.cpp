@@ -1,5 +1,8 @@
 #include "encryptionprobe.h"
 
+#include "common/error.h"
+#include "common/openssl.h"
+
 #include <QStringList>
 
 #include <openssl/err.h>
@@ -20,6 +23,67 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The OpenSSL functions the probe uses. OpenSSL is opened when a probe first reaches a handshake,
+// never at the start of the program (common/openssl.h); the types come from OpenSSL's headers.
+#define QEL31_TLS_FUNCTION(name)                                                                             \
+    decltype(&::name) name = OpenSsl::resolve<decltype(::name)>(OpenSsl::Ssl, #name)
+struct TlsFunctions {
+    QEL31_TLS_FUNCTION(ASN1_STRING_get0_data);
+    QEL31_TLS_FUNCTION(ASN1_STRING_length);
+    QEL31_TLS_FUNCTION(BIO_ctrl_pending);
+    QEL31_TLS_FUNCTION(BIO_new);
+    QEL31_TLS_FUNCTION(BIO_read);
+    QEL31_TLS_FUNCTION(BIO_s_mem);
+    QEL31_TLS_FUNCTION(BIO_write);
+    QEL31_TLS_FUNCTION(ERR_clear_error);
+    QEL31_TLS_FUNCTION(ERR_peek_last_error);
+    QEL31_TLS_FUNCTION(ERR_reason_error_string);
+    QEL31_TLS_FUNCTION(GENERAL_NAMES_free);
+    QEL31_TLS_FUNCTION(OPENSSL_sk_num);
+    QEL31_TLS_FUNCTION(OPENSSL_sk_value);
+    QEL31_TLS_FUNCTION(SSL_CTX_ctrl);
+    QEL31_TLS_FUNCTION(SSL_CTX_free);
+    QEL31_TLS_FUNCTION(SSL_CTX_new);
+    QEL31_TLS_FUNCTION(SSL_CTX_set_cipher_list);
+    QEL31_TLS_FUNCTION(SSL_CTX_set_security_level);
+    QEL31_TLS_FUNCTION(SSL_CTX_set_verify);
+    QEL31_TLS_FUNCTION(SSL_ctrl);
+    QEL31_TLS_FUNCTION(SSL_do_handshake);
+    QEL31_TLS_FUNCTION(SSL_free);
+    QEL31_TLS_FUNCTION(SSL_get0_peer_certificate);
+    QEL31_TLS_FUNCTION(SSL_get_error);
+    QEL31_TLS_FUNCTION(SSL_get_peer_cert_chain);
+    QEL31_TLS_FUNCTION(SSL_is_init_finished);
+    QEL31_TLS_FUNCTION(SSL_new);
+    QEL31_TLS_FUNCTION(SSL_set_bio);
+    QEL31_TLS_FUNCTION(SSL_set_connect_state);
+    QEL31_TLS_FUNCTION(TLS_client_method);
+    QEL31_TLS_FUNCTION(X509_NAME_get_text_by_NID);
+    QEL31_TLS_FUNCTION(X509_STORE_CTX_free);
+    QEL31_TLS_FUNCTION(X509_STORE_CTX_get0_param);
+    QEL31_TLS_FUNCTION(X509_STORE_CTX_get_error);
+    QEL31_TLS_FUNCTION(X509_STORE_CTX_init);
+    QEL31_TLS_FUNCTION(X509_STORE_CTX_new);
+    QEL31_TLS_FUNCTION(X509_STORE_free);
+    QEL31_TLS_FUNCTION(X509_STORE_load_file);
+    QEL31_TLS_FUNCTION(X509_STORE_new);
+    QEL31_TLS_FUNCTION(X509_VERIFY_PARAM_set1_host);
+    QEL31_TLS_FUNCTION(X509_VERIFY_PARAM_set1_ip_asc);
+    QEL31_TLS_FUNCTION(X509_VERIFY_PARAM_set_purpose);
+    QEL31_TLS_FUNCTION(X509_get_ext_d2i);
+    QEL31_TLS_FUNCTION(X509_get_subject_name);
+    QEL31_TLS_FUNCTION(X509_verify_cert);
+    QEL31_TLS_FUNCTION(X509_verify_cert_error_string);
+};
+#undef QEL31_TLS_FUNCTION
+
+// Throws Error when OpenSSL cannot be opened.
+const TlsFunctions &tls()
+{
+    static const TlsFunctions functions;
+    return functions;
+}
 
 constexpr quint8 kPreLogin = 0x12;
 constexpr quint8 kEndOfMessage = 0x01;
@@ -215,40 +279,43 @@ bool isAddress(const QString &host)
 
 QString lastTlsError()
 {
-    const unsigned long code = ERR_peek_last_error();
-    ERR_clear_error();
-    const char *reason = code ? ERR_reason_error_string(code) : nullptr;
+    const TlsFunctions &t = tls();
+    const unsigned long code = t.ERR_peek_last_error();
+    t.ERR_clear_error();
+    const char *reason = code ? t.ERR_reason_error_string(code) : nullptr;
     return reason ? QString::fromUtf8(reason) : QStringLiteral("the server ended the connection");
 }
 
 // The names a certificate carries: its subject's common name, then its alternative names.
 QString certificateNames(X509 *certificate)
 {
+    const TlsFunctions &t = tls();
     QStringList names;
     char common[256] = {};
-    if (X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common, sizeof common) >
-        0)
+    if (t.X509_NAME_get_text_by_NID(t.X509_get_subject_name(certificate), NID_commonName, common,
+                                    sizeof common) > 0)
         names << QString::fromUtf8(common);
     auto *alternatives =
-        static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
-    for (int i = 0; alternatives && i < sk_GENERAL_NAME_num(alternatives); ++i) {
-        const GENERAL_NAME *name = sk_GENERAL_NAME_value(alternatives, i);
+        static_cast<GENERAL_NAMES *>(t.X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    const auto *stack = reinterpret_cast<const OPENSSL_STACK *>(alternatives);
+    for (int i = 0; alternatives && i < t.OPENSSL_sk_num(stack); ++i) {
+        const auto *name = static_cast<const GENERAL_NAME *>(t.OPENSSL_sk_value(stack, i));
         QString text;
         if (name->type == GEN_DNS) {
-            text = QString::fromUtf8(reinterpret_cast<const char *>(ASN1_STRING_get0_data(name->d.dNSName)),
-                                     ASN1_STRING_length(name->d.dNSName));
+            text = QString::fromUtf8(reinterpret_cast<const char *>(t.ASN1_STRING_get0_data(name->d.dNSName)),
+                                     t.ASN1_STRING_length(name->d.dNSName));
         } else if (name->type == GEN_IPADD) {
-            const int length = ASN1_STRING_length(name->d.iPAddress);
+            const int length = t.ASN1_STRING_length(name->d.iPAddress);
             char buffer[INET6_ADDRSTRLEN] = {};
             if ((length == 4 || length == 16) &&
-                inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), buffer,
-                          sizeof buffer))
+                inet_ntop(length == 4 ? AF_INET : AF_INET6, t.ASN1_STRING_get0_data(name->d.iPAddress),
+                          buffer, sizeof buffer))
                 text = QString::fromLatin1(buffer);
         }
         if (!text.isEmpty() && !names.contains(text))
             names << text;
     }
-    GENERAL_NAMES_free(alternatives);
+    t.GENERAL_NAMES_free(alternatives);
     if (names.isEmpty())
         return QStringLiteral("no name");
     return u'"' + names.join(QLatin1String("\", \"")) + u'"';
@@ -258,28 +325,30 @@ QString certificateNames(X509 *certificate)
 // settings write it; the failure in words, or an empty text when the certificate passes.
 QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
 {
-    X509 *certificate = SSL_get0_peer_certificate(ssl);
+    const TlsFunctions &t = tls();
+    X509 *certificate = t.SSL_get0_peer_certificate(ssl);
     if (!certificate)
         return QStringLiteral("The server %1 showed no certificate.").arg(probe.host);
-    const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), X509_STORE_free);
-    if (!X509_STORE_load_file(store.get(), probe.authorityFile.toLocal8Bit().constData()))
+    const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(t.X509_STORE_new(),
+                                                                        t.X509_STORE_free);
+    if (!t.X509_STORE_load_file(store.get(), probe.authorityFile.toLocal8Bit().constData()))
         return QStringLiteral("The certificate authority %1 cannot be read: %2.")
             .arg(kAuthoritySettingFile, lastTlsError());
-    const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(),
-                                                                                  X509_STORE_CTX_free);
-    if (!X509_STORE_CTX_init(context.get(), store.get(), certificate, SSL_get_peer_cert_chain(ssl)))
+    const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(t.X509_STORE_CTX_new(),
+                                                                                  t.X509_STORE_CTX_free);
+    if (!t.X509_STORE_CTX_init(context.get(), store.get(), certificate, t.SSL_get_peer_cert_chain(ssl)))
         return QString();
-    X509_VERIFY_PARAM *parameters = X509_STORE_CTX_get0_param(context.get());
-    X509_VERIFY_PARAM_set_purpose(parameters, X509_PURPOSE_SSL_SERVER);
+    X509_VERIFY_PARAM *parameters = t.X509_STORE_CTX_get0_param(context.get());
+    t.X509_VERIFY_PARAM_set_purpose(parameters, X509_PURPOSE_SSL_SERVER);
     const QByteArray host = probe.host.toUtf8();
     if (isAddress(probe.host))
-        X509_VERIFY_PARAM_set1_ip_asc(parameters, host.constData());
+        t.X509_VERIFY_PARAM_set1_ip_asc(parameters, host.constData());
     else
-        X509_VERIFY_PARAM_set1_host(parameters, host.constData(), size_t(host.size()));
-    if (X509_verify_cert(context.get()) == 1)
+        t.X509_VERIFY_PARAM_set1_host(parameters, host.constData(), size_t(host.size()));
+    if (t.X509_verify_cert(context.get()) == 1)
         return QString();
 
-    const int error = X509_STORE_CTX_get_error(context.get());
+    const int error = t.X509_STORE_CTX_get_error(context.get());
     const QString names = certificateNames(certificate);
     if (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH)
         return QStringLiteral(
@@ -291,38 +360,41 @@ QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
                "The certificate of the server %1 (issued to %2) does not pass the check against the "
                "organisation's certificate authority in %3: %4.")
         .arg(probe.host, names, kAuthoritySettingFile,
-             QString::fromUtf8(X509_verify_cert_error_string(error)));
+             QString::fromUtf8(t.X509_verify_cert_error_string(error)));
 }
 
 // Completes a TLS handshake inside pre-login messages, as the driver does, accepting any certificate
 // so that the one the server shows can be judged.
 QString explainHandshake(Link &link, const EncryptionProbe &probe)
 {
-    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
-                                                                    SSL_CTX_free);
+    const TlsFunctions &t = tls();
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(t.SSL_CTX_new(t.TLS_client_method()),
+                                                                    t.SSL_CTX_free);
     if (!context)
         return QString();
-    SSL_CTX_set_min_proto_version(context.get(), 0);
-    SSL_CTX_set_security_level(context.get(), 0);
-    SSL_CTX_set_cipher_list(context.get(), "ALL:@SECLEVEL=0");
-    SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
-    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), SSL_free);
+    t.SSL_CTX_ctrl(context.get(), SSL_CTRL_SET_MIN_PROTO_VERSION, 0, nullptr);
+    t.SSL_CTX_set_security_level(context.get(), 0);
+    t.SSL_CTX_set_cipher_list(context.get(), "ALL:@SECLEVEL=0");
+    t.SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(t.SSL_new(context.get()), t.SSL_free);
     if (!ssl)
         return QString();
-    BIO *incoming = BIO_new(BIO_s_mem());
-    BIO *outgoing = BIO_new(BIO_s_mem());
-    SSL_set_bio(ssl.get(), incoming, outgoing); // owned by ssl from here
-    SSL_set_connect_state(ssl.get());
+    BIO *incoming = t.BIO_new(t.BIO_s_mem());
+    BIO *outgoing = t.BIO_new(t.BIO_s_mem());
+    t.SSL_set_bio(ssl.get(), incoming, outgoing); // owned by ssl from here
+    t.SSL_set_connect_state(ssl.get());
+    const QByteArray serverName = probe.host.toUtf8();
     if (!isAddress(probe.host))
-        SSL_set_tlsext_host_name(ssl.get(), probe.host.toUtf8().constData());
+        t.SSL_ctrl(ssl.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                   const_cast<char *>(serverName.constData()));
 
-    ERR_clear_error();
+    t.ERR_clear_error();
     for (;;) {
-        const int rc = SSL_do_handshake(ssl.get());
-        const int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl.get(), rc);
-        if (BIO_ctrl_pending(outgoing) > 0) {
-            QByteArray flight(int(BIO_ctrl_pending(outgoing)), Qt::Uninitialized);
-            flight.resize(BIO_read(outgoing, flight.data(), int(flight.size())));
+        const int rc = t.SSL_do_handshake(ssl.get());
+        const int error = rc == 1 ? SSL_ERROR_NONE : t.SSL_get_error(ssl.get(), rc);
+        if (t.BIO_ctrl_pending(outgoing) > 0) {
+            QByteArray flight(int(t.BIO_ctrl_pending(outgoing)), Qt::Uninitialized);
+            flight.resize(t.BIO_read(outgoing, flight.data(), int(flight.size())));
             if (!sendMessage(link, kPreLogin, flight))
                 break;
         }
@@ -335,9 +407,9 @@ QString explainHandshake(Link &link, const EncryptionProbe &probe)
         if (!readMessage(link, &answer))
             return QStringLiteral("The server %1 ended the connection during the TLS handshake.")
                 .arg(probe.host);
-        BIO_write(incoming, answer.constData(), int(answer.size()));
+        t.BIO_write(incoming, answer.constData(), int(answer.size()));
     }
-    if (!SSL_is_init_finished(ssl.get()))
+    if (!t.SSL_is_init_finished(ssl.get()))
         return QString();
 
     if (!probe.authorityFile.isEmpty())
@@ -373,5 +445,11 @@ QString explainEncryptionFailure(const EncryptionProbe &probe)
     }
     if (offered < 0)
         return QString();
-    return explainHandshake(link, probe);
+    try {
+        return explainHandshake(link, probe);
+    } catch (const Error &missing) {
+        return QStringLiteral("The encrypted connection to the server %1 failed, and why cannot be told "
+                              "here: %2")
+            .arg(probe.host, missing.message());
+    }
 }

@@ -1,6 +1,7 @@
 #include "statement.h"
 
 #include "adoconnection.h"
+#include "common/busy.h"
 #include "databaseerror.h"
 #include "driverresults.h"
 #include "odbcresults.h"
@@ -416,6 +417,7 @@ const char *readRows(SQLHSTMT h, RowSet &rows)
 
 RowSet runStatement(TADOConnection &connection, const QString &text, const QList<QVariant> &parameters)
 {
+    const Busy busy; // until the last result is read, on every way out
     auto *dbc = static_cast<SQLHDBC>(connection.odbcConnection());
     OdbcStatement statement(dbc);
     // A lost connection is closed, so that the next statement opens it again instead of failing on

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
@@ -54,8 +55,11 @@ QAccessibleInterface *lookupComboAccessible(const QString &className, QObject *o
 
 } // namespace
 
-// The list that drops down: a window of its own that never takes the keyboard focus. Keys pressed
-// while it is open come here (it is the active popup) and go on to its control.
+// The list that drops down: a window of its own that never takes the keyboard focus. Opened by the
+// user it is a popup: it has the keyboard and the mouse while it is open, and the keys pressed go on
+// to its control, which has the focus. Opened from code (by a choice in another list) it takes
+// neither: the keys go on to whichever control has the focus, and a press anywhere outside it closes
+// it without a choice, as it would close a popup.
 class LookupDropDown : public QFrame {
 public:
     LookupDropDown(TDBLookupComboBox *owner, const LookupRows *rows)
@@ -82,8 +86,14 @@ public:
 
     void setModel(QAbstractItemModel *model) { m_view->setModel(model); }
 
-    void open(int highlighted, int maxRows)
+    void open(int highlighted, int maxRows, bool grab)
     {
+        if (grab != m_grabbing) {
+            m_grabbing = grab;
+            // A window that takes no focus and asks for no grab, placed where it is put, as a popup is.
+            setWindowFlags(grab ? Qt::Popup : Qt::ToolTip | Qt::WindowDoesNotAcceptFocus);
+            setAttribute(Qt::WA_ShowWithoutActivating, !grab);
+        }
         const int count = m_rows->count();
         m_shownRows = count > 0 ? qMin(count, maxRows) : maxRows;
         m_view->setModelColumn(qMax(0, m_rows->listColumn()));
@@ -94,6 +104,16 @@ public:
         setAttribute(Qt::WA_NoMouseReplay, false);
         show();
         setHighlightedRow(highlighted);
+        if (!m_grabbing) {
+            qApp->installEventFilter(this);
+            m_ownerWindow = m_owner->window();
+            m_ownerWindow->installEventFilter(this);
+            m_applicationState = connect(qApp, &QGuiApplication::applicationStateChanged, this,
+                                         [this](Qt::ApplicationState state) {
+                                             if (state != Qt::ApplicationActive)
+                                                 m_owner->CloseUp(false);
+                                         });
+        }
     }
 
     int highlightedRow() const
@@ -135,6 +155,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (!m_grabbing && isVisible() && watched != m_view->viewport())
+            return closesWithoutGrab(watched, event);
         if (watched != m_view->viewport())
             return QFrame::eventFilter(watched, event);
         switch (event->type()) {
@@ -203,10 +225,40 @@ protected:
     void hideEvent(QHideEvent *) override
     {
         m_trackingFromOwner = false;
+        qApp->removeEventFilter(this);
+        if (m_ownerWindow)
+            m_ownerWindow->removeEventFilter(this);
+        disconnect(m_applicationState);
         m_owner->update();
     }
 
 private:
+    // Without a grab nothing closes the list by itself: a press outside it does (one on its control
+    // goes no further, so that it does not open the list again), and so does the control's window
+    // moving, changing size or hiding, or the program losing the keyboard to another one.
+    bool closesWithoutGrab(QObject *watched, QEvent *event)
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            auto *widget = qobject_cast<QWidget *>(watched);
+            if (!widget || widget->window() == this)
+                return false;
+            const bool onControl = widget == m_owner || m_owner->isAncestorOf(widget);
+            m_owner->CloseUp(false);
+            return onControl;
+        }
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Hide:
+            if (watched == m_ownerWindow)
+                m_owner->CloseUp(false);
+            return false;
+        default:
+            return false;
+        }
+    }
+
     // The row at a point of the list: below the last row the last one, -1 when there is none.
     int rowAt(const QPoint &pos) const
     {
@@ -254,6 +306,9 @@ private:
     QListView *m_view;
     int m_shownRows = 0;
     bool m_trackingFromOwner = false;
+    bool m_grabbing = true;
+    QPointer<QWidget> m_ownerWindow;
+    QMetaObject::Connection m_applicationState;
 };
 
 TDBLookupComboBox::TDBLookupComboBox(QWidget *parent)
@@ -347,10 +402,15 @@ bool TDBLookupComboBox::ListVisible() const
 
 void TDBLookupComboBox::DropDown()
 {
+    openList(false);
+}
+
+void TDBLookupComboBox::openList(bool byUser)
+{
     if (!m_rows.active() || ListVisible() || !isEnabled())
         return;
     m_search.clear();
-    m_dropDown->open(m_rows.rowOfKey(m_key), m_dropDownRows);
+    m_dropDown->open(m_rows.rowOfKey(m_key), m_dropDownRows, byUser);
     update();
 }
 
@@ -408,7 +468,7 @@ void TDBLookupComboBox::mousePressEvent(QMouseEvent *event)
         CloseUp(false);
         return;
     }
-    DropDown();
+    openList(true);
     if (ListVisible())
         m_dropDown->trackFromOwner();
 }
@@ -420,7 +480,7 @@ void TDBLookupComboBox::keyPressEvent(QKeyEvent *event)
         if (ListVisible())
             CloseUp(true);
         else
-            DropDown();
+            openList(true);
         return;
     }
     if (ListVisible()) {

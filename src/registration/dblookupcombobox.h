@@ -17,9 +17,12 @@
 // list, and a release outside it close the list without a choice. A disabled list, or one whose rows
 // are closed, chooses nothing.
 //
-// The open list never takes the keyboard focus: the control (or whichever control had the focus when
-// the list was opened from code) keeps it, and the keys pressed while the list is open come to this
-// control.
+// The open list never takes the keyboard focus. Opened by the user (a press, Alt+Down) it holds the
+// keyboard and the mouse while it is open, and the keys come to this control, which has the focus.
+// Opened from code (DropDown(), as a choice in another list does) it holds neither: the control that
+// has the focus keeps it and gets the keys (so its own Up and Down still choose, and Enter and Escape
+// act only on a list of its own that is open), a press outside the list closes it without a choice,
+// and a press on an entry chooses as ever.
 //
 // Assistive technology reads it as a combo box whose value is the shown text.
 //
@@ -56,7 +59,7 @@ public:
 
     // Opens the list under the control (above it when the screen has no room below), as wide as the
     // control, with the row of the key highlighted. Does nothing while the rows are closed, the list
-    // is open or the control is disabled. The focus stays where it is.
+    // is open or the control is disabled. The focus and the keyboard stay where they are.
     void DropDown();
     // Closes the open list; with accept, the highlighted entry is chosen.
     void CloseUp(bool accept);
@@ -83,6 +86,7 @@ protected:
 private:
     friend class LookupDropDown;
 
+    void openList(bool byUser);
     void choose(const Key &key);
     void chooseFromList(int row);
     void stepChoice(int delta);

@@ -1,9 +1,30 @@
 #include "dblookuplistbox.h"
 
+#include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-TDBLookupListBox::TDBLookupListBox(QWidget *parent) : QListView(parent)
+// The rows as the list shows them. An entry too wide for the list is drawn cut short ("…"); its
+// whole text is then its tool tip and its description to assistive technology, so that it can be
+// read whole.
+class WholeEntryText : public QIdentityProxyModel {
+public:
+    explicit WholeEntryText(TDBLookupListBox *list) : QIdentityProxyModel(list), m_list(list) {}
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::ToolTipRole && role != Qt::AccessibleDescriptionRole)
+            return QIdentityProxyModel::data(index, role);
+        if (!index.isValid() || index.column() != m_list->modelColumn() || !m_list->entryIsCut(index.row()))
+            return QVariant();
+        return QIdentityProxyModel::data(index, Qt::DisplayRole);
+    }
+
+private:
+    TDBLookupListBox *m_list;
+};
+
+TDBLookupListBox::TDBLookupListBox(QWidget *parent) : QListView(parent), m_wholeText(new WholeEntryText(this))
 {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -16,7 +37,8 @@ TDBLookupListBox::TDBLookupListBox(QWidget *parent) : QListView(parent)
 
 void TDBLookupListBox::setListSource(TDataSource *source)
 {
-    setModel(source ? source->DataSet()->model() : nullptr);
+    m_wholeText->setSourceModel(source ? source->DataSet()->model() : nullptr);
+    setModel(source ? m_wholeText : nullptr);
     m_rows.setListSource(source);
 }
 
@@ -217,4 +239,22 @@ void TDBLookupListBox::mouseDoubleClickEvent(QMouseEvent *event)
     if (row != currentRow() || row != highlightedRow())
         chooseRow(row);
     Q_EMIT DblClick();
+}
+
+bool TDBLookupListBox::entryIsCut(int row) const
+{
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return false;
+    const QModelIndex index = model()->index(row, modelColumn());
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.index = index;
+    option.text = index.data(Qt::DisplayRole).toString();
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    // Every entry is as wide as the list, whether it is scrolled into view or not.
+    option.rect = QRect(0, 0, viewport()->width(), sizeHintForRow(row));
+    // Where the style draws the text, less the margin it keeps on either side of it.
+    const QRect textRect = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return option.fontMetrics.horizontalAdvance(option.text) > textRect.width() - 2 * margin;
 }

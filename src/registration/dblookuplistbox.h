@@ -16,13 +16,18 @@
 // row), Home and End; typing (the first entry that begins with the typed text). A disabled list, or
 // one whose rows are closed, chooses nothing: a press then only gives it the focus.
 //
-// The data source is not owned; the model shown is its query's. GUI thread only.
+// An entry too wide for the list is cut short with "…"; its whole text is then its tool tip and its
+// accessible description.
+//
+// The data source is not owned; the model shown is its query's, row for row. GUI thread only.
 
 #include "db/adoquery.h"
 #include "dblookuprows.h"
 #include "typeaheadsearch.h"
 
 #include <QListView>
+
+class QIdentityProxyModel;
 
 class TDBLookupListBox : public QListView {
     Q_OBJECT
@@ -47,6 +52,8 @@ public:
     int currentRow() const;
     // The highlighted row, -1 when no row is.
     int highlightedRow() const;
+    // Whether the list draws the row's text cut short, at its width now.
+    bool entryIsCut(int row) const;
 
 Q_SIGNALS:
     // A choice; the key is already set.
@@ -82,6 +89,7 @@ private:
     int pageRows() const;
 
     LookupRows m_rows;
+    QIdentityProxyModel *m_wholeText; // the rows shown, with their whole texts; owned
     Key m_key;
     QString m_entryText;
     TypeAheadSearch m_search;

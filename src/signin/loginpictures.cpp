@@ -7,25 +7,35 @@
 
 namespace {
 
-QImage decodeResource(const QString &path)
+QImage decodeResource(const QString &path, int scale)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("The picture %1 is missing from the program").arg(path));
-    return DecodeJpeg(file.readAll());
+    QImage picture = DecodeJpeg(file.readAll());
+    picture.setDevicePixelRatio(scale);
+    return picture;
 }
 
 } // namespace
 
-// Each picture is decoded on first use and kept for the run; QImage shares its pixels when copied.
-QImage LoginPicture()
+// QImage shares its pixels when copied.
+QImage LoginPicture(qreal devicePixelRatio)
 {
-    static const QImage picture = decodeResource(QStringLiteral(":/login.jpg"));
-    return picture;
+    if (devicePixelRatio > 1) {
+        static const QImage twice = decodeResource(QStringLiteral(":/login@2x.jpg"), 2);
+        return twice;
+    }
+    static const QImage once = decodeResource(QStringLiteral(":/login.jpg"), 1);
+    return once;
 }
 
-QImage PasswordPicture()
+QImage PasswordPicture(qreal devicePixelRatio)
 {
-    static const QImage picture = decodeResource(QStringLiteral(":/password.jpg"));
-    return picture;
+    if (devicePixelRatio > 1) {
+        static const QImage twice = decodeResource(QStringLiteral(":/password@2x.jpg"), 2);
+        return twice;
+    }
+    static const QImage once = decodeResource(QStringLiteral(":/password.jpg"), 1);
+    return once;
 }

@@ -16,26 +16,20 @@ TImage::TImage(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
-void TImage::setPicture(const QImage &picture)
-{
-    m_source = nullptr;
-    m_picture = picture;
-    update();
-}
-
-void TImage::setPictureSource(std::function<QImage()> source)
+void TImage::setPictureSource(PictureSource source)
 {
     m_source = std::move(source);
     m_picture = QImage();
+    m_pictureRatio = 0;
     update();
 }
 
-const QImage &TImage::picture() const
+const QImage &TImage::pictureFor(qreal ratio) const
 {
-    if (m_source) {
-        const auto source = std::exchange(m_source, nullptr);
+    if (m_source && ratio != m_pictureRatio) {
+        m_pictureRatio = ratio;
         try {
-            m_picture = source();
+            m_picture = m_source(ratio);
         } catch (...) {
             m_picture = QImage();
         }
@@ -45,18 +39,19 @@ const QImage &TImage::picture() const
 
 void TImage::paintEvent(QPaintEvent *)
 {
-    const QImage &shown = picture();
+    QPainter painter(this);
+    // The ratio of the pixels painted on: the screen's, or that of the picture the widget is
+    // rendered into.
+    const QImage &shown = pictureFor(painter.deviceTransform().m11());
     if (shown.isNull())
         return;
-    // Scaled to fit with its proportions kept, from the top left corner.
-    const QSize size = shown.size().scaled(this->size(), Qt::KeepAspectRatio);
-    QPainter painter(this);
-    if (size == shown.size()) {
-        painter.drawImage(0, 0, shown);
-    } else {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(QRect(QPoint(0, 0), size), shown);
-    }
+    // Scaled to fit with its proportions kept, from the top left corner, in logical pixels: a
+    // picture drawn for the device's ratio lands pixel for pixel; one drawn for another ratio is
+    // brought to the device's pixels smoothly, never by repeating pixels.
+    const QSize logical = shown.deviceIndependentSize().toSize();
+    const QSize size = logical.scaled(this->size(), Qt::KeepAspectRatio);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(0, 0), size), shown);
 }
 
 namespace {

@@ -15,18 +15,22 @@ class TImage : public QWidget {
     Q_OBJECT
 public:
     explicit TImage(QWidget *parent = nullptr);
-    void setPicture(const QImage &picture);
-    // The picture is made when it is first drawn: a picture below the visible part of the window
-    // costs nothing at start-up. A source that fails leaves the area empty.
-    void setPictureSource(std::function<QImage()> source);
-    const QImage &picture() const;
+    // The source gives the picture for a device pixel ratio (a QImage with its own ratio set). It is
+    // asked when the picture is first drawn, and again when it is drawn at another ratio (the window
+    // moved to another screen): a picture below the visible part of the window costs nothing at
+    // start-up. A source that fails leaves the area empty.
+    using PictureSource = std::function<QImage(qreal devicePixelRatio)>;
+    void setPictureSource(PictureSource source);
+    // The picture drawn on a device of that ratio.
+    const QImage &pictureFor(qreal devicePixelRatio) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    PictureSource m_source;
     mutable QImage m_picture;
-    mutable std::function<QImage()> m_source;
+    mutable qreal m_pictureRatio = 0; // the ratio m_picture was asked for; 0: none asked yet
 };
 
 // A borderless white edit field. AutoSelect selects the whole text when the field is entered.

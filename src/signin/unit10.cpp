@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/messagebox.h"
+#include "common/busy.h"
 #include "common/cp1251.h"
 #include "common/error.h"
 #include "common/md5.h"
@@ -73,7 +74,7 @@ TForm8::TForm8(QWidget *parent) : TForm(parent)
     Image1 = new TImage(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(0, 0, 497, 278);
-    Image1->setPicture(LoginPicture());
+    Image1->setPictureSource(&LoginPicture);
 
     SpeedButton2 = new TSpeedButton(this);
     SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
@@ -270,18 +271,16 @@ void UpdateProgram(TForm8 *form)
 void TForm8::SpeedButton2Click()
 {
     ++AttemptCount;
-    bool signedIn = false;
-    if (!ChangePasswordMode) {
-        signedIn = SignIn(DM_MB->ADOCon, QStringLiteral("NULL"));
-    } else if (Edit1->text() != Edit2->text()) {
+    if (ChangePasswordMode && Edit1->text() != Edit2->text()) {
         Edit1->clear();
         Edit2->clear();
         RzLabel1->setCaption(kConfirmationMismatch);
         return;
-    } else {
-        signedIn = SignIn(DM_MB->ADOCon, Edit1->text());
     }
-    if (!signedIn)
+    // The sign-in waits on the server, on the workstation's address, and on an update's download;
+    // a message box on the way lifts the busy pointer while it waits on the user (app/messagebox.h).
+    const Busy busy;
+    if (!SignIn(DM_MB->ADOCon, ChangePasswordMode ? Edit1->text() : QStringLiteral("NULL")))
         return;
     {
         TADOQuery dateFormat(&DM_MB->ADOCon);

@@ -1,9 +1,10 @@
 // The one place of the update that uses OpenSSL: the key and the check of the signature, through its
-// EVP interface.
+// EVP interface. OpenSSL is opened only when a signature is checked (common/openssl.h).
 
 #include "signature.h"
 
 #include "common/error.h"
+#include "common/openssl.h"
 #include "common/securitysettings.h"
 
 #include <QFile>
@@ -24,6 +25,8 @@ namespace {
 
 constexpr qsizetype kEd25519SignatureSize = 64;
 
+#define CRYPTO(name) OPENSSL_FUNCTION(OpenSsl::Crypto, name)
+
 QByteArray &builtInKey()
 {
 #ifdef QEL31_HAVE_BUILTIN_UPDATE_KEY
@@ -37,23 +40,23 @@ QByteArray &builtInKey()
 // OpenSSL's last error in words, and its queue emptied.
 QString openSslError()
 {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
+    const unsigned long code = CRYPTO(ERR_get_error)();
+    CRYPTO(ERR_clear_error)();
     if (code == 0)
         return QStringLiteral("no reason given");
     char text[256] = {};
-    ERR_error_string_n(code, text, sizeof text);
+    CRYPTO(ERR_error_string_n)(code, text, sizeof text);
     return QString::fromLatin1(text);
 }
 
 struct KeyFree {
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
+    void operator()(EVP_PKEY *key) const { CRYPTO(EVP_PKEY_free)(key); }
 };
 struct ContextFree {
-    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX *context) const { CRYPTO(EVP_MD_CTX_free)(context); }
 };
 struct BioFree {
-    void operator()(BIO *bio) const { BIO_free(bio); }
+    void operator()(BIO *bio) const { CRYPTO(BIO_free)(bio); }
 };
 
 } // namespace
@@ -91,13 +94,15 @@ std::optional<UpdateKey> UpdatePublicKey(const QString &programFolder)
 
 QString VerifyFileSignature(const UpdateKey &key, const QString &file, const QByteArray &signature)
 {
-    ERR_clear_error();
-    std::unique_ptr<BIO, BioFree> text(BIO_new_mem_buf(key.pem.constData(), int(key.pem.size())));
+    if (const QString why = OpenSsl::unavailable(OpenSsl::Crypto); !why.isEmpty())
+        return why;
+    CRYPTO(ERR_clear_error)();
+    std::unique_ptr<BIO, BioFree> text(CRYPTO(BIO_new_mem_buf)(key.pem.constData(), int(key.pem.size())));
     std::unique_ptr<EVP_PKEY, KeyFree> publicKey(
-        text ? PEM_read_bio_PUBKEY(text.get(), nullptr, nullptr, nullptr) : nullptr);
+        text ? CRYPTO(PEM_read_bio_PUBKEY)(text.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!publicKey)
         return QStringLiteral("%1 is not a public key in PEM form (%2)").arg(key.origin, openSslError());
-    if (!EVP_PKEY_is_a(publicKey.get(), "ED25519"))
+    if (!CRYPTO(EVP_PKEY_is_a)(publicKey.get(), "ED25519"))
         return QStringLiteral("%1 is not an Ed25519 key").arg(key.origin);
     if (signature.size() != kEd25519SignatureSize)
         return QStringLiteral("the signature is %1 bytes long, not the %2 of an Ed25519 signature")
@@ -118,15 +123,16 @@ QString VerifyFileSignature(const UpdateKey &key, const QString &file, const QBy
         bytes = reinterpret_cast<const uchar *>(copy.constData());
     }
 
-    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1)
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context(CRYPTO(EVP_MD_CTX_new)());
+    if (!context ||
+        CRYPTO(EVP_DigestVerifyInit)(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1)
         return QStringLiteral("the signature cannot be checked (%1)").arg(openSslError());
     static const uchar empty = 0;
     const int verdict =
-        EVP_DigestVerify(context.get(), reinterpret_cast<const uchar *>(signature.constData()),
-                         size_t(signature.size()), bytes ? bytes : &empty, size_t(size));
+        CRYPTO(EVP_DigestVerify)(context.get(), reinterpret_cast<const uchar *>(signature.constData()),
+                                 size_t(signature.size()), bytes ? bytes : &empty, size_t(size));
     if (verdict != 1) {
-        ERR_clear_error();
+        CRYPTO(ERR_clear_error)();
         return QStringLiteral("the signature does not match the file and %1").arg(key.origin);
     }
     return {};

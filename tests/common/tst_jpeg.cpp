@@ -13,9 +13,16 @@ namespace {
 
 enum class Picture { Login, PasswordChange };
 
-QImage picture(Picture which)
+// The picture drawn for a screen of the ratio: 1 or 2.
+QImage picture(Picture which, int scale = 1)
 {
-    return which == Picture::Login ? LoginPicture() : PasswordPicture();
+    return which == Picture::Login ? LoginPicture(scale) : PasswordPicture(scale);
+}
+
+// The pixels of a logical rectangle in a picture of the scale.
+QRect pixelsOf(const QRect &logical, int scale)
+{
+    return QRect(logical.topLeft() * scale, logical.size() * scale);
 }
 
 QByteArray resourceBytes(const QString &path)
@@ -100,61 +107,78 @@ private Q_SLOTS:
 void TestJpeg::picturesAreCompiledIn_data()
 {
     QTest::addColumn<Picture>("which");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("login picture") << Picture::Login << QSize(497, 278);
-    QTest::newRow("password-change picture") << Picture::PasswordChange << QSize(497, 139);
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<QSize>("size"); // logical
+    for (const int scale : {1, 2}) {
+        QTest::addRow("login picture at %dx", scale) << Picture::Login << scale << QSize(497, 278);
+        QTest::addRow("password-change picture at %dx", scale)
+            << Picture::PasswordChange << scale << QSize(497, 139);
+    }
 }
 
 void TestJpeg::picturesAreCompiledIn()
 {
     QFETCH(Picture, which);
+    QFETCH(int, scale);
     QFETCH(QSize, size);
-    const QImage first = picture(which);
-    QCOMPARE(first.size(), size);
+    const QImage first = picture(which, scale);
+    QCOMPARE(first.size(), size * scale);
+    QCOMPARE(first.devicePixelRatio(), qreal(scale));
     QCOMPARE(first.format(), QImage::Format_RGB32);
     // Decoded once and kept: a second call hands out the same pixels.
-    QCOMPARE(picture(which).cacheKey(), first.cacheKey());
+    QCOMPARE(picture(which, scale).cacheKey(), first.cacheKey());
 }
 
 void TestJpeg::fieldBoxesAreWhite_data()
 {
     QTest::addColumn<Picture>("which");
+    QTest::addColumn<int>("scale");
     QTest::addColumn<QRect>("edit");
     // The edit fields' rectangles in the window; the password-change picture starts at window y 277.
-    QTest::newRow("Login_Edit") << Picture::Login << QRect(146, 202, 187, 21);
-    QTest::newRow("Password_Edit") << Picture::Login << QRect(146, 238, 187, 21);
-    QTest::newRow("Edit1") << Picture::PasswordChange << QRect(148, 309 - 277, 186, 21);
-    QTest::newRow("Edit2") << Picture::PasswordChange << QRect(148, 345 - 277, 186, 21);
+    for (const int scale : {1, 2}) {
+        QTest::addRow("Login_Edit at %dx", scale) << Picture::Login << scale << QRect(146, 202, 187, 21);
+        QTest::addRow("Password_Edit at %dx", scale) << Picture::Login << scale << QRect(146, 238, 187, 21);
+        QTest::addRow("Edit1 at %dx", scale)
+            << Picture::PasswordChange << scale << QRect(148, 309 - 277, 186, 21);
+        QTest::addRow("Edit2 at %dx", scale)
+            << Picture::PasswordChange << scale << QRect(148, 345 - 277, 186, 21);
+    }
 }
 
 // The borderless white edits lie on these boxes, so any colour inside one would show around them.
 void TestJpeg::fieldBoxesAreWhite()
 {
     QFETCH(Picture, which);
+    QFETCH(int, scale);
     QFETCH(QRect, edit);
     // Near white up to the box's edge; JPEG's blocks bring a few levels of the colours around it.
-    const QString off = firstDarkerPixel(picture(which), edit, 235);
+    const QString off = firstDarkerPixel(picture(which, scale), pixelsOf(edit, scale), 235);
     QVERIFY2(off.isEmpty(), qPrintable(off));
 }
 
 void TestJpeg::textAreasArePlainAndLight_data()
 {
+    QTest::addColumn<int>("scale");
     QTest::addColumn<QRect>("area");
-    QTest::newRow("status label RzLabel1") << QRect(60, 107, 329, 78);
-    QTest::newRow("version label Label1") << QRect(6, 5, 24, 16);
+    for (const int scale : {1, 2}) {
+        QTest::addRow("status label RzLabel1 at %dx", scale) << scale << QRect(60, 107, 329, 78);
+        QTest::addRow("version label Label1 at %dx", scale) << scale << QRect(6, 5, 24, 16);
+    }
 }
 
 // Bold black text is drawn straight onto the login picture there: no text or pattern may lie below.
 void TestJpeg::textAreasArePlainAndLight()
 {
+    QFETCH(int, scale);
     QFETCH(QRect, area);
-    const QImage image = LoginPicture();
-    const QString dark = firstDarkerPixel(image, area, 200);
+    const QImage image = LoginPicture(scale);
+    const QRect pixels = pixelsOf(area, scale);
+    const QString dark = firstDarkerPixel(image, pixels, 200);
     QVERIFY2(dark.isEmpty(), qPrintable(dark));
     int lightest = 0;
     int darkest = 255;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
             const int grey = qGray(image.pixel(x, y));
             lightest = std::max(lightest, grey);
             darkest = std::min(darkest, grey);

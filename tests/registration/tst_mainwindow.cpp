@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "checked.h"
 #include "common/programfolder.h"
+#include "cursorwatch.h"
 #include "db/dm.h"
 #include "messageboxes.h"
 #include "registration/dblookupcombobox.h"
@@ -19,7 +20,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMutex>
 #include <QToolButton>
+#include <QToolTip>
 
 using sandbox::Event;
 using sandbox::Value;
@@ -83,11 +86,16 @@ private Q_SLOTS:
     void doubleClickAsks();
     void failingStatementEndsTheHandler_data();
     void failingStatementEndsTheHandler();
+    void busyPointer_data();
+    void busyPointer();
+    void wholeStudentNames();
     void typeAheadChoosesAStudent();
     void assignButtonFollowsTheStudentKey();
     void assignButtonNamesWhomItSends_data();
     void assignButtonNamesWhomItSends();
+    void keyboardCascade_data();
     void keyboardCascade();
+    void openedDropDownAndTheMouse();
     void notMaximised();
     void fieldsAreReadToScreenReaders();
 
@@ -463,6 +471,101 @@ void TestMainWindow::failingStatementEndsTheHandler()
     QCOMPARE(m_form->DBEdit1->text(), studentName(76));
 }
 
+void TestMainWindow::busyPointer_data()
+{
+    QTest::addColumn<QString>("fault"); // the statement that fails, and how
+    QTest::addColumn<bool>("assign");
+    QTest::newRow("group choice") << "" << false;
+    QTest::newRow("group choice, the students fail") << "fail s_g.id_group" << false;
+    QTest::newRow("group choice, the connection drops") << "drop QELStudent.id_group" << false;
+    QTest::newRow("assignment") << "" << true;
+    QTest::newRow("assignment fails") << "fail CreateStarasta" << true;
+}
+
+// Each statement shows the busy pointer while the window waits on the server (seen by the server as
+// the request arrives); it is gone when the handler ends, and while a message box waits on the user:
+// the question before an assignment and the error of a failed statement.
+void TestMainWindow::busyPointer()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, assign);
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
+    CursorWatch cursor;
+    QMutex seenLock;
+    QList<int> seenByServer;
+    m_server->setEventListener([&](const Event &) {
+        const QMutexLocker locker(&seenLock);
+        seenByServer.append(cursor.shape());
+    });
+    QList<int> seenInBoxes;
+    m_boxes->whileShown = [&](const MessageBoxRequest &) { seenInBoxes.append(CursorWatch::currentShape()); };
+    const QRegularExpression pattern(QRegularExpression::escape(fault.section(u' ', 1)));
+    if (fault.startsWith(QLatin1String("fail")))
+        m_server->failStatements(pattern, 50000, 16, QStringLiteral("Сбой"), 1);
+    else if (fault.startsWith(QLatin1String("drop")))
+        m_server->dropConnectionOn(pattern, 1);
+
+    if (assign) {
+        chooseStudent(0);
+        QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
+    } else {
+        QEL31_CHECKED(choose(m_form->DBLookupComboBox3, QStringLiteral("ИВТ-20-2")));
+    }
+    m_server->setEventListener({});
+
+    QCOMPARE(CursorWatch::currentShape(), -1);
+    QCOMPARE(cursor.shape(), -1);
+    QVERIFY(!seenByServer.isEmpty());
+    QCOMPARE(seenByServer, QList<int>(seenByServer.size(), Qt::WaitCursor));
+    const int boxes = (assign ? 1 : 0) + (fault.isEmpty() ? 0 : 1);
+    QCOMPARE(m_boxes->boxes.size(), boxes);
+    QCOMPARE(seenInBoxes, QList<int>(boxes, -1));
+}
+
+// A name wider than the student list is cut short there; its whole text is the entry's tool tip and
+// its accessible description. A name that fits has neither.
+void TestMainWindow::wholeStudentNames()
+{
+    const QString longName = QStringLiteral("Константинопольская-Преображенская Александра-Виктория "
+                                            "Христофоровна");
+    m_server->engine().sqlite(
+        QStringLiteral("UPDATE s_fio SET s_fio = '%1' WHERE id_student = 46").arg(longName));
+    QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-20-1")));
+    TDBLookupListBox *list = m_form->DBLookupListBox1;
+    int longRow = -1;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        if (list->model()->index(row, list->modelColumn()).data().toString() == longName)
+            longRow = row;
+    QVERIFY(longRow >= 0);
+    const int shortRow = longRow == 0 ? 1 : 0;
+    const QModelIndex cut = list->model()->index(longRow, list->modelColumn());
+    const QModelIndex whole = list->model()->index(shortRow, list->modelColumn());
+    QVERIFY(list->entryIsCut(longRow));
+    QVERIFY(!list->entryIsCut(shortRow));
+    QCOMPARE(cut.data(Qt::ToolTipRole).toString(), longName);
+    QCOMPARE(cut.data(Qt::AccessibleDescriptionRole).toString(), longName);
+    QVERIFY(whole.data(Qt::ToolTipRole).isNull());
+    QVERIFY(whole.data(Qt::AccessibleDescriptionRole).isNull());
+
+    // Shown when the pointer rests on the entry.
+    list->scrollTo(cut);
+    const QPoint at = list->visualRect(cut).center();
+    QHelpEvent rest(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &rest);
+    QTRY_COMPARE(QToolTip::text(), longName);
+    QToolTip::hideText();
+
+    // Read to a screen reader as the entry's cell: its name as drawn, its description whole.
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(list);
+    QVERIFY(iface && iface->tableInterface());
+    QAccessibleInterface *cell = iface->tableInterface()->cellAt(longRow, list->modelColumn());
+    QVERIFY(cell);
+    QCOMPARE(cell->text(QAccessible::Name), longName);
+    QCOMPARE(cell->text(QAccessible::Description), longName);
+    QCOMPARE(iface->tableInterface()->cellAt(shortRow, list->modelColumn())->text(QAccessible::Description),
+             QString());
+}
+
 void TestMainWindow::typeAheadChoosesAStudent()
 {
     QEL31_CHECKED(chooseGroup(QStringLiteral("ИВТ-19-1")));
@@ -558,26 +661,111 @@ void TestMainWindow::assignButtonNamesWhomItSends()
     }
 }
 
-// The same cascade by keyboard alone: arrows commit the next row of a closed list, Enter commits
-// the highlighted entry of an open one.
+// The keyboard in the cascade. A choice opens the next list's drop-down and the focus stays where it
+// was: the focused list keeps the keys, so Up and Down commit its previous or next row and letters
+// search it, while Enter and Escape act only on a drop-down of its own. Keys go where the window
+// system sends them (to a grabbing popup, else to the focus). The faculties of the demo login, in
+// order: 2 (Экономический), 3 (Юридический), 1 (информационных технологий); the years 1 to 5.
+void TestMainWindow::keyboardCascade_data()
+{
+    QTest::addColumn<QStringList>("keys"); // key names, or "type TEXT"
+    QTest::addColumn<Key>("faculty");
+    QTest::addColumn<Key>("year");
+    QTest::addColumn<bool>("yearOpen");
+    QTest::addColumn<bool>("groupOpen");
+    QTest::addColumn<QString>("focus");
+
+    const QString faculty = QStringLiteral("DBLookupComboBox1");
+    const QString year = QStringLiteral("DBLookupComboBox2");
+    const QStringList none;
+    QTest::newRow("Down opens the year list and keeps the focus")
+        << QStringList{QStringLiteral("Down")} << Key(2) << Key() << true << false << faculty;
+    QTest::newRow("Down, Down: the next faculty")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Down")} << Key(3) << Key() << true << false
+        << faculty;
+    QTest::newRow("Down, Down, Down, Up: the previous faculty")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
+                       QStringLiteral("Up")}
+        << Key(3) << Key() << true << false << faculty;
+    QTest::newRow("Down, Enter: no year is chosen")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Return")} << Key(2) << Key() << true << false
+        << faculty;
+    QTest::newRow("Down, Escape: the year list is not the faculty list's own")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Escape")} << Key(2) << Key() << true << false
+        << faculty;
+    QTest::newRow("Down, letters: they search the faculties")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("type Фак")} << Key(1) << Key() << true << false
+        << faculty;
+    QTest::newRow("Down, Tab, Down, Enter: the focused year list works its own drop-down")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("Down"),
+                       QStringLiteral("Return")}
+        << Key(2) << Key(1) << false << true << year;
+    QTest::newRow("Down, Tab, Escape: the focused year list closes its own drop-down")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("Escape")} << Key(2)
+        << Key() << false << false << year;
+    QTest::newRow("a year chosen, Down: the next year, the group list open again")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("Down"),
+                       QStringLiteral("Return"), QStringLiteral("Down")}
+        << Key(2) << Key(2) << false << true << year;
+    QTest::newRow("a year chosen, Enter: the group list stays open, nothing chosen")
+        << QStringList{QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("Down"),
+                       QStringLiteral("Return"), QStringLiteral("Return")}
+        << Key(2) << Key(1) << false << true << year;
+}
+
 void TestMainWindow::keyboardCascade()
 {
-    QWidget *faculty = m_form->DBLookupComboBox1;
-    faculty->setFocus();
-    QTest::keyClick(faculty, Qt::Key_Down); // the first faculty
-    QTest::keyClick(faculty, Qt::Key_Down); // the second
-    QTest::keyClick(faculty, Qt::Key_Down); // the third
-    QCOMPARE(m_form->DBLookupComboBox1->KeyValue(), Key(1));
-    QVERIFY(m_form->DBLookupComboBox2->ListVisible());
+    QFETCH(QStringList, keys);
+    QFETCH(Key, faculty);
+    QFETCH(Key, year);
+    QFETCH(bool, yearOpen);
+    QFETCH(bool, groupOpen);
+    QFETCH(QString, focus);
+
+    m_form->DBLookupComboBox1->setFocus();
+    for (const QString &step : keys) {
+        if (step.startsWith(QLatin1String("type "))) {
+            typeText(QApplication::focusWidget(), step.mid(5));
+            continue;
+        }
+        const QKeyCombination key = QKeySequence::fromString(step)[0];
+        QTest::keyClick(static_cast<QWidget *>(nullptr), key.key(), key.keyboardModifiers());
+    }
+    QCOMPARE(m_form->DBLookupComboBox1->KeyValue(), faculty);
+    QCOMPARE(m_form->DBLookupComboBox2->KeyValue(), year);
+    QCOMPARE(m_form->DBLookupComboBox2->ListVisible(), yearOpen);
+    QCOMPARE(m_form->DBLookupComboBox3->ListVisible(), groupOpen);
+    QVERIFY(!QApplication::activePopupWidget());
+    QVERIFY(QApplication::focusWidget());
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+}
+
+// The drop-down a choice opened closes at a press outside it, without a choice; a press on one of
+// its entries chooses it.
+void TestMainWindow::openedDropDownAndTheMouse()
+{
+    m_form->DBLookupComboBox1->setFocus();
     QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Down);
-    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Return);
+    QVERIFY(m_form->DBLookupComboBox2->ListVisible());
+    auto *label = m_form->findChild<QLabel *>(QStringLiteral("Label5"));
+    QVERIFY(label);
+    QTest::mouseClick(label, Qt::LeftButton);
+    QVERIFY(!m_form->DBLookupComboBox2->ListVisible());
+    QCOMPARE(QApplication::focusWidget(), m_form->DBLookupComboBox1);
+    QCOMPARE(m_form->DBLookupComboBox2->KeyValue(), Key());
+
+    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Down);
+    QCOMPARE(m_form->DBLookupComboBox1->KeyValue(), Key(3));
+    QVERIFY(m_form->DBLookupComboBox2->ListVisible());
+    QListView *view = dropDownList(m_form->DBLookupComboBox2);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCenter(view, rowOf(view, kYear)));
+    QVERIFY(!m_form->DBLookupComboBox2->ListVisible());
     QCOMPARE(m_form->DBLookupComboBox2->KeyValue(), Key(1));
     QVERIFY(m_form->DBLookupComboBox3->ListVisible());
-    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Down);
-    QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Return);
-    QCOMPARE(m_form->DBLookupComboBox3->Text(), QStringLiteral("ИБ-19-1"));
-    QCOMPARE(m_form->DBLookupListBox1->model()->rowCount(), 22);
-    QCOMPARE(m_form->DBEdit1->text(), studentName(472));
+
+    // A press on the control whose list is open closes it and does not open it again.
+    QTest::mouseClick(m_form->DBLookupComboBox3, Qt::LeftButton);
+    QVERIFY(!m_form->DBLookupComboBox3->ListVisible());
 }
 
 // A window manager that maximises whatever the hints say gets the window back at its size.

@@ -9,6 +9,7 @@
 #include "common/md5.h"
 #include "common/programfolder.h"
 #include "common/workstation.h"
+#include "cursorwatch.h"
 #include "db/connectionroute.h"
 #include "db/dm.h"
 #include "httpserver.h"
@@ -31,6 +32,7 @@
 #include <QInputMethodEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -123,6 +125,10 @@ private Q_SLOTS:
     void acceptedSignIn();
     void updateVerdict_data();
     void updateVerdict();
+    void busyPointer_data();
+    void busyPointer();
+    void picturesForTheScreen_data();
+    void picturesForTheScreen();
     void secondOpenOrFacultiesFail_data();
     void secondOpenOrFacultiesFail();
     void accountPasswordsArriveAsTheyAre_data();
@@ -635,6 +641,130 @@ void TestLoginWindow::updateVerdict()
         QVERIFY(QTest::qWaitFor([this] { return m_app->Terminated(); }));
         QVERIFY(started.isEmpty());
         QVERIFY(!QFile::exists(script));
+    }
+}
+
+void TestLoginWindow::busyPointer_data()
+{
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("accepted") << "demo"
+                              << "" << 0;
+    QTest::newRow("refused with a message") << "blocked"
+                                            << "" << 0;
+    QTest::newRow("first connection refused") << "demo"
+                                              << "wrong settings" << 0;
+    QTest::newRow("the exchange fails: a box") << "demo"
+                                               << "GET_USER fails" << 1;
+    QTest::newRow("update downloaded") << "outdated"
+                                       << "" << 0;
+    QTest::newRow("update server down: a box") << "outdated"
+                                               << "update server down" << 1;
+}
+
+// The busy pointer is on while the sign-in waits on the server (seen by the server as each request
+// arrives) and on the download (seen by the update server), off while a message box waits on the
+// user, and off again however the sign-in ends.
+void TestLoginWindow::busyPointer()
+{
+    QFETCH(QString, login);
+    QFETCH(QString, fault);
+    QFETCH(int, boxes);
+    CursorWatch cursor;
+    QMutex seenLock;
+    QList<int> seenByServer;
+    m_server->setEventListener([&](const Event &) {
+        const QMutexLocker locker(&seenLock);
+        seenByServer.append(cursor.shape());
+    });
+    if (fault == QLatin1String("wrong settings"))
+        writeSettings(QStringLiteral("qel_gate"), QStringLiteral("wrong"));
+    if (fault == QLatin1String("GET_USER fails"))
+        m_server->failStatements(QRegularExpression(QStringLiteral("GET_USER")), 50000, 16,
+                                 QStringLiteral("Процедура недоступна"));
+    HttpServer http;
+    http.respond("/qelprogs/qel31", {200, QByteArray(5000, 'N')});
+    if (fault == QLatin1String("update server down"))
+        http.close();
+    QList<int> seenByUpdateServer;
+    connect(&http, &HttpServer::requestReceived, this,
+            [&] { seenByUpdateServer.append(CursorWatch::currentShape()); });
+    QFile address(m_folder->path() + QStringLiteral("/Data/update-server"));
+    QVERIFY(address.open(QIODevice::WriteOnly));
+    address.write(http.hostAndPort().toUtf8() + '\n');
+    address.close();
+    setScriptStarter([](const QString &, const QString &) {});
+    QList<int> seenInBoxes;
+    m_boxes->whileShown = [&](const MessageBoxRequest &) { seenInBoxes.append(CursorWatch::currentShape()); };
+    QEL31_CHECKED(openLoginWindow());
+    QCOMPARE(CursorWatch::currentShape(), -1);
+
+    signIn(login, QStringLiteral("demo"));
+    setScriptStarter({});
+    m_server->setEventListener({});
+
+    QCOMPARE(CursorWatch::currentShape(), -1);
+    QCOMPARE(cursor.shape(), -1);
+    QVERIFY(!seenByServer.isEmpty());
+    QCOMPARE(seenByServer, QList<int>(seenByServer.size(), Qt::WaitCursor));
+    if (login == QLatin1String("outdated") && fault.isEmpty())
+        QCOMPARE(seenByUpdateServer, QList<int>{Qt::WaitCursor});
+    QCOMPARE(m_boxes->boxes.size(), boxes);
+    QCOMPARE(seenInBoxes, QList<int>(boxes, -1));
+}
+
+void TestLoginWindow::picturesForTheScreen_data()
+{
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QSize>("pixels"); // of the picture drawn
+    for (const char *image : {"Image1", "Image2"}) {
+        const bool login = QByteArray(image) == "Image1";
+        const QSize once = login ? QSize(497, 278) : QSize(497, 139);
+        QTest::addRow("%s at 1x: the 1x drawing", image) << image << 1.0 << once;
+        QTest::addRow("%s at 1.5x: the 2x drawing, brought down", image) << image << 1.5 << once * 2;
+        QTest::addRow("%s at 2x: the 2x drawing", image) << image << 2.0 << once * 2;
+    }
+}
+
+// On a screen of any device pixel ratio the pictures keep their logical size and are drawn from
+// pixels made for at least that ratio: never from the 1x pixels repeated.
+void TestLoginWindow::picturesForTheScreen()
+{
+    QFETCH(QString, image);
+    QFETCH(qreal, ratio);
+    QFETCH(QSize, pixels);
+    QEL31_CHECKED(openLoginWindow());
+    auto *widget = m_form->findChild<TImage *>(image);
+    QVERIFY(widget);
+    const QImage &picture = widget->pictureFor(ratio);
+    QCOMPARE(picture.size(), pixels);
+    QCOMPARE(picture.devicePixelRatio(), qreal(pixels.width() / 497));
+    QCOMPARE(picture.deviceIndependentSize().toSize(), widget->size());
+
+    // What the widget paints on a device of the ratio.
+    QImage painted(widget->size() * ratio, QImage::Format_RGB32);
+    painted.setDevicePixelRatio(ratio);
+    painted.fill(Qt::black);
+    widget->render(&painted);
+    if (ratio == 1.0) {
+        QCOMPARE(painted, picture.convertToFormat(QImage::Format_RGB32));
+        return;
+    }
+    if (ratio == 2.0) {
+        // Pixel for pixel the 2x drawing; a 1x drawing enlarged would repeat every pixel in both
+        // directions, which the text and edges of the 2x drawing do not.
+        QCOMPARE(painted.convertToFormat(QImage::Format_RGB32),
+                 picture.convertToFormat(QImage::Format_RGB32));
+        int unlike = 0;
+        for (int y = 0; y + 1 < painted.height(); y += 2)
+            for (int x = 0; x + 1 < painted.width(); x += 2)
+                if (painted.pixel(x, y) != painted.pixel(x + 1, y) ||
+                    painted.pixel(x, y) != painted.pixel(x, y + 1))
+                    ++unlike;
+        QVERIFY2(unlike > painted.width() * painted.height() / 4 / 50,
+                 qPrintable(QStringLiteral("%1 blocks of 2 by 2 are not one colour").arg(unlike)));
     }
 }
 

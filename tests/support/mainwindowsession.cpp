@@ -20,8 +20,12 @@ constexpr qint32 kDemoLogin = 12;
 // The model row whose key column holds key, or -1.
 int rowOfKey(const QAbstractItemModel *model, const QString &keyField, qint32 key)
 {
-    const auto *queryModel = qobject_cast<const QueryModel *>(model);
-    const int column = queryModel ? queryModel->columnOf(keyField) : -1;
+    // The key column by its field name, which the query's model (and a list's view of it) gives as
+    // the column's header.
+    int column = -1;
+    for (int c = 0; model && c < model->columnCount() && column < 0; ++c)
+        if (model->headerData(c, Qt::Horizontal).toString().compare(keyField, Qt::CaseInsensitive) == 0)
+            column = c;
     if (column < 0)
         return -1;
     for (int row = 0; row < model->rowCount(); ++row) {
