@@ -418,6 +418,27 @@ private Q_SLOTS:
         QCOMPARE(next.values, QStringList{"7"});
     }
 
+    // A request that waits (the error-then-store student's pause) holds no other connection up.
+    void othersRunWhileARequestWaits()
+    {
+        using namespace sandbox::demo;
+        m_server->engine().setProcedurePause(2 * Patience);
+        QTcpSocket waiting;
+        QEL31_CHECKED(signInRaw(waiting));
+        waiting.write(rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, kErrorThenStoreStudent}));
+        bool ended = false;
+        readAnswerUntil(waiting, QStringLiteral("ERROR 50000"), &ended);
+        QVERIFY(!ended);
+        Odbc other(port());
+        QVERIFY2(other.connected(), qPrintable(other.error()));
+        const Outcome out =
+            other.run(QStringLiteral("INSERT INTO flow (id, v) VALUES (2, 'two') SELECT COUNT(*) FROM flow"));
+        QCOMPARE(out.values, QStringList{"2"});
+        waiting.write(packet(0x06, QByteArray()));
+        QCOMPARE(tokenWords(readAnswer(waiting)).last(), QStringLiteral("DONE ATTN"));
+        QCOMPARE(monitor(), qint64(kMarkedGroupMonitor));
+    }
+
     // A long result travels while it is written: an ATTENTION stops its rows, and the answer ends
     // with DONE_ATTN long before the rows would.
     void cancelALongResult()
