@@ -523,7 +523,8 @@ bool endsBatch(const StatementResult &r, const Session &session)
 {
     if (!r.error || r.error->severity <= 10)
         return false;
-    if (r.raised)
+    // A RAISERROR, or what a procedure raised with one (its 50000 errors).
+    if (r.raised || (r.verb == QLatin1String("EXEC") && r.error->number == sqlerr::kUserError))
         return r.error->severity >= 19;
     if (session.xactAbort)
         return true;

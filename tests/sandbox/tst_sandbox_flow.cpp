@@ -338,6 +338,11 @@ private Q_SLOTS:
             << QList<int>{2627, 3621} << stops;
         QTest::newRow("XACT_ABORT ON: RAISERROR does not")
             << "SET XACT_ABORT ON RAISERROR('stop?', 16, 1)" + after << -1 << QList<int>{50000} << goesOn;
+        QTest::newRow("XACT_ABORT ON: a procedure's RAISERROR does not")
+            << QStringLiteral("SET XACT_ABORT ON EXEC CreateStarasta %1, 1")
+                       .arg(sandbox::demo::kMarkedGroup) +
+                   after
+            << -1 << QList<int>{50000} << goesOn;
         QTest::newRow("XACT_ABORT OFF again")
             << "SET XACT_ABORT OFF INSERT INTO flow (id, v) VALUES (1, 'dup')" + after << -1
             << QList<int>{2627, 3621} << goesOn;
