@@ -46,11 +46,16 @@ struct Engine::Private {
     bool timing = false;
     int procedurePauseMs = 2000;
     int compatibilityLevel = 160; // as a new database of the version the server announces
-    // While a batch runs with an observer: the lock that execute() holds and the observer, so that
-    // a procedure's pause can be spent without the lock; cancelled once the observer said stop.
-    std::unique_lock<std::mutex> *running = nullptr;
-    BatchObserver *observer = nullptr;
-    bool cancelled = false;
+    // A batch that runs with an observer: the lock that its execute() holds and the observer, so
+    // that a procedure's pause can be spent without the lock; cancelled once the observer said
+    // stop. Owned by that execute(); `running` points at it whenever that call holds the lock
+    // (other connections' batches run while it waits without it).
+    struct Run {
+        std::unique_lock<std::mutex> *lock = nullptr;
+        BatchObserver *observer = nullptr;
+        bool cancelled = false;
+    };
+    Run *running = nullptr;
 
     ~Private()
     {
@@ -485,12 +490,14 @@ StatementResult Engine::Private::runExec(Session &session, permissions::Role rol
     ctx.line = st.line;
     ctx.today = currentDate();
     ctx.scriptedGetUser = &scriptedGetUser;
-    if (observer) {
-        ctx.pause = [this](const StatementResult &soFar) {
-            running->unlock();
-            const bool goOn = observer->paused(soFar, procedurePauseMs);
-            running->lock();
-            cancelled = cancelled || !goOn;
+    if (running && running->observer) {
+        ctx.pause = [this, run = running](const StatementResult &soFar) {
+            const int ms = procedurePauseMs;
+            run->lock->unlock();
+            const bool goOn = run->observer->paused(soFar, ms);
+            run->lock->lock();
+            running = run;
+            run->cancelled = run->cancelled || !goOn;
             return goOn;
         };
     }
@@ -516,7 +523,8 @@ bool endsBatch(const StatementResult &r, const Session &session)
 {
     if (!r.error || r.error->severity <= 10)
         return false;
-    if (r.raised)
+    // A RAISERROR, or what a procedure raised with one (its 50000 errors).
+    if (r.raised || (r.verb == QLatin1String("EXEC") && r.error->number == sqlerr::kUserError))
         return r.error->severity >= 19;
     if (session.xactAbort)
         return true;
@@ -600,17 +608,17 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
 {
     std::unique_lock lock(d->mutex);
     BatchResult out;
-    d->running = &lock;
-    d->observer = observer;
-    d->cancelled = false;
+    Private::Run run{&lock, observer, false};
+    d->running = &run;
     // Hands the statement to the observer without the lock; false when the batch is to stop.
     const auto hand = [&](const StatementResult &r, bool last) {
-        if (!observer || d->cancelled)
-            return !d->cancelled;
+        if (!observer || run.cancelled)
+            return !run.cancelled;
         lock.unlock();
         const bool goOn = observer->completed(r, last);
         lock.lock();
-        d->cancelled = !goOn;
+        d->running = &run;
+        run.cancelled = !goOn;
         return goOn;
     };
     try {
@@ -627,7 +635,7 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
             r.error = batch.error;
             out.statements.append(r);
             hand(r, true);
-            d->observer = nullptr;
+            d->running = nullptr;
             return out;
         }
         permissions::Role role = permissions::Role::None;
@@ -643,7 +651,7 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
             for (StatementResult &inner : r.inner)
                 inner.noCount = session.noCount;
             out.statements.append(r);
-            if (d->cancelled)
+            if (run.cancelled)
                 break; // a procedure's pause was cut short: nothing more runs, nothing more is told
             const bool ends = endsBatch(r, session) || i + 1 == batch.statements.size();
             if (!hand(r, ends) || ends)
@@ -666,8 +674,7 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         if (lock.owns_lock())
             hand(r, true);
     }
-    out.cancelled = d->cancelled;
-    d->observer = nullptr;
+    out.cancelled = run.cancelled;
     d->running = nullptr;
     return out;
 }

@@ -147,6 +147,18 @@ QString peerAddressOf(int fd)
     return QString::fromLatin1(text);
 }
 
+// An error occurred in the statement or, for a procedure, in any of its statements: its DONEPROC
+// says so, even when the procedure went on after it.
+bool raisedAnError(const StatementResult &st)
+{
+    if (st.error && st.error->severity > 10)
+        return true;
+    for (const StatementResult &inner : st.inner)
+        if (inner.error && inner.error->severity > 10)
+            return true;
+    return false;
+}
+
 } // namespace
 
 Connection::Connection(ConnectionHost &host, int fd, int id)
@@ -670,9 +682,10 @@ void Connection::writeBatchStatement(const StatementResult &st, bool last)
         // RETURNSTATUS and DONEPROC; the batch's DONE ends the answer.
         writeProcedureBody(st);
         m_tokens.returnStatus(*st.returnStatus);
-        m_tokens.doneProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
+        m_tokens.doneProc(donestatus::More | (raisedAnError(st) ? donestatus::Error : 0), command::Execute,
+                          0);
         if (last)
-            m_tokens.done(st.error ? donestatus::Error : donestatus::Final, 0, 0);
+            m_tokens.done(raisedAnError(st) ? donestatus::Error : donestatus::Final, 0, 0);
         return;
     }
     writeInfos(st);
@@ -696,7 +709,8 @@ void Connection::writeProcResults(const BatchResult &result)
         }
         // A procedure called by a statement of the RPC: its statements, then one DONEINPROC.
         writeProcedureBody(st);
-        m_tokens.doneInProc(donestatus::More | (st.error ? donestatus::Error : 0), command::Execute, 0);
+        m_tokens.doneInProc(donestatus::More | (raisedAnError(st) ? donestatus::Error : 0), command::Execute,
+                            0);
     }
 }
 
@@ -1217,7 +1231,10 @@ void Connection::rpcProcedure(const RpcCall &call)
         if (call.params[i].output)
             writeReturnValue(call, int(i), returnType(call.params[i].type), call.params[i].value);
     }
-    writeProcEnd(status, result.failed());
+    bool failed = result.failed();
+    for (const StatementResult &st : result.statements)
+        failed = failed || raisedAnError(st);
+    writeProcEnd(status, failed);
 }
 
 } // namespace sandbox::tds

@@ -338,6 +338,11 @@ private Q_SLOTS:
             << QList<int>{2627, 3621} << stops;
         QTest::newRow("XACT_ABORT ON: RAISERROR does not")
             << "SET XACT_ABORT ON RAISERROR('stop?', 16, 1)" + after << -1 << QList<int>{50000} << goesOn;
+        QTest::newRow("XACT_ABORT ON: a procedure's RAISERROR does not")
+            << QStringLiteral("SET XACT_ABORT ON EXEC CreateStarasta %1, 1")
+                       .arg(sandbox::demo::kMarkedGroup) +
+                   after
+            << -1 << QList<int>{50000} << goesOn;
         QTest::newRow("XACT_ABORT OFF again")
             << "SET XACT_ABORT OFF INSERT INTO flow (id, v) VALUES (1, 'dup')" + after << -1
             << QList<int>{2627, 3621} << goesOn;
@@ -416,6 +421,27 @@ private Q_SLOTS:
         // The connection goes on.
         const Outcome next = odbc.run(QStringLiteral("SELECT 7"));
         QCOMPARE(next.values, QStringList{"7"});
+    }
+
+    // A request that waits (the error-then-store student's pause) holds no other connection up.
+    void othersRunWhileARequestWaits()
+    {
+        using namespace sandbox::demo;
+        m_server->engine().setProcedurePause(2 * Patience);
+        QTcpSocket waiting;
+        QEL31_CHECKED(signInRaw(waiting));
+        waiting.write(rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, kErrorThenStoreStudent}));
+        bool ended = false;
+        readAnswerUntil(waiting, QStringLiteral("ERROR 50000"), &ended);
+        QVERIFY(!ended);
+        Odbc other(port());
+        QVERIFY2(other.connected(), qPrintable(other.error()));
+        const Outcome out =
+            other.run(QStringLiteral("INSERT INTO flow (id, v) VALUES (2, 'two') SELECT COUNT(*) FROM flow"));
+        QCOMPARE(out.values, QStringList{"2"});
+        waiting.write(packet(0x06, QByteArray()));
+        QCOMPARE(tokenWords(readAnswer(waiting)).last(), QStringLiteral("DONE ATTN"));
+        QCOMPARE(monitor(), qint64(kMarkedGroupMonitor));
     }
 
     // A long result travels while it is written: an ATTENTION stops its rows, and the answer ends

@@ -411,15 +411,15 @@ private Q_SLOTS:
                                                               "DONEINPROC MORE|COUNT 1",
                                                               "DONEINPROC MORE|COUNT 1",
                                                               "RETURNSTATUS 1",
-                                                              "DONEPROC MORE",
-                                                              "DONE"};
-        QTest::newRow("RPC: an error, then stored") << "" << kErrorThenStoreStudent
-                                                    << QStringList{"ERROR 50000",
-                                                                   "DONEINPROC MORE|ERROR",
-                                                                   "DONEINPROC MORE|COUNT 1",
-                                                                   "DONEINPROC MORE|COUNT 1",
-                                                                   "RETURNSTATUS 1",
-                                                                   "DONEPROC"};
+                                                              "DONEPROC MORE|ERROR",
+                                                              "DONE ERROR"};
+        QTest::newRow("RPC: an error, then stored")
+            << "" << kErrorThenStoreStudent << QStringList{"ERROR 50000",
+                                                           "DONEINPROC MORE|ERROR",
+                                                           "DONEINPROC MORE|COUNT 1",
+                                                           "DONEINPROC MORE|COUNT 1",
+                                                           "RETURNSTATUS 1",
+                                                           "DONEPROC ERROR"};
         QTest::newRow("RPC: a message, then success")
             << "" << kInfoThenSuccessStudent
             << QStringList{"INFO 0", "DONEINPROC MORE|COUNT 1", "DONEINPROC MORE|COUNT 1", "RETURNSTATUS 0",

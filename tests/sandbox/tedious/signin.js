@@ -1,6 +1,8 @@
 // Signs in to the sandbox server with tedious, a TDS client independent of FreeTDS, in each
 // encryption mode of the server, with encrypt false and true, runs SELECT 1, and checks what the
-// server's statement log says of the login's encryption.
+// server's statement log says of the login's encryption. Then, on one connection, the flow of an
+// answer as tedious sees it: a batch that goes on after a RAISERROR of severity 16, and the
+// database change that USE announces.
 //
 //     node signin.js SANDBOX_PROGRAM WORK_FOLDER
 'use strict';
@@ -74,6 +76,62 @@ function signIn(port, encrypt) {
   });
 }
 
+function connect(port) {
+  return new Promise((resolve, reject) => {
+    const connection = new Connection({
+      server: '127.0.0.1',
+      authentication: { type: 'default', options: { userName: 'qel_admin', password: 'admin' } },
+      options: { port, database: 'qel', encrypt: false, connectTimeout: patience, requestTimeout: patience },
+    });
+    connection.on('error', () => {});
+    connection.connect((err) => (err ? reject(err) : resolve(connection)));
+  });
+}
+
+// Runs the batch to its end: the first column of each row, the messages' numbers and classes,
+// the databases announced, and the request's error.
+function run(connection, sql) {
+  return new Promise((resolve) => {
+    const seen = { values: [], messages: [], databases: [] };
+    const onInfo = (m) => seen.messages.push(`INFO ${m.number} class ${m.class}`);
+    const onDatabase = (name) => seen.databases.push(name);
+    connection.on('infoMessage', onInfo);
+    connection.on('databaseChange', onDatabase);
+    const request = new Request(sql, (err) => {
+      connection.removeListener('infoMessage', onInfo);
+      connection.removeListener('databaseChange', onDatabase);
+      seen.error = err ? `${err.number} ${err.message}` : null;
+      resolve(seen);
+    });
+    request.on('row', (columns) => seen.values.push(columns[0].value));
+    connection.execSql(request);
+  });
+}
+
+async function flow() {
+  const log = path.join(work, 'statements-flow.log');
+  const { server, port } = await startServer('none', log);
+  const problems = [];
+  try {
+    const connection = await connect(port);
+    const goesOn = await run(connection, "RAISERROR('stopped?', 16, 1) SELECT 2 AS after");
+    if (goesOn.error !== '50000 stopped?' || JSON.stringify(goesOn.values) !== '[2]') {
+      problems.push(`the batch after RAISERROR: ${JSON.stringify(goesOn)}`);
+    }
+    const use = await run(connection, 'USE qel');
+    if (JSON.stringify(use.databases) !== '["qel"]' || !use.messages.includes('INFO 5701 class 0')) {
+      problems.push(`USE: ${JSON.stringify(use)}`);
+    }
+    connection.close();
+  } catch (e) {
+    problems.push(`error: ${e.message}`);
+  }
+  server.kill('SIGTERM');
+  await new Promise((resolve) => server.on('exit', resolve));
+  console.log(`${problems.length ? 'FAIL' : 'PASS'}: the flow of an answer${problems.length ? `: ${problems.join('; ')}` : ''}`);
+  return problems.length;
+}
+
 async function main() {
   fs.mkdirSync(work, { recursive: true });
   let failures = 0;
@@ -100,6 +158,7 @@ async function main() {
     console.log(`${problem ? 'FAIL' : 'PASS'}: ${name}${problem ? `: ${problem}` : result.error ? ` (${result.error})` : ''}`);
     if (problem) failures += 1;
   }
+  failures += await flow();
   process.exit(failures ? 1 : 0);
 }
 
