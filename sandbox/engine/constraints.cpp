@@ -28,11 +28,15 @@ void fail(sqlite3_context *ctx, const Message &m)
 
 } // namespace
 
+QString marked(const Message &m)
+{
+    return kMarker + QString::number(m.number) + u'\x1f' + QString::number(m.severity) + u'\x1f' +
+           QString::number(m.state) + u'\x1f' + m.text;
+}
+
 void raise(sqlite3_context *ctx, const Message &m)
 {
-    const QString text = kMarker + QString::number(m.number) + u'\x1f' + QString::number(m.severity) +
-                         u'\x1f' + QString::number(m.state) + u'\x1f' + m.text;
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = marked(m).toUtf8();
     sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
 }
 

@@ -27,6 +27,9 @@ void install(sqlite3 *db, qint64 &schemaVersion);
 // Fails the SQLite function call with the server message; raised() finds it again.
 void raise(sqlite3_context *ctx, const Message &m);
 
+// The SQLite error text that carries the server message, for raised() to find again.
+QString marked(const Message &m);
+
 // The server message that a check raised, from SQLite's error text; nothing for other errors.
 std::optional<Message> raised(const QString &sqliteMessage, int line);
 

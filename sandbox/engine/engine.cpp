@@ -10,12 +10,14 @@
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
 #include "sandbox/engine/tsqltranslator.h"
+#include "sandbox/engine/values.h"
 
 #include <QDate>
 #include <QElapsedTimer>
 
 #include <sqlite3.h>
 
+#include <limits>
 #include <stdexcept>
 
 namespace sandbox {
@@ -59,6 +61,7 @@ struct Engine::Private {
     qint64 catalogVersion = -1;
     qint64 checksVersion = -1;                  // the schema version the row checks were made for
     QString dateFormat = QStringLiteral("mdy"); // the running session's, read by the date functions
+    bool nullEliminated = false;                // an aggregate of the running statement left out a NULL
 
     tsql::TableColumns tableColumns(const QString &table)
     {
@@ -325,6 +328,7 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
         }
         clock.start();
         timing = true;
+        nullEliminated = false;
         if (stmt.columnCount() > 0) {
             r.resultSet = stmt.fetchAll(kMaxRows, st.resultTypes);
             if (st.resultNames.size() == r.resultSet->columns.size()) {
@@ -332,6 +336,21 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                     r.resultSet->columns[c].name = st.resultNames.at(c);
             }
             r.rowCount = r.resultSet->rows.size();
+            // An int result (a SUM of int, say) that left the type overflowed, as on the server.
+            for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
+                if (r.resultSet->columns.at(c).type != ColumnType::Int)
+                    continue;
+                for (const auto &row : r.resultSet->rows) {
+                    const auto *n = std::get_if<qint64>(&row.at(c));
+                    if (n &&
+                        (*n < std::numeric_limits<qint32>::min() || *n > std::numeric_limits<qint32>::max()))
+                        throw db::Error(SQLITE_ERROR,
+                                        constraints::marked(sqlerr::make(
+                                            8115, 16, 2,
+                                            QStringLiteral("Arithmetic overflow error converting "
+                                                           "expression to data type int."))));
+                }
+            }
         } else {
             stmt.step();
             if (st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||
@@ -339,6 +358,11 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                 r.rowCount = sqlite3_changes64(db);
         }
         timing = false;
+        if (nullEliminated)
+            r.afterError.append(sqlerr::make(
+                8153, 10, 1,
+                QStringLiteral("Warning: Null value is eliminated by an aggregate or other SET operation."),
+                st.line));
     } catch (const db::Error &e) {
         timing = false;
         if ((e.code() & 0xff) == SQLITE_AUTH) {
@@ -480,6 +504,7 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
     try {
         collation::install(d->db);
         dates::install(d->db, &d->dateFormat);
+        values::install(d->db, &d->nullEliminated);
         constraints::registerFunctions(d->db);
         schema::create(d->db);
         constraints::install(d->db, d->checksVersion);
@@ -556,6 +581,12 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
             if (r.error && !r.raised)
                 break;
         }
+    } catch (const db::Error &e) {
+        d->timing = false;
+        d->authorizer.allowAll();
+        StatementResult r;
+        r.error = sqlerr::fromSqlite(e.code(), e.message(), 1);
+        out.statements.append(r);
     } catch (const std::exception &e) {
         d->timing = false;
         d->authorizer.allowAll();
