@@ -3,8 +3,13 @@
 // engine's functions:
 //   a text or binary value longer than its column's declared width   8152 "String or binary data
 //                                                                      would be truncated."
-//   an int column given a number outside int                          8115
-//   an int column given text that is no number                        245
+//   an int, bigint, smallint or tinyint column given a number outside   8115
+//   its type, or text that is no number                                245 (248 when too big)
+//   a bit column given text other than a number, 'true' or 'false'     245
+//   a float or real column given text that is no number                8114
+//   a datetime or date column given text that is no date              241 (242 out of range)
+// and what such a column keeps is what the server keeps: a date as ISO text, a real rounded to
+// single precision, a bit as 0 or 1, the integer part of a fraction in an integer column.
 //   a primary key value that is already there                         2627, naming the key
 //                                                                      PK_<table> and the value
 // A failed check fails the whole statement: SQLite undoes every row it wrote. NULL in a NOT NULL

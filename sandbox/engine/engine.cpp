@@ -336,6 +336,22 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                     r.resultSet->columns[c].name = st.resultNames.at(c);
             }
             r.rowCount = r.resultSet->rows.size();
+            // What may hold NULL: a literal never; a NOT NULL column neither, unless an outer
+            // join or a union can bring NULL into it.
+            static const QRegularExpression widening(QStringLiteral("\\b(LEFT|RIGHT|FULL|UNION)\\b"),
+                                                     QRegularExpression::CaseInsensitiveOption);
+            const bool widened = widening.match(st.sqlite).hasMatch();
+            for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
+                Column &column = r.resultSet->columns[c];
+                if (column.computed)
+                    column.nullable = !(st.resultNotNull.size() == r.resultSet->columns.size() &&
+                                        st.resultNotNull.at(c) && !widened);
+                else if (widened)
+                    column.nullable = true;
+                for (const auto &row : r.resultSet->rows)
+                    if (isNull(row.at(c)))
+                        column.nullable = true;
+            }
             // An int result (a SUM of int, say) that left the type overflowed, as on the server.
             for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
                 if (r.resultSet->columns.at(c).type != ColumnType::Int)

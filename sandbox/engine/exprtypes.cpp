@@ -411,6 +411,21 @@ QStringList ExpressionTypes::selectNames() const
     return names;
 }
 
+QList<bool> ExpressionTypes::selectNotNull() const
+{
+    QList<bool> notNull;
+    for (const auto &[item, alias] : selectItems()) {
+        QList<Token> e = item;
+        if (e.size() == 2 && (e.first().isSymbol("-") || e.first().isSymbol("+")) &&
+            e.last().kind == TokenKind::Number)
+            e.removeFirst();
+        notNull << (e.size() == 1 &&
+                    (e.first().kind == TokenKind::String || e.first().kind == TokenKind::NString ||
+                     e.first().kind == TokenKind::Number || e.first().kind == TokenKind::Binary));
+    }
+    return notNull;
+}
+
 bool ExpressionTypes::isText(const QString &declaration)
 {
     return textType(declaration).valid;

@@ -1021,6 +1021,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
         const ExpressionTypes types(written, catalog, parameters);
         s.resultTypes = types.selectList();
         s.resultNames = types.selectNames();
+        s.resultNotNull = types.selectNotNull();
         s.sqlite = Rewriter(written, &types).run();
         return s;
     }
@@ -1036,6 +1037,15 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
     }
     if (isOneOf(&first, {"CREATE", "DROP", "ALTER"})) {
         s.kind = StatementKind::Definition;
+        // Column types whose values the sandbox cannot keep as the server keeps them.
+        for (qsizetype k = 1; k < tokens.size(); ++k) {
+            const Token &t = tokens.at(k);
+            if (tokens.at(k - 1).isName() &&
+                isOneOf(&t, {"DECIMAL", "DEC", "NUMERIC", "MONEY", "SMALLMONEY", "SMALLDATETIME", "DATETIME2",
+                             "DATETIMEOFFSET", "TIME", "UNIQUEIDENTIFIER", "SQL_VARIANT", "XML", "TIMESTAMP",
+                             "ROWVERSION", "HIERARCHYID", "GEOGRAPHY", "GEOMETRY"}))
+                fail(sqlerr::notSupported(t.text.toUpper(), t.line));
+        }
         Rewriter rewriter(tokens);
         rewriter.collateTextColumns();
         s.sqlite = rewriter.run();

@@ -1690,6 +1690,138 @@ private Q_SLOTS:
         QCOMPARE(after, before);
     }
 
+    // Columns of number and date types keep what the server keeps, or refuse as it refuses; the
+    // row is not stored when they refuse. INSERT reads dates as CAST does.
+    void keptTypes_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("written"); // a T-SQL expression
+        QTest::addColumn<QString>("kept");    // the value read back, or "e" and the error number
+
+        QTest::newRow("tinyint") << "ti"
+                                 << "255"
+                                 << "255";
+        QTest::newRow("tinyint over 255") << "ti"
+                                          << "256"
+                                          << "e8115";
+        QTest::newRow("tinyint below 0") << "ti"
+                                         << "-1"
+                                         << "e8115";
+        QTest::newRow("smallint over") << "si"
+                                       << "32768"
+                                       << "e8115";
+        QTest::newRow("smallint from text") << "si"
+                                            << "'-12'"
+                                            << "-12";
+        QTest::newRow("int from a fraction") << "i"
+                                             << "2.75"
+                                             << "2";
+        QTest::newRow("text into int") << "i"
+                                       << "'12a'"
+                                       << "e245";
+        QTest::newRow("bit from a number") << "bt"
+                                           << "7"
+                                           << "1";
+        QTest::newRow("bit from 'false'") << "bt"
+                                          << "'false'"
+                                          << "0";
+        QTest::newRow("text into bit") << "bt"
+                                       << "'yes'"
+                                       << "e245";
+        QTest::newRow("real rounds to single precision") << "r"
+                                                         << "0.1"
+                                                         << "0.100000001490116";
+        QTest::newRow("text into real") << "r"
+                                        << "'abc'"
+                                        << "e8114";
+        QTest::newRow("text into float") << "f"
+                                         << "'1,5'"
+                                         << "e8114";
+        QTest::newRow("float from text") << "f"
+                                         << "'1.5'"
+                                         << "1.5";
+        QTest::newRow("datetime, month name") << "d"
+                                              << "'Sep 11 2001 10:00AM'"
+                                              << "2001-09-11T10:00:00.000";
+        QTest::newRow("datetime under dmy") << "d"
+                                            << "'11/09/2001'"
+                                            << "2001-09-11T00:00:00.000";
+        QTest::newRow("datetime, no date") << "d"
+                                           << "'someday'"
+                                           << "e241";
+        QTest::newRow("datetime, 30 February") << "d"
+                                               << "'2003-02-30'"
+                                               << "e242";
+        QTest::newRow("date, 30 February") << "dt"
+                                           << "'2003-02-30'"
+                                           << "e241";
+        QTest::newRow("date") << "dt"
+                              << "'11.09.2001'"
+                              << "2001-09-11";
+    }
+
+    void keptTypes()
+    {
+        QFETCH(QString, column);
+        QFETCH(QString, written);
+        QFETCH(QString, kept);
+        auto e = demoEngine();
+        Session s = sessionOf(QStringLiteral("qel_admin"));
+        QVERIFY(!e->execute(s, QStringLiteral("SET DATEFORMAT dmy")).failed());
+        QVERIFY(!e->execute(
+                      s, QStringLiteral("CREATE TABLE kept (id int NOT NULL, ti tinyint, si smallint, i int, "
+                                        "bt bit, r real, f float, d datetime, dt date)"))
+                     .failed());
+        const BatchResult b =
+            e->execute(s, QStringLiteral("INSERT INTO kept (id, %1) VALUES (1, %2)").arg(column, written));
+        const ResultSet stored = e->sqlite(QStringLiteral("SELECT %1 FROM kept").arg(column));
+        if (kept.startsWith(u'e')) {
+            const auto error = errorOf(b);
+            QVERIFY(error);
+            QCOMPARE(QStringLiteral("e%1").arg(error->number), kept);
+            QCOMPARE(stored.rows.size(), 0);
+            return;
+        }
+        QVERIFY2(!b.failed(), b.failed() ? qPrintable(b.statements.last().error->text) : "");
+        QCOMPARE(stored.rows.size(), 1);
+        const Value &value = stored.rows.first().first();
+        const auto *real = std::get_if<double>(&value);
+        QCOMPARE(real ? QString::number(*real, 'g', 15) : text(value), kept);
+        // The same text through CAST gives the same value.
+        if (column == QLatin1String("d")) {
+            const BatchResult cast =
+                e->execute(s, QStringLiteral("SELECT CAST(%1 AS datetime)").arg(written));
+            QCOMPARE(firstColumn(*cast.statements.last().resultSet), kept);
+        }
+    }
+
+    // Types the sandbox cannot keep as the server does are refused when the table is made.
+    void typesNotKeptAreRefused_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("decimal") << "decimal(10,2)";
+        QTest::newRow("numeric") << "numeric(5)";
+        QTest::newRow("money") << "money";
+        QTest::newRow("smallmoney") << "smallmoney";
+        QTest::newRow("datetime2") << "datetime2";
+        QTest::newRow("smalldatetime") << "smalldatetime";
+        QTest::newRow("uniqueidentifier") << "uniqueidentifier";
+    }
+
+    void typesNotKeptAreRefused()
+    {
+        QFETCH(QString, type);
+        auto e = demoEngine();
+        const BatchResult b = run(*e, QStringLiteral("qel_admin"),
+                                  QStringLiteral("CREATE TABLE refused (id int, x %1)").arg(type));
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->number, 40517);
+        QVERIFY2(error->text.contains(type.section(u'(', 0, 0).toUpper()), qPrintable(error->text));
+        QVERIFY(e->sqlite(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'refused'"))
+                    .rows.isEmpty());
+    }
+
     // ---- the collation -----------------------------------------------------------------------------
 
     void collationOrder_data()
