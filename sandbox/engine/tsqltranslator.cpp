@@ -485,8 +485,11 @@ private:
         QStringList classes;
         for (const auto &[from, to] : operands)
             classes << arithmeticClass(operandType(from, to));
-        if (ops.contains(QStringLiteral("+")) && classes.contains(QStringLiteral("text")))
-            return false; // concatenation
+        const bool numbers = classes.contains(QStringLiteral("int")) ||
+                             classes.contains(QStringLiteral("bigint")) ||
+                             classes.contains(QStringLiteral("float"));
+        if (ops.contains(QStringLiteral("+")) && classes.contains(QStringLiteral("text")) && !numbers)
+            return false; // concatenation; text and a number add, the text converted to the number
         if (classes.contains(QStringLiteral("date")))
             fail(sqlerr::notSupported(QStringLiteral("arithmetic on dates"), tokens.at(i).line));
         for (QString &c : classes)

@@ -914,6 +914,9 @@ private Q_SLOTS:
         QTest::newRow("text in arithmetic")
             << "SELECT 1 + CAST('b' AS varchar(3)) * 2" << 245 << 16 << 1
             << "Conversion failed when converting the varchar value 'b' to data type int.";
+        QTest::newRow("text added to a number")
+            << "SELECT 'Year ' + 2026" << 245 << 16 << 1
+            << "Conversion failed when converting the varchar value 'Year ' to data type int.";
         QTest::newRow("arithmetic on dates") << "SELECT GETDATE() + 1" << 40517 << 16 << 1
                                              << "Keyword or statement option 'arithmetic on dates' is not "
                                                 "supported in this version of SQL Server.";
