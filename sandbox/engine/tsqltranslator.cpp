@@ -531,6 +531,29 @@ private:
         return true;
     }
 
+    // When the token at i is an item of "column [NOT] IN (a, b, ...)": the index of the column's
+    // last token; -1 otherwise.
+    qsizetype inListColumn() const
+    {
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (!prev || !(prev->isSymbol("(") || prev->isSymbol(",")))
+            return -1;
+        qsizetype k = i - 1;
+        int depth = 0;
+        for (; k >= 0; --k) {
+            if (tokens.at(k).isSymbol(")"))
+                ++depth;
+            else if (tokens.at(k).isSymbol("(") && depth-- == 0)
+                break;
+        }
+        if (k < 2 || !tokens.at(k - 1).is("IN"))
+            return -1;
+        qsizetype column = k - 2;
+        if (tokens.at(column).is("NOT"))
+            --column;
+        return column >= 0 && tokens.at(column).isName() && !isClauseWord(tokens.at(column)) ? column : -1;
+    }
+
     // Text compared with an integer column converts to the column's type, as on the server: a
     // text that is no number raises 245 instead of comparing false.
     bool rewriteComparedText()
@@ -553,7 +576,13 @@ private:
             return false;
         };
         QString other;
-        if (isComparison(tokenAt(tokens, i - 1)) && i >= 2 && tokens.at(i - 2).isName()) {
+        const qsizetype listColumn = inListColumn();
+        if (listColumn >= 0) {
+            qsizetype from = listColumn;
+            while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
+                from -= 2;
+            other = types->typeOf(from, listColumn + 1);
+        } else if (isComparison(tokenAt(tokens, i - 1)) && i >= 2 && tokens.at(i - 2).isName()) {
             qsizetype from = i - 2;
             while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
                 from -= 2;
@@ -639,7 +668,18 @@ private:
             fail(sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type.text.toUpper()), type.line));
         QString sqliteType = declaration;
         sqliteType.replace(QStringLiteral("(max)"), QStringLiteral("(2147483647)"), Qt::CaseInsensitive);
-        sqliteType.replace(QStringLiteral("(MAX)"), QStringLiteral("(2147483647)"));
+        if (isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR"}) && !sqliteType.contains(u'(')) {
+            // Without a width CAST and CONVERT give 30 characters.
+            sqliteType += QStringLiteral("(30)");
+        }
+        static const QRegularExpression width(QStringLiteral("\\((\\d+)\\)$"));
+        const QRegularExpressionMatch w = width.match(sqliteType);
+        if (w.hasMatch() && isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR"}) &&
+            w.captured(1).toLongLong() < 2147483647)
+            return QStringLiteral("qel_text(%1, %2, '%3')")
+                .arg(value, w.captured(1),
+                     type.text.toLower().startsWith(u'n') ? QStringLiteral("nvarchar")
+                                                          : QStringLiteral("varchar"));
         return QStringLiteral("CAST(%1 AS %2)").arg(value, sqliteType);
     }
 

@@ -299,6 +299,40 @@ void arith(sqlite3_context *ctx, int, sqlite3_value **argv)
     sqlite3_result_int64(ctx, r);
 }
 
+// qel_text(x, width, type): CAST(x AS varchar(width)) and the like. Text is cut to the width; a
+// number too long for it is '*' in varchar and error 8115 in nvarchar, as on the server.
+void text(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    sqlite3_value *v = argv[0];
+    const qint64 width = sqlite3_value_int64(argv[1]);
+    const QString type = textOf(argv[2]);
+    const int kind = sqlite3_value_type(v);
+    if (kind == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    QString t;
+    if (kind == SQLITE_BLOB) {
+        const auto *p = static_cast<const char *>(sqlite3_value_blob(v));
+        t = QString::fromUtf8(p, sqlite3_value_bytes(v));
+    } else {
+        t = textOf(v);
+    }
+    if (t.size() > width) {
+        if (kind == SQLITE_INTEGER || kind == SQLITE_FLOAT) {
+            if (type == QLatin1String("nvarchar")) {
+                constraints::raise(ctx, overflow(type));
+                return;
+            }
+            t = QStringLiteral("*");
+        } else {
+            t.truncate(width);
+        }
+    }
+    const QByteArray utf8 = t.toUtf8();
+    sqlite3_result_text(ctx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
 // qel_aggregate(value, eliminated)
 void aggregate(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
@@ -332,6 +366,7 @@ void install(sqlite3 *db, bool *eliminated)
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function_v2(db, "qel_convert", 3, flags, nullptr, &convert, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "qel_arith", 4, flags, nullptr, &arith, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_text", 3, flags, nullptr, &text, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "qel_aggregate", 2, SQLITE_UTF8, eliminated, &aggregate, nullptr, nullptr,
                                nullptr);
 }

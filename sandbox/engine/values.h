@@ -15,6 +15,9 @@
 //                                   "nvarchar") in the errors: 245 for text that is no number,
 //                                   248 for a number too big for the type, 8114 for text that is
 //                                   no float, 8115 for a number outside the type
+//   qel_text(x, width, type)        CAST(x AS varchar(width)) and the other sized text types: text
+//                                   cut to the width; a number too long is '*' for varchar and
+//                                   8115 for nvarchar
 //   qel_aggregate(value, eliminated) the aggregate's value; notes 8153 when eliminated is true
 //                                   (a NULL was left out of the aggregate)
 // Text converts to an integer type when it is blanks, an optional sign and digits; an empty text

@@ -914,6 +914,12 @@ private Q_SLOTS:
         QTest::newRow("text in arithmetic")
             << "SELECT 1 + CAST('b' AS varchar(3)) * 2" << 245 << 16 << 1
             << "Conversion failed when converting the varchar value 'b' to data type int.";
+        QTest::newRow("int column IN a list with text")
+            << "SELECT id FROM numbers WHERE id IN (1, 'x')" << 245 << 16 << 1
+            << "Conversion failed when converting the varchar value 'x' to data type int.";
+        QTest::newRow("number too long for nvarchar")
+            << "SELECT CAST(12345 AS nvarchar(3))" << 8115 << 16 << 2
+            << "Arithmetic overflow error converting expression to data type nvarchar.";
         QTest::newRow("text added to a number")
             << "SELECT 'Year ' + 2026" << 245 << 16 << 1
             << "Conversion failed when converting the varchar value 'Year ' to data type int.";
@@ -994,6 +1000,18 @@ private Q_SLOTS:
                                                 << "2";
         QTest::newRow("concatenation stays") << "SELECT 'a' + 'b'"
                                              << "ab";
+        QTest::newRow("a number in text adds") << "SELECT '12' + 1"
+                                               << "13";
+        QTest::newRow("int column IN a list of text numbers")
+            << "SELECT COUNT(*) FROM numbers WHERE id IN ('1', '2')"
+            << "2";
+        QTest::newRow("CAST cuts text to the width") << "SELECT CAST('abcdef' AS varchar(3))"
+                                                     << "abc";
+        QTest::newRow("CAST without a width is 30 characters")
+            << "SELECT LEN(CAST('" + QString(40, u'x') + "' AS varchar))"
+            << "30";
+        QTest::newRow("number too long for varchar") << "SELECT CAST(12345 AS varchar(3))"
+                                                     << "*";
         QTest::newRow("int column and a text number") << "SELECT COUNT(*) FROM numbers WHERE id = '2'"
                                                       << "1";
         QTest::newRow("column arithmetic") << "SELECT SUM(id * 10 + n) FROM numbers"
