@@ -347,7 +347,7 @@ private:
                             "DELETE",  "WHEN",    "THEN",      "ELSE",   "END",       "IS",      "IN",
                             "LIKE",    "BETWEEN", "EXISTS",    "ASC",    "DESC",      "WITH",    "ESCAPE",
                             "COLLATE", "OVER",    "PARTITION", "EXCEPT", "INTERSECT", "DEFAULT", "OUTPUT",
-                            "PERCENT", "TIES",    "ANY",       "SOME"});
+                            "PERCENT", "TIES",    "ANY",       "SOME",   "CASE"});
     }
 
     // The index of the last token of the operand that starts at `at` (after any signs), or -1

@@ -920,6 +920,10 @@ private Q_SLOTS:
         QTest::newRow("number too long for nvarchar")
             << "SELECT CAST(12345 AS nvarchar(3))" << 8115 << 16 << 2
             << "Arithmetic overflow error converting expression to data type nvarchar.";
+        QTest::newRow("overflow inside CASE")
+            << "SELECT CASE big + 1 WHEN 0 THEN 0 ELSE 1 END FROM numbers" << 8115 << 16 << 2 << intOverflow;
+        QTest::newRow("by zero in a THEN")
+            << "SELECT CASE WHEN id > 0 THEN id / n END FROM numbers" << 8134 << 16 << 1 << byZero;
         QTest::newRow("text added to a number")
             << "SELECT 'Year ' + 2026" << 245 << 16 << 1
             << "Conversion failed when converting the varchar value 'Year ' to data type int.";
