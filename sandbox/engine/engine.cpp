@@ -399,6 +399,13 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
         if (r.error->number == 515 && st.verb == QLatin1String("UPDATE"))
             r.error->text.replace(QLatin1String("INSERT fails."), QLatin1String("UPDATE fails."));
+        if (r.error->number == 547) {
+            static const QRegularExpression target(
+                QStringLiteral("^\\s*(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM)\\s+\"?([^\"\\s(]+)"),
+                QRegularExpression::CaseInsensitiveOption);
+            r.error->text.replace(QLatin1String("%VERB%"), st.verb);
+            r.error->text.replace(QLatin1String("%TABLE%"), target.match(st.sqlite).captured(1));
+        }
         static const QList<int> terminating = {515, 547, 2627, 8115, 8152};
         if (terminating.contains(r.error->number))
             r.afterError.append(

@@ -212,13 +212,16 @@ Message fromSqlite(int code, const QString &msg, int line)
             return notSupported(m.captured(1).toUpper(), line);
         return unknownFunction(m.captured(1), line);
     }
-    if ((m = unique.match(msg)).hasMatch())
+    if ((m = unique.match(msg)).hasMatch()) {
+        // A primary key's duplicates are found by the row checks first; what SQLite finds is a
+        // UNIQUE constraint's.
         return make(
             2627, 14, 1,
-            QStringLiteral("Violation of PRIMARY KEY constraint 'PK_%1'. Cannot insert duplicate key in "
+            QStringLiteral("Violation of UNIQUE KEY constraint 'UQ_%1'. Cannot insert duplicate key in "
                            "object 'dbo.%1'.")
                 .arg(m.captured(1)),
             line);
+    }
     if ((m = notNull.match(msg)).hasMatch())
         return make(
             515, 16, 2,
@@ -286,9 +289,15 @@ Message fromSqlite(int code, const QString &msg, int line)
                     line);
     if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
         return make(1222, 16, 56, QStringLiteral("Lock request time out period exceeded."), line);
-    if ((code & 0xff) == SQLITE_CONSTRAINT)
-        return make(547, 16, 0, QStringLiteral("The statement conflicted with a constraint: %1.").arg(msg),
+    if ((code & 0xff) == SQLITE_CONSTRAINT) {
+        // A CHECK constraint (the only other kind the sandbox keeps); the statement's verb and
+        // table are filled in by the engine, which knows them.
+        return make(547, 16, 0,
+                    QStringLiteral("The %1 statement conflicted with the CHECK constraint \"CK_%2\". The "
+                                   "conflict occurred in database \"%3\", table \"dbo.%2\".")
+                        .arg(QStringLiteral("%VERB%"), QStringLiteral("%TABLE%"), kDatabase),
                     line);
+    }
     // Whatever else SQLite refuses is a form of statement the sandbox does not run.
     return notSupported(QStringLiteral("this form of the statement"), line);
 }

@@ -1088,6 +1088,12 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
                              "DATETIMEOFFSET", "TIME", "UNIQUEIDENTIFIER", "SQL_VARIANT", "XML", "TIMESTAMP",
                              "ROWVERSION", "HIERARCHYID", "GEOGRAPHY", "GEOMETRY"}))
                 fail(sqlerr::notSupported(t.text.toUpper(), t.line));
+            // SQLite does not hold foreign keys to account here: refused rather than ignored.
+            if (isOneOf(&t, {"REFERENCES", "FOREIGN"}))
+                fail(sqlerr::notSupported(t.text.toUpper() == QLatin1String("FOREIGN")
+                                              ? QStringLiteral("FOREIGN KEY")
+                                              : QStringLiteral("REFERENCES"),
+                                          t.line));
         }
         Rewriter rewriter(tokens);
         rewriter.collateTextColumns();

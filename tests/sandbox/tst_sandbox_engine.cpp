@@ -1106,6 +1106,16 @@ private Q_SLOTS:
         QTest::newRow("DELETE with a second FROM") << "DELETE a_year FROM a_year" << 40517
                                                    << "Keyword or statement option 'DELETE ... FROM' is not "
                                                       "supported in this version of SQL Server.";
+        QTest::newRow("a foreign key")
+            << "CREATE TABLE c2 (a int REFERENCES a_year (id_a_year))" << 40517
+            << "Keyword or statement option 'REFERENCES' is not supported in this version of SQL Server.";
+        QTest::newRow("a CHECK constraint") << "INSERT INTO sandbox_account (name, password, role, "
+                                               "default_database) VALUES ('x', 'y', 'boss', "
+                                               "'qel')"
+                                            << 547
+                                            << "The INSERT statement conflicted with the CHECK constraint "
+                                               "\"CK_sandbox_account\". The conflict "
+                                               "occurred in database \"qel\", table \"dbo.sandbox_account\".";
         QTest::newRow("more values than columns") << "INSERT INTO a_year (id_a_year) VALUES (9, 'x')" << 110
                                                   << "There are fewer columns in the INSERT statement than "
                                                      "values specified in the VALUES clause. The "
