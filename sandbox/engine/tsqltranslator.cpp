@@ -554,8 +554,9 @@ private:
         return column >= 0 && tokens.at(column).isName() && !isClauseWord(tokens.at(column)) ? column : -1;
     }
 
-    // Text compared with an integer column converts to the column's type, as on the server: a
-    // text that is no number raises 245 instead of comparing false.
+    // Text compared with a column of a number or date type converts to the column's type, as on
+    // the server: a text that is no number raises 245 (8114 for float) instead of comparing false,
+    // and a date is read under the date format rather than compared as text.
     bool rewriteComparedText()
     {
         if (!types)
@@ -594,13 +595,21 @@ private:
                 other = types->typeOf(i + 2, end + 1);
         }
         const QString target = other.trimmed().toLower();
-        if (!values::integerRange(target))
+        const bool isDate = target == QLatin1String("datetime") || target == QLatin1String("date");
+        if (!values::integerRange(target) && !isDate && target != QLatin1String("float") &&
+            target != QLatin1String("real"))
             return false;
         const QString own = types->typeOf(i, i + 1);
         if (!ExpressionTypes::isText(own))
             return false;
         const QString from =
             own.trimmed().toLower().startsWith(u'n') ? QStringLiteral("nvarchar") : QStringLiteral("varchar");
+        if (isDate) {
+            // Text compared with a date column is read as a date under the date format.
+            out << QStringLiteral("qel_datetime(%1, '%2', '', '%3')")
+                       .arg(Rewriter({t}, types).run(), target, from);
+            return true;
+        }
         out << QStringLiteral("qel_convert(%1, '%2', '%3')")
                    .arg(Rewriter({t}, types).run(),
                         target == QLatin1String("integer") ? QStringLiteral("int") : target, from);

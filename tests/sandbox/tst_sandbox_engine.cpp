@@ -1822,11 +1822,17 @@ private Q_SLOTS:
         const Value &value = stored.rows.first().first();
         const auto *real = std::get_if<double>(&value);
         QCOMPARE(real ? QString::number(*real, 'g', 15) : text(value), kept);
-        // The same text through CAST gives the same value.
+        // The same text through CAST gives the same value, and finds the row in a comparison.
         if (column == QLatin1String("d")) {
             const BatchResult cast =
                 e->execute(s, QStringLiteral("SELECT CAST(%1 AS datetime)").arg(written));
             QCOMPARE(firstColumn(*cast.statements.last().resultSet), kept);
+        }
+        if (column == QLatin1String("d") || column == QLatin1String("dt")) {
+            const BatchResult found =
+                e->execute(s, QStringLiteral("SELECT COUNT(*) FROM kept WHERE %1 = %2").arg(column, written));
+            QVERIFY(!found.failed());
+            QCOMPARE(firstColumn(*found.statements.last().resultSet), QStringLiteral("1"));
         }
     }
 
