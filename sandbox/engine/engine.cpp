@@ -406,8 +406,11 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             r.error->text.replace(QLatin1String("%VERB%"), st.verb);
             r.error->text.replace(QLatin1String("%TABLE%"), target.match(st.sqlite).captured(1));
         }
-        static const QList<int> terminating = {515, 547, 2627, 8115, 8152};
-        if (terminating.contains(r.error->number))
+        // A statement that changes rows and is ended by its error says so; a query does not.
+        static const QList<int> terminating = {515, 547, 2627, 8115, 8134, 8152};
+        const bool changes = st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||
+                             st.verb == QLatin1String("DELETE");
+        if (changes && terminating.contains(r.error->number))
             r.afterError.append(
                 sqlerr::make(3621, 0, 0, QStringLiteral("The statement has been terminated."), st.line));
         r.resultSet.reset();

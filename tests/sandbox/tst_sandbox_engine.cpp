@@ -962,6 +962,37 @@ private Q_SLOTS:
         QCOMPARE(error->severity, severity);
         QCOMPARE(error->state, state);
         QVERIFY(!b.statements.last().resultSet);
+        QVERIFY(b.statements.last().afterError.isEmpty()); // a query is not "terminated"
+    }
+
+    // A change of rows ended by a runtime error says so with 3621, and nothing of it stays.
+    void runtimeErrorsInChanges_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("number");
+
+        QTest::newRow("UPDATE by zero") << "UPDATE numbers SET big = big / n" << 8134;
+        QTest::newRow("UPDATE overflowing") << "UPDATE numbers SET n = big + 1" << 8115;
+        QTest::newRow("INSERT by zero")
+            << "INSERT INTO numbers (id, n) SELECT id + 10, 1 / n FROM numbers" << 8134;
+    }
+
+    void runtimeErrorsInChanges()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, number);
+        auto e = demoEngine();
+        e->sqlite(QStringLiteral("CREATE TABLE numbers (id int NOT NULL, n int, big int)"));
+        e->sqlite(QStringLiteral("INSERT INTO numbers VALUES (1, 5, 2147483647), (2, 0, 2147483647)"));
+        const BatchResult b = run(*e, QStringLiteral("qel_admin"), sql);
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->number, number);
+        QCOMPARE(b.statements.last().afterError.size(), 1);
+        QCOMPARE(b.statements.last().afterError.first().number, 3621);
+        const ResultSet after =
+            e->sqlite(QStringLiteral("SELECT group_concat(id || ':' || n || ':' || big) FROM numbers"));
+        QCOMPARE(text(after.rows.value(0).value(0)), QStringLiteral("1:5:2147483647,2:0:2147483647"));
     }
 
     // Arithmetic that raises nothing gives the server's value, in the order of precedence.
