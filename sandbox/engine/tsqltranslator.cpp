@@ -667,6 +667,11 @@ private:
             return QStringLiteral("qel_convert(%1, '%2', '%3')")
                 .arg(value, name == QLatin1String("integer") ? QStringLiteral("int") : name, textKind(x));
         }
+        if (types &&
+            types->typeOf(x).trimmed().compare(QLatin1String("datetime"), Qt::CaseInsensitive) == 0 &&
+            isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "TEXT", "NTEXT"}))
+            fail(sqlerr::notSupported(QStringLiteral("CAST of datetime to %1").arg(type.text.toLower()),
+                                      type.line));
         if (isOneOf(&type, {"DECIMAL", "NUMERIC", "MONEY", "SMALLMONEY", "DEC"}))
             fail(sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type.text.toUpper()), type.line));
         QStringList written;

@@ -937,6 +937,11 @@ private Q_SLOTS:
             << "SELECT CONVERT(varchar(10), GETDATE(), 104)" << 40517 << 16 << 1
             << "Keyword or statement option 'CONVERT style 104' is not supported in this version of SQL "
                "Server.";
+        QTest::newRow("CAST of datetime to text")
+            << "SELECT CAST(GETDATE() AS varchar(30))" << 40517 << 16 << 1
+            << "Keyword or statement option 'CAST of datetime to varchar' is not supported in this version "
+               "of SQL "
+               "Server.";
         QTest::newRow("DATEADD with an unknown part") << "SELECT DATEADD(xx, 1, GETDATE())" << 155 << 15 << 1
                                                       << "'xx' is not a recognized dateadd option.";
         QTest::newRow("a server function the sandbox lacks")
