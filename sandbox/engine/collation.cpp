@@ -1,5 +1,7 @@
 #include "sandbox/engine/collation.h"
 
+#include <QRegularExpression>
+
 #include <QList>
 #include <QString>
 
@@ -215,6 +217,45 @@ int compare(QStringView a, QStringView b)
 bool like(QStringView text, QStringView pattern, QChar escape)
 {
     return likeAt(text, 0, pattern, 0, escape);
+}
+
+bool isServerCollation(QStringView name)
+{
+    // Windows collations: a locale's name, an optional version, then the sensitivities or BIN.
+    static const QRegularExpression windows(
+        QStringLiteral(
+            "^(Albanian|Arabic|Assamese|Azeri_Cyrillic|Azeri_Latin|Bashkir|Bengali|Bosnian_Cyrillic|"
+            "Bosnian_Latin|Breton|Chinese_Hong_Kong_Stroke|Chinese_PRC|Chinese_PRC_Stroke|"
+            "Chinese_Simplified_Pinyin|Chinese_Simplified_Stroke_Order|Chinese_Taiwan_Bopomofo|"
+            "Chinese_Taiwan_Stroke|Chinese_Traditional_Bopomofo|Chinese_Traditional_Pinyin|"
+            "Chinese_Traditional_Stroke_Count|Chinese_Traditional_Stroke_Order|Corsican|Croatian|"
+            "Cyrillic_General|Czech|Danish_Greenlandic|Danish_Norwegian|Dari|Divehi|Estonian|"
+            "Finnish_Swedish|French|Frisian|Georgian_Modern_Sort|German_PhoneBook|Greek|Hebrew|"
+            "Hindi|Hungarian|Hungarian_Technical|Icelandic|Indic_General|Japanese|Japanese_Bushu_"
+            "Kakusu|Japanese_XJIS|Kazakh|Khmer|Korean|Korean_Wansung|Lao|Latin1_General|Latvian|"
+            "Lithuanian|Macedonian_FYROM|Maltese|Maori|Mapudungan|Modern_Spanish|Mohawk|Nepali|"
+            "Norwegian|Pashto|Persian|Polish|Romanian|Romansh|Sami_Norway|Sami_Sweden_Finland|"
+            "Serbian_Cyrillic|Serbian_Latin|Slovak|Slovenian|Syriac|Tamazight|Tatar|Thai|Tibetan|"
+            "Traditional_Spanish|Turkish|Turkmen|Uighur|Ukrainian|Upper_Sorbian|Urdu|Uzbek_Latin|"
+            "Vietnamese|Welsh|Yakut)(_\\d{2,3})?_(BIN2?|C[IS]_A[IS](_KS)?(_WS)?(_SC)?(_UTF8)?)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    // SQL collations: SQL_ and a code page's name, then the sensitivities or BIN.
+    static const QRegularExpression sql(
+        QStringLiteral("^SQL_(Latin1_General_CP1|Latin1_General_CP437|Latin1_General_CP850|"
+                       "Latin1_General_CP1250|Latin1_General_CP1251|Latin1_General_CP1253|"
+                       "Latin1_General_CP1254|Latin1_General_CP1255|Latin1_General_CP1256|"
+                       "Latin1_General_CP1257|Latin1_General_Pref_CP1|Latin1_General_Pref_CP437|"
+                       "Latin1_General_Pref_CP850|Czech_CP1250|Croatian_CP1250|Danish_Pref_CP1|"
+                       "Estonian_CP1257|Hungarian_CP1250|Icelandic_Pref_CP1|Latvian_CP1257|"
+                       "Lithuanian_CP1257|Polish_CP1250|Romanian_CP1250|Scandinavian_CP850|"
+                       "Scandinavian_Pref_CP850|Slovak_CP1250|Slovenian_CP1250|SwedishPhone_Pref_CP1|"
+                       "SwedishStd_Pref_CP1|Ukrainian_CP1251|AltDiction_CP850|AltDiction_Pref_CP850|"
+                       "AltDiction2_CP1253|EBCDIC037_CP1|EBCDIC273_CP1|EBCDIC277_CP1|EBCDIC278_CP1|"
+                       "EBCDIC280_CP1|EBCDIC284_CP1|EBCDIC285_CP1|EBCDIC297_CP1|MixDiction_CP1253|"
+                       "1xCompat_CP850)_(C[IS]_A[IS]|BIN2?|CI_AI_KI_WI)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString n = name.toString();
+    return windows.match(n).hasMatch() || sql.match(n).hasMatch();
 }
 
 void install(sqlite3 *db)

@@ -27,6 +27,11 @@ int compare(QStringView a, QStringView b);
 // LIKE under the collation: % any run, _ one character, [abc] [a-c] [^abc] one of a set.
 bool like(QStringView text, QStringView pattern, QChar escape = QChar());
 
+// Whether the name is one of the server's collations (Latin1_General_CI_AS,
+// SQL_Latin1_General_CP1_CI_AS, Cyrillic_General_100_CS_AS_KS_WS, ...). The sandbox keeps only
+// kName; the others are refused by name, and a name that is none of them is error 448.
+bool isServerCollation(QStringView name);
+
 // Registers the collation and LIKE (like(pattern, text[, escape])) on the connection.
 void install(sqlite3 *db);
 

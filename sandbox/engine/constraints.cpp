@@ -2,6 +2,7 @@
 
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
+#include "sandbox/engine/values.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -28,11 +29,15 @@ void fail(sqlite3_context *ctx, const Message &m)
 
 } // namespace
 
+QString marked(const Message &m)
+{
+    return kMarker + QString::number(m.number) + u'\x1f' + QString::number(m.severity) + u'\x1f' +
+           QString::number(m.state) + u'\x1f' + m.text;
+}
+
 void raise(sqlite3_context *ctx, const Message &m)
 {
-    const QString text = kMarker + QString::number(m.number) + u'\x1f' + QString::number(m.severity) +
-                         u'\x1f' + QString::number(m.state) + u'\x1f' + m.text;
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = marked(m).toUtf8();
     sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
 }
 
@@ -127,8 +132,6 @@ std::optional<std::pair<QString, qint64>> widthCheck(const QString &declared)
     static const QRegularExpression sized(
         QStringLiteral("^\\s*(n?(?:var)?char|(?:var)?binary)\\s*\\(\\s*(\\d+)\\s*\\)\\s*$"),
         QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression integer(QStringLiteral("^\\s*int(eger)?\\s*$"),
-                                            QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = sized.match(declared);
     if (m.hasMatch()) {
         const QString kind = m.captured(1).toLower();
@@ -138,9 +141,29 @@ std::optional<std::pair<QString, qint64>> widthCheck(const QString &declared)
             return std::nullopt; // a (max) column
         return std::make_pair(kind, width);
     }
-    if (integer.match(declared).hasMatch())
-        return std::make_pair(QStringLiteral("int"), qint64(0));
     return std::nullopt;
+}
+
+// The value a column of a number or date type keeps for what was written into it, as an SQL
+// expression of the value (written "%1"), raising the server's error when there is none:
+// qel_convert for the numbers, qel_datetime for the dates. Nothing for other types.
+QString keptValue(const QString &declared)
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*([a-z]+)\\s*(?:\\(\\s*(\\d+)\\s*\\))?\\s*$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(declared);
+    if (!m.hasMatch())
+        return {};
+    QString base = m.captured(1).toLower();
+    if (base == QLatin1String("integer"))
+        base = QStringLiteral("int");
+    if (base == QLatin1String("float") && !m.captured(2).isEmpty() && m.captured(2).toInt() <= 24)
+        base = QStringLiteral("real");
+    if (values::integerRange(base) || base == QLatin1String("float") || base == QLatin1String("real"))
+        return QStringLiteral("qel_convert(%1, '%2', 'varchar')").arg(QStringLiteral("%1"), base);
+    if (base == QLatin1String("datetime") || base == QLatin1String("date"))
+        return QStringLiteral("qel_datetime(%1, '%2')").arg(QStringLiteral("%1"), base);
+    return {};
 }
 
 } // namespace
@@ -174,7 +197,7 @@ void install(sqlite3 *db, qint64 &schemaVersion)
     for (const auto &row : tables.rows) {
         const QString table = db::toText(row.value(0));
         const ResultSet info = db::query(db, QStringLiteral("PRAGMA table_info(%1)").arg(quoteName(table)));
-        QStringList checks, keys;
+        QStringList checks, keys, kept, changed;
         QList<std::pair<int, QString>> keyColumns;
         for (const auto &column : info.rows) {
             const QString name = db::toText(column.value(1));
@@ -183,6 +206,13 @@ void install(sqlite3 *db, qint64 &schemaVersion)
                               .arg(quoteName(name), check->first)
                               .arg(check->second)
                               .arg(quoteText(table), quoteText(name));
+            const QString value = keptValue(db::toText(column.value(2)));
+            if (!value.isEmpty()) {
+                const QString written = QStringLiteral("NEW.") + quoteName(name);
+                checks << value.arg(written);
+                kept << QStringLiteral("%1 = %2").arg(quoteName(name), value.arg(quoteName(name)));
+                changed << QStringLiteral("%1 IS NOT %2").arg(written, value.arg(written));
+            }
             const int pk = int(db::toInteger(column.value(5)).value_or(0));
             if (pk > 0)
                 keyColumns.append({pk, name});
@@ -206,6 +236,17 @@ void install(sqlite3 *db, qint64 &schemaVersion)
                              quoteText(QStringLiteral("dbo.") + table), newKeys.join(QStringLiteral(", ")),
                              quoteName(table), match.join(QStringLiteral(" AND ")),
                              update ? QStringLiteral(" AND rowid <> OLD.rowid") : QString());
+            }
+            if (!kept.isEmpty()) {
+                // The value written becomes the value the type keeps: a date as ISO text, a real
+                // rounded to single precision, a bit 0 or 1, a fraction in an int column cut.
+                sql +=
+                    QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 WHEN %4 BEGIN UPDATE %3 SET %5 WHERE "
+                                   "rowid = NEW.rowid; END;\n")
+                        .arg(quoteName(prefix + (update ? QStringLiteral("_kept_update")
+                                                        : QStringLiteral("_kept_insert"))),
+                             update ? QStringLiteral("UPDATE") : QStringLiteral("INSERT"), quoteName(table),
+                             changed.join(QStringLiteral(" OR ")), kept.join(QStringLiteral(", ")));
             }
             if (body.isEmpty())
                 continue;

@@ -5,8 +5,13 @@
 //                                      would be truncated in table 'qel.dbo.t', column 'c'. Truncated
 //                                      value: '...'." at compatibility level 150 and above; 8152
 //                                      "String or binary data would be truncated." at 140 and below
-//   an int column given a number outside int                          8115
-//   an int column given text that is no number                        245
+//   an int, bigint, smallint or tinyint column given a number outside   8115
+//   its type, or text that is no number                                245 (248 when too big)
+//   a bit column given text other than a number, 'true' or 'false'     245
+//   a float or real column given text that is no number                8114
+//   a datetime or date column given text that is no date              241 (242 out of range)
+// and what such a column keeps is what the server keeps: a date as ISO text, a real rounded to
+// single precision, a bit as 0 or 1, the integer part of a fraction in an integer column.
 //   a primary key value that is already there                         2627, naming the key
 //                                                                      PK_<table> and the value
 // A failed check fails the whole statement: SQLite undoes every row it wrote. NULL in a NOT NULL
@@ -29,6 +34,9 @@ void install(sqlite3 *db, qint64 &schemaVersion);
 
 // Fails the SQLite function call with the server message; raised() finds it again.
 void raise(sqlite3_context *ctx, const Message &m);
+
+// The SQLite error text that carries the server message, for raised() to find again.
+QString marked(const Message &m);
 
 // The server message that a check raised, from SQLite's error text; nothing for other errors.
 std::optional<Message> raised(const QString &sqliteMessage, int line);

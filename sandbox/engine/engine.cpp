@@ -10,12 +10,14 @@
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
 #include "sandbox/engine/tsqltranslator.h"
+#include "sandbox/engine/values.h"
 
 #include <QDate>
 #include <QElapsedTimer>
 
 #include <sqlite3.h>
 
+#include <limits>
 #include <stdexcept>
 
 namespace sandbox {
@@ -70,6 +72,7 @@ struct Engine::Private {
     qint64 catalogVersion = -1;
     qint64 checksVersion = -1;                  // the schema version the row checks were made for
     QString dateFormat = QStringLiteral("mdy"); // the running session's, read by the date functions
+    bool nullEliminated = false;                // an aggregate of the running statement left out a NULL
 
     tsql::TableColumns tableColumns(const QString &table)
     {
@@ -336,6 +339,7 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
         }
         clock.start();
         timing = true;
+        nullEliminated = false;
         if (stmt.columnCount() > 0) {
             r.resultSet = stmt.fetchAll(-1, st.resultTypes);
             if (st.resultNames.size() == r.resultSet->columns.size()) {
@@ -343,6 +347,37 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                     r.resultSet->columns[c].name = st.resultNames.at(c);
             }
             r.rowCount = r.resultSet->rows.size();
+            // What may hold NULL: a literal never; a NOT NULL column neither, unless an outer
+            // join or a union can bring NULL into it.
+            static const QRegularExpression widening(QStringLiteral("\\b(LEFT|RIGHT|FULL|UNION)\\b"),
+                                                     QRegularExpression::CaseInsensitiveOption);
+            const bool widened = widening.match(st.sqlite).hasMatch();
+            for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
+                Column &column = r.resultSet->columns[c];
+                if (column.computed)
+                    column.nullable = !(st.resultNotNull.size() == r.resultSet->columns.size() &&
+                                        st.resultNotNull.at(c) && !widened);
+                else if (widened)
+                    column.nullable = true;
+                for (const auto &row : r.resultSet->rows)
+                    if (isNull(row.at(c)))
+                        column.nullable = true;
+            }
+            // An int result (a SUM of int, say) that left the type overflowed, as on the server.
+            for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
+                if (r.resultSet->columns.at(c).type != ColumnType::Int)
+                    continue;
+                for (const auto &row : r.resultSet->rows) {
+                    const auto *n = std::get_if<qint64>(&row.at(c));
+                    if (n &&
+                        (*n < std::numeric_limits<qint32>::min() || *n > std::numeric_limits<qint32>::max()))
+                        throw db::Error(SQLITE_ERROR,
+                                        constraints::marked(sqlerr::make(
+                                            8115, 16, 2,
+                                            QStringLiteral("Arithmetic overflow error converting "
+                                                           "expression to data type int."))));
+                }
+            }
         } else {
             stmt.step();
             if (st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||
@@ -350,6 +385,11 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                 r.rowCount = sqlite3_changes64(db);
         }
         timing = false;
+        if (nullEliminated)
+            r.afterError.append(sqlerr::make(
+                8153, 10, 1,
+                QStringLiteral("Warning: Null value is eliminated by an aggregate or other SET operation."),
+                st.line));
     } catch (const db::Error &e) {
         timing = false;
         if ((e.code() & 0xff) == SQLITE_AUTH) {
@@ -370,8 +410,18 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
         if (r.error->number == 515 && st.verb == QLatin1String("UPDATE"))
             r.error->text.replace(QLatin1String("INSERT fails."), QLatin1String("UPDATE fails."));
-        static const QList<int> terminating = {515, 547, 2601, 2627, 2628, 8115, 8152};
-        if (terminating.contains(r.error->number))
+        if (r.error->number == 547) {
+            static const QRegularExpression target(
+                QStringLiteral("^\\s*(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM)\\s+\"?([^\"\\s(]+)"),
+                QRegularExpression::CaseInsensitiveOption);
+            r.error->text.replace(QLatin1String("%VERB%"), st.verb);
+            r.error->text.replace(QLatin1String("%TABLE%"), target.match(st.sqlite).captured(1));
+        }
+        // A statement that changes rows and is ended by its error says so; a query does not.
+        static const QList<int> terminating = {515, 547, 2601, 2627, 2628, 8115, 8134, 8152};
+        const bool changes = st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||
+                             st.verb == QLatin1String("DELETE");
+        if (changes && terminating.contains(r.error->number))
             r.afterError.append(
                 sqlerr::make(3621, 0, 0, QStringLiteral("The statement has been terminated."), st.line));
         r.resultSet.reset();
@@ -561,6 +611,7 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
     try {
         collation::install(d->db);
         dates::install(d->db, &d->dateFormat);
+        values::install(d->db, &d->nullEliminated);
         constraints::registerFunctions(d->db, &d->compatibilityLevel);
         schema::create(d->db);
         constraints::install(d->db, d->checksVersion);
@@ -657,6 +708,12 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
             if (!hand(r, ends) || ends)
                 break;
         }
+    } catch (const db::Error &e) {
+        d->timing = false;
+        d->authorizer.allowAll();
+        StatementResult r;
+        r.error = sqlerr::fromSqlite(e.code(), e.message(), 1);
+        out.statements.append(r);
     } catch (const std::exception &e) {
         d->timing = false;
         d->authorizer.allowAll();

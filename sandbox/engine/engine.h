@@ -45,10 +45,16 @@ inline QString valueToText(const Value &v)
     return QString();
 }
 
+// The wire types named are those of a nullable column; a column that cannot hold NULL travels
+// in the fixed-length type of the same size (INT4, INT8, INT2, INT1, BIT, FLT8, FLT4, DATETIME).
 enum class ColumnType {
     Int,       // INTN, 4 bytes
     BigInt,    // INTN, 8 bytes
+    SmallInt,  // INTN, 2 bytes
+    TinyInt,   // INTN, 1 byte, 0 to 255
+    Bit,       // BITN
     Float,     // FLTN, 8 bytes
+    Real,      // FLTN, 4 bytes
     VarChar,   // BIGVARCHR, Windows-1251 bytes, with the server collation
     NVarChar,  // NVARCHAR, UTF-16LE
     VarBinary, // BIGVARBIN
@@ -67,6 +73,8 @@ struct Column {
     // As declared: characters of varchar and char (one byte each in Windows-1251), UTF-16 code
     // units of nvarchar and nchar, bytes of varbinary; kMaxWidth for (max). Ignored for numbers.
     int maxLength = 255;
+    bool nullable = true;  // false for a NOT NULL table column and a literal other than NULL
+    bool computed = false; // an expression rather than a table's column
 };
 
 struct ResultSet {

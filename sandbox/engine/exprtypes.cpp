@@ -175,6 +175,14 @@ QString ExpressionTypes::functionType(const QString &name, const QList<QList<Tok
         return QStringLiteral("int");
     if (f == QLatin1String("COUNT_BIG"))
         return QStringLiteral("bigint");
+    if (f == QLatin1String("GETDATE"))
+        return QStringLiteral("datetime");
+    if (f == QLatin1String("DATEADD"))
+        return arguments.size() == 3 && typeOf(arguments.at(2)).trimmed().toLower() == QLatin1String("date")
+                   ? QStringLiteral("date")
+                   : QStringLiteral("datetime");
+    if (f == QLatin1String("CONVERT"))
+        return arguments.isEmpty() ? QString() : writtenType(arguments.first());
     static const QStringList sameAsFirst = {
         QStringLiteral("UPPER"),  QStringLiteral("LOWER"),    QStringLiteral("LTRIM"),
         QStringLiteral("RTRIM"),  QStringLiteral("TRIM"),     QStringLiteral("SUBSTRING"),
@@ -222,8 +230,14 @@ QString ExpressionTypes::typeOf(const QList<Token> &expression) const
                 allIntegral = allIntegral && isIntegral(type);
             }
         }
-        if (!anyText)
-            return allIntegral ? QStringLiteral("int") : QString();
+        if (!anyText) {
+            if (!allIntegral)
+                return {};
+            for (const QList<Token> &part : parts)
+                if (typeOf(part).compare(QLatin1String("bigint"), Qt::CaseInsensitive) == 0)
+                    return QStringLiteral("bigint");
+            return QStringLiteral("int");
+        }
         if (anyOther)
             return {}; // text added to a number: converted to the number, or refused
 
@@ -395,6 +409,21 @@ QStringList ExpressionTypes::selectNames() const
             names << QString();
     }
     return names;
+}
+
+QList<bool> ExpressionTypes::selectNotNull() const
+{
+    QList<bool> notNull;
+    for (const auto &[item, alias] : selectItems()) {
+        QList<Token> e = item;
+        if (e.size() == 2 && (e.first().isSymbol("-") || e.first().isSymbol("+")) &&
+            e.last().kind == TokenKind::Number)
+            e.removeFirst();
+        notNull << (e.size() == 1 &&
+                    (e.first().kind == TokenKind::String || e.first().kind == TokenKind::NString ||
+                     e.first().kind == TokenKind::Number || e.first().kind == TokenKind::Binary));
+    }
+    return notNull;
 }
 
 bool ExpressionTypes::isText(const QString &declaration)

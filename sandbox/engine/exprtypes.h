@@ -45,6 +45,9 @@ public:
     // expression without an alias.
     QStringList selectNames() const;
 
+    // For each item of the select list, whether it can never be NULL: a literal other than NULL.
+    QList<bool> selectNotNull() const;
+
     static bool isText(const QString &declaration);
 
 private:

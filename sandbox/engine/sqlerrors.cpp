@@ -1,5 +1,6 @@
 #include "sandbox/engine/sqlerrors.h"
 
+#include "sandbox/engine/collation.h"
 #include "sandbox/engine/constraints.h"
 
 #include <QRegularExpression>
@@ -164,15 +165,63 @@ Message fromSqlite(int code, const QString &msg, int line)
         return make(102, 15, 1, QStringLiteral("Incorrect syntax near the end of the batch."), line);
     if ((m = ambiguous.match(msg)).hasMatch())
         return ambiguousColumn(m.captured(1), line);
-    if ((m = noFunction.match(msg)).hasMatch())
+    if ((m = noFunction.match(msg)).hasMatch()) {
+        // The server's own functions that the sandbox does not have are refused by name; any
+        // other name is unknown to the server too.
+        static const QStringList builtIns = {
+            QStringLiteral("ABS"),          QStringLiteral("ACOS"),
+            QStringLiteral("ASCII"),        QStringLiteral("ASIN"),
+            QStringLiteral("ATAN"),         QStringLiteral("ATN2"),
+            QStringLiteral("CEILING"),      QStringLiteral("CHAR"),
+            QStringLiteral("CHARINDEX"),    QStringLiteral("CHECKSUM"),
+            QStringLiteral("CHOOSE"),       QStringLiteral("CONCAT"),
+            QStringLiteral("CONCAT_WS"),    QStringLiteral("COS"),
+            QStringLiteral("COT"),          QStringLiteral("CURRENT_TIMESTAMP"),
+            QStringLiteral("DATALENGTH"),   QStringLiteral("DATEDIFF"),
+            QStringLiteral("DATEDIFF_BIG"), QStringLiteral("DATEFROMPARTS"),
+            QStringLiteral("DATENAME"),     QStringLiteral("DATEPART"),
+            QStringLiteral("DB_ID"),        QStringLiteral("DB_NAME"),
+            QStringLiteral("DEGREES"),      QStringLiteral("DIFFERENCE"),
+            QStringLiteral("EOMONTH"),      QStringLiteral("ERROR_MESSAGE"),
+            QStringLiteral("ERROR_NUMBER"), QStringLiteral("EXP"),
+            QStringLiteral("FLOOR"),        QStringLiteral("FORMAT"),
+            QStringLiteral("GETUTCDATE"),   QStringLiteral("GREATEST"),
+            QStringLiteral("HOST_NAME"),    QStringLiteral("IIF"),
+            QStringLiteral("ISDATE"),       QStringLiteral("ISNUMERIC"),
+            QStringLiteral("LEAST"),        QStringLiteral("LOG"),
+            QStringLiteral("LOG10"),        QStringLiteral("NCHAR"),
+            QStringLiteral("NEWID"),        QStringLiteral("NULLIF"),
+            QStringLiteral("OBJECT_ID"),    QStringLiteral("OBJECT_NAME"),
+            QStringLiteral("PARSE"),        QStringLiteral("PATINDEX"),
+            QStringLiteral("PI"),           QStringLiteral("POWER"),
+            QStringLiteral("QUOTENAME"),    QStringLiteral("RADIANS"),
+            QStringLiteral("RAND"),         QStringLiteral("ROUND"),
+            QStringLiteral("ROW_NUMBER"),   QStringLiteral("RANK"),
+            QStringLiteral("DENSE_RANK"),   QStringLiteral("SCOPE_IDENTITY"),
+            QStringLiteral("SIGN"),         QStringLiteral("SIN"),
+            QStringLiteral("SOUNDEX"),      QStringLiteral("SPACE"),
+            QStringLiteral("SQRT"),         QStringLiteral("SQUARE"),
+            QStringLiteral("STR"),          QStringLiteral("STRING_AGG"),
+            QStringLiteral("STRING_SPLIT"), QStringLiteral("STUFF"),
+            QStringLiteral("SUSER_SNAME"),  QStringLiteral("SYSDATETIME"),
+            QStringLiteral("TAN"),          QStringLiteral("TRANSLATE"),
+            QStringLiteral("TRY_CAST"),     QStringLiteral("TRY_CONVERT"),
+            QStringLiteral("TRY_PARSE"),    QStringLiteral("UNICODE"),
+            QStringLiteral("USER_NAME"),    QStringLiteral("DATETIMEFROMPARTS")};
+        if (builtIns.contains(m.captured(1).toUpper()))
+            return notSupported(m.captured(1).toUpper(), line);
         return unknownFunction(m.captured(1), line);
-    if ((m = unique.match(msg)).hasMatch())
+    }
+    if ((m = unique.match(msg)).hasMatch()) {
+        // A primary key's duplicates are found by the row checks first; what SQLite finds is a
+        // UNIQUE constraint's.
         return make(
             2627, 14, 1,
-            QStringLiteral("Violation of PRIMARY KEY constraint 'PK_%1'. Cannot insert duplicate key in "
+            QStringLiteral("Violation of UNIQUE KEY constraint 'UQ_%1'. Cannot insert duplicate key in "
                            "object 'dbo.%1'.")
                 .arg(m.captured(1)),
             line);
+    }
     if ((m = notNull.match(msg)).hasMatch())
         return make(
             515, 16, 2,
@@ -185,10 +234,72 @@ Message fromSqlite(int code, const QString &msg, int line)
             2714, 16, 6,
             QStringLiteral("There is already an object named '%1' in the database.").arg(m.captured(1)),
             line);
-    if ((code & 0xff) == SQLITE_CONSTRAINT)
-        return make(547, 16, 0, QStringLiteral("The statement conflicted with a constraint: %1.").arg(msg),
+    static const QRegularExpression collationSequence(QStringLiteral("^no such collation sequence: (.+)$"));
+    static const QRegularExpression valuesForColumns(QStringLiteral("^(\\d+) values for (\\d+) columns$"));
+    static const QRegularExpression orderByRange(
+        QStringLiteral("^(\\d+)(?:st|nd|rd|th) ORDER BY term out of range"));
+    if ((m = collationSequence.match(msg)).hasMatch()) {
+        if (collation::isServerCollation(m.captured(1)))
+            return notSupported(QStringLiteral("COLLATE %1").arg(m.captured(1)), line);
+        return make(448, 16, 1, QStringLiteral("Invalid collation '%1'.").arg(m.captured(1)), line);
+    }
+    if ((m = valuesForColumns.match(msg)).hasMatch()) {
+        if (m.captured(1).toInt() > m.captured(2).toInt())
+            return make(
+                110, 15, 1,
+                QStringLiteral("There are fewer columns in the INSERT statement than values specified in "
+                               "the VALUES clause. The number of values in the VALUES clause must match "
+                               "the number of columns specified in the INSERT statement."),
+                line);
+        return make(
+            109, 15, 1,
+            QStringLiteral("There are more columns in the INSERT statement than values specified in the "
+                           "VALUES clause. The number of values in the VALUES clause must match the "
+                           "number of columns specified in the INSERT statement."),
+            line);
+    }
+    if (msg.startsWith(QLatin1String("table ")) && msg.contains(QLatin1String(" values were supplied")))
+        return make(
+            213, 16, 1,
+            QStringLiteral("Column name or number of supplied values does not match table definition."),
+            line);
+    if ((m = orderByRange.match(msg)).hasMatch())
+        return make(
+            108, 15, 1,
+            QStringLiteral("The ORDER BY position number %1 is out of range of the number of items in "
+                           "the select list.")
+                .arg(m.captured(1)),
+            line);
+    if (msg.contains(QLatin1String("do not have the same number of result columns")))
+        return make(
+            205, 16, 1,
+            QStringLiteral("All queries combined using a UNION, INTERSECT or EXCEPT operator must have an "
+                           "equal number of expressions in their target lists."),
+            line);
+    if (msg.startsWith(QLatin1String("misuse of aggregate")))
+        return make(
+            147, 15, 1,
+            QStringLiteral("An aggregate may not appear in the WHERE clause unless it is in a subquery "
+                           "contained in a HAVING clause or a select list, and the column being "
+                           "aggregated is an outer reference."),
+            line);
+    if (msg == QLatin1String("integer overflow"))
+        return make(8115, 16, 2,
+                    QStringLiteral("Arithmetic overflow error converting expression to data type bigint."),
                     line);
-    return make(kUserError, 16, 1, msg, line);
+    if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+        return make(1222, 16, 56, QStringLiteral("Lock request time out period exceeded."), line);
+    if ((code & 0xff) == SQLITE_CONSTRAINT) {
+        // A CHECK constraint (the only other kind the sandbox keeps); the statement's verb and
+        // table are filled in by the engine, which knows them.
+        return make(547, 16, 0,
+                    QStringLiteral("The %1 statement conflicted with the CHECK constraint \"CK_%2\". The "
+                                   "conflict occurred in database \"%3\", table \"dbo.%2\".")
+                        .arg(QStringLiteral("%VERB%"), QStringLiteral("%TABLE%"), kDatabase),
+                    line);
+    }
+    // Whatever else SQLite refuses is a form of statement the sandbox does not run.
+    return notSupported(QStringLiteral("this form of the statement"), line);
 }
 
 } // namespace sandbox::sqlerr

@@ -161,8 +161,21 @@ ResultSet Statement::fetchAll(qsizetype maxRows, const QStringList &expressionTy
             row.append(value(c));
         rs.rows.append(row);
     }
-    for (int c = 0; c < n; ++c)
-        rs.columns.append(typeColumn(names.at(c), types.at(c), rs.rows, c));
+    for (int c = 0; c < n; ++c) {
+        Column column = typeColumn(names.at(c), types.at(c), rs.rows, c);
+        // A table's column is nullable as declared; an expression is, until the caller knows
+        // better.
+        const char *table = sqlite3_column_table_name(m_stmt, c);
+        const char *origin = sqlite3_column_origin_name(m_stmt, c);
+        column.computed = !table || !origin;
+        if (!column.computed) {
+            int notNull = 0, primaryKey = 0;
+            if (sqlite3_table_column_metadata(m_db, sqlite3_column_database_name(m_stmt, c), table, origin,
+                                              nullptr, nullptr, &notNull, &primaryKey, nullptr) == SQLITE_OK)
+                column.nullable = !(notNull || primaryKey);
+        }
+        rs.columns.append(column);
+    }
     return rs;
 }
 
@@ -321,8 +334,22 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
             if (!isNull(v) && !std::holds_alternative<qint64>(v))
                 return typeFromValues(name, rows, index); // only SQLite itself stores such a value
         }
-        c.type = base == QLatin1String("bigint") ? ColumnType::BigInt : ColumnType::Int;
-        c.maxLength = c.type == ColumnType::Int ? 4 : 8;
+        if (base == QLatin1String("bigint")) {
+            c.type = ColumnType::BigInt;
+            c.maxLength = 8;
+        } else if (base == QLatin1String("smallint")) {
+            c.type = ColumnType::SmallInt;
+            c.maxLength = 2;
+        } else if (base == QLatin1String("tinyint")) {
+            c.type = ColumnType::TinyInt;
+            c.maxLength = 1;
+        } else if (base == QLatin1String("bit")) {
+            c.type = ColumnType::Bit;
+            c.maxLength = 1;
+        } else {
+            c.type = ColumnType::Int;
+            c.maxLength = 4;
+        }
         return c;
     }
     if (floats.contains(base)) {
@@ -334,8 +361,10 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
         for (auto &row : rows)
             if (const auto *i = std::get_if<qint64>(&row[index]))
                 row[index] = double(*i);
-        c.type = ColumnType::Float;
-        c.maxLength = 8;
+        const bool single =
+            base == QLatin1String("real") || (base == QLatin1String("float") && hasLength && length <= 24);
+        c.type = single ? ColumnType::Real : ColumnType::Float;
+        c.maxLength = single ? 4 : 8;
         return c;
     }
     const bool isPadded = padded.contains(base);

@@ -4,6 +4,9 @@
 #include "sandbox/engine/exprtypes.h"
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
+#include "sandbox/engine/values.h"
+
+#include <QRegularExpression>
 
 #include <QStringList>
 
@@ -175,8 +178,11 @@ public:
     QString run()
     {
         limits.append(QString());
-        for (i = 0; i < tokens.size(); ++i)
+        for (i = 0; i < tokens.size(); ++i) {
+            if (rewriteArithmetic() || rewriteComparedText())
+                continue;
             rewrite(tokens.at(i));
+        }
         closeLimit();
         return out.join(u' ');
     }
@@ -280,8 +286,25 @@ private:
         }
         if (t.is("TOP"))
             fail(sqlerr::notSupported(QStringLiteral("TOP"), t.line));
-        if (t.is("CAST") && isSymbol(peek(1), "(") && rewriteDateCast())
+        if (t.is("CAST") && isSymbol(peek(1), "(") && rewriteCast())
             return;
+        if (types && t.is("CONVERT") && isSymbol(peek(1), "(") && rewriteConvert())
+            return;
+        if (t.is("DATEADD") && isSymbol(peek(1), "(") && rewriteDateAdd())
+            return;
+        // The other functions of a date part: their first argument is no column, so they are
+        // refused by name before SQLite could look for one.
+        if (isOneOf(&t, {"DATEDIFF", "DATEDIFF_BIG", "DATENAME", "DATEPART"}) && isSymbol(peek(1), "("))
+            fail(sqlerr::notSupported(t.text.toUpper(), t.line));
+        if (types && isSymbol(peek(1), "(") &&
+            isOneOf(&t,
+                    {"SUM", "AVG", "MIN", "MAX", "COUNT", "COUNT_BIG", "STDEV", "STDEVP", "VAR", "VARP"}) &&
+            rewriteAggregate())
+            return;
+        if (t.is("COLLATE")) {
+            rewriteCollate(t);
+            return;
+        }
         if (definingColumns && isOneOf(&t, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "TEXT", "NTEXT"}) &&
             tokenAt(tokens, i - 1) && tokenAt(tokens, i - 1)->isName()) {
             out << t.text;
@@ -307,16 +330,375 @@ private:
             }
             if (t.is("GETDATE") && isSymbol(peek(2), ")")) {
                 i += 2;
-                out << QStringLiteral("CURRENT_TIMESTAMP");
+                out << QStringLiteral("strftime('%Y-%m-%dT%H:%M:%f', 'now', 'localtime')");
                 return;
             }
         }
         out << t.text;
     }
 
-    // At CAST: CAST(x AS datetime) and the other date types become qel_datetime(x, type), which
-    // reads text under the session's date format. False for a CAST to any other type.
-    bool rewriteDateCast()
+    // Words that end or join expressions; none of them is an operand.
+    static bool isClauseWord(const Token &t)
+    {
+        return isOneOf(&t, {"SELECT",  "FROM",    "WHERE",     "AND",    "OR",        "NOT",     "ON",
+                            "JOIN",    "INNER",   "LEFT",      "RIGHT",  "FULL",      "OUTER",   "CROSS",
+                            "GROUP",   "BY",      "ORDER",     "HAVING", "UNION",     "ALL",     "DISTINCT",
+                            "TOP",     "AS",      "SET",       "VALUES", "INTO",      "INSERT",  "UPDATE",
+                            "DELETE",  "WHEN",    "THEN",      "ELSE",   "END",       "IS",      "IN",
+                            "LIKE",    "BETWEEN", "EXISTS",    "ASC",    "DESC",      "WITH",    "ESCAPE",
+                            "COLLATE", "OVER",    "PARTITION", "EXCEPT", "INTERSECT", "DEFAULT", "OUTPUT",
+                            "PERCENT", "TIES",    "ANY",       "SOME",   "CASE"});
+    }
+
+    // The index of the last token of the operand that starts at `at` (after any signs), or -1
+    // when no operand starts there.
+    qsizetype operandEnd(qsizetype at) const
+    {
+        qsizetype k = at;
+        while (k < tokens.size() &&
+               (tokens.at(k).isSymbol("-") || tokens.at(k).isSymbol("+") || tokens.at(k).isSymbol("~")))
+            ++k;
+        if (k >= tokens.size())
+            return -1;
+        const Token &t = tokens.at(k);
+        switch (t.kind) {
+        case TokenKind::Number:
+        case TokenKind::String:
+        case TokenKind::NString:
+        case TokenKind::Binary:
+        case TokenKind::Variable:
+            return k;
+        case TokenKind::Symbol:
+            return t.isSymbol("(") ? matching(k, 1) : -1;
+        case TokenKind::Word:
+            if (t.is("CASE")) {
+                int depth = 0;
+                for (qsizetype q = k; q < tokens.size(); ++q) {
+                    if (tokens.at(q).is("CASE"))
+                        ++depth;
+                    else if (tokens.at(q).is("END") && --depth == 0)
+                        return q;
+                }
+                return -1;
+            }
+            if (t.is("NULL"))
+                return k;
+            if (isClauseWord(t) && !(isOneOf(&t, {"LEFT", "RIGHT"}) && isSymbol(tokenAt(tokens, k + 1), "(")))
+                return -1;
+            if (isSymbol(tokenAt(tokens, k + 1), "("))
+                return matching(k + 1, 1);
+            [[fallthrough]];
+        case TokenKind::Name:
+            while (isSymbol(tokenAt(tokens, k + 1), ".") && tokenAt(tokens, k + 2) &&
+                   tokenAt(tokens, k + 2)->isName())
+                k += 2;
+            return k;
+        }
+        return -1;
+    }
+
+    // Whether an operand may start at i: not in the middle of one.
+    bool operandMayStart() const
+    {
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (!prev)
+            return true;
+        if (prev->kind == TokenKind::Symbol)
+            return !prev->isSymbol(")") && !prev->isSymbol(".");
+        return prev->kind == TokenKind::Word && isClauseWord(*prev) && !prev->is("END");
+    }
+
+    // The declared type of an operand without its signs.
+    QString operandType(qsizetype from, qsizetype to) const
+    {
+        while (from < to && tokens.at(from).kind == TokenKind::Symbol && !tokens.at(from).isSymbol("("))
+            ++from;
+        return types ? types->typeOf(from, to + 1) : QString();
+    }
+
+    // The class of a declared type for arithmetic: "int", "bigint", "float", "date", "text" or
+    // "" when unknown.
+    static QString arithmeticClass(const QString &declared)
+    {
+        static const QRegularExpression base(QStringLiteral("^\\s*([a-z ]+)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        const QString name = base.match(declared).captured(1).trimmed().toLower();
+        if (name.isEmpty())
+            return {};
+        if (ExpressionTypes::isText(declared))
+            return QStringLiteral("text");
+        if (name == QLatin1String("bigint"))
+            return name;
+        if (values::integerRange(name))
+            return QStringLiteral("int");
+        if (name == QLatin1String("float") || name == QLatin1String("real") ||
+            name == QLatin1String("double"))
+            return QStringLiteral("float");
+        if (name.contains(QLatin1String("date")) || name == QLatin1String("time"))
+            return QStringLiteral("date");
+        return {};
+    }
+
+    static QString combined(const QString &a, const QString &b)
+    {
+        if (a == QLatin1String("float") || b == QLatin1String("float"))
+            return QStringLiteral("float");
+        if (a.isEmpty() || b.isEmpty())
+            return {};
+        if (a == QLatin1String("bigint") || b == QLatin1String("bigint"))
+            return QStringLiteral("bigint");
+        return QStringLiteral("int");
+    }
+
+    // At the first operand of an arithmetic expression (a + b * c ...): writes it as calls of
+    // qel_arith in the order of the operators' precedence, so that a division by zero or an
+    // overflow is raised as the server raises it. False (nothing written) for anything else,
+    // and for text joined with '+', which concatenates.
+    bool rewriteArithmetic()
+    {
+        if (!types || !operandMayStart())
+            return false;
+        const qsizetype first = operandEnd(i);
+        if (first < 0)
+            return false;
+        static const std::initializer_list<const char *> operators = {"+", "-", "*", "/", "%"};
+        const auto isOperator = [](const Token *t) {
+            if (!t || t->kind != TokenKind::Symbol)
+                return false;
+            for (const char *op : operators)
+                if (t->isSymbol(op))
+                    return true;
+            return false;
+        };
+        if (!isOperator(tokenAt(tokens, first + 1)))
+            return false;
+        QList<std::pair<qsizetype, qsizetype>> operands{{i, first}};
+        QStringList ops;
+        while (isOperator(tokenAt(tokens, operands.last().second + 1))) {
+            const qsizetype at = operands.last().second + 2;
+            const qsizetype end = operandEnd(at);
+            if (end < 0)
+                return false;
+            ops << tokens.at(at - 1).text;
+            operands.append({at, end});
+        }
+        QStringList classes;
+        for (const auto &[from, to] : operands)
+            classes << arithmeticClass(operandType(from, to));
+        const bool numbers = classes.contains(QStringLiteral("int")) ||
+                             classes.contains(QStringLiteral("bigint")) ||
+                             classes.contains(QStringLiteral("float"));
+        if (ops.contains(QStringLiteral("+")) && classes.contains(QStringLiteral("text")) && !numbers)
+            return false; // concatenation; text and a number add, the text converted to the number
+        if (classes.contains(QStringLiteral("date")))
+            fail(sqlerr::notSupported(QStringLiteral("arithmetic on dates"), tokens.at(i).line));
+        for (QString &c : classes)
+            if (c == QLatin1String("text"))
+                c = QStringLiteral("int"); // text converts to the number's type
+        const auto operandText = [&](qsizetype k) {
+            return Rewriter(
+                       tokens.mid(operands.at(k).first, operands.at(k).second - operands.at(k).first + 1),
+                       types)
+                .run();
+        };
+        const auto call = [](const QString &op, const QString &a, const QString &b, const QString &type) {
+            return QStringLiteral("qel_arith('%1', %2, %3, '%4')").arg(op, a, b, type);
+        };
+        QString term = operandText(0), termClass = classes.at(0);
+        QString sum, sumClass, pending;
+        for (qsizetype k = 0; k < ops.size(); ++k) {
+            const QString &op = ops.at(k);
+            if (op == QLatin1String("*") || op == QLatin1String("/") || op == QLatin1String("%")) {
+                termClass = combined(termClass, classes.at(k + 1));
+                term = call(op, term, operandText(k + 1), termClass);
+                continue;
+            }
+            if (pending.isEmpty()) {
+                sum = term;
+                sumClass = termClass;
+            } else {
+                sumClass = combined(sumClass, termClass);
+                sum = call(pending, sum, term, sumClass);
+            }
+            pending = op;
+            term = operandText(k + 1);
+            termClass = classes.at(k + 1);
+        }
+        if (!pending.isEmpty())
+            term = call(pending, sum, term, combined(sumClass, termClass));
+        out << term;
+        i = operands.last().second;
+        return true;
+    }
+
+    // When the token at i is an item of "column [NOT] IN (a, b, ...)": the index of the column's
+    // last token; -1 otherwise.
+    qsizetype inListColumn() const
+    {
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (!prev || !(prev->isSymbol("(") || prev->isSymbol(",")))
+            return -1;
+        qsizetype k = i - 1;
+        int depth = 0;
+        for (; k >= 0; --k) {
+            if (tokens.at(k).isSymbol(")"))
+                ++depth;
+            else if (tokens.at(k).isSymbol("(") && depth-- == 0)
+                break;
+        }
+        if (k < 2 || !tokens.at(k - 1).is("IN"))
+            return -1;
+        qsizetype column = k - 2;
+        if (tokens.at(column).is("NOT"))
+            --column;
+        return column >= 0 && tokens.at(column).isName() && !isClauseWord(tokens.at(column)) ? column : -1;
+    }
+
+    // Text compared with a column of a number or date type converts to the column's type, as on
+    // the server: a text that is no number raises 245 (8114 for float) instead of comparing false,
+    // and a date is read under the date format rather than compared as text.
+    bool rewriteComparedText()
+    {
+        if (!types)
+            return false;
+        const Token &t = tokens.at(i);
+        const bool literal = t.kind == TokenKind::String || t.kind == TokenKind::NString ||
+                             (t.kind == TokenKind::Variable && !t.text.startsWith(QLatin1String("@@")));
+        if (!literal || !operandMayStart())
+            return false;
+        static const std::initializer_list<const char *> comparisons = {"=",  "<>", "!=", "<", ">",
+                                                                        "<=", ">=", "!<", "!>"};
+        const auto isComparison = [](const Token *c) {
+            if (!c || c->kind != TokenKind::Symbol)
+                return false;
+            for (const char *s : comparisons)
+                if (c->isSymbol(s))
+                    return true;
+            return false;
+        };
+        QString other;
+        const qsizetype listColumn = inListColumn();
+        if (listColumn >= 0) {
+            qsizetype from = listColumn;
+            while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
+                from -= 2;
+            other = types->typeOf(from, listColumn + 1);
+        } else if (isComparison(tokenAt(tokens, i - 1)) && i >= 2 && tokens.at(i - 2).isName()) {
+            qsizetype from = i - 2;
+            while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
+                from -= 2;
+            other = types->typeOf(from, i - 1);
+        } else if (isComparison(tokenAt(tokens, i + 1))) {
+            const qsizetype end = operandEnd(i + 2);
+            const Token *next = tokenAt(tokens, i + 2);
+            if (end >= 0 && next && next->isName() && !isSymbol(tokenAt(tokens, i + 3), "("))
+                other = types->typeOf(i + 2, end + 1);
+        }
+        const QString target = other.trimmed().toLower();
+        const bool isDate = target == QLatin1String("datetime") || target == QLatin1String("date");
+        if (!values::integerRange(target) && !isDate && target != QLatin1String("float") &&
+            target != QLatin1String("real"))
+            return false;
+        const QString own = types->typeOf(i, i + 1);
+        if (!ExpressionTypes::isText(own))
+            return false;
+        const QString from =
+            own.trimmed().toLower().startsWith(u'n') ? QStringLiteral("nvarchar") : QStringLiteral("varchar");
+        if (isDate) {
+            // Text compared with a date column is read as a date under the date format.
+            out << QStringLiteral("qel_datetime(%1, '%2', '', '%3')")
+                       .arg(Rewriter({t}, types).run(), target, from);
+            return true;
+        }
+        out << QStringLiteral("qel_convert(%1, '%2', '%3')")
+                   .arg(Rewriter({t}, types).run(),
+                        target == QLatin1String("integer") ? QStringLiteral("int") : target, from);
+        return true;
+    }
+
+    // The type of text that an expression has, as the errors name it: "varchar" or "nvarchar".
+    QString textKind(const QList<Token> &expression) const
+    {
+        const QString declared = types ? types->typeOf(expression).trimmed().toLower() : QString();
+        return declared.startsWith(u'n') ? QStringLiteral("nvarchar") : QStringLiteral("varchar");
+    }
+
+    // x converted to the type written in tokens [typeFrom, typeTo), as CAST and CONVERT do;
+    // style is CONVERT's third argument (empty: none).
+    QString converted(const QList<Token> &x, qsizetype typeFrom, qsizetype typeTo, const QList<Token> &style)
+    {
+        const Token &type = tokens.at(typeFrom);
+        const QString value = Rewriter(x, types).run();
+        if (isOneOf(&type, {"SMALLDATETIME", "DATETIME2", "DATETIMEOFFSET", "TIME"}))
+            fail(sqlerr::notSupported(type.text.toUpper(), type.line));
+        if (isOneOf(&type, {"DATETIME", "DATE"})) {
+            const QString kind = type.is("DATE") ? QStringLiteral("date") : QStringLiteral("datetime");
+            if (style.isEmpty())
+                return QStringLiteral("qel_datetime(%1, '%2', '', '%3')").arg(value, kind, textKind(x));
+            // The styles that read text in a fixed order of day, month and year.
+            static const QHash<QString, QString> orders = {{QStringLiteral("1"), QStringLiteral("mdy")},
+                                                           {QStringLiteral("101"), QStringLiteral("mdy")},
+                                                           {QStringLiteral("3"), QStringLiteral("dmy")},
+                                                           {QStringLiteral("103"), QStringLiteral("dmy")},
+                                                           {QStringLiteral("4"), QStringLiteral("dmy")},
+                                                           {QStringLiteral("104"), QStringLiteral("dmy")},
+                                                           {QStringLiteral("5"), QStringLiteral("dmy")},
+                                                           {QStringLiteral("105"), QStringLiteral("dmy")},
+                                                           {QStringLiteral("10"), QStringLiteral("mdy")},
+                                                           {QStringLiteral("110"), QStringLiteral("mdy")},
+                                                           {QStringLiteral("11"), QStringLiteral("ymd")},
+                                                           {QStringLiteral("111"), QStringLiteral("ymd")},
+                                                           {QStringLiteral("112"), QStringLiteral("ymd")},
+                                                           {QStringLiteral("120"), QStringLiteral("ymd")},
+                                                           {QStringLiteral("121"), QStringLiteral("ymd")},
+                                                           {QStringLiteral("126"), QStringLiteral("ymd")}};
+            if (style.size() == 1 && style.first().kind == TokenKind::Number &&
+                orders.contains(style.first().text))
+                return QStringLiteral("qel_datetime(%1, '%2', '%3', '%4')")
+                    .arg(value, kind, orders.value(style.first().text), textKind(x));
+            fail(sqlerr::notSupported(QStringLiteral("CONVERT style %1").arg(style.first().text), type.line));
+        }
+        if (!style.isEmpty())
+            fail(sqlerr::notSupported(QStringLiteral("CONVERT style %1").arg(style.first().text), type.line));
+        const QString name = type.text.toLower();
+        if (values::integerRange(name) || name == QLatin1String("float") || name == QLatin1String("real")) {
+            if (typeTo - typeFrom > 1 && name != QLatin1String("float"))
+                fail(sqlerr::syntax(tokens.at(typeFrom + 1).text, type.line));
+            return QStringLiteral("qel_convert(%1, '%2', '%3')")
+                .arg(value, name == QLatin1String("integer") ? QStringLiteral("int") : name, textKind(x));
+        }
+        if (types &&
+            types->typeOf(x).trimmed().compare(QLatin1String("datetime"), Qt::CaseInsensitive) == 0 &&
+            isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "TEXT", "NTEXT"}))
+            fail(sqlerr::notSupported(QStringLiteral("CAST of datetime to %1").arg(type.text.toLower()),
+                                      type.line));
+        if (isOneOf(&type, {"DECIMAL", "NUMERIC", "MONEY", "SMALLMONEY", "DEC"}))
+            fail(sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type.text.toUpper()), type.line));
+        QStringList written;
+        for (qsizetype k = typeFrom; k < typeTo; ++k)
+            written << tokens.at(k).text;
+        const QString declaration = written.join(QString());
+        if (!isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "VARBINARY", "BINARY", "TEXT", "NTEXT"}))
+            fail(sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type.text.toUpper()), type.line));
+        QString sqliteType = declaration;
+        sqliteType.replace(QStringLiteral("(max)"), QStringLiteral("(2147483647)"), Qt::CaseInsensitive);
+        if (isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR"}) && !sqliteType.contains(u'(')) {
+            // Without a width CAST and CONVERT give 30 characters.
+            sqliteType += QStringLiteral("(30)");
+        }
+        static const QRegularExpression width(QStringLiteral("\\((\\d+)\\)$"));
+        const QRegularExpressionMatch w = width.match(sqliteType);
+        if (w.hasMatch() && isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR"}) &&
+            w.captured(1).toLongLong() < 2147483647)
+            return QStringLiteral("qel_text(%1, %2, '%3')")
+                .arg(value, w.captured(1),
+                     type.text.toLower().startsWith(u'n') ? QStringLiteral("nvarchar")
+                                                          : QStringLiteral("varchar"));
+        return QStringLiteral("CAST(%1 AS %2)").arg(value, sqliteType);
+    }
+
+    // At CAST: CAST(x AS type) as the server converts, or a refusal of the types kept nowhere.
+    bool rewriteCast()
     {
         const qsizetype open = i + 1;
         const qsizetype close = matching(open, 1);
@@ -332,20 +714,112 @@ private:
             else if (depth == 0 && tokens.at(k).is("AS"))
                 as = k;
         }
-        if (as < 0 || as + 1 >= close)
+        if (as < 0 || as + 1 >= close || tokens.at(as + 1).kind != TokenKind::Word)
             return false;
-        const Token &type = tokens.at(as + 1);
-        const char *kind = nullptr;
-        if (isOneOf(&type, {"DATETIME", "SMALLDATETIME", "DATETIME2"}))
-            kind = "datetime";
-        else if (type.is("DATE"))
-            kind = "date";
-        if (!kind)
-            return false;
-        out << QStringLiteral("qel_datetime(") + Rewriter(tokens.mid(open + 1, as - open - 1), types).run() +
-                   QStringLiteral(", '%1')").arg(QLatin1String(kind));
+        out << converted(tokens.mid(open + 1, as - open - 1), as + 1, close, {});
         i = close;
         return true;
+    }
+
+    // The arguments of the call whose parenthesis opens at open and closes at close.
+    QList<QList<Token>> arguments(qsizetype open, qsizetype close) const
+    {
+        QList<QList<Token>> parts(1);
+        int depth = 0;
+        for (qsizetype k = open + 1; k < close; ++k) {
+            const Token &t = tokens.at(k);
+            if (t.isSymbol("("))
+                ++depth;
+            else if (t.isSymbol(")"))
+                --depth;
+            if (depth == 0 && t.isSymbol(",")) {
+                parts.append(QList<Token>());
+                continue;
+            }
+            parts.last().append(t);
+        }
+        return parts;
+    }
+
+    // At CONVERT: CONVERT(type, x [, style]).
+    bool rewriteConvert()
+    {
+        const qsizetype open = i + 1;
+        const qsizetype close = matching(open, 1);
+        if (close < 0)
+            return false;
+        const QList<QList<Token>> args = arguments(open, close);
+        if (args.size() < 2 || args.size() > 3 || args.first().isEmpty() || args.at(1).isEmpty() ||
+            args.first().first().kind != TokenKind::Word)
+            fail(sqlerr::syntax(tokens.at(close).text, tokens.at(close).line));
+        const qsizetype typeFrom = open + 1;
+        out << converted(args.at(1), typeFrom, typeFrom + args.first().size(),
+                         args.size() == 3 ? args.at(2) : QList<Token>());
+        i = close;
+        return true;
+    }
+
+    // At DATEADD: DATEADD(part, number, date) computed by qel_dateadd.
+    bool rewriteDateAdd()
+    {
+        const qsizetype open = i + 1;
+        const qsizetype close = matching(open, 1);
+        if (close < 0)
+            return false;
+        const QList<QList<Token>> args = arguments(open, close);
+        if (args.size() != 3 || args.first().size() != 1 || !args.first().first().isName() ||
+            args.at(1).isEmpty() || args.at(2).isEmpty())
+            fail(sqlerr::syntax(tokens.at(close).text, tokens.at(close).line));
+        const QString declared = types ? types->typeOf(args.at(2)).trimmed().toLower() : QString();
+        out << QStringLiteral("qel_dateadd('%1', %2, %3, '%4')")
+                   .arg(args.first().first().value.toLower(), Rewriter(args.at(1), types).run(),
+                        Rewriter(args.at(2), types).run(),
+                        declared == QLatin1String("date") ? QStringLiteral("date")
+                                                          : QStringLiteral("datetime"));
+        i = close;
+        return true;
+    }
+
+    // At an aggregate over an expression: its value, and a note when a NULL was left out of it
+    // (warning 8153). COUNT(*) and windowed aggregates are written as they are.
+    bool rewriteAggregate()
+    {
+        const qsizetype open = i + 1;
+        const qsizetype close = matching(open, 1);
+        if (close < 0 || close == open + 1 || isOneOf(tokenAt(tokens, close + 1), {"OVER"}))
+            return false;
+        if (close == open + 2 && tokens.at(open + 1).isSymbol("*"))
+            return false;
+        QList<Token> argument = tokens.mid(open + 1, close - open - 1);
+        QString modifier;
+        if (isOneOf(&argument.first(), {"DISTINCT", "ALL"})) {
+            modifier = argument.first().text + u' ';
+            argument.removeFirst();
+            if (argument.isEmpty())
+                return false;
+        }
+        const QString value = Rewriter(argument, types).run();
+        out << QStringLiteral("qel_aggregate(%1(%2%3), COUNT(*) > COUNT(%3))")
+                   .arg(tokens.at(i).text, modifier, value);
+        i = close;
+        return true;
+    }
+
+    // At COLLATE: the database's collation is kept; another of the server's is refused; a name
+    // the server does not know is error 448.
+    void rewriteCollate(const Token &t)
+    {
+        const Token *name = peek(1);
+        if (!name || !name->isName())
+            fail(sqlerr::syntax(t.text, t.line));
+        if (name->value.compare(QLatin1String(collation::kName), Qt::CaseInsensitive) == 0) {
+            out << t.text << QLatin1String(collation::kName);
+            ++i;
+            return;
+        }
+        if (collation::isServerCollation(name->value))
+            fail(sqlerr::notSupported(QStringLiteral("COLLATE %1").arg(name->value), t.line));
+        fail(sqlerr::make(448, 16, 1, QStringLiteral("Invalid collation '%1'.").arg(name->value), t.line));
     }
 
     // At TOP: reads "n", "@P1" or "(expr)" and keeps it as the LIMIT of this query level.
@@ -577,10 +1051,35 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
 
     if (isOneOf(&first, {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH"})) {
         s.kind = StatementKind::Query;
-        const ExpressionTypes types(tokens, catalog, parameters);
+        // INTO after INSERT and FROM after DELETE may be left out, as the server allows.
+        QList<Token> written = tokens;
+        const Token *second = tokenAt(tokens, 1);
+        const auto insertWord = [&](const char *word) {
+            Token t;
+            t.kind = TokenKind::Word;
+            t.text = t.value = QString::fromLatin1(word);
+            t.line = second->line;
+            written.insert(1, t);
+        };
+        if (first.is("INSERT") && second && !second->is("INTO") && second->isName())
+            insertWord("INTO");
+        if (first.is("DELETE") && second && !second->is("FROM") && second->isName()) {
+            int depth = 0;
+            for (qsizetype k = 2; k < tokens.size(); ++k) {
+                if (tokens.at(k).isSymbol("("))
+                    ++depth;
+                else if (tokens.at(k).isSymbol(")"))
+                    --depth;
+                else if (depth == 0 && tokens.at(k).is("FROM"))
+                    fail(sqlerr::notSupported(QStringLiteral("DELETE ... FROM"), first.line));
+            }
+            insertWord("FROM");
+        }
+        const ExpressionTypes types(written, catalog, parameters);
         s.resultTypes = types.selectList();
         s.resultNames = types.selectNames();
-        s.sqlite = Rewriter(tokens, &types).run();
+        s.resultNotNull = types.selectNotNull();
+        s.sqlite = Rewriter(written, &types).run();
         return s;
     }
     if (first.is("TRUNCATE")) {
@@ -595,6 +1094,21 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
     }
     if (isOneOf(&first, {"CREATE", "DROP", "ALTER"})) {
         s.kind = StatementKind::Definition;
+        // Column types whose values the sandbox cannot keep as the server keeps them.
+        for (qsizetype k = 1; k < tokens.size(); ++k) {
+            const Token &t = tokens.at(k);
+            if (tokens.at(k - 1).isName() &&
+                isOneOf(&t, {"DECIMAL", "DEC", "NUMERIC", "MONEY", "SMALLMONEY", "SMALLDATETIME", "DATETIME2",
+                             "DATETIMEOFFSET", "TIME", "UNIQUEIDENTIFIER", "SQL_VARIANT", "XML", "TIMESTAMP",
+                             "ROWVERSION", "HIERARCHYID", "GEOGRAPHY", "GEOMETRY"}))
+                fail(sqlerr::notSupported(t.text.toUpper(), t.line));
+            // SQLite does not hold foreign keys to account here: refused rather than ignored.
+            if (isOneOf(&t, {"REFERENCES", "FOREIGN"}))
+                fail(sqlerr::notSupported(t.text.toUpper() == QLatin1String("FOREIGN")
+                                              ? QStringLiteral("FOREIGN KEY")
+                                              : QStringLiteral("REFERENCES"),
+                                          t.line));
+        }
         Rewriter rewriter(tokens);
         rewriter.collateTextColumns();
         s.sqlite = rewriter.run();

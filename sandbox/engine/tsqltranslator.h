@@ -54,6 +54,7 @@ struct Statement {
     QString sqlite;            // Query, Definition: the text for SQLite
     QStringList resultTypes;   // Query: the declared types of the select list's items (empty: unknown)
     QStringList resultNames;   // Query: the names of the same items (empty for an unnamed expression)
+    QList<bool> resultNotNull; // Query: for the same items, whether one never holds NULL (a literal)
     QString option;            // Set: the option in upper case
     QList<Token> optionValue;  // Set: the tokens after the option
     QString procedure;         // Exec: the procedure's name without database and schema

@@ -874,7 +874,11 @@ void Connection::handleRpc(const RpcCall &call, bool last)
         writeRpcError(
             plan.error
                 ? *plan.error
-                : procedureError(2812, QStringLiteral("This server does not support '%1'.").arg(call.name),
+                // A system procedure the sandbox does not run (sp_cursor, ...): refused by name.
+                : procedureError(40517,
+                                 QStringLiteral("Keyword or statement option '%1' is not supported in this "
+                                                "version of SQL Server.")
+                                     .arg(call.name),
                                  call.name));
         return;
     }

@@ -186,14 +186,14 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
         if (n == 4) {
             const quint64 days = littleEndianUnsigned(b, 0, 2);
             const quint64 minutes = littleEndianUnsigned(b, 2, 2);
-            return QStringLiteral("%1 %2").arg(QDate(1900, 1, 1).addDays(qint64(days)).toString(Qt::ISODate),
+            return QStringLiteral("%1T%2").arg(QDate(1900, 1, 1).addDays(qint64(days)).toString(Qt::ISODate),
                                                timeText(minutes * 60, 0));
         }
         if (n == 8) {
             const qint64 days = qint32(littleEndianUnsigned(b, 0, 4));
             const quint64 ticks = littleEndianUnsigned(b, 4, 4); // 1/300 s
             const quint64 ms = (ticks * 10 + 1) / 3;
-            return QStringLiteral("%1 %2").arg(QDate(1900, 1, 1).addDays(days).toString(Qt::ISODate),
+            return QStringLiteral("%1T%2").arg(QDate(1900, 1, 1).addDays(days).toString(Qt::ISODate),
                                                timeText(ms, 3));
         }
         break;
@@ -229,7 +229,7 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
         const qsizetype timeBytes = n - 3 - (type == DateTimeOffsetN ? 2 : 0);
         if (timeBytes < 3 || timeBytes > 5)
             break;
-        QString text = dateText(qint64(littleEndianUnsigned(b, timeBytes, 3))) + u' ' +
+        QString text = dateText(qint64(littleEndianUnsigned(b, timeBytes, 3))) + u'T' +
                        timeText(littleEndianUnsigned(b, 0, timeBytes), info.scale);
         if (type == DateTimeOffsetN) {
             const int offset = qint16(littleEndianUnsigned(b, timeBytes + 3, 2));

@@ -64,7 +64,8 @@ struct TypeInfo {
 
 TypeInfo readTypeInfo(ByteReader &r);
 // Reads a value of the type; text arrives as Unicode (VARCHAR bytes are Windows-1251),
-// numbers as integers or doubles, dates as ISO text.
+// numbers as integers or doubles, dates as ISO text (yyyy-mm-ddThh:mm:ss.fff, which reads the same
+// under every date format).
 Value readValue(ByteReader &r, const TypeInfo &type);
 // "int", "nvarchar(4000)", "varchar(max)", ...
 QString declaration(const TypeInfo &type);

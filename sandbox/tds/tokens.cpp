@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <cstring>
+
 namespace sandbox::tds {
 
 using namespace tdstype;
@@ -26,6 +28,7 @@ enum Token : quint8 {
 
 constexpr quint16 ColumnNullable = 0x0001;
 constexpr quint16 ColumnUpdatableUnknown = 0x0008;
+constexpr quint16 ColumnComputed = 0x0020;
 constexpr qsizetype ShortMaxBytes = 8000; // the widest sized column; wider ones are (max) types
 
 QString asText(const Value &v)
@@ -79,24 +82,34 @@ WireColumn wireColumn(const Column &column)
 {
     WireColumn wc;
     wc.name = column.name;
+    // A table's column is of unknown updatability; an expression is computed. Either may hold
+    // NULL or not.
+    wc.flags = quint16((column.computed ? ColumnComputed : ColumnUpdatableUnknown) |
+                       (column.nullable ? ColumnNullable : 0));
     TypeInfo &t = wc.type;
+    // Numbers and datetime that cannot be NULL travel in the fixed-length types.
+    const auto sized = [&](quint8 nullable, quint8 fixed, quint32 length) {
+        t.type = column.nullable ? nullable : fixed;
+        t.maxLength = length;
+        return wc;
+    };
     switch (column.type) {
     case ColumnType::Int:
-        t.type = IntN;
-        t.maxLength = 4;
-        return wc;
+        return sized(IntN, Int4, 4);
     case ColumnType::BigInt:
-        t.type = IntN;
-        t.maxLength = 8;
-        return wc;
+        return sized(IntN, Int8, 8);
+    case ColumnType::SmallInt:
+        return sized(IntN, Int2, 2);
+    case ColumnType::TinyInt:
+        return sized(IntN, Int1, 1);
+    case ColumnType::Bit:
+        return sized(BitN, Bit, 1);
     case ColumnType::Float:
-        t.type = FltN;
-        t.maxLength = 8;
-        return wc;
+        return sized(FltN, Flt8, 8);
+    case ColumnType::Real:
+        return sized(FltN, Flt4, 4);
     case ColumnType::DateTime:
-        t.type = DateTimN;
-        t.maxLength = 8;
-        return wc;
+        return sized(DateTimN, DateTime, 8);
     case ColumnType::Date:
         t.type = DateN;
         t.maxLength = 3;
@@ -251,7 +264,17 @@ void TokenWriter::typeInfo(const TypeInfo &t)
 {
     m_out.u8(t.type);
     switch (t.type) {
+    case Int1:
+    case Int2:
+    case Int4:
+    case Int8:
+    case Bit:
+    case Flt4:
+    case Flt8:
+    case DateTime:
+        break; // the type gives the length
     case IntN:
+    case BitN:
     case FltN:
     case DateTimN:
         m_out.u8(quint8(t.maxLength));
@@ -280,32 +303,87 @@ void TokenWriter::typeInfo(const TypeInfo &t)
     }
 }
 
+void TokenWriter::integer(quint32 bytes, qint64 n)
+{
+    switch (bytes) {
+    case 1:
+        m_out.u8(quint8(n));
+        return;
+    case 2:
+        m_out.u16(quint16(n));
+        return;
+    case 4:
+        m_out.i32(qint32(n));
+        return;
+    default:
+        m_out.i64(n);
+        return;
+    }
+}
+
+void TokenWriter::real(quint32 bytes, double d)
+{
+    if (bytes == 4) {
+        const float f = float(d);
+        quint32 bits = 0;
+        std::memcpy(&bits, &f, sizeof bits);
+        m_out.u32(bits);
+        return;
+    }
+    m_out.f64(d);
+}
+
 void TokenWriter::value(const TypeInfo &t, const Value &v)
 {
     switch (t.type) {
+    case Int1:
+    case Int2:
+    case Int4:
+    case Int8:
+        integer(t.maxLength, asInteger(v));
+        return;
+    case Bit:
+        m_out.u8(asInteger(v) != 0 ? 1 : 0);
+        return;
+    case Flt4:
+    case Flt8:
+        real(t.maxLength, asDouble(v));
+        return;
     case IntN:
         if (isNull(v)) {
             m_out.u8(0);
-        } else if (t.maxLength == 8) {
-            m_out.u8(8);
-            m_out.i64(asInteger(v));
         } else {
-            m_out.u8(4);
-            m_out.i32(qint32(asInteger(v)));
+            m_out.u8(quint8(t.maxLength));
+            integer(t.maxLength, asInteger(v));
+        }
+        return;
+    case BitN:
+        if (isNull(v)) {
+            m_out.u8(0);
+        } else {
+            m_out.u8(1);
+            m_out.u8(asInteger(v) != 0 ? 1 : 0);
         }
         return;
     case FltN:
         if (isNull(v)) {
             m_out.u8(0);
         } else {
-            m_out.u8(8);
-            m_out.f64(asDouble(v));
+            m_out.u8(quint8(t.maxLength));
+            real(t.maxLength, asDouble(v));
         }
         return;
+    case DateTime:
     case DateTimN:
     case DateN: {
         const QDateTime at =
             isNull(v) ? QDateTime() : QDateTime::fromString(asText(v).trimmed(), Qt::ISODateWithMs);
+        if (t.type == DateTime) {
+            // Never NULL: the column is NOT NULL and the engine keeps dates as ISO text.
+            m_out.i32(qint32(QDate(1900, 1, 1).daysTo(at.date())));
+            m_out.u32(quint32((qint64(at.time().msecsSinceStartOfDay()) * 3 + 5) / 10));
+            return;
+        }
         if (!at.isValid()) {
             m_out.u8(0);
             return;
@@ -378,7 +456,7 @@ void TokenWriter::columnMetadata(const QList<WireColumn> &columns)
     m_out.u16(quint16(columns.size()));
     for (const WireColumn &c : columns) {
         m_out.u32(0); // user type
-        m_out.u16(ColumnNullable | ColumnUpdatableUnknown);
+        m_out.u16(c.flags);
         typeInfo(c.type);
         if (c.type.type == Text || c.type.type == NText || c.type.type == Image)
             m_out.u8(0); // table name in no parts

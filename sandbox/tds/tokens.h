@@ -32,6 +32,7 @@ enum class EnvChange : quint8 {
 struct WireColumn {
     QString name;
     TypeInfo type;
+    quint16 flags = 0x0009; // COLMETADATA flags: nullable, updatable unknown
 };
 
 // The wire form of an engine column: its declared type and width, never widened for a value.
@@ -64,6 +65,8 @@ private:
     void doneToken(quint8 token, quint16 status, quint16 command, qint64 rowCount);
     void typeInfo(const TypeInfo &type);
     void value(const TypeInfo &type, const Value &value);
+    void integer(quint32 bytes, qint64 n); // little-endian, of 1, 2, 4 or 8 bytes
+    void real(quint32 bytes, double d);    // a 4-byte single or an 8-byte double
     ByteWriter m_out;
     QString m_serverName;
 };

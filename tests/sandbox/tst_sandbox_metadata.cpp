@@ -22,6 +22,7 @@ struct Described {
     qint64 size = 0;   // characters, from SQLDescribeCol
     qint64 octets = 0; // SQL_DESC_OCTET_LENGTH
     QString typeName;  // SQL_DESC_TYPE_NAME
+    int nullable = SQL_NULLABLE_UNKNOWN;
     bool ok = false;
     QString error;
 };
@@ -95,6 +96,7 @@ public:
         d.name = QString::fromUtf8(reinterpret_cast<const char *>(name), nameLength);
         d.type = type;
         d.size = qint64(size);
+        d.nullable = nullable;
         SQLLEN octets = 0;
         SQLColAttributeA(stmt, SQLUSMALLINT(column + 1), SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &octets);
         d.octets = octets;
@@ -129,6 +131,11 @@ private Q_SLOTS:
         m_server = std::make_unique<SandboxServer>(QString(), true);
         QString error;
         QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
+        m_server->engine().sqlite(QStringLiteral(
+            "CREATE TABLE declared (i int NOT NULL, ni int, b bigint, s smallint NOT NULL, t tinyint, bt "
+            "bit, "
+            "r real, f float NOT NULL, d datetime, dd date, c char(3) NOT NULL, w nchar(2), v varchar(7), "
+            "nv nvarchar(9) NOT NULL)"));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -196,6 +203,52 @@ private Q_SLOTS:
         QCOMPARE(d.type, type);
         QCOMPARE(d.typeName, typeName);
         QCOMPARE(d.size, qint64(size));
+    }
+
+    // Each type announced as declared, with whether it may hold NULL.
+    void declaredTypes_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("typeName");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("nullable");
+
+        QTest::newRow("int NOT NULL") << "i" << int(SQL_INTEGER) << "int" << 10 << int(SQL_NO_NULLS);
+        QTest::newRow("int") << "ni" << int(SQL_INTEGER) << "int" << 10 << int(SQL_NULLABLE);
+        QTest::newRow("bigint") << "b" << int(SQL_BIGINT) << "bigint" << 19 << int(SQL_NULLABLE);
+        QTest::newRow("smallint NOT NULL")
+            << "s" << int(SQL_SMALLINT) << "smallint" << 5 << int(SQL_NO_NULLS);
+        QTest::newRow("tinyint") << "t" << int(SQL_TINYINT) << "tinyint" << 3 << int(SQL_NULLABLE);
+        QTest::newRow("bit") << "bt" << int(SQL_BIT) << "bit" << 1 << int(SQL_NULLABLE);
+        QTest::newRow("real") << "r" << int(SQL_REAL) << "real" << 24 << int(SQL_NULLABLE);
+        // FreeTDS's driver reports an 8-byte float as SQL_DOUBLE.
+        QTest::newRow("float NOT NULL") << "f" << int(SQL_DOUBLE) << "float" << 53 << int(SQL_NO_NULLS);
+        QTest::newRow("datetime") << "d" << int(SQL_TYPE_TIMESTAMP) << "datetime" << 23 << int(SQL_NULLABLE);
+        QTest::newRow("date") << "dd" << int(SQL_TYPE_DATE) << "date" << 10 << int(SQL_NULLABLE);
+        QTest::newRow("char NOT NULL") << "c" << int(SQL_CHAR) << "char" << 3 << int(SQL_NO_NULLS);
+        QTest::newRow("nchar") << "w" << int(SQL_WCHAR) << "nchar" << 2 << int(SQL_NULLABLE);
+        QTest::newRow("varchar") << "v" << int(SQL_VARCHAR) << "varchar" << 7 << int(SQL_NULLABLE);
+        QTest::newRow("nvarchar NOT NULL")
+            << "nv" << int(SQL_WVARCHAR) << "nvarchar" << 9 << int(SQL_NO_NULLS);
+    }
+
+    void declaredTypes()
+    {
+        QFETCH(QString, column);
+        QFETCH(int, type);
+        QFETCH(QString, typeName);
+        QFETCH(int, size);
+        QFETCH(int, nullable);
+        OdbcConnection odbc(m_server->port(), QStringLiteral("qel_admin"), QStringLiteral("admin"));
+        QVERIFY2(odbc.connected(), qPrintable(odbc.error()));
+        const Described d = odbc.describe(QStringLiteral("SELECT %1 FROM declared").arg(column), 0);
+        QVERIFY2(d.ok, qPrintable(d.error));
+        QCOMPARE(d.name, column);
+        QCOMPARE(d.type, type);
+        QCOMPARE(d.typeName, typeName);
+        QCOMPARE(d.size, qint64(size));
+        QCOMPARE(d.nullable, nullable);
     }
 
     // A name of the full width takes 100 bytes in Windows-1251, which the column announces.

@@ -163,6 +163,15 @@ private Q_SLOTS:
             QStringLiteral("CREATE TABLE probe (id INTEGER PRIMARY KEY, v VARCHAR(200), n NVARCHAR(200))"));
         // The error-then-store student's pause is set by the tests that need one.
         m_server->engine().setProcedurePause(0);
+        m_server->engine().sqlite(QStringLiteral(
+            "CREATE TABLE typed (i int NOT NULL, ni int, b bigint NOT NULL, nb bigint, s smallint NOT NULL, "
+            "ns smallint, t tinyint NOT NULL, nt tinyint, bt bit NOT NULL, nbt bit, r real NOT NULL, nr "
+            "real, "
+            "f float NOT NULL, nf float, d datetime NOT NULL, nd datetime, v varchar(10) NOT NULL, "
+            "nv varchar(10))"));
+        m_server->engine().sqlite(QStringLiteral(
+            "INSERT INTO typed VALUES (7, 8, 5000000000, 9, -2, 3, 200, 4, 1, 0, 1.5, 2.5, 0.25, "
+            "0.5, '20260201 10:00', NULL, 'ab', 'cd')"));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -515,6 +524,101 @@ private Q_SLOTS:
         // The connection goes on.
         socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
         QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
+    // Each column as declared on the wire: a column or literal that cannot be NULL in the
+    // fixed-length type with no length byte in the row and the nullable flag clear; one that can
+    // in the nullable type. Flags: 0x0008 a table's column, 0x0020 an expression, 0x0001 nullable.
+    void columnMetadataOnTheWire_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("length"); // -1: a fixed-length type, no length
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<QByteArray>("value"); // the first row's value as sent, in hex
+
+        QTest::newRow("int NOT NULL")
+            << "SELECT i FROM typed" << 0x38 << -1 << 0x0008 << QByteArray("07000000");
+        QTest::newRow("int") << "SELECT ni FROM typed" << 0x26 << 4 << 0x0009 << QByteArray("0408000000");
+        QTest::newRow("bigint NOT NULL")
+            << "SELECT b FROM typed" << 0x7F << -1 << 0x0008 << QByteArray("00f2052a01000000");
+        QTest::newRow("bigint") << "SELECT nb FROM typed" << 0x26 << 8 << 0x0009
+                                << QByteArray("080900000000000000");
+        QTest::newRow("smallint NOT NULL")
+            << "SELECT s FROM typed" << 0x34 << -1 << 0x0008 << QByteArray("feff");
+        QTest::newRow("smallint") << "SELECT ns FROM typed" << 0x26 << 2 << 0x0009 << QByteArray("020300");
+        QTest::newRow("tinyint NOT NULL")
+            << "SELECT t FROM typed" << 0x30 << -1 << 0x0008 << QByteArray("c8");
+        QTest::newRow("tinyint") << "SELECT nt FROM typed" << 0x26 << 1 << 0x0009 << QByteArray("0104");
+        QTest::newRow("bit NOT NULL") << "SELECT bt FROM typed" << 0x32 << -1 << 0x0008 << QByteArray("01");
+        QTest::newRow("bit") << "SELECT nbt FROM typed" << 0x68 << 1 << 0x0009 << QByteArray("0100");
+        QTest::newRow("real NOT NULL")
+            << "SELECT r FROM typed" << 0x3B << -1 << 0x0008 << QByteArray("0000c03f");
+        QTest::newRow("real") << "SELECT nr FROM typed" << 0x6D << 4 << 0x0009 << QByteArray("0400002040");
+        QTest::newRow("float NOT NULL")
+            << "SELECT f FROM typed" << 0x3E << -1 << 0x0008 << QByteArray("000000000000d03f");
+        QTest::newRow("float") << "SELECT nf FROM typed" << 0x6D << 8 << 0x0009
+                               << QByteArray("08000000000000e03f");
+        QTest::newRow("datetime NOT NULL")
+            << "SELECT d FROM typed" << 0x3D << -1 << 0x0008 << QByteArray("e4b3000080cba400");
+        QTest::newRow("datetime, NULL") << "SELECT nd FROM typed" << 0x6F << 8 << 0x0009 << QByteArray("00");
+        QTest::newRow("varchar NOT NULL")
+            << "SELECT v FROM typed" << 0xA7 << 10 << 0x0008 << QByteArray("02006162");
+        QTest::newRow("varchar") << "SELECT nv FROM typed" << 0xA7 << 10 << 0x0009 << QByteArray("02006364");
+        QTest::newRow("int literal") << "SELECT 7" << 0x38 << -1 << 0x0020 << QByteArray("07000000");
+        QTest::newRow("negative literal") << "SELECT -7" << 0x38 << -1 << 0x0020 << QByteArray("f9ffffff");
+        QTest::newRow("varchar literal") << "SELECT 'ab'" << 0xA7 << 2 << 0x0020 << QByteArray("02006162");
+        QTest::newRow("NULL") << "SELECT NULL" << 0x26 << 4 << 0x0021 << QByteArray("00");
+        QTest::newRow("expression") << "SELECT i + 1 FROM typed" << 0x26 << 4 << 0x0021
+                                    << QByteArray("0408000000");
+        QTest::newRow("aggregate") << "SELECT MAX(i) FROM typed" << 0x26 << 4 << 0x0021
+                                   << QByteArray("0407000000");
+        QTest::newRow("NOT NULL column under an outer join")
+            << "SELECT x.i FROM typed x LEFT JOIN typed y ON 1 = 0" << 0x26 << 4 << 0x0009
+            << QByteArray("0407000000");
+    }
+
+    void columnMetadataOnTheWire()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, type);
+        QFETCH(int, length);
+        QFETCH(int, flags);
+        QFETCH(QByteArray, value);
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(packet(0x01, allHeaders() + ucs2(sql)));
+        const QByteArray answer = readAnswer(socket);
+        QVERIFY(!answer.isEmpty());
+        QCOMPARE(quint8(answer[0]), quint8(0x81)); // COLMETADATA
+        QCOMPARE(qFromLittleEndian<quint16>(answer.constData() + 1), quint16(1));
+        qsizetype at = 3 + 4; // the count, the user type
+        QCOMPARE(int(qFromLittleEndian<quint16>(answer.constData() + at)), flags);
+        at += 2;
+        QCOMPARE(int(quint8(answer[at])), type);
+        ++at;
+        if (type == 0xA7) {
+            QCOMPARE(int(qFromLittleEndian<quint16>(answer.constData() + at)), length);
+            at += 2 + 5; // the width, the collation
+        } else if (length >= 0) {
+            QCOMPARE(int(quint8(answer[at])), length);
+            ++at;
+        }
+        at += 1 + 2 * quint8(answer[at]);           // the name
+        QCOMPARE(quint8(answer[at]), quint8(0xD1)); // ROW
+        ++at;
+        QCOMPARE(answer.mid(at, value.size() / 2).toHex(), value);
+        QCOMPARE(quint8(answer[at + value.size() / 2]), quint8(0xFD)); // the row ends there: DONE
+    }
+
+    // A system procedure the sandbox does not run is refused by name with 40517.
+    void unsupportedSystemProcedureIsRefusedByName()
+    {
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(rpcCall(QStringLiteral("sp_cursor"), {1, 2}));
+        const QByteArray answer = readAnswer(socket);
+        QCOMPARE(tokenWords(answer).value(0), QStringLiteral("ERROR 40517"));
+        QVERIFY(answer.contains(ucs2(QStringLiteral(
+            "Keyword or statement option 'sp_cursor' is not supported in this version of SQL Server."))));
     }
 
     // SET DATEFORMAT lasts for its connection; a new connection starts with mdy.
@@ -533,6 +637,11 @@ private Q_SLOTS:
                  qPrintable(q.lastError().text()));
         QCOMPARE(q.value(0).toDateTime(), QDateTime(QDate(2026, 2, 1), QTime(10, 30)));
         QVERIFY(!q.exec(QStringLiteral("SELECT MONTH(CAST('02/31/2026' AS datetime)) AS m")));
+        QVERIFY2(q.lastError().databaseText().contains(QStringLiteral(
+                     "The conversion of a varchar data type to a datetime data type resulted in an "
+                     "out-of-range value.")),
+                 qPrintable(q.lastError().databaseText()));
+        QVERIFY(!q.exec(QStringLiteral("SELECT MONTH(CAST('someday' AS datetime)) AS m")));
         QVERIFY2(q.lastError().databaseText().contains(QStringLiteral(
                      "Conversion failed when converting date and/or time from character string.")),
                  qPrintable(q.lastError().databaseText()));

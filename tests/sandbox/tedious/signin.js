@@ -1,8 +1,9 @@
 // Signs in to the sandbox server with tedious, a TDS client independent of FreeTDS, in each
 // encryption mode of the server, with encrypt false and true, runs SELECT 1, and checks what the
-// server's statement log says of the login's encryption. Then, on one connection, the flow of an
-// answer as tedious sees it: a batch that goes on after a RAISERROR of severity 16, and the
-// database change that USE announces.
+// server's statement log says of the login's encryption. The literal 1 must come as the server
+// sends it: INT4, the fixed-length int, with the nullable flag clear. Then, on one connection, the
+// flow of an answer as tedious sees it: a batch that goes on after a RAISERROR of severity 16, and
+// the database change that USE announces.
 //
 //     node signin.js SANDBOX_PROGRAM WORK_FOLDER
 'use strict';
@@ -66,11 +67,17 @@ function signIn(port, encrypt) {
         return;
       }
       let value;
+      let type;
+      let nullable;
       const request = new Request('SELECT 1 AS one', (requestError) => {
         connection.close();
-        resolve(requestError ? { error: requestError.message } : { value });
+        resolve(requestError ? { error: requestError.message } : { value, type, nullable });
       });
-      request.on('row', (columns) => { value = columns[0].value; });
+      request.on('row', (columns) => {
+        value = columns[0].value;
+        type = columns[0].metadata.type.name;
+        nullable = (columns[0].metadata.flags & 0x01) !== 0;
+      });
       connection.execSql(request);
     });
   });
@@ -152,6 +159,8 @@ async function main() {
       problem = `error: ${result.error}`;
     } else if (result.value !== 1) {
       problem = `SELECT 1 gave ${result.value}`;
+    } else if (result.type !== 'Int' || result.nullable) {
+      problem = `SELECT 1 came as ${result.type}${result.nullable ? ', nullable' : ''}`;
     } else if (!lines.includes(`qel_admin\tLOGIN-OK\tqel\tencryption=${c.encryption}`)) {
       problem = `statement log: ${JSON.stringify(lines)}`;
     }
