@@ -245,12 +245,17 @@ Parsed parse(const QString &raw, const QString &dateFormat, bool dateOnly)
     const QString text = raw.trimmed();
     if (text.isEmpty())
         return make(1900, 1, 1, QString(), dateOnly);
+    // ISO 8601 with its T, read alike under every date format; the fraction of a datetime2 (up to 7
+    // digits) is kept to the milliseconds.
     static const QRegularExpression iso(
-        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}:\\d{2}(?::\\d{2}(?:\\.\\d{1,3})?)?)$"));
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}:\\d{2}(?::\\d{2}(?:\\.(\\d{1,7}))?)?)$"));
     QRegularExpressionMatch m;
-    if ((m = iso.match(text)).hasMatch())
-        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), m.captured(4),
-                    dateOnly);
+    if ((m = iso.match(text)).hasMatch()) {
+        QString time = m.captured(4);
+        if (m.captured(5).size() > 3)
+            time.chop(m.captured(5).size() - 3);
+        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), time, dateOnly);
+    }
 
     // The time, when there is one, ends the text: 10:00, 10:00:05.123, 10AM, 10:00 PM.
     static const QRegularExpression timed(QStringLiteral("^(.*?)\\s*(\\d{1,2}:\\d{1,2}(?::\\d{1,2}(?:[.:]\\d{"

@@ -217,8 +217,10 @@ Value decodeByteLen(quint8 type, const TypeInfo &info, const QByteArray &b)
         }
         break;
     case DateN:
+        // A date is a date: written with its T, so that no session's date format reads it
+        // otherwise (2026-01-02 under dmy would be the 1st of February as a datetime's text).
         if (n == 3)
-            return dateText(qint64(littleEndianUnsigned(b, 0, 3)));
+            return dateText(qint64(littleEndianUnsigned(b, 0, 3))) + QStringLiteral("T00:00:00");
         break;
     case TimeN:
         if (n >= 3 && n <= 5)

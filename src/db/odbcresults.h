@@ -6,6 +6,11 @@
 // announces a varchar(100) column as 100 bytes of Windows-1251, whose UTF-8 form may be twice as
 // long. Every text is therefore read as UTF-16 in pieces until the driver says it is complete,
 // whatever the announced width.
+//
+// (max), text and ntext values are read whole as the server sends them, and SQL Server cuts them at
+// the session's TEXTSIZE, 4096 bytes unless set: the driver sends no SET TEXTSIZE at connect, and
+// sending one would cost every open a round trip. No column the client reads is of those types; a
+// statement that needs longer values sets TEXTSIZE in its own batch.
 
 #include "databaseerror.h"
 

@@ -220,7 +220,8 @@ void TestDbAnswers::unicodeTextsArriveWhole_data()
         << QVariant(beyond);
     const QString longCyrillic = filled(QStringLiteral("Щёкин Ёж "), 12000);
     QTest::newRow("varchar(max) of 12000 Cyrillic letters")
-        << QStringLiteral("SET TEXTSIZE 2147483647\r\nSELECT CAST('%1' AS varchar(max)) AS v").arg(longCyrillic)
+        << QStringLiteral("SET TEXTSIZE 2147483647\r\nSELECT CAST('%1' AS varchar(max)) AS v")
+               .arg(longCyrillic)
         << QVariant(longCyrillic);
     QTest::newRow("empty nvarchar") << QStringLiteral("SELECT N'' AS v") << QVariant(QString(""));
     QTest::newRow("empty varchar") << QStringLiteral("SELECT '' AS v") << QVariant(QString(""));
@@ -257,9 +258,10 @@ void TestDbAnswers::valueTooLongIsRefused()
         QFAIL("the value one character too long was stored");
     } catch (const DatabaseError &e) {
         QCOMPARE(e.number(), 2628);
-        QCOMPARE(e.message(), QStringLiteral("String or binary data would be truncated in table 'qel.dbo.s_fio', "
-                                             "column 's_fio'. Truncated value: '%1'.")
-                                  .arg(tooLong.left(100)));
+        QCOMPARE(e.message(),
+                 QStringLiteral("String or binary data would be truncated in table 'qel.dbo.s_fio', "
+                                "column 's_fio'. Truncated value: '%1'.")
+                     .arg(tooLong.left(100)));
     }
     const sandbox::ResultSet after =
         m_server->engine().sqlite(QStringLiteral("SELECT s_fio FROM s_fio WHERE id_student = 1"));
@@ -556,7 +558,7 @@ void TestDbAnswers::parametersAreSentAsWhatTheyAre_data()
         << QVariant(QDate(2026, 1, 2)) << "@P1 DATE"
         << "SET DATEFORMAT dmy\r\nSELECT MONTH(?) AS v" << QVariant(qint32(1));
     QTest::newRow("a date and time under the day-first format")
-        << QVariant(QDateTime(QDate(2026, 1, 2), QTime(10, 20, 30))) << "@P1 DATETIME"
+        << QVariant(QDateTime(QDate(2026, 1, 2), QTime(10, 20, 30))) << "@P1 DATETIME2"
         << "SET DATEFORMAT dmy\r\nSELECT DAY(?) AS v" << QVariant(qint32(2));
     QTest::newRow("a typed null") << QVariant(QMetaType::fromType<QString>()) << "@P1 NVARCHAR(4000)"
                                   << "SELECT ? AS v" << QVariant(QMetaType::fromType<QString>());

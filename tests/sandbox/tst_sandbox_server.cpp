@@ -524,6 +524,8 @@ private Q_SLOTS:
         // The connection goes on.
         socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
         QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
+    }
+
     // Each column as declared on the wire: a column or literal that cannot be NULL in the
     // fixed-length type with no length byte in the row and the nullable flag clear; one that can
     // in the nullable type. Flags: 0x0008 a table's column, 0x0020 an expression, 0x0001 nullable.
