@@ -396,13 +396,12 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             if (auto denial = authorizer.denial(st.line))
                 r.error = *denial;
         } else if ((e.code() & 0xff) == SQLITE_INTERRUPT) {
-            r.error =
-                sqlerr::make(sqlerr::kUserError, 16, 1,
-                             QStringLiteral("The statement was cancelled: it ran longer than %1 seconds.")
-                                 .arg(kStatementTimeLimitMs / 1000),
-                             st.line);
+            // The sandbox's own limit, which the server does not have: refused as what it cannot do.
+            r.error = sqlerr::notSupported(QStringLiteral("a statement running longer than %1 seconds")
+                                               .arg(kStatementTimeLimitMs / 1000),
+                                           st.line);
         } else if ((e.code() & 0xff) == SQLITE_TOOBIG) {
-            r.error = sqlerr::make(sqlerr::kUserError, 16, 1, e.message(), st.line);
+            r.error = sqlerr::notSupported(QStringLiteral("a value this large"), st.line);
         }
         if (!r.error && e.message() == QLatin1String("incomplete input"))
             r.error = sqlerr::syntax(st.lastToken, st.line);
@@ -718,7 +717,9 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         d->timing = false;
         d->authorizer.allowAll();
         StatementResult r;
-        r.error = sqlerr::make(sqlerr::kUserError, 16, 1, QString::fromUtf8(e.what()));
+        // A failure of the sandbox itself: what it cannot do, never a user's error number.
+        r.error =
+            sqlerr::notSupported(QStringLiteral("this statement (%1)").arg(QString::fromUtf8(e.what())), 1);
         out.statements.append(r);
         if (lock.owns_lock())
             hand(r, true);
@@ -726,7 +727,7 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         d->timing = false;
         d->authorizer.allowAll();
         StatementResult r;
-        r.error = sqlerr::make(sqlerr::kUserError, 16, 1, QStringLiteral("Internal error of the server."));
+        r.error = sqlerr::notSupported(QStringLiteral("this statement"), 1);
         out.statements.append(r);
         if (lock.owns_lock())
             hand(r, true);

@@ -567,7 +567,9 @@ BatchResult Connection::run(const QString &sql, const QList<Parameter> &params, 
         result = m_host.engine().execute(m_session, sql, params, stream == Stream::Off ? nullptr : this);
     } catch (const std::exception &e) {
         StatementResult st;
-        st.error = serverMessage(50000, 1, 16, QString::fromUtf8(e.what()));
+        // A failure of the sandbox itself: what it cannot do, never a user's error number.
+        st.error =
+            sqlerr::notSupported(QStringLiteral("this statement (%1)").arg(QString::fromUtf8(e.what())), 1);
         result.statements.append(st);
         completed(st, true);
     }
