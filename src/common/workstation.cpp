@@ -42,30 +42,6 @@ int winsockErrorOf(int gaiError)
     }
 }
 
-AddressLookupResult systemLookup(const QByteArray &hostName)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    const int rc = getaddrinfo(hostName.constData(), nullptr, &hints, &list);
-    AddressLookupResult result;
-    if (rc != 0) {
-        result.error = winsockErrorOf(rc);
-        return result;
-    }
-    for (const addrinfo *a = list; a; a = a->ai_next) {
-        if (a->ai_family != AF_INET)
-            continue;
-        const auto *in = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
-        result.addresses.append(ntohl(in->sin_addr.s_addr));
-    }
-    freeaddrinfo(list);
-    if (result.addresses.isEmpty())
-        result.error = kNoData;
-    return result;
-}
-
 bool systemOwnAddress(quint32 address)
 {
     ifaddrs *list = nullptr;
@@ -110,7 +86,7 @@ WorkstationLookups lookupsInForce()
     QMutexLocker lock(&lookupMutex);
     WorkstationLookups lookups = currentLookups;
     if (!lookups.hostName)
-        lookups.hostName = systemLookup;
+        lookups.hostName = LookUpIPv4;
     if (!lookups.ownAddress)
         lookups.ownAddress = systemOwnAddress;
     if (!lookups.route)
@@ -119,6 +95,30 @@ WorkstationLookups lookupsInForce()
 }
 
 } // namespace
+
+AddressLookupResult LookUpIPv4(const QByteArray &hostName)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    const int rc = getaddrinfo(hostName.constData(), nullptr, &hints, &list);
+    AddressLookupResult result;
+    if (rc != 0) {
+        result.error = winsockErrorOf(rc);
+        return result;
+    }
+    for (const addrinfo *a = list; a; a = a->ai_next) {
+        if (a->ai_family != AF_INET)
+            continue;
+        const auto *in = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
+        result.addresses.append(ntohl(in->sin_addr.s_addr));
+    }
+    freeaddrinfo(list);
+    if (result.addresses.isEmpty())
+        result.error = kNoData;
+    return result;
+}
 
 WorkstationLookups setWorkstationLookups(WorkstationLookups lookups)
 {

@@ -50,6 +50,10 @@ WorkstationLookups setWorkstationLookups(WorkstationLookups lookups);
 // workstation whose name resolves to its own interfaces). Empty: the system's lookup and check.
 void setAddressLookup(AddressLookup lookup);
 
+// The system's IPv4 addresses for a host name (getaddrinfo), in the resolver's order, or its error as
+// above. The workstation's own lookup unless tests replace it.
+AddressLookupResult LookUpIPv4(const QByteArray &hostName);
+
 // Dotted decimal of an IPv4 address given in host byte order.
 QString dottedDecimal(quint32 address);
 // 127.0.0.0/8.

@@ -6,7 +6,6 @@
 #include <QDir>
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,24 +13,6 @@
 namespace {
 
 constexpr int kDefaultPort = 1433;
-
-QList<quint32> resolve(const QString &host)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    QList<quint32> addresses;
-    if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &list) != 0)
-        return addresses;
-    for (const addrinfo *a = list; a; a = a->ai_next) {
-        const quint32 address = ntohl(reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr.s_addr);
-        if (a->ai_family == AF_INET && !addresses.contains(address))
-            addresses.append(address);
-    }
-    freeaddrinfo(list);
-    return addresses;
-}
 
 } // namespace
 
@@ -69,7 +50,7 @@ ServerRoute connectionRoute(const TADOConnection &connection)
 {
     ServerRoute route;
     const ServerAddress server = parseDataSource(connection.properties().dataSource);
-    route.serverAddresses = resolve(server.host);
+    route.serverAddresses = LookUpIPv4(server.host.toUtf8()).addresses;
     if (!connection.Connected() || route.serverAddresses.isEmpty())
         return route;
     // A named instance's port comes from the server's browser service; any port of the server will do

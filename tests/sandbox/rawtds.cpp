@@ -1,5 +1,6 @@
 #include "rawtds.h"
 
+#include <QTest>
 #include <QtEndian>
 
 QByteArray packet(quint8 type, const QByteArray &payload, quint8 status)
@@ -202,4 +203,14 @@ bool waitClosed(QTcpSocket &socket)
     if (socket.state() != QAbstractSocket::UnconnectedState)
         socket.waitForDisconnected(Patience);
     return socket.state() == QAbstractSocket::UnconnectedState;
+}
+
+void signInRaw(QTcpSocket &socket, quint16 port, const QString &user, const QString &password)
+{
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    QVERIFY(socket.waitForConnected(Patience));
+    socket.write(packet(0x12, preLogin()));
+    QVERIFY(!readAnswer(socket).isEmpty());
+    socket.write(packet(0x10, login7(user, password, QStringLiteral("qel"))));
+    QVERIFY(readAnswer(socket).contains(char(0xAD))); // LOGINACK
 }

@@ -29,5 +29,8 @@ QByteArray readAnswerUntil(QTcpSocket &socket, const QString &word, bool *ended 
 QStringList tokenWords(const QByteArray &answer);
 // An RPC request calling the procedure by name with int arguments.
 QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments);
+// Connects the socket to the server on 127.0.0.1:port and signs in, in clear (a test check; call
+// it under QEL31_CHECKED).
+void signInRaw(QTcpSocket &socket, quint16 port, const QString &user, const QString &password);
 // Waits until the server has closed the connection.
 bool waitClosed(QTcpSocket &socket);

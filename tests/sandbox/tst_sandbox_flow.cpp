@@ -271,15 +271,7 @@ private:
                                           .arg(sandbox::demo::kMarkedGroup));
         return sandbox::valueToText(rs.rows.value(0).value(0)).toLongLong();
     }
-    void signInRaw(QTcpSocket &socket)
-    {
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
-        QVERIFY(socket.waitForConnected(Patience));
-        socket.write(packet(0x12, preLogin()));
-        QVERIFY(!readAnswer(socket).isEmpty());
-        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
-        QVERIFY(readAnswer(socket).contains(char(0xAD))); // LOGINACK
-    }
+    void signInRaw(QTcpSocket &socket) { ::signInRaw(socket, port(), Admin, AdminPassword); }
 
 private Q_SLOTS:
     void initTestCase()

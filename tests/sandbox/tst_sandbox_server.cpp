@@ -142,15 +142,7 @@ private:
     }
     void skipEvents() { m_server->clearEvents(); }
     // A raw connection signed in as the administrator, in clear.
-    void signInRaw(QTcpSocket &socket)
-    {
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
-        QVERIFY(socket.waitForConnected(Patience));
-        socket.write(packet(0x12, preLogin()));
-        QVERIFY(!readAnswer(socket).isEmpty());
-        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"))));
-        QVERIFY(readAnswer(socket).contains(char(0xAD))); // LOGINACK
-    }
+    void signInRaw(QTcpSocket &socket) { ::signInRaw(socket, port(), Admin, AdminPassword); }
 
 private Q_SLOTS:
     void initTestCase()
