@@ -4,6 +4,7 @@
 #include "sandbox/engine/constraints.h"
 #include "sandbox/engine/dates.h"
 #include "sandbox/engine/demodata.h"
+#include "sandbox/engine/functions.h"
 #include "sandbox/engine/permissions.h"
 #include "sandbox/engine/procedures.h"
 #include "sandbox/engine/schema.h"
@@ -309,7 +310,7 @@ StatementResult Engine::Private::run(Session &session, permissions::Role role, c
         }
         session.database = sqlerr::kDatabase;
         r.infos.append(sqlerr::make(
-            5701, 10, 2, QStringLiteral("Changed database context to '%1'.").arg(sqlerr::kDatabase),
+            5701, 10, 1, QStringLiteral("Changed database context to '%1'.").arg(sqlerr::kDatabase),
             st.line));
         return r;
     }
@@ -341,6 +342,23 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
         timing = true;
         nullEliminated = false;
         if (stmt.columnCount() > 0) {
+            // Every column of a result is announced in its type before the first row: one whose
+            // type is neither a table's column's nor known from the expression is refused rather
+            // than guessed from the values.
+            for (int c = 0; c < stmt.columnCount(); ++c) {
+                if (!stmt.declaredType(c).isEmpty() ||
+                    (st.resultTypes.size() == stmt.columnCount() && !st.resultTypes.at(c).isEmpty()))
+                    continue;
+                const QString name =
+                    st.resultNames.size() == stmt.columnCount() ? st.resultNames.at(c) : QString();
+                throw db::Error(
+                    SQLITE_ERROR,
+                    constraints::marked(sqlerr::notSupported(
+                        name.isEmpty()
+                            ? QStringLiteral("an expression of this type in result column %1").arg(c + 1)
+                            : QStringLiteral("an expression of this type in result column '%1'").arg(name),
+                        st.line)));
+            }
             r.resultSet = stmt.fetchAll(-1, st.resultTypes);
             if (st.resultNames.size() == r.resultSet->columns.size()) {
                 for (qsizetype c = 0; c < st.resultNames.size(); ++c)
@@ -354,6 +372,14 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             const bool widened = widening.match(st.sqlite).hasMatch();
             for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
                 Column &column = r.resultSet->columns[c];
+                if (st.resultAggregates.size() == r.resultSet->columns.size() && st.resultAggregates.at(c)) {
+                    // The server announces an aggregate as a column that may be NULL, not as
+                    // a computed one.
+                    column.computed = false;
+                    column.aggregate = true;
+                    column.nullable = true;
+                    continue;
+                }
                 if (column.computed)
                     column.nullable = !(st.resultNotNull.size() == r.resultSet->columns.size() &&
                                         st.resultNotNull.at(c) && !widened);
@@ -611,6 +637,7 @@ Engine::Engine(const QString &path, bool demo) : d(std::make_unique<Private>())
         collation::install(d->db);
         dates::install(d->db, &d->dateFormat);
         values::install(d->db, &d->nullEliminated);
+        functions::install(d->db);
         constraints::registerFunctions(d->db, &d->compatibilityLevel);
         schema::create(d->db);
         constraints::install(d->db, d->checksVersion);
@@ -675,8 +702,28 @@ BatchResult Engine::execute(Session &session, const QString &sql, const QList<Pa
         constraints::install(d->db, d->checksVersion);
         tsql::ParameterTypes parameterTypes;
         for (const Parameter &p : params) {
-            if (!p.type.isEmpty())
-                parameterTypes.insert((p.name.startsWith(u'@') ? p.name.mid(1) : p.name).toLower(), p.type);
+            // A call that declares no type (the engine's own callers) gives the value's.
+            QString type = p.type;
+            if (type.isEmpty()) {
+                if (const auto *n = std::get_if<qint64>(&p.value))
+                    type =
+                        *n >= std::numeric_limits<qint32>::min() && *n <= std::numeric_limits<qint32>::max()
+                            ? QStringLiteral("int")
+                            : QStringLiteral("bigint");
+                else if (std::holds_alternative<double>(p.value))
+                    type = QStringLiteral("float");
+                else if (const auto *t = std::get_if<QString>(&p.value))
+                    type = t->size() > 4000
+                               ? QStringLiteral("nvarchar(max)")
+                               : QStringLiteral("nvarchar(%1)").arg(qMax<qsizetype>(1, t->size()));
+                else if (const auto *b = std::get_if<QByteArray>(&p.value))
+                    type = b->size() > 8000
+                               ? QStringLiteral("varbinary(max)")
+                               : QStringLiteral("varbinary(%1)").arg(qMax<qsizetype>(1, b->size()));
+                else
+                    type = QStringLiteral("int");
+            }
+            parameterTypes.insert((p.name.startsWith(u'@') ? p.name.mid(1) : p.name).toLower(), type);
         }
         const tsql::Batch batch = tsql::parse(
             sql, [this](const QString &table) { return d->tableColumns(table); }, parameterTypes);

@@ -73,8 +73,9 @@ struct Column {
     // As declared: characters of varchar and char (one byte each in Windows-1251), UTF-16 code
     // units of nvarchar and nchar, bytes of varbinary; kMaxWidth for (max). Ignored for numbers.
     int maxLength = 255;
-    bool nullable = true;  // false for a NOT NULL table column and a literal other than NULL
-    bool computed = false; // an expression rather than a table's column
+    bool nullable = true;   // false for a NOT NULL table column and a literal other than NULL
+    bool computed = false;  // an expression rather than a table's column
+    bool aggregate = false; // COUNT, SUM, ...: neither a table's column nor flagged as computed
 };
 
 struct ResultSet {

@@ -45,14 +45,26 @@ public:
     // expression without an alias.
     QStringList selectNames() const;
 
-    // For each item of the select list, whether it can never be NULL: a literal other than NULL.
+    // For each item of the select list, whether it can never be NULL: a literal other than NULL,
+    // ISNULL with such a second argument, COALESCE of such arguments, CASE with an ELSE whose
+    // results are all such. Any other expression may be NULL, as on the server,
+    // where an overflow could make it so.
     QList<bool> selectNotNull() const;
+
+    // For each item of the select list, whether it is an aggregate (COUNT, SUM, ...): the server
+    // announces those as columns that may hold NULL, without the computed flag.
+    QList<bool> selectAggregates() const;
 
     static bool isText(const QString &declaration);
 
 private:
     QString columnType(const QString &qualifier, const QString &column) const;
+    bool neverNull(QList<Token> expression) const;
     QString functionType(const QString &name, const QList<QList<Token>> &arguments) const;
+    // The type that values of the expressions meet in (CASE's results, COALESCE's arguments): the
+    // highest in the server's precedence, the widest text; empty when one is unknown or text meets
+    // a number.
+    QString dominant(const QList<QList<Token>> &expressions) const;
     // The select list's items, each as its expression and its alias (empty when none); empty when
     // the statement is no SELECT or its list holds a *.
     QList<std::pair<QList<Token>, QString>> selectItems() const;
@@ -61,6 +73,7 @@ private:
     Catalog m_catalog;
     ParameterTypes m_parameters;
     QList<std::pair<QString, QString>> m_sources; // alias (or the table's own name), table
+    QHash<QString, TableColumns> m_derived;       // common table expressions and derived tables
 };
 
 } // namespace sandbox::tsql

@@ -2,6 +2,7 @@
 
 #include "sandbox/engine/collation.h"
 #include "sandbox/engine/constraints.h"
+#include "sandbox/engine/functions.h"
 
 #include <QRegularExpression>
 
@@ -168,47 +169,7 @@ Message fromSqlite(int code, const QString &msg, int line)
     if ((m = noFunction.match(msg)).hasMatch()) {
         // The server's own functions that the sandbox does not have are refused by name; any
         // other name is unknown to the server too.
-        static const QStringList builtIns = {
-            QStringLiteral("ABS"),          QStringLiteral("ACOS"),
-            QStringLiteral("ASCII"),        QStringLiteral("ASIN"),
-            QStringLiteral("ATAN"),         QStringLiteral("ATN2"),
-            QStringLiteral("CEILING"),      QStringLiteral("CHAR"),
-            QStringLiteral("CHARINDEX"),    QStringLiteral("CHECKSUM"),
-            QStringLiteral("CHOOSE"),       QStringLiteral("CONCAT"),
-            QStringLiteral("CONCAT_WS"),    QStringLiteral("COS"),
-            QStringLiteral("COT"),          QStringLiteral("CURRENT_TIMESTAMP"),
-            QStringLiteral("DATALENGTH"),   QStringLiteral("DATEDIFF"),
-            QStringLiteral("DATEDIFF_BIG"), QStringLiteral("DATEFROMPARTS"),
-            QStringLiteral("DATENAME"),     QStringLiteral("DATEPART"),
-            QStringLiteral("DB_ID"),        QStringLiteral("DB_NAME"),
-            QStringLiteral("DEGREES"),      QStringLiteral("DIFFERENCE"),
-            QStringLiteral("EOMONTH"),      QStringLiteral("ERROR_MESSAGE"),
-            QStringLiteral("ERROR_NUMBER"), QStringLiteral("EXP"),
-            QStringLiteral("FLOOR"),        QStringLiteral("FORMAT"),
-            QStringLiteral("GETUTCDATE"),   QStringLiteral("GREATEST"),
-            QStringLiteral("HOST_NAME"),    QStringLiteral("IIF"),
-            QStringLiteral("ISDATE"),       QStringLiteral("ISNUMERIC"),
-            QStringLiteral("LEAST"),        QStringLiteral("LOG"),
-            QStringLiteral("LOG10"),        QStringLiteral("NCHAR"),
-            QStringLiteral("NEWID"),        QStringLiteral("NULLIF"),
-            QStringLiteral("OBJECT_ID"),    QStringLiteral("OBJECT_NAME"),
-            QStringLiteral("PARSE"),        QStringLiteral("PATINDEX"),
-            QStringLiteral("PI"),           QStringLiteral("POWER"),
-            QStringLiteral("QUOTENAME"),    QStringLiteral("RADIANS"),
-            QStringLiteral("RAND"),         QStringLiteral("ROUND"),
-            QStringLiteral("ROW_NUMBER"),   QStringLiteral("RANK"),
-            QStringLiteral("DENSE_RANK"),   QStringLiteral("SCOPE_IDENTITY"),
-            QStringLiteral("SIGN"),         QStringLiteral("SIN"),
-            QStringLiteral("SOUNDEX"),      QStringLiteral("SPACE"),
-            QStringLiteral("SQRT"),         QStringLiteral("SQUARE"),
-            QStringLiteral("STR"),          QStringLiteral("STRING_AGG"),
-            QStringLiteral("STRING_SPLIT"), QStringLiteral("STUFF"),
-            QStringLiteral("SUSER_SNAME"),  QStringLiteral("SYSDATETIME"),
-            QStringLiteral("TAN"),          QStringLiteral("TRANSLATE"),
-            QStringLiteral("TRY_CAST"),     QStringLiteral("TRY_CONVERT"),
-            QStringLiteral("TRY_PARSE"),    QStringLiteral("UNICODE"),
-            QStringLiteral("USER_NAME"),    QStringLiteral("DATETIMEFROMPARTS")};
-        if (builtIns.contains(m.captured(1).toUpper()))
+        if (functions::isServerFunction(m.captured(1).toUpper()))
             return notSupported(m.captured(1).toUpper(), line);
         return unknownFunction(m.captured(1), line);
     }

@@ -2,6 +2,7 @@
 
 #include "sandbox/engine/collation.h"
 #include "sandbox/engine/exprtypes.h"
+#include "sandbox/engine/functions.h"
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
 #include "sandbox/engine/values.h"
@@ -49,6 +50,14 @@ bool isOneOf(const Token *t, std::initializer_list<const char *> keywords)
 bool isSymbol(const Token *t, const char *s)
 {
     return t && t->isSymbol(s);
+}
+
+bool isOneOfSymbols(const Token *t, std::initializer_list<const char *> symbols)
+{
+    for (const char *s : symbols)
+        if (isSymbol(t, s))
+            return true;
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -179,7 +188,7 @@ public:
     {
         limits.append(QString());
         for (i = 0; i < tokens.size(); ++i) {
-            if (rewriteArithmetic() || rewriteComparedText())
+            if (rewriteArithmetic() || rewriteComparison() || rewriteComparedText())
                 continue;
             rewrite(tokens.at(i));
         }
@@ -189,6 +198,13 @@ public:
 
 private:
     const Token *peek(qsizetype k) const { return tokenAt(tokens, i + k); }
+
+    // The type of tokens [from, to) of this rewriter's own tokens (a nested rewriter holds a part
+    // of the statement).
+    QString typeAt(qsizetype from, qsizetype to) const
+    {
+        return types ? types->typeOf(tokens.mid(from, to - from)) : QString();
+    }
 
     void closeLimit()
     {
@@ -320,21 +336,146 @@ private:
             return;
         }
         if (isSymbol(peek(1), "(")) {
-            if (t.is("ISNULL")) {
-                out << QStringLiteral("IFNULL");
-                return;
-            }
-            if (t.is("LEN")) {
-                out << QStringLiteral("LENGTH");
-                return;
-            }
             if (t.is("GETDATE") && isSymbol(peek(2), ")")) {
                 i += 2;
                 out << QStringLiteral("strftime('%Y-%m-%dT%H:%M:%f', 'now', 'localtime')");
                 return;
             }
+            if (isFunctionCall()) {
+                rewriteFunction(t);
+                return;
+            }
         }
         out << t.text;
+    }
+
+    // Whether the word at i, followed by "(", calls one of the server's functions: not a table
+    // or a type with its parentheses, nor a construct with its own rewriting.
+    bool isFunctionCall() const
+    {
+        const Token &t = tokens.at(i);
+        if (t.kind != TokenKind::Word || (isClauseWord(t) && !isOneOf(&t, {"LEFT", "RIGHT"})))
+            return false;
+        if (isOneOf(&t, {"CHECK",    "UNIQUE",     "PRIMARY", "FOREIGN",  "KEY",       "DEFAULT",
+                         "IDENTITY", "CONSTRAINT", "VARCHAR", "NVARCHAR", "CHAR",      "NCHAR",
+                         "BINARY",   "VARBINARY",  "DECIMAL", "NUMERIC",  "FLOAT",     "DATETIME2",
+                         "TIME",     "CAST",       "CONVERT", "DATEADD",  "GETDATE",   "COUNT",
+                         "SUM",      "MIN",        "MAX",     "AVG",      "COUNT_BIG", "OPTION",
+                         "OUTPUT",   "RAISERROR",  "PRINT",   "EXEC",     "EXECUTE",   "REFERENCES"}))
+            return false;
+        // "WITH name (a, b) AS (...)": the columns of a common table expression.
+        const qsizetype close = matching(i + 1, 1);
+        if (close > 0 && isOneOf(tokenAt(tokens, close + 1), {"AS"}) &&
+            isSymbol(tokenAt(tokens, close + 2), "("))
+            return false;
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (!prev)
+            return true;
+        if (isOneOf(prev,
+                    {"INTO", "INSERT", "TABLE", "UPDATE", "FROM", "JOIN", "EXEC", "EXECUTE", "REFERENCES",
+                     "INDEX", "MERGE", "USING", "PROCEDURE", "PROC", "FUNCTION", "VIEW", "TRIGGER"}))
+            return false;
+        if (prev->kind == TokenKind::Symbol)
+            return !prev->isSymbol(")") && !prev->isSymbol(".");
+        return prev->kind == TokenKind::Word && isClauseWord(*prev);
+    }
+
+    // A call of the server's function at i: written as the SQLite function that does the same,
+    // its arguments counted as the server counts them; a function the sandbox does not run is
+    // refused by name, a name the server does not know is 195.
+    void rewriteFunction(const Token &t)
+    {
+        const QString upper = t.text.toUpper();
+        const QString sqliteName = functions::sqliteName(upper);
+        if (sqliteName.isEmpty()) {
+            if (functions::isServerFunction(upper))
+                fail(sqlerr::notSupported(upper, t.line));
+            fail(sqlerr::unknownFunction(t.text, t.line));
+        }
+        const qsizetype open = i + 1;
+        const qsizetype close = matching(open, 1);
+        if (close < 0)
+            fail(sqlerr::syntax(t.text, t.line));
+        QList<QList<Token>> arguments;
+        if (close > open + 1) {
+            arguments.append(QList<Token>());
+            int depth = 0;
+            for (qsizetype k = open + 1; k < close; ++k) {
+                const Token &a = tokens.at(k);
+                if (a.isSymbol("("))
+                    ++depth;
+                else if (a.isSymbol(")"))
+                    --depth;
+                if (depth == 0 && a.isSymbol(",")) {
+                    arguments.append(QList<Token>());
+                    continue;
+                }
+                arguments.last().append(a);
+            }
+        }
+        const functions::Arity arity = functions::arity(upper);
+        const int given = int(arguments.size());
+        if (given < arity.least || (arity.most >= 0 && given > arity.most)) {
+            if (arity.least == arity.most)
+                fail(sqlerr::make(174, 15, 1,
+                                  QStringLiteral("The %1 function requires %2 argument(s).")
+                                      .arg(upper.toLower())
+                                      .arg(arity.least),
+                                  t.line));
+            fail(sqlerr::make(189, 15, 1,
+                              QStringLiteral("The %1 function requires %2 to %3 arguments.")
+                                  .arg(upper.toLower())
+                                  .arg(arity.least)
+                                  .arg(arity.most < 0 ? 254 : arity.most),
+                              t.line));
+        }
+        // A length written as a negative number is refused before the statement runs.
+        const qsizetype lengthAt = upper == QLatin1String("SUBSTRING")                                 ? 2
+                                   : upper == QLatin1String("LEFT") || upper == QLatin1String("RIGHT") ? 1
+                                                                                                       : -1;
+        if (lengthAt >= 0) {
+            const QList<Token> &length = arguments.at(lengthAt);
+            if (length.size() == 2 && length.first().isSymbol("-") &&
+                length.last().kind == TokenKind::Number && length.last().text.toDouble() != 0)
+                fail(sqlerr::make(536, 16, upper == QLatin1String("SUBSTRING") ? 8 : 6,
+                                  QStringLiteral("Invalid length parameter passed to the %1 function.")
+                                      .arg(upper.toLower()),
+                                  t.line));
+        }
+        QStringList written;
+        for (const QList<Token> &argument : arguments)
+            written << Rewriter(argument, types).run();
+        // ISNULL gives the first argument's type: the second is converted to it, as a CAST would.
+        if (upper == QLatin1String("ISNULL") && types) {
+            const QString first = types->typeOf(arguments.at(0)).trimmed();
+            const bool nullFirst = arguments.at(0).size() == 1 && arguments.at(0).first().is("NULL");
+            if (!first.isEmpty() && !nullFirst &&
+                first.compare(types->typeOf(arguments.at(1)).trimmed(), Qt::CaseInsensitive) != 0) {
+                QList<Token> cast;
+                const auto symbol = [&](const char *text) {
+                    Token s;
+                    s.kind = TokenKind::Symbol;
+                    s.text = s.value = QString::fromLatin1(text);
+                    s.line = t.line;
+                    return s;
+                };
+                Token word;
+                word.kind = TokenKind::Word;
+                word.line = t.line;
+                word.text = word.value = QStringLiteral("CAST");
+                cast << word << symbol("(") << arguments.at(1);
+                word.text = word.value = QStringLiteral("AS");
+                cast << word;
+                for (Token typeToken : tokenize(first).tokens) {
+                    typeToken.line = t.line;
+                    cast << typeToken;
+                }
+                cast << symbol(")");
+                written[1] = Rewriter(cast, types).run();
+            }
+        }
+        out << QStringLiteral("%1(%2)").arg(sqliteName, written.join(QStringLiteral(", ")));
+        i = close;
     }
 
     // Words that end or join expressions; none of them is an operand.
@@ -413,7 +554,7 @@ private:
     {
         while (from < to && tokens.at(from).kind == TokenKind::Symbol && !tokens.at(from).isSymbol("("))
             ++from;
-        return types ? types->typeOf(from, to + 1) : QString();
+        return typeAt(from, to + 1);
     }
 
     // The class of a declared type for arithmetic: "int", "bigint", "float", "date", "text" or
@@ -436,6 +577,8 @@ private:
             return QStringLiteral("float");
         if (name.contains(QLatin1String("date")) || name == QLatin1String("time"))
             return QStringLiteral("date");
+        if (name == QLatin1String("numeric") || name == QLatin1String("decimal"))
+            return QStringLiteral("numeric");
         return {};
     }
 
@@ -492,6 +635,10 @@ private:
             return false; // concatenation; text and a number add, the text converted to the number
         if (classes.contains(QStringLiteral("date")))
             fail(sqlerr::notSupported(QStringLiteral("arithmetic on dates"), tokens.at(i).line));
+        // numeric arithmetic is exact in decimal digits, which SQLite's doubles are not; with a
+        // float among the operands the server computes in float too.
+        if (classes.contains(QStringLiteral("numeric")) && !classes.contains(QStringLiteral("float")))
+            fail(sqlerr::notSupported(QStringLiteral("arithmetic on numeric values"), tokens.at(i).line));
         for (QString &c : classes)
             if (c == QLatin1String("text"))
                 c = QStringLiteral("int"); // text converts to the number's type
@@ -554,6 +701,78 @@ private:
         return column >= 0 && tokens.at(column).isName() && !isClauseWord(tokens.at(column)) ? column : -1;
     }
 
+    // At the first of two operands compared ("a = b", "f(x) < 'y'"): when one is text and the
+    // other a number or a date, the text is converted to the other's type, as the server converts
+    // by the precedence of types, instead of SQLite comparing text with a number as unequal.
+    // False (nothing written) when the types agree, are unknown, or the operands are parts of a
+    // longer expression.
+    bool rewriteComparison()
+    {
+        if (!types || !operandMayStart())
+            return false;
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (prev && prev->kind == TokenKind::Symbol && !prev->isSymbol("(") && !prev->isSymbol(","))
+            return false; // after an operator: a part of a longer operand
+        // "SET c = x" and "SELECT name = x" assign; they compare nothing.
+        for (qsizetype k = i - 1, depth = 0; k >= 0; --k) {
+            const Token &t = tokens.at(k);
+            if (t.isSymbol(")"))
+                ++depth;
+            else if (t.isSymbol("(") && depth-- == 0)
+                break;
+            if (depth > 0 || t.isSymbol(","))
+                continue;
+            if (isOneOf(&t, {"SET", "SELECT", "DISTINCT", "ALL"}))
+                return false;
+            break;
+        }
+        const qsizetype leftEnd = operandEnd(i);
+        if (leftEnd < 0)
+            return false;
+        const Token *op = tokenAt(tokens, leftEnd + 1);
+        if (!isOneOfSymbols(op, {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>"}))
+            return false;
+        const qsizetype rightEnd = operandEnd(leftEnd + 2);
+        if (rightEnd < 0)
+            return false;
+        const Token *after = tokenAt(tokens, rightEnd + 1);
+        if (after && after->kind == TokenKind::Symbol && !after->isSymbol(")") && !after->isSymbol(",") &&
+            !after->isSymbol(";"))
+            return false; // the right operand goes on: "a = b + 1"
+        if (isOneOf(after, {"COLLATE"}))
+            return false;
+        if (tokens.at(i).is("NULL") || tokens.at(leftEnd + 2).is("NULL"))
+            return false;
+        const QString leftType = typeAt(i, leftEnd + 1).trimmed().toLower();
+        const QString rightType = typeAt(leftEnd + 2, rightEnd + 1).trimmed().toLower();
+        const QString leftClass = arithmeticClass(leftType), rightClass = arithmeticClass(rightType);
+        const bool leftText = leftClass == QLatin1String("text"),
+                   rightText = rightClass == QLatin1String("text");
+        if (leftText == rightText || leftClass.isEmpty() || rightClass.isEmpty())
+            return false;
+        const QString target = leftText ? rightType : leftType;
+        const QString targetClass = leftText ? rightClass : leftClass;
+        if (targetClass == QLatin1String("numeric"))
+            fail(sqlerr::notSupported(QStringLiteral("text compared with numeric values"), op->line));
+        const auto operand = [&](qsizetype from, qsizetype to, bool text, const QString &declared) {
+            const QString written = Rewriter(tokens.mid(from, to - from + 1), types).run();
+            if (!text)
+                return written;
+            const QString kind =
+                declared.startsWith(u'n') ? QStringLiteral("nvarchar") : QStringLiteral("varchar");
+            if (targetClass == QLatin1String("date"))
+                return QStringLiteral("qel_datetime(%1, '%2', '', '%3')")
+                    .arg(written, target == QLatin1String("date") ? target : QStringLiteral("datetime"),
+                         kind);
+            return QStringLiteral("qel_convert(%1, '%2', '%3')")
+                .arg(written, target == QLatin1String("integer") ? QStringLiteral("int") : target, kind);
+        };
+        out << operand(i, leftEnd, leftText, leftType) << op->text
+            << operand(leftEnd + 2, rightEnd, rightText, rightType);
+        i = rightEnd;
+        return true;
+    }
+
     // Text compared with a column of a number or date type converts to the column's type, as on
     // the server: a text that is no number raises 245 (8114 for float) instead of comparing false,
     // and a date is read under the date format rather than compared as text.
@@ -582,24 +801,24 @@ private:
             qsizetype from = listColumn;
             while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
                 from -= 2;
-            other = types->typeOf(from, listColumn + 1);
+            other = typeAt(from, listColumn + 1);
         } else if (isComparison(tokenAt(tokens, i - 1)) && i >= 2 && tokens.at(i - 2).isName()) {
             qsizetype from = i - 2;
             while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
                 from -= 2;
-            other = types->typeOf(from, i - 1);
+            other = typeAt(from, i - 1);
         } else if (isComparison(tokenAt(tokens, i + 1))) {
             const qsizetype end = operandEnd(i + 2);
             const Token *next = tokenAt(tokens, i + 2);
             if (end >= 0 && next && next->isName() && !isSymbol(tokenAt(tokens, i + 3), "("))
-                other = types->typeOf(i + 2, end + 1);
+                other = typeAt(i + 2, end + 1);
         }
         const QString target = other.trimmed().toLower();
         const bool isDate = target == QLatin1String("datetime") || target == QLatin1String("date");
         if (!values::integerRange(target) && !isDate && target != QLatin1String("float") &&
             target != QLatin1String("real"))
             return false;
-        const QString own = types->typeOf(i, i + 1);
+        const QString own = typeAt(i, i + 1);
         if (!ExpressionTypes::isText(own))
             return false;
         const QString from =
@@ -799,6 +1018,25 @@ private:
                 return false;
         }
         const QString value = Rewriter(argument, types).run();
+        const QString function = tokens.at(i).text.toUpper();
+        const QString declared = types->typeOf(argument).trimmed().toLower();
+        if ((function == QLatin1String("SUM") || function == QLatin1String("AVG")) &&
+            ExpressionTypes::isText(declared))
+            fail(sqlerr::make(8117, 16, 1,
+                              QStringLiteral("Operand data type %1 is invalid for %2 operator.")
+                                  .arg(declared.section(u'(', 0, 0), function.toLower()),
+                              tokens.at(i).line));
+        if (function == QLatin1String("AVG") && values::integerRange(declared)) {
+            // The average of integers is their sum divided by their count in the sum's type:
+            // integer division, and the sum may overflow as SUM's does.
+            const QString type = declared == QLatin1String("bigint") ? declared : QStringLiteral("int");
+            out << QStringLiteral(
+                       "qel_aggregate(qel_arith('/', qel_arith('+', SUM(%1%2), 0, '%3'), COUNT(%1%2), "
+                       "'%3'), COUNT(*) > COUNT(%2))")
+                       .arg(modifier, value, type);
+            i = close;
+            return true;
+        }
         out << QStringLiteral("qel_aggregate(%1(%2%3), COUNT(*) > COUNT(%3))")
                    .arg(tokens.at(i).text, modifier, value);
         i = close;
@@ -896,7 +1134,7 @@ private:
             while (from >= 2 && tokens.at(from - 1).isSymbol(".") && tokens.at(from - 2).isName())
                 from -= 2;
         }
-        if (from >= 0 && ExpressionTypes::isText(types->typeOf(from, i)))
+        if (from >= 0 && ExpressionTypes::isText(typeAt(from, i)))
             return true;
         qsizetype to = i + 1;
         if (to < tokens.size() && tokens.at(to).isName() && isSymbol(tokenAt(tokens, to + 1), "(")) {
@@ -907,7 +1145,7 @@ private:
             while (to + 2 < tokens.size() && tokens.at(to + 1).isSymbol(".") && tokens.at(to + 2).isName())
                 to += 2;
         }
-        return to >= 0 && to < tokens.size() && ExpressionTypes::isText(types->typeOf(i + 1, to + 1));
+        return to >= 0 && to < tokens.size() && ExpressionTypes::isText(typeAt(i + 1, to + 1));
     }
 
     void rewriteSymbol(const Token &t)
@@ -1079,7 +1317,13 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
         s.resultTypes = types.selectList();
         s.resultNames = types.selectNames();
         s.resultNotNull = types.selectNotNull();
+        s.resultAggregates = types.selectAggregates();
         s.sqlite = Rewriter(written, &types).run();
+        // numeric and decimal travel as their own TDS type with a precision and a scale; the
+        // sandbox keeps neither, so a result of that type is refused, not sent as float.
+        for (const QString &type : std::as_const(s.resultTypes))
+            if (type.startsWith(QLatin1String("numeric")) || type.startsWith(QLatin1String("decimal")))
+                fail(sqlerr::notSupported(QStringLiteral("a result of type %1").arg(type), first.line));
         return s;
     }
     if (first.is("TRUNCATE")) {

@@ -49,18 +49,19 @@ enum class StatementKind {
 struct Statement {
     StatementKind kind = StatementKind::Query;
     int line = 1;
-    QString verb;              // the first keyword in upper case (EXEC also for a bare procedure name)
-    QString lastToken;         // as written: what a statement that ends too early is "near"
-    QString sqlite;            // Query, Definition: the text for SQLite
-    QStringList resultTypes;   // Query: the declared types of the select list's items (empty: unknown)
-    QStringList resultNames;   // Query: the names of the same items (empty for an unnamed expression)
-    QList<bool> resultNotNull; // Query: for the same items, whether one never holds NULL (a literal)
-    QString option;            // Set: the option in upper case
-    QList<Token> optionValue;  // Set: the tokens after the option
-    QString procedure;         // Exec: the procedure's name without database and schema
-    QList<Argument> arguments; // Exec
-    QString database;          // Use
-    QList<Token> message;      // Print: the tokens of the text; Raiserror: of each argument, split
+    QString verb;                 // the first keyword in upper case (EXEC also for a bare procedure name)
+    QString lastToken;            // as written: what a statement that ends too early is "near"
+    QString sqlite;               // Query, Definition: the text for SQLite
+    QStringList resultTypes;      // Query: the declared types of the select list's items (empty: unknown)
+    QStringList resultNames;      // Query: the names of the same items (empty for an unnamed expression)
+    QList<bool> resultNotNull;    // Query: for the same items, whether one never holds NULL (a literal)
+    QList<bool> resultAggregates; // Query: for the same items, whether one is an aggregate
+    QString option;               // Set: the option in upper case
+    QList<Token> optionValue;     // Set: the tokens after the option
+    QString procedure;            // Exec: the procedure's name without database and schema
+    QList<Argument> arguments;    // Exec
+    QString database;             // Use
+    QList<Token> message;         // Print: the tokens of the text; Raiserror: of each argument, split
     QList<QList<Token>> raiseArguments; // Raiserror: text, severity, state, then the arguments
 };
 

@@ -259,6 +259,19 @@ bool Connection::logIn()
             serverMessage(18456, 1, 14, QStringLiteral("Login failed for user '%1'.").arg(login.userName));
     }
 
+    // The sandbox speaks us_english only: its messages, month names and date format. A login
+    // that asks for another language is refused rather than answered in English.
+    if (outcome.verdict == LoginVerdict::Ok && !login.language.isEmpty() &&
+        login.language.compare(QLatin1String("us_english"), Qt::CaseInsensitive) != 0) {
+        outcome.verdict = LoginVerdict::BadCredentials;
+        outcome.error = serverMessage(
+            40517, 1, 16,
+            QStringLiteral(
+                "Keyword or statement option 'language %1' is not supported in this version of SQL "
+                "Server.")
+                .arg(login.language));
+    }
+
     Event event;
     event.login = login.userName;
     event.kind = outcome.verdict == LoginVerdict::Ok ? EventKind::LoginOk : EventKind::LoginFailed;

@@ -82,10 +82,10 @@ WireColumn wireColumn(const Column &column)
 {
     WireColumn wc;
     wc.name = column.name;
-    // A table's column is of unknown updatability; an expression is computed. Either may hold
-    // NULL or not.
-    wc.flags = quint16((column.computed ? ColumnComputed : ColumnUpdatableUnknown) |
-                       (column.nullable ? ColumnNullable : 0));
+    // A table's column is of unknown updatability; an expression is computed; an aggregate is
+    // neither. Each may hold NULL or not.
+    const quint16 kind = column.aggregate ? 0 : column.computed ? ColumnComputed : ColumnUpdatableUnknown;
+    wc.flags = quint16(kind | (column.nullable ? ColumnNullable : 0));
     TypeInfo &t = wc.type;
     // Numbers and datetime that cannot be NULL travel in the fixed-length types.
     const auto sized = [&](quint8 nullable, quint8 fixed, quint32 length) {

@@ -33,16 +33,17 @@ QByteArray preLogin(quint8 encryption)
            QByteArray(1, char(encryption));
 }
 
-QByteArray login7(const QString &user, const QString &password, const QString &database)
+QByteArray login7(const QString &user, const QString &password, const QString &database,
+                  const QString &language)
 {
     QByteArray scrambled = ucs2(password);
     for (char &c : scrambled) {
         const quint8 b = quint8(c);
         c = char(quint8((b << 4) | (b >> 4)) ^ 0xA5);
     }
-    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user),   scrambled,
-                                      ucs2(QStringLiteral("probe")), QByteArray(), QByteArray(),
-                                      ucs2(QStringLiteral("probe")), QByteArray(), ucs2(database)};
+    const QList<QByteArray> fields = {ucs2(QStringLiteral("probe")), ucs2(user),     scrambled,
+                                      ucs2(QStringLiteral("probe")), QByteArray(),   QByteArray(),
+                                      ucs2(QStringLiteral("probe")), ucs2(language), ucs2(database)};
     QByteArray fixed(36, '\0');
     qToLittleEndian<quint32>(0x74000004, fixed.data() + 4);
     qToLittleEndian<quint32>(4096, fixed.data() + 8);

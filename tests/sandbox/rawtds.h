@@ -14,8 +14,10 @@ QByteArray packet(quint8 type, const QByteArray &payload, quint8 status = 0x01);
 QByteArray ucs2(const QString &s);
 // A PRELOGIN payload with VERSION and ENCRYPTION (0x02: not supported).
 QByteArray preLogin(quint8 encryption = 0x02);
-// A LOGIN7 record with SQL Server authentication, TDS 7.4, packet size 4096.
-QByteArray login7(const QString &user, const QString &password, const QString &database);
+// A LOGIN7 record with SQL Server authentication, TDS 7.4, packet size 4096; the language
+// field empty unless given.
+QByteArray login7(const QString &user, const QString &password, const QString &database,
+                  const QString &language = QString());
 // ALL_HEADERS with one transaction descriptor header, as a batch starts.
 QByteArray allHeaders();
 // Reads one whole answer (until a packet with end-of-message); empty when the server closed.

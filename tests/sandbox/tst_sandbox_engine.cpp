@@ -714,7 +714,7 @@ private Q_SLOTS:
         QTest::newRow("nvarchar column") << "SELECT name FROM sandbox_account" << ColumnType::NVarChar << 128;
         QTest::newRow("count") << "SELECT COUNT(*) FROM a_year" << ColumnType::Int << 4;
         QTest::newRow("big integer") << "SELECT 5000000000" << ColumnType::BigInt << 8;
-        QTest::newRow("float") << "SELECT 1.5" << ColumnType::Float << 8;
+        QTest::newRow("float") << "SELECT 1.5E0" << ColumnType::Float << 8;
         QTest::newRow("nvarchar literal") << "SELECT N'Привет'" << ColumnType::NVarChar << 6;
         QTest::newRow("varchar literal") << "SELECT 'abc'" << ColumnType::VarChar << 3;
         QTest::newRow("empty literal") << "SELECT ''" << ColumnType::VarChar << 1;
@@ -746,6 +746,61 @@ private Q_SLOTS:
         QTest::newRow("binary") << "SELECT 0x0102" << ColumnType::VarBinary << 2;
         QTest::newRow("int column without rows")
             << "SELECT id_group FROM [group] WHERE 1 = 0" << ColumnType::Int << 4;
+        QTest::newRow("CASE of texts")
+            << "SELECT CASE WHEN 1 = 1 THEN 'ab' ELSE N'abcd' END" << ColumnType::NVarChar << 4;
+        QTest::newRow("CASE of int and bigint")
+            << "SELECT CASE WHEN 1 = 1 THEN 1 ELSE 5000000000 END" << ColumnType::BigInt << 8;
+        QTest::newRow("CASE with NULL")
+            << "SELECT CASE WHEN 1 = 1 THEN NULL ELSE 'abc' END" << ColumnType::VarChar << 3;
+        QTest::newRow("COALESCE by precedence")
+            << "SELECT COALESCE(NULL, 1, 2.5E0)" << ColumnType::Float << 8;
+        QTest::newRow("AVG of int") << "SELECT AVG(id_faculty) FROM faculty" << ColumnType::Int << 4;
+        QTest::newRow("a column less one") << "SELECT id_faculty - 1 FROM faculty" << ColumnType::Int << 4;
+        QTest::newRow("a column negated") << "SELECT -id_faculty FROM faculty" << ColumnType::Int << 4;
+        QTest::newRow("int times float")
+            << "SELECT id_faculty * 2.0E0 FROM faculty" << ColumnType::Float << 8;
+        QTest::newRow("a derived table's column")
+            << "SELECT x FROM (SELECT p20 AS x FROM [group]) d" << ColumnType::VarChar << 30;
+        QTest::newRow("a common table expression's column")
+            << "WITH y (n) AS (SELECT p20 FROM [group]) SELECT n + 'a' FROM y" << ColumnType::VarChar << 31;
+        QTest::newRow("a scalar subquery")
+            << "SELECT (SELECT MAX(p32) FROM a_year)" << ColumnType::VarChar << 9;
+        QTest::newRow("@@SERVERNAME") << "SELECT @@SERVERNAME" << ColumnType::NVarChar << 128;
+    }
+
+    // Whether a result's column may hold NULL, and whether it is flagged as computed: literals
+    // and ISNULL with a literal never hold NULL; any other expression may, since an overflow could
+    // make it NULL; an aggregate may and is not flagged as computed.
+    void expressionNullability_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<bool>("nullable");
+        QTest::addColumn<bool>("computed");
+        QTest::newRow("literal") << "SELECT 7" << false << true;
+        QTest::newRow("NOT NULL column") << "SELECT id_faculty FROM faculty" << false << false;
+        QTest::newRow("NOT NULL column plus one") << "SELECT id_faculty + 1 FROM faculty" << true << true;
+        QTest::newRow("ISNULL with a literal") << "SELECT ISNULL(p20, '') FROM [group]" << false << true;
+        QTest::newRow("ISNULL with a column") << "SELECT ISNULL(p20, p20) FROM [group]" << true << true;
+        QTest::newRow("COALESCE of literals") << "SELECT COALESCE('a', N'longer')" << false << true;
+        QTest::newRow("COALESCE with a column") << "SELECT COALESCE(p20, 'x') FROM [group]" << true << true;
+        QTest::newRow("CASE with literals")
+            << "SELECT CASE WHEN id_group > 1 THEN 1 ELSE 2 END FROM [group]" << false << true;
+        QTest::newRow("CASE without ELSE")
+            << "SELECT CASE WHEN id_group > 1 THEN 1 END FROM [group]" << true << true;
+        QTest::newRow("COUNT") << "SELECT COUNT(*) FROM [group]" << true << false;
+        QTest::newRow("MAX") << "SELECT MAX(id_group) FROM [group]" << true << false;
+    }
+
+    void expressionNullability()
+    {
+        QFETCH(QString, sql);
+        QFETCH(bool, nullable);
+        QFETCH(bool, computed);
+        const ResultSet rs = rows(QStringLiteral("qel_admin"), sql);
+        QCOMPARE(rs.columns.size(), 1);
+        QCOMPARE(rs.columns[0].nullable, nullable);
+        QCOMPARE(rs.columns[0].computed, computed);
+        QCOMPARE(rs.columns[0].aggregate, !computed && nullable && sql.contains(u'('));
     }
 
     void columnTypes()
@@ -867,7 +922,7 @@ private Q_SLOTS:
             QStringLiteral("Arithmetic overflow error converting expression to data type int.");
         QTest::newRow("1/0") << "SELECT 1/0" << 8134 << 16 << 1 << byZero;
         QTest::newRow("modulo by zero") << "SELECT 7 % 0" << 8134 << 16 << 1 << byZero;
-        QTest::newRow("float by zero") << "SELECT 1.5 / 0" << 8134 << 16 << 1 << byZero;
+        QTest::newRow("float by zero") << "SELECT 1.5E0 / 0" << 8134 << 16 << 1 << byZero;
         QTest::newRow("by a zero column") << "SELECT 10 / n FROM numbers" << 8134 << 16 << 1 << byZero;
         QTest::newRow("by zero in WHERE")
             << "SELECT id FROM numbers WHERE 10 / n > 1" << 8134 << 16 << 1 << byZero;
@@ -947,6 +1002,45 @@ private Q_SLOTS:
         QTest::newRow("a server function the sandbox lacks")
             << "SELECT DATEDIFF(dd, GETDATE(), GETDATE())" << 40517 << 16 << 1
             << "Keyword or statement option 'DATEDIFF' is not supported in this version of SQL Server.";
+        const auto refused = [](const QString &what) {
+            return QStringLiteral(
+                       "Keyword or statement option '%1' is not supported in this version of SQL Server.")
+                .arg(what);
+        };
+        QTest::newRow("a server function SQLite has too")
+            << "SELECT ROUND(2.5E0, 0)" << 40517 << 16 << 1 << refused(QStringLiteral("ROUND"));
+        QTest::newRow("an aggregate SQLite lacks")
+            << "SELECT STDEV(id) FROM numbers" << 40517 << 16 << 1 << refused(QStringLiteral("STDEV"));
+        QTest::newRow("SQLite's own function") << "SELECT length('abc')" << 195 << 15 << 10
+                                               << "'length' is not a recognized built-in function name.";
+        QTest::newRow("too many arguments")
+            << "SELECT LEN('a', 'b')" << 174 << 15 << 1 << "The len function requires 1 argument(s).";
+        QTest::newRow("too few arguments") << "SELECT CHARINDEX('a')" << 189 << 15 << 1
+                                           << "The charindex function requires 2 to 3 arguments.";
+        QTest::newRow("a negative length written")
+            << "SELECT SUBSTRING('abc', 1, -1)" << 536 << 16 << 8
+            << "Invalid length parameter passed to the substring function.";
+        QTest::newRow("a negative length reached")
+            << "SELECT LEFT('abc', n - 1) FROM numbers" << 537 << 16 << 2
+            << "Invalid length parameter passed to the LEFT or SUBSTRING function.";
+        QTest::newRow("a negative length reached by RIGHT")
+            << "SELECT RIGHT('abc', n - 1) FROM numbers" << 536 << 16 << 2
+            << "Invalid length parameter passed to the RIGHT function.";
+        QTest::newRow("a number with a point as a result")
+            << "SELECT 1.5" << 40517 << 16 << 1 << refused(QStringLiteral("a result of type numeric(2,1)"));
+        QTest::newRow("arithmetic on numeric values")
+            << "SELECT id FROM numbers WHERE id * 1.1 > 2" << 40517 << 16 << 1
+            << refused(QStringLiteral("arithmetic on numeric values"));
+        QTest::newRow("SUM of text") << "SELECT SUM(CAST(id AS varchar(5))) FROM numbers" << 8117 << 16 << 1
+                                     << "Operand data type varchar is invalid for sum operator.";
+        QTest::newRow("CASE of text and a number")
+            << "SELECT CASE WHEN id = 1 THEN 'a' ELSE 1 END FROM numbers" << 40517 << 16 << 1
+            << refused(QStringLiteral("an expression of this type in result column 1"));
+        QTest::newRow("text that is no number compared with a column")
+            << "SELECT id FROM numbers WHERE LEFT('abc', 1) = id" << 245 << 16 << 1
+            << "Conversion failed when converting the varchar value 'a' to data type int.";
+        QTest::newRow("UPPER of a float")
+            << "SELECT UPPER(1.5E0)" << 40517 << 16 << 1 << refused(QStringLiteral("UPPER of a float"));
     }
 
     void runtimeErrors()
@@ -1008,6 +1102,52 @@ private Q_SLOTS:
 
         QTest::newRow("integer division") << "SELECT 7 / 2"
                                           << "3";
+        // The server's text functions, as they behave there.
+        QTest::newRow("UPPER of every alphabet") << "SELECT UPPER(N'ёлка жук, tree')"
+                                                 << "ЁЛКА ЖУК, TREE";
+        QTest::newRow("LOWER of every alphabet") << "SELECT LOWER(N'ЁЛКА')"
+                                                 << "ёлка";
+        QTest::newRow("LEN leaves out trailing blanks") << "SELECT LEN('ab  ') + 10 * LEN('  ab')"
+                                                        << "42";
+        QTest::newRow("LEN with an alias") << "SELECT LEN('abc') AS v"
+                                           << "3";
+        QTest::newRow("LEN of a number") << "SELECT LEN(-120)"
+                                         << "4";
+        QTest::newRow("SUBSTRING from before the start") << "SELECT SUBSTRING('abc', -1, 3)"
+                                                         << "a";
+        QTest::newRow("SUBSTRING beyond the end") << "SELECT SUBSTRING('abc', 2, 10) + SUBSTRING('abc', 5, 1)"
+                                                  << "bc";
+        QTest::newRow("LEFT and RIGHT") << "SELECT LEFT('abc', 2) + RIGHT('abc', 5) + LEFT('abc', 0)"
+                                        << "ababc";
+        QTest::newRow("REPLACE regardless of case") << "SELECT REPLACE(N'Мама мыла', N'МА', N'па')"
+                                                    << "папа мыла";
+        QTest::newRow("CHARINDEX regardless of case, from a place")
+            << "SELECT CHARINDEX('B', 'abcb') + 10 * CHARINDEX('B', 'abcb', 3) + 100 * CHARINDEX('x', 'abc')"
+            << "42";
+        QTest::newRow("ISNULL converts to the first argument's type")
+            << "SELECT ISNULL(CAST(NULL AS varchar(2)), 'abcdef')"
+            << "ab";
+        QTest::newRow("COALESCE") << "SELECT COALESCE(NULL, n, id) FROM numbers ORDER BY id"
+                                  << "0|5";
+        QTest::newRow("NULLIF under the collation") << "SELECT COALESCE(NULLIF('a', 'A'), 'equal')"
+                                                    << "equal";
+        QTest::newRow("AVG of integers divides as integers") << "SELECT AVG(id) FROM numbers"
+                                                             << "1";
+        QTest::newRow("AVG of floats") << "SELECT AVG(CAST(id AS float)) FROM numbers"
+                                       << "1.5";
+        QTest::newRow("a number with a point where it is compared") << "SELECT id FROM numbers WHERE id > 1.5"
+                                                                    << "2";
+        QTest::newRow("a number with a point next to a float") << "SELECT 3 * 0.5E0 + 0.5"
+                                                               << "2";
+        // Text compared with a number is converted to the number, whatever the operands' shapes.
+        QTest::newRow("a text literal and a number literal") << "SELECT COUNT(*) FROM numbers WHERE '5' = 5"
+                                                             << "2";
+        QTest::newRow("a function's text and a column") << "SELECT id FROM numbers WHERE LEFT('02', 2) = id"
+                                                        << "2";
+        QTest::newRow("a column and a function's text") << "SELECT id FROM numbers WHERE id < RIGHT(' 2', 2)"
+                                                        << "1";
+        QTest::newRow("a date and text") << "SELECT COUNT(*) FROM numbers WHERE GETDATE() > '20010911'"
+                                         << "2";
         QTest::newRow("negative integer division") << "SELECT -7 / 2"
                                                    << "-3";
         QTest::newRow("modulo keeps the sign") << "SELECT -7 % 3"
@@ -1024,7 +1164,7 @@ private Q_SLOTS:
                                           << "2147483647";
         QTest::newRow("bigint") << "SELECT 5000000000 + 1"
                                 << "5000000001";
-        QTest::newRow("float") << "SELECT 1.5 / 0.5"
+        QTest::newRow("float") << "SELECT 1.5E0 / 0.5E0"
                                << "3";
         QTest::newRow("NULL divided by zero") << "SELECT NULL / 0"
                                               << "NULL";

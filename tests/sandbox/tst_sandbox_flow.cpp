@@ -573,6 +573,38 @@ private Q_SLOTS:
         QCOMPARE(name, QStringLiteral("Microsoft SQL Server") + QString(2, QChar(0)));
     }
 
+    // The sandbox answers in us_english only: a login that asks for another language is refused,
+    // not answered in English words and the English date format.
+    void loginLanguage_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("none") << QString() << true;
+        QTest::newRow("us_english") << QStringLiteral("us_english") << true;
+        QTest::newRow("written in capitals") << QStringLiteral("US_ENGLISH") << true;
+        QTest::newRow("Deutsch") << QStringLiteral("Deutsch") << false;
+        QTest::newRow("русский") << QStringLiteral("русский") << false;
+    }
+
+    void loginLanguage()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, accepted);
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port());
+        QVERIFY(socket.waitForConnected(Patience));
+        socket.write(packet(0x12, preLogin()));
+        QVERIFY(!readAnswer(socket).isEmpty());
+        socket.write(packet(0x10, login7(Admin, AdminPassword, QStringLiteral("qel"), language)));
+        const QStringList words = messageWords(readAnswer(socket));
+        if (accepted) {
+            QVERIFY2(words.contains(QStringLiteral("LOGINACK")), qPrintable(words.join(u',')));
+            return;
+        }
+        QCOMPARE(words, (QStringList{QStringLiteral("ERROR 40517 class 16"),
+                                     QStringLiteral("ERROR 18456 class 14"), QStringLiteral("DONE ERROR")}));
+    }
+
     // A request whose last packet has the IGNORE bit is not run; the answer is one DONE with its
     // error bit, and the connection goes on.
     void ignoreBit()

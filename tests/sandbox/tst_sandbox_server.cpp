@@ -563,8 +563,13 @@ private Q_SLOTS:
         QTest::newRow("NULL") << "SELECT NULL" << 0x26 << 4 << 0x0021 << QByteArray("00");
         QTest::newRow("expression") << "SELECT i + 1 FROM typed" << 0x26 << 4 << 0x0021
                                     << QByteArray("0408000000");
-        QTest::newRow("aggregate") << "SELECT MAX(i) FROM typed" << 0x26 << 4 << 0x0021
+        // An aggregate may hold NULL and carries no computed flag.
+        QTest::newRow("aggregate") << "SELECT MAX(i) FROM typed" << 0x26 << 4 << 0x0001
                                    << QByteArray("0407000000");
+        QTest::newRow("COUNT") << "SELECT COUNT(*) FROM typed" << 0x26 << 4 << 0x0001
+                               << QByteArray("0401000000");
+        QTest::newRow("ISNULL with a literal")
+            << "SELECT ISNULL(ni, 0) FROM typed" << 0x38 << -1 << 0x0020 << QByteArray("08000000");
         QTest::newRow("NOT NULL column under an outer join")
             << "SELECT x.i FROM typed x LEFT JOIN typed y ON 1 = 0" << 0x26 << 4 << 0x0009
             << QByteArray("0407000000");

@@ -1,0 +1,402 @@
+#include "sandbox/engine/functions.h"
+
+#include "sandbox/engine/constraints.h"
+#include "sandbox/engine/sqlerrors.h"
+
+#include <QHash>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+namespace sandbox::functions {
+
+namespace {
+
+struct Entry {
+    const char *sqlite;
+    Arity arity;
+};
+
+// The server's functions that run here as they run there. CAST, CONVERT, DATEADD, GETDATE and
+// the aggregates have their own rewriting; DAY, MONTH and YEAR are the date module's.
+const QHash<QString, Entry> &table()
+{
+    static const QHash<QString, Entry> entries = {
+        {QStringLiteral("LEN"), {"qel_len", {1, 1}}},
+        {QStringLiteral("UPPER"), {"qel_upper", {1, 1}}},
+        {QStringLiteral("LOWER"), {"qel_lower", {1, 1}}},
+        {QStringLiteral("LTRIM"), {"ltrim", {1, 1}}},
+        {QStringLiteral("RTRIM"), {"rtrim", {1, 1}}},
+        {QStringLiteral("SUBSTRING"), {"qel_substring", {3, 3}}},
+        {QStringLiteral("LEFT"), {"qel_left", {2, 2}}},
+        {QStringLiteral("RIGHT"), {"qel_right", {2, 2}}},
+        {QStringLiteral("REPLACE"), {"qel_replace", {3, 3}}},
+        {QStringLiteral("CHARINDEX"), {"qel_charindex", {2, 3}}},
+        {QStringLiteral("ISNULL"), {"IFNULL", {2, 2}}},
+        {QStringLiteral("COALESCE"), {"COALESCE", {2, -1}}},
+        {QStringLiteral("NULLIF"), {"NULLIF", {2, 2}}},
+        {QStringLiteral("ABS"), {"ABS", {1, 1}}},
+        {QStringLiteral("DAY"), {"day", {1, 1}}},
+        {QStringLiteral("MONTH"), {"month", {1, 1}}},
+        {QStringLiteral("YEAR"), {"year", {1, 1}}},
+    };
+    return entries;
+}
+
+QString textOf(sqlite3_value *v)
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
+    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
+}
+
+void resultText(sqlite3_context *ctx, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_result_text(ctx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+bool anyNull(int argc, sqlite3_value **argv)
+{
+    for (int k = 0; k < argc; ++k)
+        if (sqlite3_value_type(argv[k]) == SQLITE_NULL)
+            return true;
+    return false;
+}
+
+// The text a function works on: text as it is, an integer in decimal. A float's text the server
+// writes in its own style (1.5E+20, 0.1 as 0.1), which the sandbox does not imitate.
+std::optional<QString> subject(sqlite3_context *ctx, sqlite3_value *v, const char *function)
+{
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+        return QString::number(sqlite3_value_int64(v));
+    case SQLITE_FLOAT:
+        constraints::raise(
+            ctx, sqlerr::notSupported(QStringLiteral("%1 of a float").arg(QLatin1String(function)), 1));
+        return std::nullopt;
+    case SQLITE_BLOB:
+        constraints::raise(
+            ctx, sqlerr::notSupported(QStringLiteral("%1 of binary data").arg(QLatin1String(function)), 1));
+        return std::nullopt;
+    default:
+        return textOf(v);
+    }
+}
+
+// A length or position argument: an integer, a float cut to its integer part, text read as int.
+std::optional<qint64> integerArgument(sqlite3_context *ctx, sqlite3_value *v)
+{
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+        return sqlite3_value_int64(v);
+    case SQLITE_FLOAT:
+        return qint64(sqlite3_value_double(v));
+    default: {
+        const QString text = textOf(v);
+        bool ok = false;
+        const qint64 n = text.trimmed().toLongLong(&ok);
+        if (ok && n >= std::numeric_limits<qint32>::min() && n <= std::numeric_limits<qint32>::max())
+            return n;
+        constraints::raise(
+            ctx,
+            sqlerr::make(245, 16, 1,
+                         QStringLiteral("Conversion failed when converting the varchar value '%1' to data "
+                                        "type int.")
+                             .arg(text)));
+        return std::nullopt;
+    }
+    }
+}
+
+Message invalidLength(const char *function)
+{
+    if (qstrcmp(function, "RIGHT") == 0)
+        return sqlerr::make(536, 16, 2,
+                            QStringLiteral("Invalid length parameter passed to the RIGHT function."));
+    return sqlerr::make(537, 16, 2,
+                        QStringLiteral("Invalid length parameter passed to the LEFT or SUBSTRING function."));
+}
+
+void len(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (anyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    const auto s = subject(ctx, argv[0], "LEN");
+    if (!s)
+        return;
+    qsizetype n = s->size();
+    while (n > 0 && s->at(n - 1) == u' ')
+        --n;
+    sqlite3_result_int64(ctx, n);
+}
+
+template <bool Upper> void changeCase(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (anyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    const auto s = subject(ctx, argv[0], Upper ? "UPPER" : "LOWER");
+    if (s)
+        resultText(ctx, Upper ? s->toUpper() : s->toLower());
+}
+
+// Characters [from, from + count) of s, positions counted from 1, cut to those that exist.
+QString slice(const QString &s, qint64 from, qint64 count)
+{
+    const qint64 first = std::max<qint64>(from, 1);
+    const qint64 end = std::min<qint64>(from + count, qint64(s.size()) + 1); // exclusive
+    if (end <= first)
+        return {};
+    return s.mid(first - 1, end - first);
+}
+
+void substring(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (anyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    const auto s = subject(ctx, argv[0], "SUBSTRING");
+    const auto from = s ? integerArgument(ctx, argv[1]) : std::nullopt;
+    const auto count = from ? integerArgument(ctx, argv[2]) : std::nullopt;
+    if (!count)
+        return;
+    if (*count < 0)
+        return constraints::raise(ctx, invalidLength("SUBSTRING"));
+    resultText(ctx, slice(*s, *from, *count));
+}
+
+template <bool Left> void side(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (anyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    const auto s = subject(ctx, argv[0], Left ? "LEFT" : "RIGHT");
+    const auto count = s ? integerArgument(ctx, argv[1]) : std::nullopt;
+    if (!count)
+        return;
+    if (*count < 0)
+        return constraints::raise(ctx, invalidLength(Left ? "LEFT" : "RIGHT"));
+    const qsizetype n = qsizetype(std::min<qint64>(*count, s->size()));
+    resultText(ctx, Left ? s->left(n) : s->right(n));
+}
+
+// The database's collation does not count case: REPLACE and CHARINDEX find regardless of it.
+void replace(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (anyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    const auto s = subject(ctx, argv[0], "REPLACE");
+    const auto find = s ? subject(ctx, argv[1], "REPLACE") : std::nullopt;
+    const auto with = find ? subject(ctx, argv[2], "REPLACE") : std::nullopt;
+    if (!with)
+        return;
+    if (find->isEmpty())
+        return resultText(ctx, *s);
+    QString out = *s;
+    out.replace(*find, *with, Qt::CaseInsensitive);
+    resultText(ctx, out);
+}
+
+void charIndex(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (anyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    const auto find = subject(ctx, argv[0], "CHARINDEX");
+    const auto s = find ? subject(ctx, argv[1], "CHARINDEX") : std::nullopt;
+    if (!s)
+        return;
+    qint64 start = 1;
+    if (argc == 3) {
+        const auto given = integerArgument(ctx, argv[2]);
+        if (!given)
+            return;
+        start = std::max<qint64>(*given, 1);
+    }
+    if (find->isEmpty() || start > s->size())
+        return sqlite3_result_int64(ctx, 0);
+    sqlite3_result_int64(ctx, s->indexOf(*find, qsizetype(start - 1), Qt::CaseInsensitive) + 1);
+}
+
+} // namespace
+
+void install(sqlite3 *db)
+{
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    sqlite3_create_function_v2(db, "qel_len", 1, flags, nullptr, &len, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_upper", 1, flags, nullptr, &changeCase<true>, nullptr, nullptr,
+                               nullptr);
+    sqlite3_create_function_v2(db, "qel_lower", 1, flags, nullptr, &changeCase<false>, nullptr, nullptr,
+                               nullptr);
+    sqlite3_create_function_v2(db, "qel_substring", 3, flags, nullptr, &substring, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_left", 2, flags, nullptr, &side<true>, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_right", 2, flags, nullptr, &side<false>, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_replace", 3, flags, nullptr, &replace, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_charindex", 2, flags, nullptr, &charIndex, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_charindex", 3, flags, nullptr, &charIndex, nullptr, nullptr, nullptr);
+}
+
+QString sqliteName(const QString &upperName)
+{
+    const auto found = table().constFind(upperName);
+    return found == table().constEnd() ? QString() : QString::fromLatin1(found->sqlite);
+}
+
+Arity arity(const QString &upperName)
+{
+    const auto found = table().constFind(upperName);
+    return found == table().constEnd() ? Arity{} : found->arity;
+}
+
+bool isServerFunction(const QString &upperName)
+{
+    static const QStringList builtIns = {QStringLiteral("ABS"),
+                                         QStringLiteral("ACOS"),
+                                         QStringLiteral("APP_NAME"),
+                                         QStringLiteral("ASCII"),
+                                         QStringLiteral("ASIN"),
+                                         QStringLiteral("ATAN"),
+                                         QStringLiteral("ATN2"),
+                                         QStringLiteral("AVG"),
+                                         QStringLiteral("CEILING"),
+                                         QStringLiteral("CHAR"),
+                                         QStringLiteral("CHARINDEX"),
+                                         QStringLiteral("CHECKSUM"),
+                                         QStringLiteral("CHECKSUM_AGG"),
+                                         QStringLiteral("CHOOSE"),
+                                         QStringLiteral("COALESCE"),
+                                         QStringLiteral("COL_LENGTH"),
+                                         QStringLiteral("COL_NAME"),
+                                         QStringLiteral("COLUMNPROPERTY"),
+                                         QStringLiteral("CONCAT"),
+                                         QStringLiteral("CONCAT_WS"),
+                                         QStringLiteral("COS"),
+                                         QStringLiteral("COT"),
+                                         QStringLiteral("COUNT"),
+                                         QStringLiteral("COUNT_BIG"),
+                                         QStringLiteral("CUME_DIST"),
+                                         QStringLiteral("CURRENT_USER"),
+                                         QStringLiteral("DATALENGTH"),
+                                         QStringLiteral("DATEADD"),
+                                         QStringLiteral("DATEDIFF"),
+                                         QStringLiteral("DATEDIFF_BIG"),
+                                         QStringLiteral("DATEFROMPARTS"),
+                                         QStringLiteral("DATENAME"),
+                                         QStringLiteral("DATEPART"),
+                                         QStringLiteral("DATETIMEFROMPARTS"),
+                                         QStringLiteral("DAY"),
+                                         QStringLiteral("DB_ID"),
+                                         QStringLiteral("DB_NAME"),
+                                         QStringLiteral("DEGREES"),
+                                         QStringLiteral("DENSE_RANK"),
+                                         QStringLiteral("DIFFERENCE"),
+                                         QStringLiteral("EOMONTH"),
+                                         QStringLiteral("ERROR_LINE"),
+                                         QStringLiteral("ERROR_MESSAGE"),
+                                         QStringLiteral("ERROR_NUMBER"),
+                                         QStringLiteral("ERROR_SEVERITY"),
+                                         QStringLiteral("ERROR_STATE"),
+                                         QStringLiteral("EXP"),
+                                         QStringLiteral("FIRST_VALUE"),
+                                         QStringLiteral("FLOOR"),
+                                         QStringLiteral("FORMAT"),
+                                         QStringLiteral("FORMATMESSAGE"),
+                                         QStringLiteral("GETDATE"),
+                                         QStringLiteral("GETUTCDATE"),
+                                         QStringLiteral("GREATEST"),
+                                         QStringLiteral("GROUPING"),
+                                         QStringLiteral("HASHBYTES"),
+                                         QStringLiteral("HOST_ID"),
+                                         QStringLiteral("HOST_NAME"),
+                                         QStringLiteral("IDENT_CURRENT"),
+                                         QStringLiteral("IIF"),
+                                         QStringLiteral("ISDATE"),
+                                         QStringLiteral("ISJSON"),
+                                         QStringLiteral("ISNULL"),
+                                         QStringLiteral("ISNUMERIC"),
+                                         QStringLiteral("JSON_VALUE"),
+                                         QStringLiteral("JSON_QUERY"),
+                                         QStringLiteral("LAG"),
+                                         QStringLiteral("LAST_VALUE"),
+                                         QStringLiteral("LEAD"),
+                                         QStringLiteral("LEAST"),
+                                         QStringLiteral("LEFT"),
+                                         QStringLiteral("LEN"),
+                                         QStringLiteral("LOG"),
+                                         QStringLiteral("LOG10"),
+                                         QStringLiteral("LOWER"),
+                                         QStringLiteral("LTRIM"),
+                                         QStringLiteral("MAX"),
+                                         QStringLiteral("MIN"),
+                                         QStringLiteral("MONTH"),
+                                         QStringLiteral("NCHAR"),
+                                         QStringLiteral("NEWID"),
+                                         QStringLiteral("NEWSEQUENTIALID"),
+                                         QStringLiteral("NTILE"),
+                                         QStringLiteral("NULLIF"),
+                                         QStringLiteral("OBJECT_ID"),
+                                         QStringLiteral("OBJECT_NAME"),
+                                         QStringLiteral("OBJECTPROPERTY"),
+                                         QStringLiteral("PARSE"),
+                                         QStringLiteral("PATINDEX"),
+                                         QStringLiteral("PERCENT_RANK"),
+                                         QStringLiteral("PI"),
+                                         QStringLiteral("POWER"),
+                                         QStringLiteral("QUOTENAME"),
+                                         QStringLiteral("RADIANS"),
+                                         QStringLiteral("RAND"),
+                                         QStringLiteral("RANK"),
+                                         QStringLiteral("REPLACE"),
+                                         QStringLiteral("REPLICATE"),
+                                         QStringLiteral("REVERSE"),
+                                         QStringLiteral("RIGHT"),
+                                         QStringLiteral("ROUND"),
+                                         QStringLiteral("ROW_NUMBER"),
+                                         QStringLiteral("ROWCOUNT_BIG"),
+                                         QStringLiteral("RTRIM"),
+                                         QStringLiteral("SCHEMA_NAME"),
+                                         QStringLiteral("SCOPE_IDENTITY"),
+                                         QStringLiteral("SERVERPROPERTY"),
+                                         QStringLiteral("SESSION_USER"),
+                                         QStringLiteral("SIGN"),
+                                         QStringLiteral("SIN"),
+                                         QStringLiteral("SOUNDEX"),
+                                         QStringLiteral("SPACE"),
+                                         QStringLiteral("SQRT"),
+                                         QStringLiteral("SQUARE"),
+                                         QStringLiteral("STDEV"),
+                                         QStringLiteral("STDEVP"),
+                                         QStringLiteral("STR"),
+                                         QStringLiteral("STRING_AGG"),
+                                         QStringLiteral("STRING_ESCAPE"),
+                                         QStringLiteral("STRING_SPLIT"),
+                                         QStringLiteral("STUFF"),
+                                         QStringLiteral("SUBSTRING"),
+                                         QStringLiteral("SUM"),
+                                         QStringLiteral("SUSER_NAME"),
+                                         QStringLiteral("SUSER_SNAME"),
+                                         QStringLiteral("SWITCHOFFSET"),
+                                         QStringLiteral("SYSDATETIME"),
+                                         QStringLiteral("SYSDATETIMEOFFSET"),
+                                         QStringLiteral("SYSTEM_USER"),
+                                         QStringLiteral("SYSUTCDATETIME"),
+                                         QStringLiteral("TAN"),
+                                         QStringLiteral("TIMEFROMPARTS"),
+                                         QStringLiteral("TODATETIMEOFFSET"),
+                                         QStringLiteral("TRANSLATE"),
+                                         QStringLiteral("TRIM"),
+                                         QStringLiteral("TRY_CAST"),
+                                         QStringLiteral("TRY_CONVERT"),
+                                         QStringLiteral("TRY_PARSE"),
+                                         QStringLiteral("TYPE_ID"),
+                                         QStringLiteral("TYPE_NAME"),
+                                         QStringLiteral("UNICODE"),
+                                         QStringLiteral("UPPER"),
+                                         QStringLiteral("USER_ID"),
+                                         QStringLiteral("USER_NAME"),
+                                         QStringLiteral("VAR"),
+                                         QStringLiteral("VARP"),
+                                         QStringLiteral("YEAR")};
+    return builtIns.contains(upperName);
+}
+
+} // namespace sandbox::functions
