@@ -850,6 +850,20 @@ StatementResult call(Context &ctx, const QString &name, const QList<Argument> &a
         failed.error =
             sqlerr::fromSqlite(e.code(), e.message(), ctx.statementLine > 0 ? ctx.statementLine : ctx.line);
         failed.error->procedure = ctx.procedureName;
+        if (failed.error->number == 547 && ctx.definition && ctx.statementLine > 0) {
+            // A constraint's conflict names the statement's verb and table, as the statement writes
+            // them, and ends that statement.
+            static const QRegularExpression target(
+                QStringLiteral("^\\s*(INSERT|UPDATE|DELETE)(?:\\s+INTO|\\s+FROM)?\\s+\\[?([^\\]\\s(]+)"),
+                QRegularExpression::CaseInsensitiveOption);
+            const auto m =
+                target.match(QString::fromUtf8(ctx.definition).split(u'\n').value(ctx.statementLine - 1));
+            failed.error->text.replace(QLatin1String("%VERB%"), m.captured(1).toUpper());
+            failed.error->text.replace(QLatin1String("%TABLE%"), m.captured(2));
+            failed.afterError.append(sqlerr::make(
+                3621, 0, 0, QStringLiteral("The statement has been terminated."), ctx.statementLine));
+            failed.afterError.last().procedure = ctx.procedureName;
+        }
         return failed;
     }
 }

@@ -1746,10 +1746,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("number");
         QTest::addColumn<int>("state");
-        QTest::addColumn<QString>(
-            "statement"); // what the error's line of the text begins with; empty: line 0
+        // What the error's line of the procedure's text begins with; empty: line 0.
+        QTest::addColumn<QString>("statement");
 
-        QTest::newRow("the INSERT fails") << "%1, %3" << 0 << 0 << "INSERT INTO QELStudent";
+        QTest::newRow("the INSERT fails") << "%1, %3" << 547 << 0 << "INSERT INTO QELStudent";
         QTest::newRow("missing argument") << "%1" << 201 << 4 << QString();
         QTest::newRow("too many arguments") << "%1, %2, 3" << 8144 << 2 << QString();
         QTest::newRow("unknown parameter") << "@id_group = %1, @nobody = 1" << 8145 << 2 << QString();
@@ -1775,11 +1775,10 @@ private Q_SLOTS:
         const auto error = errorOf(b);
         QVERIFY(error);
         QCOMPARE(error->procedure, QStringLiteral("dbo.CreateStarasta"));
-        if (number != 0) {
-            QCOMPARE(error->number, number);
-            QCOMPARE(error->severity, 16);
-            QCOMPARE(error->state, state);
-        }
+        QCOMPARE(error->number, number);
+        QCOMPARE(error->severity, 16);
+        QCOMPARE(error->state, state);
+        QVERIFY2(!error->text.contains(u'%'), qPrintable(error->text));
         if (statement.isEmpty()) {
             QCOMPARE(error->line, 0);
         } else {
