@@ -38,7 +38,7 @@
 //   row (id_group, id_student) is inserted. Who may run it: user and admin. Its body runs without
 //   SET NOCOUNT ON, so each of the two statements answers with its row count (DONEINPROC): the
 //   rows deleted (0 or 1), then 1 inserted; then the return status 0.
-//   Refusals, raised as errors 50000, severity 16, state 1, from procedure CreateStarasta, with
+//   Refusals, raised as errors 50000, severity 16, state 1, from procedure dbo.CreateStarasta, with
 //   return status 1 and nothing changed: a NULL group "Не указана группа."; a NULL student "Не
 //   указан студент."; a group missing from [group] "Группа с кодом G не найдена."; a student
 //   missing from s_fio "Студент с кодом S не найден."; a student without a row (S, G) in s_g
@@ -70,8 +70,17 @@
 //   answers as for ODBC 2 (columns PRECISION, MONEY, AUTO_INCREMENT; datetime type 11), 3 as for
 //   ODBC 3 (COLUMN_SIZE, FIXED_PREC_SCALE, AUTO_UNIQUE_VALUE; datetime 93). Anyone may run it.
 //
-// Calls in general: too many arguments give error 8144; a missing required one error 201;
-// an unknown procedure error 2812; a role that may not run it error 229 (EXECUTE).
+// Each procedure has the T-SQL text the server would hold for it (kGetUserText,
+// kCreateStarastaText below), and the C++ follows it statement by statement. A message or error
+// raised in a procedure names it with its schema (dbo.CreateStarasta) and carries the line, in that
+// text, of the statement that raised it (its RAISERROR or PRINT; the INSERT, DELETE, UPDATE or
+// SELECT in which the server raised it), not the line of the EXEC in the caller's batch.
+//
+// Calls in general: too many arguments give error 8144; a named argument the procedure does not
+// have 8145; a missing required one error 201; an argument that does not convert to its
+// parameter's type 8114 (state 1): these name the procedure at line 0, as the server raises them
+// on entry. An unknown procedure gives error 2812; a role that may not run it error 229 (EXECUTE):
+// these belong to the EXEC, at its line in the batch.
 // On the wire (see connection.cpp), a procedure's statements that return or change rows each end
 // with DONEINPROC (COUNT, unless the session has SET NOCOUNT ON), its messages come in the order
 // they were raised, an error raised after a statement follows that statement's DONEINPROC, then
@@ -107,6 +116,192 @@ constexpr const char *kRuleInfoThenSuccess = "info-then-success";
 constexpr const char *kRuleInfoThenError = "info-then-error";
 constexpr const char *kRuleErrorThenStore = "error-then-store";
 
+// The procedures' text as the server holds it: the batch that created each one, from its first
+// line. The C++ below does what this text says, statement by statement; each message and error a
+// procedure raises carries the line of its statement here (lineOf), as the server counts lines.
+// The text and the code change together: tst_sandbox_engine checks that each raised message's
+// line holds the statement that raises it.
+
+// GET_USER's record of each call in sandbox_sign_in is the sandbox's own and not part of the
+// procedure; a scripted answer (Engine::scriptNextGetUserRow) is the sandbox's too.
+constexpr const char *kGetUserText = R"sql(CREATE PROCEDURE dbo.GET_USER
+    @login varchar(128),
+    @password varchar(128),
+    @new_password varchar(128),
+    @program varchar(128),
+    @ip varchar(64) = NULL,
+    @computer varchar(128) = NULL,
+    @login_again varchar(10) = NULL,
+    @flag varchar(10) = NULL,
+    @count varchar(10) = NULL
+AS
+BEGIN
+    DECLARE @id int, @md5 varchar(32), @changed date, @lifetime int, @blocked varchar(255),
+        @must_update varchar(128), @account varchar(128), @account_password varchar(128),
+        @days_left int, @i int;
+    -- The answer: one row, whatever happens.
+    DECLARE @db_user varchar(128) = '', @db_password varchar(128) = '', @id_login int = 0,
+        @answer_days int = 0, @message varchar(255) = '', @update_flag int = 0;
+
+    SELECT @id = id_login, @md5 = password_md5, @changed = password_changed,
+        @lifetime = password_lifetime, @blocked = blocked_message,
+        @must_update = must_update_program, @account = db_account
+    FROM sandbox_login WHERE login = @login;
+    IF @id IS NULL OR ISNULL(@md5, '') = '' OR @md5 <> @password
+    BEGIN
+        SET @message = 'Неверное имя пользователя или пароль.';
+        GOTO answer;
+    END
+    IF ISNULL(@blocked, '') <> ''
+    BEGIN
+        SET @message = @blocked;
+        GOTO answer;
+    END
+
+    IF @new_password IS NOT NULL
+    BEGIN
+        SET @new_password = UPPER(LTRIM(RTRIM(@new_password)));
+        IF LEN(@new_password) <> 32 OR @new_password LIKE '%[^0-9A-F]%'
+        BEGIN
+            SET @message = 'Неверный формат нового пароля.';
+            GOTO answer;
+        END
+        IF @new_password = 'D41D8CD98F00B204E9800998ECF8427E' -- the digest of the empty text
+        BEGIN
+            SET @message = 'Пароль не может быть пустым.';
+            GOTO answer;
+        END
+        IF @new_password = @md5
+        BEGIN
+            SET @message = 'Новый пароль должен отличаться от прежнего.';
+            GOTO answer;
+        END
+        UPDATE sandbox_login SET password_md5 = @new_password, password_changed = CAST(GETDATE() AS date)
+        WHERE id_login = @id;
+        SET @changed = CAST(GETDATE() AS date);
+    END
+
+    SET @days_left = ISNULL(@lifetime - DATEDIFF(day, @changed, CAST(GETDATE() AS date)), -1);
+    IF ISNULL(@must_update, '') <> '' AND @must_update = @program
+    BEGIN
+        SELECT @id_login = @id, @answer_days = @days_left, @update_flag = 2;
+        GOTO answer;
+    END
+    SELECT @account_password = password FROM sandbox_account WHERE name = @account;
+    IF @account_password IS NULL
+    BEGIN
+        SET @message = 'Учётной записи не назначен пользователь базы данных.';
+        GOTO answer;
+    END
+    SELECT @id_login = @id, @answer_days = @days_left;
+    IF @days_left >= 0
+    BEGIN
+        -- The account travels shifted: each Windows-1251 byte one less.
+        SET @i = 1;
+        WHILE @i <= DATALENGTH(@account)
+        BEGIN
+            SET @db_user = @db_user + CHAR(ASCII(SUBSTRING(@account, @i, 1)) - 1);
+            SET @i = @i + 1;
+        END
+        SET @i = 1;
+        WHILE @i <= DATALENGTH(@account_password)
+        BEGIN
+            SET @db_password = @db_password + CHAR(ASCII(SUBSTRING(@account_password, @i, 1)) - 1);
+            SET @i = @i + 1;
+        END
+    END
+
+answer:
+    SELECT @db_user AS db_user, @db_password AS db_password, @id_login AS id_login,
+        @answer_days AS days_left, @message AS message, @update_flag AS update_flag;
+    RETURN 0;
+END
+)sql";
+
+// The marks of sandbox_starasta_rule name the students for whom the procedure goes wrong part of
+// the way (see demodata.h). The pause of error-then-store is the sandbox's --procedure-pause.
+constexpr const char *kCreateStarastaText = R"sql(CREATE PROCEDURE dbo.CreateStarasta
+    @id_group int,
+    @id_student int
+AS
+BEGIN
+    DECLARE @p20 varchar(30), @rule varchar(20);
+
+    IF @id_group IS NULL
+    BEGIN
+        RAISERROR('Не указана группа.', 16, 1);
+        RETURN 1;
+    END
+    IF @id_student IS NULL
+    BEGIN
+        RAISERROR('Не указан студент.', 16, 1);
+        RETURN 1;
+    END
+    IF NOT EXISTS (SELECT 1 FROM [group] WHERE id_group = @id_group)
+    BEGIN
+        RAISERROR('Группа с кодом %d не найдена.', 16, 1, @id_group);
+        RETURN 1;
+    END
+    IF NOT EXISTS (SELECT 1 FROM s_fio WHERE id_student = @id_student)
+    BEGIN
+        RAISERROR('Студент с кодом %d не найден.', 16, 1, @id_student);
+        RETURN 1;
+    END
+    IF NOT EXISTS (SELECT 1 FROM s_g WHERE id_student = @id_student AND id_group = @id_group)
+    BEGIN
+        SET @p20 = (SELECT p20 FROM [group] WHERE id_group = @id_group);
+        RAISERROR('Студент с кодом %d не числится в группе %s.', 16, 1, @id_student, @p20);
+        RETURN 1;
+    END
+
+    SET @rule = (SELECT [rule] FROM sandbox_starasta_rule WHERE id_student = @id_student);
+    IF @rule = 'info-then-error'
+    BEGIN
+        PRINT 'Проверка приказов деканата по студенту ' + CAST(@id_student AS varchar(11)) + '.';
+        RAISERROR('Студент с кодом %d отчислен приказом деканата; назначить его старостой нельзя.',
+            16, 1, @id_student);
+        RETURN 1;
+    END
+    IF @rule = 'info-then-success'
+        PRINT 'Студент с кодом ' + CAST(@id_student AS varchar(11)) + ' уже был старостой; назначение повторено.';
+    IF @rule = 'error-then-store'
+    BEGIN
+        RAISERROR('Журнал назначений недоступен; староста будет назначен без записи в журнал.', 16, 1);
+        WAITFOR DELAY '00:00:02';
+    END
+
+    DELETE FROM QELStudent WHERE id_group = @id_group;
+    INSERT INTO QELStudent (id_group, id_student) VALUES (@id_group, @id_student);
+
+    IF @rule = 'store-then-error'
+    BEGIN
+        RAISERROR('Староста назначен, но журнал назначений недоступен.', 16, 1);
+        RETURN 1;
+    END
+    IF @rule = 'error-then-store'
+        RETURN 1;
+    RETURN 0;
+END
+)sql";
+
+// The line of the procedure's text on which the statement holding marker (a part of its text
+// found nowhere before it) begins, counted from 1 as the server counts them.
+int lineOf(const char *text, const char *marker)
+{
+    const QString all = QString::fromUtf8(text);
+    const qsizetype at = all.indexOf(QString::fromUtf8(marker));
+    Q_ASSERT(at >= 0);
+    return at < 0 ? 0 : int(QStringView(all).left(at).count(u'\n')) + 1;
+}
+
+// Names the statement of the running procedure that runs now: what it raises, and what the server
+// raises in it, carries its line.
+int at(Context &ctx, const char *marker)
+{
+    ctx.statementLine = ctx.definition ? lineOf(ctx.definition, marker) : 0;
+    return ctx.statementLine;
+}
+
 enum class ParamType { Int, Text };
 
 struct Parameter {
@@ -123,6 +318,8 @@ struct Procedure {
     const char *name;
     QList<Parameter> parameters;
     Body body;
+    const char *schema = "dbo";
+    const char *text = nullptr; // null for a system procedure, whose text no user reads
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -217,11 +414,13 @@ StatementResult getUser(Context &ctx, const Arguments &a)
     const QString program = db::toText(a.at(3));
 
     const auto answer = [&](const QList<Value> &row, const QString &verdict) {
+        at(ctx, "SELECT @db_user AS db_user");
         r.inner.push_back(select(getUserResult({row})));
         recordSignIn(ctx, a, verdict);
         return r;
     };
 
+    at(ctx, "SELECT @id = id_login");
     std::optional<LoginRow> found = findLogin(ctx.db, login);
     if (!found || found->md5.isEmpty() || found->md5.compare(digest, Qt::CaseInsensitive) != 0)
         return answer(refusal(kWrongCredentials), QStringLiteral("wrong login or password"));
@@ -239,6 +438,7 @@ StatementResult getUser(Context &ctx, const Arguments &a)
             return answer(refusal(kEmptyNewPassword), QStringLiteral("empty new password"));
         if (newDigest.compare(row.md5, Qt::CaseInsensitive) == 0)
             return answer(refusal(kSamePassword), QStringLiteral("same new password"));
+        at(ctx, "UPDATE sandbox_login");
         db::Statement st(ctx.db,
                          QStringLiteral("UPDATE sandbox_login SET password_md5 = ?, password_changed = ? "
                                         "WHERE id_login = ?"));
@@ -257,6 +457,7 @@ StatementResult getUser(Context &ctx, const Arguments &a)
         return answer(answerRow(QString(), QString(), row.id, daysLeft, QString(), 2),
                       QStringLiteral("update"));
 
+    at(ctx, "SELECT @account_password");
     const auto account = findAccount(ctx.db, row.account);
     if (!account)
         return answer(refusal(kNoAccount), QStringLiteral("no account"));
@@ -279,69 +480,86 @@ bool exists(sqlite3 *db, const QString &sql, const QList<Value> &params)
 StatementResult createStarasta(Context &ctx, const Arguments &a)
 {
     StatementResult r;
-    const auto refuse = [&](const QString &text) {
-        r.error = sqlerr::procedure(QStringLiteral("CreateStarasta"), text, ctx.line);
+    // A RAISERROR of severity 16 at the statement holding marker; the procedure then returns 1.
+    const auto raise = [&](const QString &text, const char *marker) {
+        return sqlerr::procedure(ctx.procedureName, text, at(ctx, marker));
+    };
+    const auto refuse = [&](const QString &text, const char *marker) {
+        r.error = raise(text, marker);
         r.returnStatus = 1;
         return r;
     };
     if (isNull(a.at(0)))
-        return refuse(QStringLiteral("Не указана группа."));
+        return refuse(QStringLiteral("Не указана группа."), "RAISERROR('Не указана группа.'");
     if (isNull(a.at(1)))
-        return refuse(QStringLiteral("Не указан студент."));
+        return refuse(QStringLiteral("Не указан студент."), "RAISERROR('Не указан студент.'");
     const qint64 group = std::get<qint64>(a.at(0));
     const qint64 student = std::get<qint64>(a.at(1));
 
+    at(ctx, "IF NOT EXISTS (SELECT 1 FROM [group]");
     const ResultSet g =
         db::query(ctx.db, QStringLiteral("SELECT p20 FROM \"group\" WHERE id_group = ?"), {group});
     if (g.rows.isEmpty())
-        return refuse(QStringLiteral("Группа с кодом %1 не найдена.").arg(group));
+        return refuse(QStringLiteral("Группа с кодом %1 не найдена.").arg(group),
+                      "RAISERROR('Группа с кодом %d не найдена.'");
+    at(ctx, "IF NOT EXISTS (SELECT 1 FROM s_fio");
     if (!exists(ctx.db, QStringLiteral("SELECT 1 FROM s_fio WHERE id_student = ?"), {student}))
-        return refuse(QStringLiteral("Студент с кодом %1 не найден.").arg(student));
+        return refuse(QStringLiteral("Студент с кодом %1 не найден.").arg(student),
+                      "RAISERROR('Студент с кодом %d не найден.'");
+    at(ctx, "IF NOT EXISTS (SELECT 1 FROM s_g");
     if (!exists(ctx.db, QStringLiteral("SELECT 1 FROM s_g WHERE id_student = ? AND id_group = ?"),
                 {student, group}))
         return refuse(QStringLiteral("Студент с кодом %1 не числится в группе %2.")
-                          .arg(QString::number(student), db::toText(g.rows.first().first())));
+                          .arg(QString::number(student), db::toText(g.rows.first().first())),
+                      "RAISERROR('Студент с кодом %d не числится в группе %s.'");
 
+    at(ctx, "SET @rule =");
     const ResultSet marked = db::query(
         ctx.db, QStringLiteral("SELECT rule FROM sandbox_starasta_rule WHERE id_student = ?"), {student});
     const QString rule = marked.rows.isEmpty() ? QString() : db::toText(marked.rows.first().first());
-    const auto print = [&](const QString &text) {
+    // PRINT: message number 0, severity 0.
+    const auto print = [&](const QString &text, const char *marker) {
         StatementResult st;
         st.verb = QStringLiteral("PRINT");
-        st.infos.append(sqlerr::make(0, 0, 1, text, ctx.line));
-        st.infos.last().procedure = QStringLiteral("CreateStarasta");
+        st.infos.append(sqlerr::make(0, 0, 1, text, at(ctx, marker)));
+        st.infos.last().procedure = ctx.procedureName;
         r.inner.push_back(st);
     };
     if (rule == QLatin1String(kRuleInfoThenError)) {
-        print(QStringLiteral("Проверка приказов деканата по студенту %1.").arg(student));
+        print(QStringLiteral("Проверка приказов деканата по студенту %1.").arg(student),
+              "PRINT 'Проверка приказов деканата");
         return refuse(QStringLiteral("Студент с кодом %1 отчислен приказом деканата; назначить его старостой "
                                      "нельзя.")
-                          .arg(student));
+                          .arg(student),
+                      "RAISERROR('Студент с кодом %d отчислен приказом деканата");
     }
     if (rule == QLatin1String(kRuleInfoThenSuccess))
-        print(QStringLiteral("Студент с кодом %1 уже был старостой; назначение повторено.").arg(student));
+        print(QStringLiteral("Студент с кодом %1 уже был старостой; назначение повторено.").arg(student),
+              "PRINT 'Студент с кодом ' + CAST(@id_student AS varchar(11)) + ' уже был старостой");
     if (rule == QLatin1String(kRuleErrorThenStore)) {
         StatementResult raised;
         raised.verb = QStringLiteral("RAISERROR");
-        raised.error = sqlerr::procedure(
-            QStringLiteral("CreateStarasta"),
+        raised.error = raise(
             QStringLiteral("Журнал назначений недоступен; староста будет назначен без записи в журнал."),
-            ctx.line);
+            "RAISERROR('Журнал назначений недоступен;");
         raised.raised = true;
         r.inner.push_back(raised);
         r.returnStatus = 1;
+        at(ctx, "WAITFOR DELAY");
         if (ctx.pause && !ctx.pause(r))
             return r; // cancelled: nothing stored
     }
 
     db::exec(ctx.db, QStringLiteral("SAVEPOINT create_starasta"));
     try {
+        at(ctx, "DELETE FROM QELStudent");
         db::Statement remove(ctx.db, QStringLiteral("DELETE FROM QELStudent WHERE id_group = ?"));
         remove.bind({group});
         remove.step();
         StatementResult removed;
         removed.verb = QStringLiteral("DELETE");
         removed.rowCount = sqlite3_changes64(ctx.db);
+        at(ctx, "INSERT INTO QELStudent");
         db::Statement insert(ctx.db,
                              QStringLiteral("INSERT INTO QELStudent (id_group, id_student) VALUES (?, ?)"));
         insert.bind({group, student});
@@ -357,7 +575,8 @@ StatementResult createStarasta(Context &ctx, const Arguments &a)
         throw;
     }
     if (rule == QLatin1String(kRuleStoreThenError))
-        return refuse(QStringLiteral("Староста назначен, но журнал назначений недоступен."));
+        return refuse(QStringLiteral("Староста назначен, но журнал назначений недоступен."),
+                      "RAISERROR('Староста назначен, но журнал");
     if (rule == QLatin1String(kRuleErrorThenStore))
         return r; // return status 1, set with the error
     r.returnStatus = 0;
@@ -516,16 +735,22 @@ const QList<Procedure> &catalogue()
           {"@login_again", ParamType::Text, false},
           {"@flag", ParamType::Text, false},
           {"@count", ParamType::Text, false}},
-         getUser},
+         getUser,
+         "dbo",
+         kGetUserText},
         {"CreateStarasta",
          {{"@id_group", ParamType::Int, true}, {"@id_student", ParamType::Int, true}},
-         createStarasta},
+         createStarasta,
+         "dbo",
+         kCreateStarastaText},
         {"sp_datatype_info_100",
          {{"@data_type", ParamType::Int, false}, {"@ODBCVer", ParamType::Int, false}},
-         datatypeInfo},
+         datatypeInfo,
+         "sys"},
         {"sp_datatype_info",
          {{"@data_type", ParamType::Int, false}, {"@ODBCVer", ParamType::Int, false}},
-         datatypeInfo},
+         datatypeInfo,
+         "sys"},
     };
     return procedures;
 }
@@ -541,15 +766,20 @@ QString typeNameOf(const Value &v)
     return QStringLiteral("int");
 }
 
+const Procedure *find(const QString &name)
+{
+    for (const Procedure &p : catalogue())
+        if (name.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0)
+            return &p;
+    return nullptr;
+}
+
 } // namespace
 
 StatementResult call(Context &ctx, const QString &name, const QList<Argument> &arguments)
 {
     StatementResult r;
-    const Procedure *proc = nullptr;
-    for (const Procedure &p : catalogue())
-        if (name.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0)
-            proc = &p;
+    const Procedure *proc = find(name);
     if (!proc) {
         r.error = sqlerr::unknownProcedure(name, ctx.line);
         return r;
@@ -559,6 +789,18 @@ StatementResult call(Context &ctx, const QString &name, const QList<Argument> &a
         r.error = sqlerr::permissionDenied(QStringLiteral("EXECUTE"), procName, ctx.line);
         return r;
     }
+    // Since version 14 the server names a procedure in its messages with its schema.
+    ctx.procedureName = QLatin1String(proc->schema) + u'.' + procName;
+    ctx.definition = proc->text;
+    ctx.statementLine = 0;
+    // The server checks the arguments when it enters the procedure, before its first line: its
+    // errors name the procedure, at line 0.
+    const auto onEntry = [&](Message m) {
+        m.procedure = ctx.procedureName;
+        m.line = 0;
+        r.error = m;
+        return r;
+    };
 
     // Bind positional arguments first, then named ones.
     const qsizetype n = proc->parameters.size();
@@ -569,23 +811,16 @@ StatementResult call(Context &ctx, const QString &name, const QList<Argument> &a
         qsizetype index = -1;
         if (arg.name.isEmpty()) {
             index = position++;
-            if (index >= n) {
-                r.error = sqlerr::tooManyArguments(procName, ctx.line);
-                return r;
-            }
+            if (index >= n)
+                return onEntry(sqlerr::tooManyArguments(procName, 0));
         } else {
             for (qsizetype k = 0; k < n; ++k)
                 if (arg.name.compare(QLatin1String(proc->parameters.at(k).name), Qt::CaseInsensitive) == 0)
                     index = k;
-            if (index < 0) {
-                Message m = sqlerr::make(
+            if (index < 0)
+                return onEntry(sqlerr::make(
                     8145, 16, 2,
-                    QStringLiteral("%1 is not a parameter for procedure %2.").arg(arg.name, procName),
-                    ctx.line);
-                m.procedure = procName;
-                r.error = m;
-                return r;
-            }
+                    QStringLiteral("%1 is not a parameter for procedure %2.").arg(arg.name, procName)));
         }
         given[index] = !arg.isDefault;
         const Parameter &param = proc->parameters.at(index);
@@ -593,8 +828,9 @@ StatementResult call(Context &ctx, const QString &name, const QList<Argument> &a
         if (param.type == ParamType::Int && !isNull(v)) {
             const auto asInteger = db::toInteger(v);
             if (!asInteger) {
-                r.error = sqlerr::conversion(typeNameOf(v), QStringLiteral("int"), ctx.line);
-                return r;
+                Message m = sqlerr::conversion(typeNameOf(v), QStringLiteral("int"), 0);
+                m.state = 1; // a parameter's conversion, as the server numbers it
+                return onEntry(m);
             }
             v = *asInteger;
         } else if (param.type == ParamType::Text && !isNull(v)) {
@@ -603,12 +839,39 @@ StatementResult call(Context &ctx, const QString &name, const QList<Argument> &a
         bound[index] = v;
     }
     for (qsizetype k = 0; k < n; ++k) {
-        if (proc->parameters.at(k).required && !given.at(k)) {
-            r.error = sqlerr::missingArgument(procName, QLatin1String(proc->parameters.at(k).name), ctx.line);
-            return r;
-        }
+        if (proc->parameters.at(k).required && !given.at(k))
+            return onEntry(sqlerr::missingArgument(procName, QLatin1String(proc->parameters.at(k).name), 0));
     }
-    return proc->body(ctx, bound);
+    try {
+        return proc->body(ctx, bound);
+    } catch (const db::Error &e) {
+        // What the server raises in one of the procedure's statements carries that statement's line.
+        StatementResult failed;
+        failed.error =
+            sqlerr::fromSqlite(e.code(), e.message(), ctx.statementLine > 0 ? ctx.statementLine : ctx.line);
+        failed.error->procedure = ctx.procedureName;
+        if (failed.error->number == 547 && ctx.definition && ctx.statementLine > 0) {
+            // A constraint's conflict names the statement's verb and table, as the statement writes
+            // them, and ends that statement.
+            static const QRegularExpression target(
+                QStringLiteral("^\\s*(INSERT|UPDATE|DELETE)(?:\\s+INTO|\\s+FROM)?\\s+\\[?([^\\]\\s(]+)"),
+                QRegularExpression::CaseInsensitiveOption);
+            const auto m =
+                target.match(QString::fromUtf8(ctx.definition).split(u'\n').value(ctx.statementLine - 1));
+            failed.error->text.replace(QLatin1String("%VERB%"), m.captured(1).toUpper());
+            failed.error->text.replace(QLatin1String("%TABLE%"), m.captured(2));
+            failed.afterError.append(sqlerr::make(
+                3621, 0, 0, QStringLiteral("The statement has been terminated."), ctx.statementLine));
+            failed.afterError.last().procedure = ctx.procedureName;
+        }
+        return failed;
+    }
+}
+
+QString definition(const QString &procedure)
+{
+    const Procedure *proc = find(procedure);
+    return proc && proc->text ? QString::fromUtf8(proc->text) : QString();
 }
 
 ResultSet getUserResult(const QList<QList<Value>> &rows)

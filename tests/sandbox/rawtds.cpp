@@ -179,6 +179,48 @@ QStringList tokenWords(const QByteArray &answer)
     return out;
 }
 
+QStringList messagePlaces(const QByteArray &answer)
+{
+    QStringList out;
+    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
+    const auto text = [&](qsizetype at, qsizetype chars) {
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(answer.constData() + at), chars);
+    };
+    for (qsizetype i = 0; i + 3 <= answer.size();) {
+        const quint8 token = quint8(answer[i]);
+        if (token == 0xFD || token == 0xFE || token == 0xFF) {
+            i += 13;
+        } else if (token == 0x79) {
+            i += 5;
+        } else if (token == 0xAA || token == 0xAB || token == 0xE3) {
+            const qsizetype end = i + 3 + u16(i + 1);
+            if (end > answer.size())
+                break;
+            if (token != 0xE3) {
+                // number, state, class, text (US_VARCHAR), server and procedure (B_VARCHAR), line
+                qsizetype at = i + 3;
+                const qint32 number = qFromLittleEndian<qint32>(answer.constData() + at);
+                at += 6;
+                at += 2 + 2 * qsizetype(u16(at));
+                at += 1 + 2 * qsizetype(quint8(answer[at]));
+                const qsizetype procChars = quint8(answer[at]);
+                const QString procedure = text(at + 1, procChars);
+                at += 1 + 2 * procChars;
+                const qint32 line = qFromLittleEndian<qint32>(answer.constData() + at);
+                out << QStringLiteral("%1 %2 at %3:%4")
+                           .arg(token == 0xAA ? QStringLiteral("ERROR") : QStringLiteral("INFO"))
+                           .arg(number)
+                           .arg(procedure)
+                           .arg(line);
+            }
+            i = end;
+        } else {
+            break;
+        }
+    }
+    return out;
+}
+
 QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments)
 {
     QByteArray body = allHeaders();

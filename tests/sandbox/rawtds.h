@@ -29,6 +29,9 @@ QByteArray readAnswerUntil(QTcpSocket &socket, const QString &word, bool *ended 
 // "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens, and a token not
 // whole, stop the reading.
 QStringList tokenWords(const QByteArray &answer);
+// Where each ERROR and INFO token of an answer says it was raised: "ERROR 50000 at
+// dbo.CreateStarasta:12", "ERROR 208 at :3" (no procedure), in their order.
+QStringList messagePlaces(const QByteArray &answer);
 // An RPC request calling the procedure by name with int arguments.
 QByteArray rpcCall(const QString &procedure, const QList<qint32> &arguments);
 // Connects the socket to the server on 127.0.0.1:port and signs in, in clear (a test check; call

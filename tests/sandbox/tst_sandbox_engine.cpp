@@ -4,6 +4,7 @@
 #include "sandbox/engine/collation.h"
 #include "sandbox/engine/demodata.h"
 #include "sandbox/engine/engine.h"
+#include "sandbox/engine/procedures.h"
 
 #include "common/cp1251.h"
 #include "common/md5.h"
@@ -1741,7 +1742,7 @@ private Q_SLOTS:
         QCOMPARE(error->text, fill(message));
         QCOMPARE(error->number, 50000);
         QCOMPARE(error->severity, 16);
-        QCOMPARE(error->procedure, QStringLiteral("CreateStarasta"));
+        QCOMPARE(error->procedure, QStringLiteral("dbo.CreateStarasta"));
         QCOMPARE(b.statements.last().returnStatus, std::optional<int>(1));
         // The monitor is still the one before.
         const ResultSet monitor =
@@ -1796,7 +1797,7 @@ private Q_SLOTS:
         if (call.error) {
             QCOMPARE(call.error->number, 50000);
             QCOMPARE(call.error->severity, 16);
-            QCOMPARE(call.error->procedure, QStringLiteral("CreateStarasta"));
+            QCOMPARE(call.error->procedure, QStringLiteral("dbo.CreateStarasta"));
         }
         const qint64 monitor =
             integer(e->sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = ?"),
@@ -1804,6 +1805,154 @@ private Q_SLOTS:
                         .rows.value(0)
                         .value(0));
         QCOMPARE(monitor, stored ? qint64(student) : qint64(demo::kMarkedGroupMonitor));
+    }
+
+    // Each message CreateStarasta raises carries the line, in the procedure's own text, of the
+    // statement that raised it, and the procedure's name with its schema; never the line of the
+    // EXEC, which here is the batch's third.
+    void procedureMessagesCarryTheLineOfTheirStatement_data()
+    {
+        QTest::addColumn<QString>("arguments"); // %1 a group, %2 its monitor, %3 a student of another group
+        QTest::addColumn<int>("messages");      // how many the call raises
+
+        QTest::newRow("NULL group") << "NULL, %2" << 1;
+        QTest::newRow("NULL student") << "%1, NULL" << 1;
+        QTest::newRow("unknown group") << "99999, %2" << 1;
+        QTest::newRow("unknown student") << "%1, 999999" << 1;
+        QTest::newRow("student of another group") << "%1, %3" << 1;
+        QTest::newRow("store, then error")
+            << QStringLiteral("%1, %2").arg(demo::kMarkedGroup).arg(demo::kStoreThenErrorStudent) << 1;
+        QTest::newRow("message, then success")
+            << QStringLiteral("%1, %2").arg(demo::kMarkedGroup).arg(demo::kInfoThenSuccessStudent) << 1;
+        QTest::newRow("message, then error")
+            << QStringLiteral("%1, %2").arg(demo::kMarkedGroup).arg(demo::kInfoThenErrorStudent) << 2;
+        QTest::newRow("error, then store")
+            << QStringLiteral("%1, %2").arg(demo::kMarkedGroup).arg(demo::kErrorThenStoreStudent) << 1;
+    }
+
+    void procedureMessagesCarryTheLineOfTheirStatement()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, messages);
+        auto e = demoEngine();
+        const GroupPick pick = pickGroup(*e);
+        const ResultSet other =
+            e->sqlite(QStringLiteral("SELECT min(id_student) FROM s_g WHERE id_group <> ?"), {pick.group});
+        arguments.replace(QLatin1String("%1"), QString::number(pick.group))
+            .replace(QLatin1String("%2"), QString::number(pick.monitor))
+            .replace(QLatin1String("%3"), text(other.rows[0][0]));
+        const BatchResult b = run(*e, QStringLiteral("qel_demo"),
+                                  QStringLiteral("SELECT 1\n\nEXEC CreateStarasta ") + arguments);
+        QCOMPARE(b.statements.size(), 2);
+        const StatementResult &call = b.statements.last();
+        QList<Message> raised;
+        for (const StatementResult &inner : call.inner) {
+            raised += inner.infos;
+            if (inner.error)
+                raised += *inner.error;
+        }
+        if (call.error)
+            raised += *call.error;
+        QCOMPARE(raised.size(), messages);
+
+        const QStringList text = procedures::definition(QStringLiteral("CreateStarasta")).split(u'\n');
+        QVERIFY(text.first().startsWith(QLatin1String("CREATE PROCEDURE dbo.CreateStarasta")));
+        static const QRegularExpression literal(QStringLiteral("'([^']*)'"));
+        for (const Message &m : raised) {
+            QCOMPARE(m.procedure, QStringLiteral("dbo.CreateStarasta"));
+            QVERIFY2(m.line >= 1 && m.line <= text.size(), qPrintable(QString::number(m.line)));
+            const QString line = text.at(m.line - 1).trimmed();
+            // A PRINT (number 0, severity 0) or a RAISERROR of severity 16 raised it ...
+            QVERIFY2(line.startsWith(m.severity == 0 ? QLatin1String("PRINT ") : QLatin1String("RAISERROR(")),
+                     qPrintable(line));
+            // ... and its text is the one that statement writes: its literals in order, a RAISERROR's
+            // %d and %s filled in.
+            QStringList parts;
+            for (auto it = literal.globalMatch(line); it.hasNext();)
+                parts << QRegularExpression::escape(it.next().captured(1))
+                             .replace(QLatin1String("\\%d"), QLatin1String("-?\\d+"))
+                             .replace(QLatin1String("\\%s"), QLatin1String(".+"));
+            QVERIFY(!parts.isEmpty());
+            const QRegularExpression written(
+                QRegularExpression::anchoredPattern(parts.join(QLatin1String(".+"))));
+            QVERIFY2(written.match(m.text).hasMatch(), qPrintable(m.text + QLatin1String(" / ") + line));
+        }
+    }
+
+    // An error the server raises inside one of the procedure's statements carries the line of that
+    // statement; errors in its arguments are raised on entry, at line 0.
+    void procedureErrorsOutsideItsRaiserror_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("state");
+        // What the error's line of the procedure's text begins with; empty: line 0.
+        QTest::addColumn<QString>("statement");
+
+        QTest::newRow("the INSERT fails") << "%1, %3" << 547 << 0 << "INSERT INTO QELStudent";
+        QTest::newRow("missing argument") << "%1" << 201 << 4 << QString();
+        QTest::newRow("too many arguments") << "%1, %2, 3" << 8144 << 2 << QString();
+        QTest::newRow("unknown parameter") << "@id_group = %1, @nobody = 1" << 8145 << 2 << QString();
+        QTest::newRow("argument not a number") << "'abc', %2" << 8114 << 1 << QString();
+    }
+
+    void procedureErrorsOutsideItsRaiserror()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, number);
+        QFETCH(int, state);
+        QFETCH(QString, statement);
+        auto e = demoEngine();
+        const GroupPick pick = pickGroup(*e);
+        // A trigger of the sandbox's database makes the procedure's INSERT fail.
+        e->sqlite(QStringLiteral("CREATE TRIGGER refuse_monitor BEFORE INSERT ON QELStudent "
+                                 "BEGIN SELECT RAISE(ABORT, 'refused by a trigger'); END"));
+        arguments.replace(QLatin1String("%1"), QString::number(pick.group))
+            .replace(QLatin1String("%2"), QString::number(pick.monitor))
+            .replace(QLatin1String("%3"), QString::number(pick.other));
+        const BatchResult b = run(*e, QStringLiteral("qel_demo"),
+                                  QStringLiteral("SELECT 1\n\nEXEC CreateStarasta ") + arguments);
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->procedure, QStringLiteral("dbo.CreateStarasta"));
+        QCOMPARE(error->number, number);
+        QCOMPARE(error->severity, 16);
+        QCOMPARE(error->state, state);
+        QVERIFY2(!error->text.contains(u'%'), qPrintable(error->text));
+        if (statement.isEmpty()) {
+            QCOMPARE(error->line, 0);
+        } else {
+            const QStringList text = procedures::definition(QStringLiteral("CreateStarasta")).split(u'\n');
+            QVERIFY(error->line >= 1 && error->line <= text.size());
+            QVERIFY2(text.at(error->line - 1).trimmed().startsWith(statement),
+                     qPrintable(text.at(error->line - 1)));
+        }
+        // Nothing was changed.
+        QCOMPARE(integer(e->sqlite(QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = ?"),
+                                   {pick.group})
+                             .rows[0][0]),
+                 pick.monitor);
+    }
+
+    // GET_USER raises nothing of its own; what the server raises in its UPDATE of a password change
+    // carries the UPDATE's line in GET_USER's text.
+    void getUserErrorInItsUpdateCarriesItsLine()
+    {
+        auto e = demoEngine();
+        e->sqlite(QStringLiteral("CREATE TRIGGER refuse_password BEFORE UPDATE ON sandbox_login "
+                                 "BEGIN SELECT RAISE(ABORT, 'refused by a trigger'); END"));
+        const BatchResult b = run(*e, QStringLiteral("qel_gate"),
+                                  QStringLiteral("SELECT 1\n\n") +
+                                      getUserRequest(QStringLiteral("demo"), QStringLiteral("demo"),
+                                                     quoted(Md5Hex(QStringLiteral("Новый1")))));
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->procedure, QStringLiteral("dbo.GET_USER"));
+        const QStringList text = procedures::definition(QStringLiteral("GET_USER")).split(u'\n');
+        QVERIFY(text.first().startsWith(QLatin1String("CREATE PROCEDURE dbo.GET_USER")));
+        QVERIFY(error->line >= 1 && error->line <= text.size());
+        QVERIFY2(text.at(error->line - 1).trimmed().startsWith(QLatin1String("UPDATE sandbox_login")),
+                 qPrintable(text.at(error->line - 1)));
     }
 
     // ---- what a row may hold -----------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "checked.h"
 #include "rawtds.h"
 #include "sandbox/engine/demodata.h"
+#include "sandbox/engine/procedures.h"
 #include "sandbox/tds/sandboxserver.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,7 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -447,6 +449,61 @@ private Q_SLOTS:
         socket.write(batch.isEmpty() ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, student})
                                      : packet(0x01, allHeaders() + ucs2(batch)));
         QCOMPARE(tokenWords(readAnswer(socket)), expected);
+    }
+
+    // On the wire too, a procedure's messages name it with its schema and carry the line of their
+    // statement in its text, wherever the EXEC stands in the batch; a batch's own error its line
+    // in the batch. (The batches return no rows: messagePlaces reads no result sets.)
+    void procedureMessagesNameTheirLine_data()
+    {
+        QTest::addColumn<QString>("batch"); // empty: an RPC call of CreateStarasta with the student
+        QTest::addColumn<int>("student");
+        QTest::addColumn<QStringList>("expected"); // {marker} stands for the line of the text holding it
+
+        using namespace sandbox::demo;
+        QTest::newRow("a message, then an error")
+            << QStringLiteral("SET NOCOUNT OFF\n\nEXEC CreateStarasta %1, %2")
+                   .arg(kMarkedGroup)
+                   .arg(kInfoThenErrorStudent)
+            << 0
+            << QStringList{"INFO 0 at dbo.CreateStarasta:{PRINT 'Проверка приказов}",
+                           "ERROR 50000 at dbo.CreateStarasta:{RAISERROR('Студент с кодом %d отчислен}"};
+        QTest::newRow("RPC: stored, then an error")
+            << "" << kStoreThenErrorStudent
+            << QStringList{"ERROR 50000 at dbo.CreateStarasta:{RAISERROR('Староста назначен}"};
+        QTest::newRow("a missing argument") << "SET NOCOUNT OFF\nEXEC CreateStarasta 1" << 0
+                                            << QStringList{"ERROR 201 at dbo.CreateStarasta:0"};
+        QTest::newRow("the batch's own error")
+            << "SET NOCOUNT OFF\n\nSELECT * FROM nowhere" << 0 << QStringList{"ERROR 208 at :3"};
+    }
+
+    void procedureMessagesNameTheirLine()
+    {
+        QFETCH(QString, batch);
+        QFETCH(int, student);
+        QFETCH(QStringList, expected);
+        using namespace sandbox::demo;
+        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
+                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
+                                      .arg(kMarkedGroup)
+                                      .arg(kMarkedGroupMonitor));
+        const QStringList text =
+            sandbox::procedures::definition(QStringLiteral("CreateStarasta")).split(u'\n');
+        static const QRegularExpression marker(QStringLiteral("\\{(.+)\\}"));
+        for (QString &e : expected) {
+            const auto m = marker.match(e);
+            if (!m.hasMatch())
+                continue;
+            const auto line = std::find_if(text.begin(), text.end(),
+                                           [&](const QString &l) { return l.contains(m.captured(1)); });
+            QVERIFY2(line != text.end(), qPrintable(m.captured(1)));
+            e.replace(m.capturedStart(), m.capturedLength(), QString::number(line - text.begin() + 1));
+        }
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(batch.isEmpty() ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, student})
+                                     : packet(0x01, allHeaders() + ucs2(batch)));
+        QCOMPARE(::messagePlaces(readAnswer(socket)), expected);
     }
 
     // The error-then-store student: the error reaches the client while the procedure still runs.
