@@ -147,8 +147,21 @@ QString peerAddressOf(int fd)
     return QString::fromLatin1(text);
 }
 
-// An error occurred in the statement or, for a procedure, in any of its statements: its DONEPROC
-// says so, even when the procedure went on after it.
+// The procedure's own RAISERROR as its last statement: the procedure went on to its RETURN.
+bool raisedByTheProcedure(const StatementResult &st)
+{
+    return st.error && st.error->severity > 10 && st.error->number == sqlerr::kUserError;
+}
+
+// The call itself failed (its arguments, its permission, a failure that ended the procedure):
+// DONEPROC then carries the error bit. A procedure that went on after an error of one of its
+// statements, to its RETURN, ends without it; that statement's DONEINPROC carries it.
+bool callFailed(const StatementResult &st)
+{
+    return st.error && st.error->severity > 10 && !raisedByTheProcedure(st);
+}
+
+// An error occurred in the statement or, for a procedure, in any of its statements.
 bool raisedAnError(const StatementResult &st)
 {
     if (st.error && st.error->severity > 10)
@@ -677,6 +690,9 @@ void Connection::writeProcedureBody(const StatementResult &st)
         writeInner(st.inner[i]);
     m_innerSent = 0;
     writeMessages(st);
+    // The procedure's RAISERROR is a statement of its own, ended by its DONEINPROC.
+    if (isProcedureCall(st) && raisedByTheProcedure(st))
+        m_tokens.doneInProc(donestatus::More | donestatus::Error, command::Set, 0);
 }
 
 void Connection::writeBatchResults(const BatchResult &result)
@@ -697,8 +713,7 @@ void Connection::writeBatchStatement(const StatementResult &st, bool last)
         // RETURNSTATUS and DONEPROC; the batch's DONE ends the answer.
         writeProcedureBody(st);
         m_tokens.returnStatus(*st.returnStatus);
-        m_tokens.doneProc(donestatus::More | (raisedAnError(st) ? donestatus::Error : 0), command::Execute,
-                          0);
+        m_tokens.doneProc(donestatus::More | (callFailed(st) ? donestatus::Error : 0), command::Execute, 0);
         if (last)
             m_tokens.done(raisedAnError(st) ? donestatus::Error : donestatus::Final, 0, 0);
         return;
@@ -724,8 +739,7 @@ void Connection::writeProcResults(const BatchResult &result)
         }
         // A procedure called by a statement of the RPC: its statements, then one DONEINPROC.
         writeProcedureBody(st);
-        m_tokens.doneInProc(donestatus::More | (raisedAnError(st) ? donestatus::Error : 0), command::Execute,
-                            0);
+        m_tokens.doneInProc(donestatus::More | (callFailed(st) ? donestatus::Error : 0), command::Execute, 0);
     }
 }
 
@@ -1250,9 +1264,9 @@ void Connection::rpcProcedure(const RpcCall &call)
         if (call.params[i].output)
             writeReturnValue(call, int(i), returnType(call.params[i].type), call.params[i].value);
     }
-    bool failed = result.failed();
+    bool failed = false;
     for (const StatementResult &st : result.statements)
-        failed = failed || raisedAnError(st);
+        failed = failed || callFailed(st);
     writeProcEnd(status, failed);
 }
 
