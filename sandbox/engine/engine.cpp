@@ -19,13 +19,23 @@
 #include <sqlite3.h>
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace sandbox {
 
 namespace {
 
-constexpr qint64 kStatementTimeLimitMs = 10000; // a statement that runs longer is cancelled
+// A statement that holds the engine longer is cancelled: a whole statement, or a query's slice
+// between two chunks of its rows (a long result itself has no limit).
+constexpr qint64 kStatementTimeLimitMs = 10000;
+
+// A query's rows travel in chunks: the first decides the types of columns that follow their values
+// and is larger, so that most results are typed by all their rows; the others bound the memory a
+// result takes and how long a cancel waits.
+constexpr qsizetype kFirstChunkRows = 2000;
+constexpr qsizetype kChunkRows = 256;
+constexpr qsizetype kChunkBytes = 512 * 1024;
 
 const QStringList kDateFormats = {QStringLiteral("mdy"), QStringLiteral("dmy"), QStringLiteral("ymd"),
                                   QStringLiteral("ydm"), QStringLiteral("myd"), QStringLiteral("dym")};
@@ -121,6 +131,9 @@ struct Engine::Private {
                         const QList<Parameter> &params);
     StatementResult runQuery(permissions::Role role, const tsql::Statement &st,
                              const QList<Parameter> &params);
+    // A query's rows handed to the running batch's observer a chunk at a time; throws db::Error
+    // when it fails after the rows before the failure went.
+    void streamQuery(db::Statement &stmt, const tsql::Statement &st, StatementResult &r);
     StatementResult runSet(Session &session, const tsql::Statement &st, const QList<Parameter> &params);
     StatementResult runExec(Session &session, permissions::Role role, const tsql::Statement &st,
                             const QList<Parameter> &params);
@@ -318,6 +331,153 @@ StatementResult Engine::Private::run(Session &session, permissions::Role role, c
     return {};
 }
 
+namespace {
+
+// What may hold NULL: a literal never; a NOT NULL column neither, unless an outer join or a union
+// can bring NULL into it. Columns take the names the statement gives them.
+void settleColumns(const tsql::Statement &st, QList<Column> &columns, const QList<QList<Value>> &rows)
+{
+    if (st.resultNames.size() == columns.size()) {
+        for (qsizetype c = 0; c < st.resultNames.size(); ++c)
+            columns[c].name = st.resultNames.at(c);
+    }
+    static const QRegularExpression widening(QStringLiteral("\\b(LEFT|RIGHT|FULL|UNION)\\b"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const bool widened = widening.match(st.sqlite).hasMatch();
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        Column &column = columns[c];
+        if (st.resultAggregates.size() == columns.size() && st.resultAggregates.at(c)) {
+            // The server announces an aggregate as a column that may be NULL, not as a computed
+            // one.
+            column.computed = false;
+            column.aggregate = true;
+            column.nullable = true;
+            continue;
+        }
+        if (column.computed)
+            column.nullable =
+                !(st.resultNotNull.size() == columns.size() && st.resultNotNull.at(c) && !widened);
+        else if (widened)
+            column.nullable = true;
+        for (const auto &row : rows)
+            if (isNull(row.at(c)))
+                column.nullable = true;
+    }
+}
+
+// An int result (a SUM of int, say) that left the type overflowed, as on the server; a column
+// whose type followed its values (byValues) is not an int of the server's.
+void checkIntRange(const QList<Column> &columns, const QList<bool> &byValues, const QList<Value> &row)
+{
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        if (columns.at(c).type != ColumnType::Int || byValues.value(c))
+            continue;
+        const auto *n = std::get_if<qint64>(&row.at(c));
+        if (n && (*n < std::numeric_limits<qint32>::min() || *n > std::numeric_limits<qint32>::max()))
+            throw db::Error(SQLITE_ERROR,
+                            constraints::marked(sqlerr::make(
+                                8115, 16, 2,
+                                QStringLiteral("Arithmetic overflow error converting expression to data "
+                                               "type int."))));
+    }
+}
+
+// A later value of a long result that the columns announced with its first rows cannot carry.
+Message misfit(const QString &column, int line)
+{
+    return sqlerr::notSupported(
+        QStringLiteral(
+            "a result whose column '%1' after its first %2 rows needs another type than they gave it")
+            .arg(column)
+            .arg(kFirstChunkRows),
+        line);
+}
+
+// A failure raised while the rows are computed, after the columns were announced, as the server
+// raises its runtime errors; a refusal or a form the server rejects before running is not.
+bool runtimeFailure(const db::Error &e)
+{
+    if ((e.code() & 0xff) != SQLITE_ERROR)
+        return false;
+    const Message m = sqlerr::fromSqlite(e.code(), e.message(), 1);
+    return m.severity == 16 && m.number != 40517;
+}
+
+} // namespace
+
+void Engine::Private::streamQuery(db::Statement &stmt, const tsql::Statement &st, StatementResult &r)
+{
+    Run *const run = running;
+    const QString format = dateFormat;
+    bool eliminated = false;
+    db::RowReader reader(stmt, st.resultTypes);
+    r.streamed = true;
+    r.rowCount = 0;
+    for (bool first = true;; first = false) {
+        QList<QList<Value>> rows =
+            first ? reader.next(kFirstChunkRows, kChunkBytes) : reader.next(kChunkRows, kChunkBytes);
+        eliminated = eliminated || nullEliminated;
+        std::optional<db::Error> failure = reader.error();
+        QList<bool> byValues;
+        if (first) {
+            r.resultSet = ResultSet{reader.columns(), {}};
+            settleColumns(st, r.resultSet->columns, rows);
+        }
+        for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c)
+            byValues.append(reader.typedByValues(int(c)));
+        // The rows before one that cannot travel go; the statement ends with its error.
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            try {
+                checkIntRange(r.resultSet->columns, byValues, rows.at(i));
+                for (qsizetype c = 0; c < rows.at(i).size(); ++c) {
+                    if (isNull(rows.at(i).at(c)) && !r.resultSet->columns.at(c).nullable)
+                        throw db::Error(SQLITE_ERROR, constraints::marked(
+                                                          misfit(r.resultSet->columns.at(c).name, st.line)));
+                }
+            } catch (const db::Error &e) {
+                rows.resize(i);
+                failure = e;
+                break;
+            }
+        }
+        if (!failure && reader.misfit() >= 0)
+            failure = db::Error(SQLITE_ERROR, constraints::marked(misfit(
+                                                  r.resultSet->columns.at(reader.misfit()).name, st.line)));
+        r.rowCount += rows.size();
+        if (!rows.isEmpty() || (first && (!failure || runtimeFailure(*failure)))) {
+            // The chunk travels without the lock: other connections' statements run meanwhile
+            // and may change what the rest of this one reads, as under READ COMMITTED.
+            timing = false;
+            authorizer.allowAll();
+            ResultSet chunk{r.resultSet->columns, std::move(rows)};
+            run->lock->unlock();
+            bool goOn = false;
+            try {
+                goOn = run->observer->rows(r, chunk, first);
+            } catch (...) {
+                goOn = false;
+            }
+            run->lock->lock();
+            running = run;
+            dateFormat = format;
+            if (!goOn) {
+                run->cancelled = true;
+                break;
+            }
+            clock.start();
+            timing = true;
+        }
+        if (failure)
+            throw *failure;
+        if (reader.atEnd())
+            break;
+        nullEliminated = false;
+    }
+    timing = false;
+    nullEliminated = eliminated;
+    r.resultSet->rows.clear();
+}
+
 StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::Statement &st,
                                           const QList<Parameter> &params)
 {
@@ -359,51 +519,15 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                             : QStringLiteral("an expression of this type in result column '%1'").arg(name),
                         st.line)));
             }
+        }
+        if (stmt.columnCount() > 0 && running && running->observer && stmt.isReadOnly()) {
+            streamQuery(stmt, st, r);
+        } else if (stmt.columnCount() > 0) {
             r.resultSet = stmt.fetchAll(-1, st.resultTypes);
-            if (st.resultNames.size() == r.resultSet->columns.size()) {
-                for (qsizetype c = 0; c < st.resultNames.size(); ++c)
-                    r.resultSet->columns[c].name = st.resultNames.at(c);
-            }
+            settleColumns(st, r.resultSet->columns, r.resultSet->rows);
             r.rowCount = r.resultSet->rows.size();
-            // What may hold NULL: a literal never; a NOT NULL column neither, unless an outer
-            // join or a union can bring NULL into it.
-            static const QRegularExpression widening(QStringLiteral("\\b(LEFT|RIGHT|FULL|UNION)\\b"),
-                                                     QRegularExpression::CaseInsensitiveOption);
-            const bool widened = widening.match(st.sqlite).hasMatch();
-            for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
-                Column &column = r.resultSet->columns[c];
-                if (st.resultAggregates.size() == r.resultSet->columns.size() && st.resultAggregates.at(c)) {
-                    // The server announces an aggregate as a column that may be NULL, not as
-                    // a computed one.
-                    column.computed = false;
-                    column.aggregate = true;
-                    column.nullable = true;
-                    continue;
-                }
-                if (column.computed)
-                    column.nullable = !(st.resultNotNull.size() == r.resultSet->columns.size() &&
-                                        st.resultNotNull.at(c) && !widened);
-                else if (widened)
-                    column.nullable = true;
-                for (const auto &row : r.resultSet->rows)
-                    if (isNull(row.at(c)))
-                        column.nullable = true;
-            }
-            // An int result (a SUM of int, say) that left the type overflowed, as on the server.
-            for (qsizetype c = 0; c < r.resultSet->columns.size(); ++c) {
-                if (r.resultSet->columns.at(c).type != ColumnType::Int)
-                    continue;
-                for (const auto &row : r.resultSet->rows) {
-                    const auto *n = std::get_if<qint64>(&row.at(c));
-                    if (n &&
-                        (*n < std::numeric_limits<qint32>::min() || *n > std::numeric_limits<qint32>::max()))
-                        throw db::Error(SQLITE_ERROR,
-                                        constraints::marked(sqlerr::make(
-                                            8115, 16, 2,
-                                            QStringLiteral("Arithmetic overflow error converting "
-                                                           "expression to data type int."))));
-                }
-            }
+            for (const auto &row : r.resultSet->rows)
+                checkIntRange(r.resultSet->columns, {}, row);
         } else {
             stmt.step();
             if (st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||

@@ -112,6 +112,9 @@ struct StatementResult {
     QList<Message> afterError;          // messages that follow the error, such as 3621
     bool raised = false;                // the error came from RAISERROR: the batch goes on
     bool noCount = false;               // SET NOCOUNT ON was in force: counts do not travel
+    // The result's columns and rows went to BatchObserver::rows() while the query ran; resultSet
+    // keeps the columns only (none when the query failed), rowCount counts the rows sent.
+    bool streamed = false;
     // EXEC: the statements the procedure ran, in order; the call's own error (raised after them)
     // and return status are the fields above.
     std::vector<StatementResult> inner;
@@ -142,10 +145,18 @@ struct Session {
 };
 
 // Watches a batch while it runs (Engine::execute), so that its answer can travel statement by
-// statement and the client can stop it. Called without the engine's lock held.
+// statement, a query's rows as they are read, and the client can stop it. Called without the
+// engine's lock held; other connections' statements run meanwhile.
 class BatchObserver {
 public:
     virtual ~BatchObserver() = default;
+    // A query's rows as it reads them, a bounded chunk at a time, so that a result of any length
+    // travels without being held whole: `first` with the first chunk (possibly without rows), whose
+    // columns are those of the whole result and are announced with it. A runtime error after some
+    // rows ends the statement (completed() tells it) after the chunks of the rows before it. False
+    // stops the query there (the client cancelled): the batch ends and completed() is not called
+    // for it.
+    virtual bool rows(const StatementResult &statement, const ResultSet &chunk, bool first) = 0;
     // A statement has completed; `last` when the batch ends with it. False stops the batch there
     // (the client cancelled): no further statement runs.
     virtual bool completed(const StatementResult &statement, bool last) = 0;

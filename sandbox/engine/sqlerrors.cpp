@@ -248,7 +248,13 @@ Message fromSqlite(int code, const QString &msg, int line)
         return make(8115, 16, 2,
                     QStringLiteral("Arithmetic overflow error converting expression to data type bigint."),
                     line);
-    if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+    if ((code & 0xff) == SQLITE_LOCKED) {
+        // On the one handle the connections share, only a table dropped while another
+        // connection's result is still being read (its rows travel as they are read) conflicts.
+        // The server would wait for that reader; the sandbox cannot wait on its own handle.
+        return notSupported(QStringLiteral("DROP while another connection's result is being read"), line);
+    }
+    if ((code & 0xff) == SQLITE_BUSY)
         return make(1222, 16, 56, QStringLiteral("Lock request time out period exceeded."), line);
     if ((code & 0xff) == SQLITE_CONSTRAINT) {
         // A CHECK constraint (the only other kind the sandbox keeps); the statement's verb and

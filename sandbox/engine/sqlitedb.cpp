@@ -145,13 +145,6 @@ ResultSet Statement::fetchAll(qsizetype maxRows, const QStringList &expressionTy
 {
     ResultSet rs;
     const int n = columnCount();
-    QStringList names, types;
-    for (int c = 0; c < n; ++c) {
-        names << columnName(c);
-        types << declaredType(c);
-        if (types.last().isEmpty() && expressionTypes.size() == n)
-            types.last() = expressionTypes.at(c);
-    }
     while (step()) {
         if (maxRows >= 0 && rs.rows.size() >= maxRows)
             throw Error(SQLITE_TOOBIG, QStringLiteral("The result has more than %1 rows.").arg(maxRows));
@@ -161,22 +154,129 @@ ResultSet Statement::fetchAll(qsizetype maxRows, const QStringList &expressionTy
             row.append(value(c));
         rs.rows.append(row);
     }
-    for (int c = 0; c < n; ++c) {
-        Column column = typeColumn(names.at(c), types.at(c), rs.rows, c);
-        // A table's column is nullable as declared; an expression is, until the caller knows
-        // better.
-        const char *table = sqlite3_column_table_name(m_stmt, c);
-        const char *origin = sqlite3_column_origin_name(m_stmt, c);
-        column.computed = !table || !origin;
-        if (!column.computed) {
-            int notNull = 0, primaryKey = 0;
-            if (sqlite3_table_column_metadata(m_db, sqlite3_column_database_name(m_stmt, c), table, origin,
-                                              nullptr, nullptr, &notNull, &primaryKey, nullptr) == SQLITE_OK)
-                column.nullable = !(notNull || primaryKey);
-        }
-        rs.columns.append(column);
-    }
+    for (int c = 0; c < n; ++c)
+        rs.columns.append(
+            column(c, expressionTypes.size() == n ? expressionTypes.at(c) : QString(), rs.rows));
     return rs;
+}
+
+Column Statement::column(int i, const QString &type, QList<QList<Value>> &rows, bool *byValues) const
+{
+    const QString declared = declaredType(i);
+    Column column = typeColumn(columnName(i), declared.isEmpty() ? type : declared, rows, i, byValues);
+    // A table's column is nullable as declared; an expression is, until the caller knows better.
+    const char *table = sqlite3_column_table_name(m_stmt, i);
+    const char *origin = sqlite3_column_origin_name(m_stmt, i);
+    column.computed = !table || !origin;
+    if (!column.computed) {
+        int notNull = 0, primaryKey = 0;
+        if (sqlite3_table_column_metadata(m_db, sqlite3_column_database_name(m_stmt, i), table, origin,
+                                          nullptr, nullptr, &notNull, &primaryKey, nullptr) == SQLITE_OK)
+            column.nullable = !(notNull || primaryKey);
+    }
+    return column;
+}
+
+RowReader::RowReader(Statement &statement, const QStringList &expressionTypes)
+    : m_statement(statement), m_types(expressionTypes)
+{
+}
+
+QList<QList<Value>> RowReader::next(qsizetype maxRows, qsizetype maxBytes)
+{
+    QList<QList<Value>> rows;
+    if (m_end)
+        return rows;
+    const int n = m_statement.columnCount();
+    qsizetype bytes = 0;
+    try {
+        while (rows.size() < maxRows && bytes < maxBytes) {
+            if (!m_statement.step()) {
+                m_end = true;
+                break;
+            }
+            QList<Value> row;
+            row.reserve(n);
+            for (int c = 0; c < n; ++c) {
+                row.append(m_statement.value(c));
+                const Value &v = row.last();
+                if (const auto *s = std::get_if<QString>(&v))
+                    bytes += s->size() * 2;
+                else if (const auto *b = std::get_if<QByteArray>(&v))
+                    bytes += b->size();
+                else
+                    bytes += 8;
+            }
+            if (m_typed) {
+                for (int c = 0; c < n; ++c) {
+                    if (!fits(c, row[c])) {
+                        m_misfit = c;
+                        m_end = true;
+                        return rows;
+                    }
+                }
+            }
+            rows.append(row);
+        }
+    } catch (const Error &e) {
+        m_error = e;
+        m_end = true;
+    }
+    if (!m_typed) {
+        m_typed = true;
+        for (int c = 0; c < n; ++c) {
+            bool byValues = false;
+            m_columns.append(
+                m_statement.column(c, m_types.size() == n ? m_types.at(c) : QString(), rows, &byValues));
+            m_byValues.append(byValues);
+        }
+    }
+    return rows;
+}
+
+bool RowReader::fits(int column, Value &value) const
+{
+    if (isNull(value))
+        return true; // whether the column may hold it is the caller's to say
+    const Column &c = m_columns.at(column);
+    const bool byValues = m_byValues.at(column);
+    switch (c.type) {
+    case ColumnType::Int:
+    case ColumnType::BigInt:
+    case ColumnType::SmallInt:
+    case ColumnType::TinyInt:
+    case ColumnType::Bit: {
+        const auto *i = std::get_if<qint64>(&value);
+        // An int typed by its first values cannot take a later one beyond int; a declared int is
+        // the caller's to check (the server's overflow).
+        return i && !(byValues && c.type == ColumnType::Int &&
+                      (*i < std::numeric_limits<qint32>::min() || *i > std::numeric_limits<qint32>::max()));
+    }
+    case ColumnType::Float:
+    case ColumnType::Real:
+        if (const auto *i = std::get_if<qint64>(&value))
+            value = double(*i);
+        return std::holds_alternative<double>(value);
+    case ColumnType::VarBinary:
+        if (const auto *b = std::get_if<QByteArray>(&value))
+            return !byValues || c.maxLength == kMaxWidth || b->size() <= c.maxLength;
+        return false;
+    case ColumnType::VarChar:
+    case ColumnType::NVarChar:
+    case ColumnType::Char:
+    case ColumnType::NChar:
+    case ColumnType::DateTime:
+    case ColumnType::Date:
+        if (!std::holds_alternative<QString>(value)) {
+            // A text column typed by its values took numbers as text only when there was text
+            // among them; a later number would have made it so as well.
+            if (byValues && std::holds_alternative<QByteArray>(value))
+                return false;
+            value = toText(value);
+        }
+        return !byValues || c.maxLength == kMaxWidth || std::get<QString>(value).size() <= c.maxLength;
+    }
+    return false;
 }
 
 void exec(sqlite3 *db, const QString &sql)
@@ -294,14 +394,22 @@ Column typeFromValues(const QString &name, QList<QList<Value>> &rows, int index)
 
 } // namespace
 
-Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index)
+Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index,
+                  bool *byValues)
 {
+    const auto fromValues = [&] {
+        if (byValues)
+            *byValues = true;
+        return typeFromValues(name, rows, index);
+    };
+    if (byValues)
+        *byValues = false;
     static const QRegularExpression form(
         QStringLiteral("^\\s*([a-z_ ]+?)\\s*(?:\\(\\s*(\\d+|max)\\s*(?:,\\s*\\d+\\s*)?\\))?\\s*$"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = form.match(declaredType);
     if (!m.hasMatch())
-        return typeFromValues(name, rows, index);
+        return fromValues();
     const QString base = m.captured(1).toLower();
     const QString lengthText = m.captured(2).toLower();
     bool hasLength = false;
@@ -332,7 +440,7 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
         for (const auto &row : rows) {
             const Value &v = row.at(index);
             if (!isNull(v) && !std::holds_alternative<qint64>(v))
-                return typeFromValues(name, rows, index); // only SQLite itself stores such a value
+                return fromValues(); // only SQLite itself stores such a value
         }
         if (base == QLatin1String("bigint")) {
             c.type = ColumnType::BigInt;
@@ -356,7 +464,7 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
         for (const auto &row : rows) {
             const Value &v = row.at(index);
             if (!isNull(v) && !std::holds_alternative<qint64>(v) && !std::holds_alternative<double>(v))
-                return typeFromValues(name, rows, index);
+                return fromValues();
         }
         for (auto &row : rows)
             if (const auto *i = std::get_if<qint64>(&row[index]))
@@ -397,7 +505,7 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
         for (const auto &row : rows) {
             const Value &v = row.at(index);
             if (!isNull(v) && !std::holds_alternative<QByteArray>(v))
-                return typeFromValues(name, rows, index);
+                return fromValues();
         }
         c.type = ColumnType::VarBinary;
         if (isMax || base == QLatin1String("blob") || base == QLatin1String("image") || length > kMaxVarChar)
@@ -406,7 +514,7 @@ Column typeColumn(const QString &name, const QString &declaredType, QList<QList<
             c.maxLength = hasLength ? int(qMax<qint64>(1, length)) : 1;
         return c;
     }
-    return typeFromValues(name, rows, index);
+    return fromValues();
 }
 
 } // namespace sandbox::db

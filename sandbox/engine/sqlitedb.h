@@ -4,6 +4,7 @@
 
 #include "sandbox/engine/engine.h"
 
+#include <optional>
 #include <stdexcept>
 
 struct sqlite3_stmt;
@@ -51,11 +52,48 @@ public:
     // unknown) and, failing that, from its values.
     ResultSet fetchAll(qsizetype maxRows = -1, const QStringList &expressionTypes = {});
 
+    // The column as a table declares it (nullable as declared), or an expression's, typed as
+    // typeColumn() types it from the rows given. byValues: the type follows the values, as no
+    // declaration fixed it.
+    Column column(int i, const QString &type, QList<QList<Value>> &rows, bool *byValues = nullptr) const;
+
 private:
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
     QByteArray m_sql;
     int m_tailOffset = 0;
+};
+
+// Reads a query's rows a bounded chunk at a time, so that a long result is never held whole. The
+// columns are those fetchAll() would give, decided by the first chunk's rows; later rows are brought
+// into the same form. A later value that the columns decided cannot carry (text in a column typed
+// int by the first rows, a longer text than they had) is not changed to fit: the reading stops
+// before its row and misfit() names its column.
+class RowReader {
+public:
+    RowReader(Statement &statement, const QStringList &expressionTypes = {});
+
+    // Up to maxRows further rows, fewer when they would exceed about maxBytes or the reading ends.
+    // An SQLite failure ends the reading: the rows read before it are returned and error() holds it.
+    QList<QList<Value>> next(qsizetype maxRows, qsizetype maxBytes);
+    bool atEnd() const { return m_end; }
+    const std::optional<Error> &error() const { return m_error; }
+    int misfit() const { return m_misfit; } // the column of the value that did not fit; -1: none
+    // Valid after the first next().
+    const QList<Column> &columns() const { return m_columns; }
+    bool typedByValues(int column) const { return m_byValues.value(column); }
+
+private:
+    bool fits(int column, Value &value) const;
+
+    Statement &m_statement;
+    QStringList m_types;
+    QList<Column> m_columns;
+    QList<bool> m_byValues;
+    bool m_typed = false;
+    bool m_end = false;
+    std::optional<Error> m_error;
+    int m_misfit = -1;
 };
 
 // Runs statements that return nothing (several allowed). Throws Error.
@@ -69,7 +107,9 @@ ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params = {}
 // need. Only values that SQLite alone can store (text in an int column) make a declared column
 // follow the values. The values of the column in rows are brought into the column's form
 // (numbers of a text column become text, integers of a float column become doubles).
-Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index);
+// byValues, when given, tells whether the type followed the values.
+Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index,
+                  bool *byValues = nullptr);
 
 // A name and a text as SQLite reads them: "name" and 'text', with the quote doubled inside.
 QString quoteName(const QString &name);

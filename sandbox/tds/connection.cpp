@@ -621,6 +621,15 @@ QList<Value> Connection::cutToTextSize(const QList<Column> &columns, const QList
     return out;
 }
 
+void Connection::writeRow(const QList<Column> &columns, const QList<WireColumn> &wire,
+                          const QList<Value> &row)
+{
+    if (m_dropAfterRows >= 0 && m_cutAt < 0 && m_rowsWritten == m_dropAfterRows)
+        m_cutAt = m_tokens.size();
+    m_tokens.row(wire, cutToTextSize(columns, row));
+    ++m_rowsWritten;
+}
+
 void Connection::writeResultSet(const ResultSet &rs)
 {
     QList<WireColumn> columns;
@@ -630,18 +639,57 @@ void Connection::writeResultSet(const ResultSet &rs)
     if (columns.isEmpty())
         return; // a result without columns cannot be described; only its count travels
     m_tokens.columnMetadata(columns);
+    m_rowsWritten = 0;
     constexpr qsizetype kRowsBetweenLooks = 256;
     for (qsizetype r = 0; r < rs.rows.size(); ++r) {
-        if (m_dropAfterRows >= 0 && m_cutAt < 0 && r == m_dropAfterRows)
-            m_cutAt = m_tokens.size();
         // A long result travels while it is written, and a cancel stops its rows.
         if (m_stream != Stream::Off && r > 0 && r % kRowsBetweenLooks == 0 &&
             (!streamOut(false) || attentionArrived(0)))
             return;
-        m_tokens.row(columns, cutToTextSize(rs.columns, rs.rows[r]));
+        writeRow(rs.columns, columns, rs.rows[r]);
     }
     if (m_dropAfterRows >= 0 && m_cutAt < 0)
         m_cutAt = m_tokens.size();
+}
+
+void Connection::writeResult(const StatementResult &st)
+{
+    if (!st.streamed) {
+        if (st.resultSet)
+            writeResultSet(*st.resultSet);
+        return;
+    }
+    // The rows went while the query ran (rows()); a fault that cuts after more rows than it had
+    // cuts at its end.
+    if (st.resultSet && m_dropAfterRows >= 0 && m_cutAt < 0)
+        m_cutAt = m_tokens.size();
+}
+
+bool Connection::rows(const StatementResult &st, const ResultSet &chunk, bool first)
+{
+    Q_UNUSED(st);
+    if (m_stream == Stream::Off)
+        return true;
+    try {
+        QList<WireColumn> columns;
+        columns.reserve(chunk.columns.size());
+        for (const Column &column : chunk.columns)
+            columns.append(wireColumn(column));
+        if (columns.isEmpty())
+            return !attentionArrived(0);
+        if (first) {
+            m_tokens.columnMetadata(columns);
+            m_rowsWritten = 0;
+        }
+        for (const QList<Value> &row : chunk.rows)
+            writeRow(chunk.columns, columns, row);
+        if (m_cancelled || !streamOut(false))
+            return false;
+        return !attentionArrived(0);
+    } catch (const std::exception &) {
+        m_closing = true;
+        return false;
+    }
 }
 
 void Connection::writeInfos(const StatementResult &st)
@@ -670,8 +718,7 @@ void Connection::writeMessages(const StatementResult &st)
 void Connection::writeInner(const StatementResult &st)
 {
     writeInfos(st);
-    if (st.resultSet)
-        writeResultSet(*st.resultSet);
+    writeResult(st);
     writeMessages(st);
     if (st.verb == QLatin1String("PRINT") && !st.error)
         return; // a message alone has no DONEINPROC
@@ -719,8 +766,7 @@ void Connection::writeBatchStatement(const StatementResult &st, bool last)
         return;
     }
     writeInfos(st);
-    if (st.resultSet)
-        writeResultSet(*st.resultSet);
+    writeResult(st);
     writeMessages(st);
     quint16 status = last ? donestatus::Final : donestatus::More;
     if (counted(st))

@@ -74,6 +74,10 @@ private:
     // BatchObserver: writes the statement's tokens and sends what fills whole packets; false when
     // the client cancelled or the connection is gone. Never throws.
     bool completed(const StatementResult &statement, bool last) override;
+    // BatchObserver: writes a query's columns (with the first chunk) and rows, sends what fills
+    // whole packets and looks for the client's ATTENTION; false when it came or the connection is
+    // gone. Never throws.
+    bool rows(const StatementResult &statement, const ResultSet &chunk, bool first) override;
     // Sends what the procedure has done so far, to the last byte, and waits up to ms for the
     // client's ATTENTION; false when it came (or the connection is gone).
     bool paused(const StatementResult &soFar, int ms) override;
@@ -133,6 +137,11 @@ private:
     // The row as the session's TEXTSIZE lets it travel.
     QList<Value> cutToTextSize(const QList<Column> &columns, const QList<Value> &row) const;
     void writeResultSet(const ResultSet &rs);
+    // The statement's result: its columns and rows, or, when they travelled while the query ran,
+    // only the end of them.
+    void writeResult(const StatementResult &st);
+    // Rows of the result being written, and where a DropMidResult fault cuts the answer.
+    void writeRow(const QList<Column> &columns, const QList<WireColumn> &wire, const QList<Value> &row);
     void writePreparedMetadata(const QString &statement, const QString &declaration);
     void writeRpcError(const Message &error);
     void writeProcEnd(qint32 status, bool failed);
@@ -160,6 +169,7 @@ private:
     qint32 m_nextCursor = 180150000;
     qsizetype m_cutAt = -1;   // DropMidResult: where the answer stops
     int m_dropAfterRows = -1; // DropMidResult: rows of the first result to send
+    qint64 m_rowsWritten = 0; // rows of the result being written
     bool m_lastCall = true;   // the RPC being answered is the last of its request
     Stream m_stream = Stream::Off;
     qsizetype m_innerSent = 0; // inner statements of the running procedure already written

@@ -131,8 +131,73 @@ QStringList tokenWords(const QByteArray &answer)
     QStringList out;
     qsizetype i = 0;
     const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(answer.constData() + at); };
+    QList<quint8> columns; // the types of the result's columns, while they are integers
     while (i < answer.size()) {
         const quint8 token = quint8(answer[i]);
+        if (token == 0x81) {
+            // Columns of integer types only (INTN, INT4, INT8), each its user type, flags, type,
+            // INTN's length and a name.
+            if (i + 3 > answer.size())
+                break;
+            QList<quint8> types;
+            qsizetype at = i + 3;
+            bool whole = true;
+            for (quint16 c = 0; whole && c < u16(i + 1); ++c) {
+                if (at + 8 > answer.size()) {
+                    whole = false;
+                    break;
+                }
+                const quint8 type = quint8(answer[at + 6]);
+                if (type != 0x26 && type != 0x38 && type != 0x7F) {
+                    types.clear();
+                    break;
+                }
+                types << type;
+                at += 7 + (type == 0x26 ? 1 : 0);
+                whole = at < answer.size() && at + 1 + 2 * quint8(answer[at]) <= answer.size();
+                if (whole)
+                    at += 1 + 2 * quint8(answer[at]);
+            }
+            if (!whole)
+                break;
+            if (types.size() != u16(i + 1)) {
+                out << QStringLiteral("token 81");
+                break;
+            }
+            columns = types;
+            out << QStringLiteral("COLMETADATA %1").arg(types.size());
+            i = at;
+            continue;
+        }
+        if (token == 0xD1) {
+            if (columns.isEmpty()) {
+                out << QStringLiteral("token d1");
+                break;
+            }
+            QStringList values;
+            qsizetype at = i + 1;
+            for (const quint8 type : columns) {
+                const int length = type == 0x26   ? (at < answer.size() ? quint8(answer[at++]) : 99)
+                                   : type == 0x38 ? 4
+                                                  : 8;
+                if (at + length > answer.size()) {
+                    values.clear();
+                    break;
+                }
+                values << (length == 0   ? QStringLiteral("NULL")
+                           : length == 1 ? QString::number(quint8(answer[at]))
+                           : length == 2 ? QString::number(qFromLittleEndian<qint16>(answer.constData() + at))
+                           : length == 4
+                               ? QString::number(qFromLittleEndian<qint32>(answer.constData() + at))
+                               : QString::number(qFromLittleEndian<qint64>(answer.constData() + at)));
+                at += length;
+            }
+            if (values.size() != columns.size())
+                break; // not arrived whole
+            out << QStringLiteral("ROW ") + values.join(u',');
+            i = at;
+            continue;
+        }
         // A token that has not arrived whole ends the reading.
         if (i + 13 > answer.size() && (token == 0xFD || token == 0xFE || token == 0xFF))
             break;

@@ -26,8 +26,8 @@ QByteArray readAnswer(QTcpSocket &socket);
 // "ERROR 50000") or the answer ends (*ended); what was read.
 QByteArray readAnswerUntil(QTcpSocket &socket, const QString &word, bool *ended = nullptr);
 // The tokens of an answer in a few words: "INFO 0", "ERROR 50000", "RETURNSTATUS 1",
-// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE"; other tokens, and a token not
-// whole, stop the reading.
+// "DONEINPROC MORE|COUNT 1" (the count only with COUNT), "DONE", and for a result of integer
+// columns "COLMETADATA 2" and "ROW 5,NULL"; other tokens, and a token not whole, stop the reading.
 QStringList tokenWords(const QByteArray &answer);
 // Where each ERROR and INFO token of an answer says it was raised: "ERROR 50000 at
 // dbo.CreateStarasta:12", "ERROR 208 at :3" (no procedure), in their order.

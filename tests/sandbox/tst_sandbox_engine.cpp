@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -160,6 +161,35 @@ Session sessionOf(const QString &account)
     s.database = QStringLiteral("qel");
     return s;
 }
+
+// Takes a query's rows as the engine hands them over (as the server sends them), and can run
+// something of its own while it holds a chunk, or stop the query.
+class RowsObserver : public BatchObserver {
+public:
+    bool rows(const StatementResult &, const ResultSet &chunk, bool first) override
+    {
+        if (first && !columns.isEmpty())
+            return stopAfter < 0; // a later query: only the first one's rows are kept
+        if (first)
+            columns = chunk.columns;
+        chunks << chunk.rows.size();
+        for (const auto &row : chunk.rows)
+            values << row.value(0);
+        if (whileHeld) {
+            whileHeld();
+            whileHeld = nullptr;
+        }
+        return stopAfter < 0 || chunks.size() < stopAfter;
+    }
+    bool completed(const StatementResult &, bool) override { return true; }
+    bool paused(const StatementResult &, int) override { return true; }
+
+    QList<Column> columns;
+    QList<qsizetype> chunks; // rows of each chunk of the first query
+    QList<Value> values;     // the first column of every row of the first query
+    std::function<void()> whileHeld;
+    int stopAfter = -1; // chunks after which the query is stopped; -1: never
+};
 
 } // namespace
 
@@ -1063,6 +1093,110 @@ private Q_SLOTS:
         QCOMPARE(error->state, state);
         QVERIFY(!b.statements.last().resultSet);
         QVERIFY(b.statements.last().afterError.isEmpty()); // a query is not "terminated"
+    }
+
+    // A query's rows travel in bounded chunks, the first one with the columns, and however long
+    // the result, no chunk holds it whole. A runtime error after some rows ends the statement after
+    // them; a later value that the columns announced with the first rows cannot carry is refused
+    // (40517) rather than sent changed.
+    void rowsInChunks_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("error");      // 0: none
+        QTest::addColumn<QString>("sqlite"); // run on SQLite itself first
+
+        QTest::newRow("a long result") << "SELECT id FROM seq ORDER BY id" << 5000 << 0 << QString();
+        QTest::newRow("a runtime error in a later chunk")
+            << "SELECT 10 / (id - 3000) FROM seq ORDER BY id" << 2999 << 8134 << QString();
+        QTest::newRow("an overflow in a later chunk")
+            << "SELECT id + 2147480647 FROM seq ORDER BY id" << 3000 << 8115 << QString();
+        // Only SQLite itself can put text into an int column; SQLite sorts it after the numbers.
+        // A refusal ends the batch.
+        QTest::newRow("a later value that its column cannot carry")
+            << "SELECT id FROM mixed ORDER BY id" << 4999 << 40517
+            << "CREATE TABLE mixed (id int); INSERT INTO mixed SELECT CASE WHEN id = 2500 THEN 'x' ELSE id "
+               "END "
+               "FROM seq";
+    }
+
+    void rowsInChunks()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, rows);
+        QFETCH(int, error);
+        QFETCH(QString, sqlite);
+        auto e = demoEngine();
+        e->sqlite(QStringLiteral("CREATE TABLE seq (id int NOT NULL PRIMARY KEY); WITH RECURSIVE n(i) AS "
+                                 "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) INSERT INTO seq "
+                                 "SELECT i FROM n"));
+        if (!sqlite.isEmpty())
+            e->sqlite(sqlite);
+        Session s = sessionOf(QStringLiteral("qel_admin"));
+        RowsObserver observer;
+        const BatchResult b = e->execute(s, sql + QStringLiteral(" SELECT 7"), {}, &observer);
+        QCOMPARE(observer.columns.size(), 1);
+        QCOMPARE(observer.values.size(), rows);
+        QVERIFY(observer.chunks.size() > 1);
+        for (const qsizetype n : observer.chunks)
+            QVERIFY(n <= 2000);
+        const StatementResult &query = b.statements.first();
+        QVERIFY(query.streamed);
+        if (error == 0) {
+            QVERIFY(!query.error);
+            QCOMPARE(query.rowCount, qint64(rows));
+            for (int i = 0; i < rows; ++i)
+                QCOMPARE(observer.values.at(i), Value(qint64(i + 1)));
+        } else {
+            QVERIFY(query.error);
+            QCOMPARE(query.error->number, error);
+            QCOMPARE(query.rowCount, qint64(-1));
+        }
+        // The batch goes on after an error that ends its statement only.
+        QCOMPARE(b.statements.size(), error == 40517 ? 1 : 2);
+    }
+
+    // While the observer holds a chunk, the engine is free: another session's statements run, also
+    // on the table being read, and the query goes on after them. A stop ends the query and the
+    // batch, and leaves nothing open.
+    void rowsWhileOthersRun()
+    {
+        auto e = demoEngine();
+        e->sqlite(QStringLiteral("CREATE TABLE seq (id int NOT NULL PRIMARY KEY); WITH RECURSIVE n(i) AS "
+                                 "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) INSERT INTO seq "
+                                 "SELECT i FROM n"));
+        Session s = sessionOf(QStringLiteral("qel_admin"));
+        Session other = sessionOf(QStringLiteral("qel_admin"));
+        RowsObserver observer;
+        BatchResult meanwhile, dropped;
+        observer.whileHeld = [&] {
+            meanwhile = e->execute(other, QStringLiteral("DELETE FROM seq WHERE id > 4000 "
+                                                         "SELECT COUNT(*) FROM seq"));
+            // A table dropped meanwhile (any table: the reading holds the handle's schema) is
+            // refused by name, not answered with a lock time-out the server would not give.
+            Session third = sessionOf(QStringLiteral("qel_admin"));
+            dropped = e->execute(third, QStringLiteral("CREATE TABLE spare (id int) DROP TABLE spare"));
+        };
+        const BatchResult b = e->execute(s, QStringLiteral("SELECT id FROM seq ORDER BY id"), {}, &observer);
+        QVERIFY(!meanwhile.failed());
+        QCOMPARE(meanwhile.statements.last().resultSet->rows.value(0).value(0), Value(qint64(4000)));
+        QVERIFY(!b.failed());
+        QVERIFY(observer.values.size() >= 2000 && observer.values.size() <= 5000);
+        QCOMPARE(dropped.statements.size(), 2);
+        QCOMPARE(dropped.statements.last().error.value_or(Message{}).number, 40517);
+        QVERIFY(!run(*e, QStringLiteral("qel_admin"), QStringLiteral("DROP TABLE spare")).failed());
+
+        RowsObserver stopping;
+        stopping.stopAfter = 1;
+        const BatchResult stopped = e->execute(
+            s, QStringLiteral("SELECT a.id FROM seq a CROSS JOIN seq b INSERT INTO seq (id) VALUES (9001)"),
+            {}, &stopping);
+        QVERIFY(stopped.cancelled);
+        QCOMPARE(stopping.chunks.size(), 1);
+        QCOMPARE(stopped.statements.size(), 1);
+        // The query was closed: its table can be dropped.
+        const BatchResult gone = run(*e, QStringLiteral("qel_admin"), QStringLiteral("DROP TABLE seq"));
+        QVERIFY2(!gone.failed(), qPrintable(gone.statements.value(0).error.value_or(Message{}).text));
     }
 
     // A change of rows ended by a runtime error says so with 3621, and nothing of it stays.

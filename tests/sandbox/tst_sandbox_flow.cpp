@@ -281,6 +281,12 @@ private Q_SLOTS:
         QVERIFY2(m_server->start(QStringLiteral("127.0.0.1"), 0, &error), qPrintable(error));
         m_server->engine().sqlite(QStringLiteral("CREATE TABLE flow (id int NOT NULL PRIMARY KEY, "
                                                  "v varchar(5) NOT NULL)"));
+        // The third row fails each runtime error: x divides by zero, b + 1 leaves int, t is no
+        // number.
+        m_server->engine().sqlite(QStringLiteral(
+            "CREATE TABLE amid (id int NOT NULL PRIMARY KEY, x int, b int, t varchar(10)); "
+            "INSERT INTO amid VALUES (1, 5, 1, '1'), (2, 2, 2, '2'), (3, 0, 2147483647, 'abc'), "
+            "(4, 1, 4, '4')"));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -458,6 +464,144 @@ private Q_SLOTS:
         socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SET NOCOUNT OFF"))));
         QCOMPARE(tokenWords(readAnswer(socket)), QStringList{QStringLiteral("DONE")});
         m_server->engine().sqlite(QStringLiteral("DROP TABLE wide"));
+    }
+
+    // A runtime error in the middle of a query's rows: its columns and the rows before the failing
+    // one arrive, then the error and a DONE with the error bit and no count. An error that ends
+    // only its statement lets the batch go on; a conversion error ends it. What the server refuses
+    // before running (155) comes without columns.
+    void errorsAmidRows_data()
+    {
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<QStringList>("tokens");
+        // Through the driver, the first column of every row. A batch whose first statement fails
+        // before its first row fails the driver's execution itself, which reads no further result.
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QList<int>>("errors");
+
+        const QString next = QStringLiteral(" SELECT 7");
+        const QStringList nextTokens{"COLMETADATA 1", "ROW 7", "DONE COUNT 1"};
+        QTest::newRow("8134 at the third row")
+            << "SELECT 10 / x FROM amid ORDER BY id" + next
+            << QStringList{"COLMETADATA 1", "ROW 2", "ROW 5", "ERROR 8134", "DONE MORE|ERROR"} + nextTokens
+            << QStringList{"2", "5", "7"} << QList<int>{8134};
+        QTest::newRow("8115 at the third row")
+            << "SELECT b + 1, id FROM amid ORDER BY id" + next
+            << QStringList{"COLMETADATA 2", "ROW 2,1", "ROW 3,2", "ERROR 8115", "DONE MORE|ERROR"} +
+                   nextTokens
+            << QStringList{"2", "3", "7"} << QList<int>{8115};
+        QTest::newRow("245 at the third row ends the batch")
+            << "SELECT CAST(t AS int) FROM amid ORDER BY id" + next
+            << QStringList{"COLMETADATA 1", "ROW 1", "ROW 2", "ERROR 245", "DONE ERROR"}
+            << QStringList{"1", "2"} << QList<int>{245};
+        QTest::newRow("at the first row")
+            << "SELECT 10 / (x - 5) FROM amid ORDER BY id" + next
+            << QStringList{"COLMETADATA 1", "ERROR 8134", "DONE MORE|ERROR"} + nextTokens << QStringList{}
+            << QList<int>{8134};
+        QTest::newRow("in a WHERE, after the rows it let through")
+            << "SELECT id FROM amid WHERE 10 / x > 0 ORDER BY id" + next
+            << QStringList{"COLMETADATA 1", "ROW 1", "ROW 2", "ERROR 8134", "DONE MORE|ERROR"} + nextTokens
+            << QStringList{"1", "2", "7"} << QList<int>{8134};
+        QTest::newRow("refused before running")
+            << "SELECT DATEADD(xx, x, GETDATE()) FROM amid" + next << QStringList{"ERROR 155", "DONE ERROR"}
+            << QStringList{} << QList<int>{155};
+    }
+
+    void errorsAmidRows()
+    {
+        QFETCH(QString, batch);
+        QFETCH(QStringList, tokens);
+        QFETCH(QStringList, values);
+        QFETCH(QList<int>, errors);
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(packet(0x01, allHeaders() + ucs2(batch)));
+        QCOMPARE(tokenWords(readAnswer(socket)), tokens);
+
+        Odbc odbc(port());
+        QVERIFY2(odbc.connected(), qPrintable(odbc.error()));
+        const Outcome out = odbc.run(batch);
+        QVERIFY(out.failed);
+        QCOMPARE(out.values, values);
+        QCOMPARE(out.errors, errors);
+    }
+
+    // The same inside sp_executesql: the rows before the error, the error, DONEINPROC with its
+    // error bit, and the call's end.
+    void errorAmidRowsInAnRpc()
+    {
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        socket.write(rpcById(10, nvarcharParameter(QStringLiteral("SELECT 10 / x FROM amid ORDER BY id"))));
+        QCOMPARE(tokenWords(readAnswer(socket)),
+                 (QStringList{"COLMETADATA 1", "ROW 2", "ROW 5", "ERROR 8134", "DONEINPROC MORE|ERROR",
+                              "RETURNSTATUS 1", "DONEPROC ERROR"}));
+    }
+
+    // A result without end (a cross join of a billion rows) travels as it is read: its first rows
+    // arrive, a client that stops reading holds no other connection up, and an ATTENTION stops
+    // the rows, answered with DONE_ATTN; the connection goes on.
+    void cancelAResultWithoutEnd()
+    {
+        m_server->engine().sqlite(
+            QStringLiteral("CREATE TABLE IF NOT EXISTS thousand (id int PRIMARY KEY); DELETE FROM thousand; "
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+                           "INSERT INTO thousand SELECT i FROM n"));
+        QTcpSocket socket;
+        QEL31_CHECKED(signInRaw(socket));
+        m_server->clearEvents();
+        socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SELECT a.id FROM thousand a CROSS JOIN "
+                                                                     "thousand b CROSS JOIN thousand c"))));
+        bool ended = false;
+        QByteArray answer = readAnswerUntil(socket, QStringLiteral("ROW 1"), &ended);
+        QVERIFY(!ended);
+        QCOMPARE(tokenWords(answer).value(0), QStringLiteral("COLMETADATA 1"));
+
+        // This client reads nothing more; another one works meanwhile, on the same table too.
+        Odbc other(port());
+        QVERIFY2(other.connected(), qPrintable(other.error()));
+        const Outcome out =
+            other.run(QStringLiteral("INSERT INTO flow (id, v) VALUES (2, 'two') SELECT COUNT(*) FROM flow "
+                                     "SELECT COUNT(*) FROM thousand"));
+        QCOMPARE(out.values, (QStringList{"2", "1000"}));
+
+        socket.write(packet(0x06, QByteArray()));
+        answer += readAnswer(socket);
+        QVERIFY(answer.size() >= 13);
+        QCOMPARE(tokenWords(answer.right(13)), QStringList{QStringLiteral("DONE ATTN")});
+        QVERIFY(
+            m_server->waitForEvent([](const Event &e) { return e.kind == EventKind::Attention; }, Patience));
+        socket.write(packet(0x01, allHeaders() + ucs2(QStringLiteral("SELECT 7"))));
+        QCOMPARE(tokenWords(readAnswer(socket)), (QStringList{"COLMETADATA 1", "ROW 7", "DONE COUNT 1"}));
+        m_server->engine().sqlite(QStringLiteral("DROP TABLE thousand"));
+    }
+
+    // A client that leaves in the middle of a result without end: the server closes the query,
+    // so its table can be dropped again, and serves the others.
+    void aClientLeavesAmidRows()
+    {
+        m_server->engine().sqlite(
+            QStringLiteral("CREATE TABLE thousand (id int PRIMARY KEY); "
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+                           "INSERT INTO thousand SELECT i FROM n"));
+        {
+            QTcpSocket socket;
+            QEL31_CHECKED(signInRaw(socket));
+            socket.write(packet(
+                0x01, allHeaders() + ucs2(QStringLiteral("SELECT a.id FROM thousand a CROSS JOIN thousand b "
+                                                         "CROSS JOIN thousand c"))));
+            bool ended = false;
+            readAnswerUntil(socket, QStringLiteral("ROW 1"), &ended);
+            QVERIFY(!ended);
+            socket.abort();
+        }
+        Odbc other(port());
+        QVERIFY2(other.connected(), qPrintable(other.error()));
+        // Refused with 40517 while the query is still open, done once the server has closed it.
+        bool dropped = false;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            dropped = dropped || !other.run(QStringLiteral("DROP TABLE thousand")).failed, Patience);
+        QCOMPARE(other.run(QStringLiteral("SELECT 7")).values, QStringList{"7"});
     }
 
     // A (max) value carries at most TEXTSIZE bytes: 4096 for a session that never sets it (the

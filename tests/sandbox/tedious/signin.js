@@ -2,8 +2,9 @@
 // encryption mode of the server, with encrypt false and true, runs SELECT 1, and checks what the
 // server's statement log says of the login's encryption. The literal 1 must come as the server
 // sends it: INT4, the fixed-length int, with the nullable flag clear. Then, on one connection, the
-// flow of an answer as tedious sees it: a batch that goes on after a RAISERROR of severity 16, and
-// the database change that USE announces.
+// flow of an answer as tedious sees it: a batch that goes on after a RAISERROR of severity 16, the
+// rows before a runtime error in the middle of a result, and the database change that USE
+// announces.
 //
 //     node signin.js SANDBOX_PROGRAM WORK_FOLDER
 'use strict';
@@ -124,6 +125,14 @@ async function flow() {
     const goesOn = await run(connection, "RAISERROR('stopped?', 16, 1) SELECT 2 AS after");
     if (goesOn.error !== '50000 stopped?' || JSON.stringify(goesOn.values) !== '[2]') {
       problems.push(`the batch after RAISERROR: ${JSON.stringify(goesOn)}`);
+    }
+    // A runtime error at the third row of a result: the two rows before it, the error, and the
+    // batch going on after it.
+    await run(connection, 'CREATE TABLE amid (id int NOT NULL PRIMARY KEY, x int) '
+      + 'INSERT INTO amid (id, x) VALUES (1, 5), (2, 2), (3, 0), (4, 1)');
+    const amid = await run(connection, 'SELECT 10 / x AS q FROM amid ORDER BY id SELECT 7 AS after');
+    if (amid.error !== '8134 Divide by zero error encountered.' || JSON.stringify(amid.values) !== '[2,5,7]') {
+      problems.push(`a runtime error amid the rows: ${JSON.stringify(amid)}`);
     }
     const use = await run(connection, 'USE qel');
     if (JSON.stringify(use.databases) !== '["qel"]' || !use.messages.includes('INFO 5701 class 0')) {
