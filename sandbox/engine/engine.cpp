@@ -413,8 +413,8 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             static const QRegularExpression target(
                 QStringLiteral("^\\s*(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM)\\s+\"?([^\"\\s(]+)"),
                 QRegularExpression::CaseInsensitiveOption);
-            r.error->text.replace(QLatin1String("%VERB%"), st.verb);
-            r.error->text.replace(QLatin1String("%TABLE%"), target.match(st.sqlite).captured(1));
+            r.error = constraints::checkConflict(db, st.verb, target.match(st.sqlite).captured(1),
+                                                 e.message(), st.line);
         }
         // A statement that changes rows and is ended by its error says so; a query does not.
         static const QList<int> terminating = {515, 547, 2601, 2627, 2628, 8115, 8134, 8152};

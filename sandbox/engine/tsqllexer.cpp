@@ -2,6 +2,8 @@
 
 #include "sandbox/engine/sqlerrors.h"
 
+#include "common/cp1251.h"
+
 namespace sandbox::tsql {
 
 bool Token::is(const char *keyword) const
@@ -52,6 +54,11 @@ public:
                 return out;
             }
             t.text = src.mid(start, pos - start);
+            if (t.kind == TokenKind::String && !Cp1251::canEncode(t.value)) {
+                // 'text' is varchar in the database's code page: what it cannot hold is '?'.
+                t.value = Cp1251::toUnicode(Cp1251::fromUnicode(t.value));
+                t.text = u'\'' + QString(t.value).replace(u'\'', QLatin1String("''")) + u'\'';
+            }
             if (t.kind != TokenKind::Name && t.kind != TokenKind::String && t.kind != TokenKind::NString)
                 t.value = t.text;
             out.tokens.append(t);
