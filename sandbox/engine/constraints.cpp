@@ -1,5 +1,6 @@
 #include "sandbox/engine/constraints.h"
 
+#include "sandbox/engine/collation.h"
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
 #include "sandbox/engine/values.h"
@@ -347,8 +348,14 @@ void codepage(sqlite3_context *ctx, int, sqlite3_value **argv)
         sqlite3_result_value(ctx, argv[0]);
         return;
     }
-    const QByteArray kept = Cp1251::toUnicode(Cp1251::fromUnicode(textArg(argv[0]))).toUtf8();
-    sqlite3_result_text(ctx, kept.constData(), int(kept.size()), SQLITE_TRANSIENT);
+    QString refused;
+    const auto kept = collation::inCodePage(textArg(argv[0]), &refused);
+    if (!kept) {
+        fail(ctx, sqlerr::notSupported(QStringLiteral("varchar text with '%1'").arg(refused), 1));
+        return;
+    }
+    const QByteArray utf8 = kept->toUtf8();
+    sqlite3_result_text(ctx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
 }
 
 // The check of one column's declared type, or nothing: "varchar", 100.

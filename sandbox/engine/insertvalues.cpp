@@ -42,12 +42,24 @@ QString convertedType(const QString &declared)
     return types.contains(base) ? base : QString();
 }
 
-} // namespace
-
-QList<Token> convertUnicodeValues(const QList<Token> &statement, const Catalog &catalog,
-                                  const ParameterTypes &parameters)
+// The value, wrapped in CAST(value AS target) when it is Unicode text and target is a type.
+void append(QList<Token> &out, const QList<Token> &value, const QString &target, const ExpressionTypes &types)
 {
-    if (!catalog || statement.size() < 4 || !statement.at(0).is("INSERT") || !statement.at(1).is("INTO"))
+    if (target.isEmpty() || value.isEmpty() || !types.typeOf(value).trimmed().toLower().startsWith(u'n')) {
+        out << value;
+        return;
+    }
+    const int line = value.first().line;
+    out << made(TokenKind::Word, QStringLiteral("CAST"), line)
+        << made(TokenKind::Symbol, QStringLiteral("("), line) << value
+        << made(TokenKind::Word, QStringLiteral("AS"), line) << made(TokenKind::Word, target, line)
+        << made(TokenKind::Symbol, QStringLiteral(")"), line);
+}
+
+QList<Token> convertInsert(const QList<Token> &statement, const Catalog &catalog,
+                           const ParameterTypes &parameters)
+{
+    if (statement.size() < 4 || !statement.at(1).is("INTO"))
         return statement;
     qsizetype open = 2;
     while (open < statement.size() && !statement.at(open).isSymbol("(") && !statement.at(open).is("VALUES"))
@@ -87,25 +99,77 @@ QList<Token> convertUnicodeValues(const QList<Token> &statement, const Catalog &
             }
             if (j < rowEnd && !statement.at(j).isSymbol(","))
                 continue;
-            const QList<Token> value = statement.mid(from, j - from);
-            const QString target = targets.value(position++);
-            if (!target.isEmpty() && !value.isEmpty() &&
-                types.typeOf(value).trimmed().toLower().startsWith(u'n')) {
-                const int line = value.first().line;
-                out << made(TokenKind::Word, QStringLiteral("CAST"), line)
-                    << made(TokenKind::Symbol, QStringLiteral("("), line) << value
-                    << made(TokenKind::Word, QStringLiteral("AS"), line)
-                    << made(TokenKind::Word, target, line)
-                    << made(TokenKind::Symbol, QStringLiteral(")"), line);
-            } else {
-                out << value;
-            }
+            append(out, statement.mid(from, j - from), targets.value(position++), types);
             out << statement.at(j); // the comma, or the row's closing parenthesis
             from = j + 1;
         }
         k = rowEnd + 1;
     }
     return out;
+}
+
+// UPDATE t SET column = value, ... [WHERE ...].
+QList<Token> convertUpdate(const QList<Token> &statement, const Catalog &catalog,
+                           const ParameterTypes &parameters)
+{
+    if (statement.size() < 6 || !statement.at(1).isName())
+        return statement;
+    for (const Token &t : statement)
+        if (t.is("FROM"))
+            return statement; // the name after UPDATE may be an alias
+    qsizetype set = 2;
+    while (set < statement.size() && !statement.at(set).is("SET"))
+        ++set;
+    if (set >= statement.size() || !statement.at(set - 1).isName())
+        return statement;
+    const TableColumns declared = catalog(statement.at(set - 1).value);
+    if (declared.isEmpty())
+        return statement;
+    const ExpressionTypes types(statement, catalog, parameters);
+    QList<Token> out = statement.mid(0, set + 1);
+    qsizetype from = set + 1;
+    for (qsizetype k = from; k <= statement.size(); ++k) {
+        if (k < statement.size() && statement.at(k).isSymbol("(")) {
+            k = closing(statement, k);
+            if (k < 0)
+                return statement;
+            continue;
+        }
+        const bool end = k == statement.size() || statement.at(k).is("WHERE") ||
+                         statement.at(k).is("OPTION") || statement.at(k).is("OUTPUT");
+        if (!end && !statement.at(k).isSymbol(","))
+            continue;
+        // column = value; the column may be qualified.
+        qsizetype equals = from;
+        while (equals < k && !statement.at(equals).isSymbol("="))
+            ++equals;
+        if (equals >= k || equals == from || !statement.at(equals - 1).isName())
+            return statement;
+        out << statement.mid(from, equals + 1 - from);
+        append(out, statement.mid(equals + 1, k - equals - 1),
+               convertedType(declared.value(statement.at(equals - 1).value.toLower())), types);
+        if (end) {
+            out << statement.mid(k);
+            break;
+        }
+        out << statement.at(k);
+        from = k + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+QList<Token> convertUnicodeValues(const QList<Token> &statement, const Catalog &catalog,
+                                  const ParameterTypes &parameters)
+{
+    if (!catalog || statement.isEmpty())
+        return statement;
+    if (statement.at(0).is("INSERT"))
+        return convertInsert(statement, catalog, parameters);
+    if (statement.at(0).is("UPDATE"))
+        return convertUpdate(statement, catalog, parameters);
+    return statement;
 }
 
 } // namespace sandbox::tsql

@@ -1,5 +1,6 @@
 #pragma once
-// The values of INSERT ... VALUES as the server converts them to their columns' types.
+// The values of INSERT ... VALUES and UPDATE ... SET as the server converts them to their columns'
+// types.
 //
 // Unicode text (N'...', an nvarchar parameter) written to a column of a number or date type is
 // converted as CAST converts it, so that its errors name it nvarchar as the server's do (242 "The
@@ -14,8 +15,9 @@
 
 namespace sandbox::tsql {
 
-// INSERT INTO t (columns) VALUES (...), ... with each such value wrapped in CAST(value AS type);
-// any other statement (and an INSERT without its list of columns) comes back as it is.
+// INSERT INTO t (columns) VALUES (...), ... and UPDATE t SET column = value, ... with each such
+// value wrapped in CAST(value AS type); any other statement (an INSERT without its list of columns,
+// INSERT ... SELECT, UPDATE ... FROM) comes back as it is.
 QList<Token> convertUnicodeValues(const QList<Token> &statement, const Catalog &catalog,
                                   const ParameterTypes &parameters);
 

@@ -2,6 +2,8 @@
 
 #include "sandbox/engine/sqlerrors.h"
 
+#include "sandbox/engine/collation.h"
+
 #include "common/cp1251.h"
 
 namespace sandbox::tsql {
@@ -56,7 +58,14 @@ public:
             t.text = src.mid(start, pos - start);
             if (t.kind == TokenKind::String && !Cp1251::canEncode(t.value)) {
                 // 'text' is varchar in the database's code page: what it cannot hold is '?'.
-                t.value = Cp1251::toUnicode(Cp1251::fromUnicode(t.value));
+                QString refused;
+                const auto kept = collation::inCodePage(t.value, &refused);
+                if (!kept) {
+                    out.error =
+                        sqlerr::notSupported(QStringLiteral("varchar text with '%1'").arg(refused), t.line);
+                    return out;
+                }
+                t.value = *kept;
                 t.text = u'\'' + QString(t.value).replace(u'\'', QLatin1String("''")) + u'\'';
             }
             if (t.kind != TokenKind::Name && t.kind != TokenKind::String && t.kind != TokenKind::NString)

@@ -1077,7 +1077,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
             }
             insertWord("FROM");
         }
-        if (first.is("INSERT"))
+        if (first.is("INSERT") || first.is("UPDATE"))
             written = convertUnicodeValues(written, catalog, parameters);
         const ExpressionTypes types(written, catalog, parameters);
         s.resultTypes = types.selectList();

@@ -2078,6 +2078,12 @@ private Q_SLOTS:
         QTest::newRow("datetime, N'...' in a later row")
             << "INSERT INTO conv (id, d) VALUES (1, '2003-02-01'), (2, N'2003-13-01')" << none << 242 << 3
             << outOfRange.arg(QStringLiteral("nvarchar"));
+        QTest::newRow("datetime by UPDATE from N'...'")
+            << "UPDATE conv SET si = 1, d = N'2003-02-30' WHERE id = 7" << none << 242 << 3
+            << outOfRange.arg(QStringLiteral("nvarchar"));
+        QTest::newRow("int by UPDATE from an nvarchar parameter")
+            << "UPDATE conv SET i = @P1" << nvarchar(QStringLiteral("x")) << 245 << 1
+            << "Conversion failed when converting the nvarchar value 'x' to data type int.";
         QTest::newRow("int from N'...'")
             << "INSERT INTO conv (id, i) VALUES (1, N'12a')" << none << 245 << 1
             << "Conversion failed when converting the nvarchar value '12a' to data type int.";
@@ -2127,7 +2133,7 @@ private Q_SLOTS:
         QTest::newRow("'...' into nvarchar") << "INSERT INTO cp (id, n) VALUES (1, '中'); SELECT n FROM cp"
                                              << "?";
         QTest::newRow("varchar by UPDATE")
-            << "INSERT INTO cp (id, v) VALUES (1, 'x'); UPDATE cp SET v = N'ü中'; SELECT v FROM cp"
+            << "INSERT INTO cp (id, v) VALUES (1, 'x'); UPDATE cp SET v = N'中文'; SELECT v FROM cp"
             << "??";
         QTest::newRow("varchar(max)") << "INSERT INTO cp (id, m) VALUES (1, N'中'); SELECT m FROM cp"
                                       << "?";
@@ -2143,6 +2149,18 @@ private Q_SLOTS:
         QTest::newRow("parameter by its type")
             << "INSERT INTO cp (id, v, n) VALUES (1, @P1, @P1); SELECT v + '|' + n FROM cp"
             << "?|中";
+        // The server writes a letter with a mark that the code page lacks as a near letter of the
+        // code page; the sandbox does not know which, and refuses.
+        QTest::newRow("é into varchar")
+            << "INSERT INTO cp (id, v) VALUES (1, N'café')"
+            << "e40517 Keyword or statement option 'varchar text with 'é'' is not supported "
+               "in this version of SQL Server.";
+        QTest::newRow("é in '...'")
+            << "SELECT 'café'"
+            << "e40517 Keyword or statement option 'varchar text with 'é'' is not supported in "
+               "this version of SQL Server.";
+        QTest::newRow("é into nvarchar") << "INSERT INTO cp (id, n) VALUES (1, N'café'); SELECT n FROM cp"
+                                         << "café";
     }
 
     void codePage()
@@ -2157,6 +2175,14 @@ private Q_SLOTS:
                  .failed());
         const BatchResult b = e->execute(
             s, sql, {{QStringLiteral("@P1"), Value(QStringLiteral("中")), QStringLiteral("nvarchar(10)")}});
+        if (expected.startsWith(u'e')) {
+            const auto error = errorOf(b);
+            QVERIFY(error);
+            QCOMPARE(QStringLiteral("e%1 %2").arg(error->number).arg(error->text), expected);
+            QCOMPARE(text(e->sqlite(QStringLiteral("SELECT count(*) FROM cp")).rows.value(0).value(0)),
+                     QStringLiteral("0"));
+            return;
+        }
         QVERIFY2(!b.failed(), b.failed() ? qPrintable(b.statements.last().error->text) : "");
         const ResultSet *rs = resultOf(b.statements.last());
         QVERIFY(rs);
