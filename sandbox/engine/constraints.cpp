@@ -210,6 +210,40 @@ QList<Token> nameConstraints(const QList<Token> &statement)
     return named;
 }
 
+std::optional<std::pair<Message, Message>> nameTaken(sqlite3 *db, const QString &createTable, int line)
+{
+    const Definition created = declaredConstraints(tsql::tokenize(createTable).tokens);
+    if (created.table.isEmpty())
+        return std::nullopt;
+    QStringList taken;
+    const ResultSet tables = db::query(
+        db,
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"));
+    for (const auto &row : tables.rows) {
+        const QString table = db::toText(row.value(0));
+        taken << table.toLower();
+        if (table.compare(created.table, Qt::CaseInsensitive) == 0)
+            continue;
+        for (const Declared &c : storedDefinition(db, table).constraints)
+            taken << (c.name.isEmpty() ? fallbackName(c.kind, table) : c.name).toLower();
+    }
+    for (const Declared &c : created.constraints) {
+        if (c.name.isEmpty())
+            continue;
+        if (taken.contains(c.name.toLower()))
+            return std::make_pair(
+                sqlerr::make(
+                    2714, 16, 5,
+                    QStringLiteral("There is already an object named '%1' in the database.").arg(c.name),
+                    line),
+                sqlerr::make(1750, 16, 0,
+                             QStringLiteral("Could not create constraint or index. See previous errors."),
+                             line));
+        taken << c.name.toLower();
+    }
+    return std::nullopt;
+}
+
 Message checkConflict(sqlite3 *db, const QString &verb, const QString &table, const QString &sqliteMessage,
                       int line)
 {

@@ -55,6 +55,12 @@ QList<tsql::Token> nameConstraints(const QList<tsql::Token> &statement);
 Message checkConflict(sqlite3 *db, const QString &verb, const QString &table, const QString &sqliteMessage,
                       int line);
 
+// For a table just created by the SQL createTable: the first of its constraint names that another
+// object of the database already has (a table, or a constraint of any table, this one's included),
+// as the server refuses it: 2714 "There is already an object named 'x' in the database." and 1750
+// "Could not create constraint or index. See previous errors.". Nothing when every name is free.
+std::optional<std::pair<Message, Message>> nameTaken(sqlite3 *db, const QString &createTable, int line);
+
 // Fails the SQLite function call with the server message; raised() finds it again.
 void raise(sqlite3_context *ctx, const Message &m);
 

@@ -2021,6 +2021,61 @@ private Q_SLOTS:
         QCOMPARE(count(), before);
     }
 
+    // A constraint's name is the name of an object of the database: one that is taken refuses the
+    // table, which is not made.
+    void constraintNamesAreObjectNames_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("taken"); // empty: the table is made
+
+        QTest::newRow("another table's key") << "CREATE TABLE other (id int CONSTRAINT PK_people PRIMARY KEY)"
+                                             << "PK_people";
+        QTest::newRow("a table's name") << "CREATE TABLE other (id int CONSTRAINT people UNIQUE)"
+                                        << "people";
+        QTest::newRow("the demo's key") << "CREATE TABLE other (id int CONSTRAINT pk_a_year PRIMARY KEY)"
+                                        << "pk_a_year";
+        QTest::newRow("twice in the table") << "CREATE TABLE other (a int CONSTRAINT CK_x CHECK (a > 0), b "
+                                               "int, CONSTRAINT CK_x CHECK (b > 0))"
+                                            << "CK_x";
+        QTest::newRow("a free name") << "CREATE TABLE other (id int CONSTRAINT PK_other PRIMARY KEY)"
+                                     << "";
+        QTest::newRow("unnamed") << "CREATE TABLE other (id int PRIMARY KEY, c int UNIQUE)"
+                                 << "";
+    }
+
+    void constraintNamesAreObjectNames()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, taken);
+        auto e = demoEngine();
+        Session s = sessionOf(QStringLiteral("qel_admin"));
+        QVERIFY(!e->execute(s, QStringLiteral(
+                                   "CREATE TABLE people (id int NOT NULL CONSTRAINT PK_people PRIMARY KEY)"))
+                     .failed());
+        const BatchResult b = e->execute(s, sql);
+        const QString made =
+            text(e->sqlite(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'other'"))
+                     .rows.value(0)
+                     .value(0));
+        if (taken.isEmpty()) {
+            QVERIFY2(!b.failed(), b.failed() ? qPrintable(b.statements.last().error->text) : "");
+            QCOMPARE(made, QStringLiteral("1"));
+            return;
+        }
+        const auto error = errorOf(b);
+        QVERIFY(error);
+        QCOMPARE(error->number, 2714);
+        QCOMPARE(error->severity, 16);
+        QCOMPARE(error->state, 5);
+        QCOMPARE(error->text,
+                 QStringLiteral("There is already an object named '%1' in the database.").arg(taken));
+        QCOMPARE(b.statements.last().afterError.size(), 1);
+        QCOMPARE(b.statements.last().afterError.first().number, 1750);
+        QCOMPARE(b.statements.last().afterError.first().text,
+                 QStringLiteral("Could not create constraint or index. See previous errors."));
+        QCOMPARE(made, QStringLiteral("0"));
+    }
+
     // Values converted to their columns' types fail with the server's errors, naming the value's
     // type as the server does.
     void conversionErrors_data()
