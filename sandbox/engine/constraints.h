@@ -5,8 +5,10 @@
 //                                      would be truncated in table 'qel.dbo.t', column 'c'. Truncated
 //                                      value: '...'." at compatibility level 150 and above; 8152
 //                                      "String or binary data would be truncated." at 140 and below
-//   an int, bigint, smallint or tinyint column given a number outside   8115
-//   its type, or text that is no number                                245 (248 when too big)
+//   an int, bigint, smallint or tinyint column given a number outside   8115 (220 naming the value
+//   its type                                                            for an int value in a
+//                                                                       smallint or tinyint column)
+//   ... or text that is no number                                       245 (248 when too big)
 //   a bit column given text other than a number, 'true' or 'false'     245
 //   a float or real column given text that is no number                8114
 //   a datetime or date column given text that is no date              241 (242 out of range)
@@ -16,7 +18,8 @@
 //                                                                      and the value (a UNIQUE
 //                                                                      constraint holds one NULL)
 // and text written to a varchar, char or text column is what the code page keeps: a character
-// Windows-1251 has no byte for becomes '?'.
+// Windows-1251 has no byte for becomes '?' (a letter with a mark, which the server writes as a
+// near letter, is refused with 40517: see collation::inCodePage).
 // A failed check fails the whole statement: SQLite undoes every row it wrote. NULL in a NOT NULL
 // column (515) and a CHECK constraint (547, worded by checkConflict()) are SQLite's own checks.
 //
