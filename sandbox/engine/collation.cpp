@@ -1,5 +1,7 @@
 #include "sandbox/engine/collation.h"
 
+#include "common/cp1251.h"
+
 #include <QRegularExpression>
 
 #include <QList>
@@ -265,6 +267,24 @@ void install(sqlite3 *db)
                                nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &sqliteLike,
                                nullptr, nullptr, nullptr);
+}
+
+std::optional<QString> inCodePage(const QString &text, QString *refused)
+{
+    if (Cp1251::canEncode(text))
+        return text;
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        const QChar c = text.at(k);
+        if (c.isSurrogate() || Cp1251::canEncode(QStringView(&c, 1)))
+            continue;
+        const QString decomposed = QString(c).normalized(QString::NormalizationForm_KD);
+        if (decomposed != QString(c) && Cp1251::canEncode(decomposed.left(1))) {
+            if (refused)
+                *refused = QString(c);
+            return std::nullopt;
+        }
+    }
+    return Cp1251::toUnicode(Cp1251::fromUnicode(text));
 }
 
 } // namespace sandbox::collation

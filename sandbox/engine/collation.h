@@ -18,6 +18,8 @@
 
 struct sqlite3;
 
+#include <optional>
+
 namespace sandbox::collation {
 
 inline constexpr const char *kName = "Cyrillic_General_CI_AS";
@@ -31,6 +33,13 @@ bool like(QStringView text, QStringView pattern, QChar escape = QChar());
 // SQL_Latin1_General_CP1_CI_AS, Cyrillic_General_100_CS_AS_KS_WS, ...). The sandbox keeps only
 // kName; the others are refused by name, and a name that is none of them is error 448.
 bool isServerCollation(QStringView name);
+
+// Text as the collation's code page, Windows-1251, holds it: what a varchar column keeps and what a
+// '...' literal is. A character the code page has no byte for becomes '?'. The server writes some
+// such characters as a near letter of the code page instead (é as e); the sandbox does not know
+// which, so for a character with a compatibility decomposition that starts with a character of the
+// code page there is no answer: nothing, and refused is set to the character.
+std::optional<QString> inCodePage(const QString &text, QString *refused = nullptr);
 
 // Registers the collation and LIKE (like(pattern, text[, escape])) on the connection.
 void install(sqlite3 *db);

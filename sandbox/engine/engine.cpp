@@ -306,8 +306,27 @@ StatementResult Engine::Private::run(Session &session, permissions::Role role, c
 {
     switch (st.kind) {
     case tsql::StatementKind::Query:
-    case tsql::StatementKind::Definition:
         return runQuery(role, st, params);
+    case tsql::StatementKind::Definition: {
+        StatementResult r = runQuery(role, st, params);
+        if (r.error || st.verb != QLatin1String("CREATE"))
+            return r;
+        // A constraint's name is an object's name: one already taken undoes the table.
+        if (const auto taken = constraints::nameTaken(db, st.sqlite, st.line)) {
+            const auto created =
+                tsql::tokenize(st.sqlite).tokens; // CREATE TABLE name ( ...: the name before the list
+            for (qsizetype k = 3; k < created.size(); ++k) {
+                if (created.at(k).isSymbol("(")) {
+                    db::exec(db, QStringLiteral("DROP TABLE %1").arg(db::quoteName(created.at(k - 1).value)));
+                    break;
+                }
+            }
+            r = {};
+            r.error = taken->first;
+            r.afterError.append(taken->second);
+        }
+        return r;
+    }
     case tsql::StatementKind::Set:
         return runSet(session, st, params);
     case tsql::StatementKind::Exec:
@@ -563,8 +582,8 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             static const QRegularExpression target(
                 QStringLiteral("^\\s*(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM)\\s+\"?([^\"\\s(]+)"),
                 QRegularExpression::CaseInsensitiveOption);
-            r.error->text.replace(QLatin1String("%VERB%"), st.verb);
-            r.error->text.replace(QLatin1String("%TABLE%"), target.match(st.sqlite).captured(1));
+            r.error = constraints::checkConflict(db, st.verb, target.match(st.sqlite).captured(1),
+                                                 e.message(), st.line);
         }
         // A statement that changes rows and is ended by its error says so; a query does not.
         static const QList<int> terminating = {515, 547, 2601, 2627, 2628, 8115, 8134, 8152};

@@ -257,8 +257,8 @@ Message fromSqlite(int code, const QString &msg, int line)
     if ((code & 0xff) == SQLITE_BUSY)
         return make(1222, 16, 56, QStringLiteral("Lock request time out period exceeded."), line);
     if ((code & 0xff) == SQLITE_CONSTRAINT) {
-        // A CHECK constraint (the only other kind the sandbox keeps); the statement's verb and
-        // table are filled in by the engine, which knows them.
+        // A CHECK constraint (the only other kind the sandbox keeps); the engine words it with the
+        // constraint's name and column (constraints::checkConflict), which it knows.
         return make(547, 16, 0,
                     QStringLiteral("The %1 statement conflicted with the CHECK constraint \"CK_%2\". The "
                                    "conflict occurred in database \"%3\", table \"dbo.%2\".")

@@ -2,6 +2,10 @@
 
 #include "sandbox/engine/sqlerrors.h"
 
+#include "sandbox/engine/collation.h"
+
+#include "common/cp1251.h"
+
 namespace sandbox::tsql {
 
 bool Token::is(const char *keyword) const
@@ -52,6 +56,18 @@ public:
                 return out;
             }
             t.text = src.mid(start, pos - start);
+            if (t.kind == TokenKind::String && !Cp1251::canEncode(t.value)) {
+                // 'text' is varchar in the database's code page: what it cannot hold is '?'.
+                QString refused;
+                const auto kept = collation::inCodePage(t.value, &refused);
+                if (!kept) {
+                    out.error =
+                        sqlerr::notSupported(QStringLiteral("varchar text with '%1'").arg(refused), t.line);
+                    return out;
+                }
+                t.value = *kept;
+                t.text = u'\'' + QString(t.value).replace(u'\'', QLatin1String("''")) + u'\'';
+            }
             if (t.kind != TokenKind::Name && t.kind != TokenKind::String && t.kind != TokenKind::NString)
                 t.value = t.text;
             out.tokens.append(t);

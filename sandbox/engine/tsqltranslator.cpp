@@ -1,8 +1,10 @@
 #include "sandbox/engine/tsqltranslator.h"
 
 #include "sandbox/engine/collation.h"
+#include "sandbox/engine/constraints.h"
 #include "sandbox/engine/exprtypes.h"
 #include "sandbox/engine/functions.h"
+#include "sandbox/engine/insertvalues.h"
 #include "sandbox/engine/sqlerrors.h"
 #include "sandbox/engine/sqlitedb.h"
 #include "sandbox/engine/values.h"
@@ -1313,6 +1315,8 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
             }
             insertWord("FROM");
         }
+        if (first.is("INSERT") || first.is("UPDATE"))
+            written = convertUnicodeValues(written, catalog, parameters);
         const ExpressionTypes types(written, catalog, parameters);
         s.resultTypes = types.selectList();
         s.resultNames = types.selectNames();
@@ -1353,7 +1357,9 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
                                               : QStringLiteral("REFERENCES"),
                                           t.line));
         }
-        Rewriter rewriter(tokens);
+        // Each constraint carries a name, the declared one or the one the server would generate.
+        const QList<Token> named = constraints::nameConstraints(tokens);
+        Rewriter rewriter(named);
         rewriter.collateTextColumns();
         s.sqlite = rewriter.run();
         return s;

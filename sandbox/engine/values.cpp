@@ -169,6 +169,17 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
         return;
     }
     if (n < range->low || n > range->high) {
+        // An int value too big for a smallint or tinyint is named with its value; one beyond int
+        // (or too big for an int) is the expression's overflow.
+        const bool small = type == QLatin1String("smallint") || type == QLatin1String("tinyint");
+        if (small && n >= std::numeric_limits<qint32>::min() && n <= std::numeric_limits<qint32>::max()) {
+            constraints::raise(
+                ctx, sqlerr::make(220, 16, 2,
+                                  QStringLiteral("Arithmetic overflow error for data type %1, value = %2.")
+                                      .arg(type)
+                                      .arg(n)));
+            return;
+        }
         constraints::raise(ctx, overflow(type));
         return;
     }

@@ -14,7 +14,9 @@
 //                                   int column; from names the type of text ("varchar" or
 //                                   "nvarchar") in the errors: 245 for text that is no number,
 //                                   248 for a number too big for the type, 8114 for text that is
-//                                   no float, 8115 for a number outside the type
+//                                   no float, 220 for an int value outside smallint or
+//                                   tinyint ("value = 300"), 8115 for a number outside the type
+//                                   otherwise
 //   qel_text(x, width, type)        CAST(x AS varchar(width)) and the other sized text types: text
 //                                   cut to the width; a number too long is '*' for varchar and
 //                                   8115 for nvarchar
