@@ -105,6 +105,37 @@ qsizetype closing(const QList<Token> &tokens, qsizetype open)
     return -1;
 }
 
+// The results of CASE ... END (after each THEN, and after ELSE), not those of a CASE inside them;
+// hasElse tells whether there is an ELSE.
+QList<QList<Token>> caseResults(const QList<Token> &e, bool *hasElse = nullptr)
+{
+    QList<QList<Token>> results;
+    int depth = 0, cases = 0;
+    bool collecting = false;
+    for (qsizetype k = 1; k + 1 < e.size(); ++k) {
+        const Token &t = e.at(k);
+        if (t.isSymbol("("))
+            ++depth;
+        else if (t.isSymbol(")"))
+            --depth;
+        else if (depth == 0 && t.is("CASE"))
+            ++cases;
+        else if (depth == 0 && t.is("END") && cases > 0)
+            --cases;
+        if (depth == 0 && cases == 0 && (t.is("WHEN") || t.is("THEN") || t.is("ELSE"))) {
+            collecting = !t.is("WHEN");
+            if (collecting)
+                results.append(QList<Token>());
+            if (hasElse && t.is("ELSE"))
+                *hasElse = true;
+            continue;
+        }
+        if (collecting)
+            results.last().append(t);
+    }
+    return results;
+}
+
 // A type written in a CAST: "varchar(10)", "nvarchar(max)", or "varchar", which
 // means 30 characters there.
 QString writtenType(const QList<Token> &tokens)
@@ -397,31 +428,8 @@ QString ExpressionTypes::typeOf(const QList<Token> &expression) const
         return declare(wide, isMax ? kMaxWidth : int(qMin<qint64>(width, limit)));
     }
     // CASE: the type of its results, by the server's precedence of types.
-    if (e.first().is("CASE") && e.last().is("END")) {
-        QList<QList<Token>> results;
-        int depth = 0, cases = 0;
-        bool collecting = false;
-        for (qsizetype k = 1; k + 1 < e.size(); ++k) {
-            const Token &t = e.at(k);
-            if (t.isSymbol("("))
-                ++depth;
-            else if (t.isSymbol(")"))
-                --depth;
-            else if (depth == 0 && t.is("CASE"))
-                ++cases;
-            else if (depth == 0 && t.is("END") && cases > 0)
-                --cases;
-            if (depth == 0 && cases == 0 && (t.is("WHEN") || t.is("THEN") || t.is("ELSE"))) {
-                collecting = !t.is("WHEN");
-                if (collecting)
-                    results.append(QList<Token>());
-                continue;
-            }
-            if (collecting)
-                results.last().append(t);
-        }
-        return dominant(results);
-    }
+    if (e.first().is("CASE") && e.last().is("END"))
+        return dominant(caseResults(e));
 
     {
         int depth = 0;
@@ -664,33 +672,14 @@ bool ExpressionTypes::neverNull(QList<Token> e) const
     }
     // CASE with an ELSE whose every result is never NULL.
     if (e.first().is("CASE") && e.last().is("END")) {
-        int depth = 0, cases = 0;
         bool hasElse = false;
-        QList<Token> result;
-        bool collecting = false;
-        const auto resultNeverNull = [&] { return !collecting || neverNull(result); };
-        for (qsizetype k = 1; k + 1 < e.size(); ++k) {
-            const Token &t = e.at(k);
-            if (t.isSymbol("("))
-                ++depth;
-            else if (t.isSymbol(")"))
-                --depth;
-            else if (depth == 0 && t.is("CASE"))
-                ++cases;
-            else if (depth == 0 && t.is("END") && cases > 0)
-                --cases;
-            if (depth == 0 && cases == 0 && (t.is("WHEN") || t.is("THEN") || t.is("ELSE"))) {
-                if (!resultNeverNull())
-                    return false;
-                collecting = !t.is("WHEN");
-                hasElse = hasElse || t.is("ELSE");
-                result.clear();
-                continue;
-            }
-            if (collecting)
-                result.append(t);
-        }
-        return hasElse && resultNeverNull();
+        const QList<QList<Token>> results = caseResults(e, &hasElse);
+        if (!hasElse)
+            return false;
+        for (const QList<Token> &result : results)
+            if (!neverNull(result))
+                return false;
+        return true;
     }
     return false;
 }

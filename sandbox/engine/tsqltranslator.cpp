@@ -398,25 +398,9 @@ private:
         const qsizetype close = matching(open, 1);
         if (close < 0)
             fail(sqlerr::syntax(t.text, t.line));
-        QList<QList<Token>> arguments;
-        if (close > open + 1) {
-            arguments.append(QList<Token>());
-            int depth = 0;
-            for (qsizetype k = open + 1; k < close; ++k) {
-                const Token &a = tokens.at(k);
-                if (a.isSymbol("("))
-                    ++depth;
-                else if (a.isSymbol(")"))
-                    --depth;
-                if (depth == 0 && a.isSymbol(",")) {
-                    arguments.append(QList<Token>());
-                    continue;
-                }
-                arguments.last().append(a);
-            }
-        }
+        const QList<QList<Token>> args = close > open + 1 ? arguments(open, close) : QList<QList<Token>>();
         const functions::Arity arity = functions::arity(upper);
-        const int given = int(arguments.size());
+        const int given = int(args.size());
         if (given < arity.least || (arity.most >= 0 && given > arity.most)) {
             if (arity.least == arity.most)
                 fail(sqlerr::make(174, 15, 1,
@@ -436,7 +420,7 @@ private:
                                    : upper == QLatin1String("LEFT") || upper == QLatin1String("RIGHT") ? 1
                                                                                                        : -1;
         if (lengthAt >= 0) {
-            const QList<Token> &length = arguments.at(lengthAt);
+            const QList<Token> &length = args.at(lengthAt);
             if (length.size() == 2 && length.first().isSymbol("-") &&
                 length.last().kind == TokenKind::Number && length.last().text.toDouble() != 0)
                 fail(sqlerr::make(536, 16, upper == QLatin1String("SUBSTRING") ? 8 : 6,
@@ -445,14 +429,14 @@ private:
                                   t.line));
         }
         QStringList written;
-        for (const QList<Token> &argument : arguments)
+        for (const QList<Token> &argument : args)
             written << Rewriter(argument, types).run();
         // ISNULL gives the first argument's type: the second is converted to it, as a CAST would.
         if (upper == QLatin1String("ISNULL") && types) {
-            const QString first = types->typeOf(arguments.at(0)).trimmed();
-            const bool nullFirst = arguments.at(0).size() == 1 && arguments.at(0).first().is("NULL");
+            const QString first = types->typeOf(args.at(0)).trimmed();
+            const bool nullFirst = args.at(0).size() == 1 && args.at(0).first().is("NULL");
             if (!first.isEmpty() && !nullFirst &&
-                first.compare(types->typeOf(arguments.at(1)).trimmed(), Qt::CaseInsensitive) != 0) {
+                first.compare(types->typeOf(args.at(1)).trimmed(), Qt::CaseInsensitive) != 0) {
                 QList<Token> cast;
                 const auto symbol = [&](const char *text) {
                     Token s;
@@ -465,7 +449,7 @@ private:
                 word.kind = TokenKind::Word;
                 word.line = t.line;
                 word.text = word.value = QStringLiteral("CAST");
-                cast << word << symbol("(") << arguments.at(1);
+                cast << word << symbol("(") << args.at(1);
                 word.text = word.value = QStringLiteral("AS");
                 cast << word;
                 for (Token typeToken : tokenize(first).tokens) {
