@@ -190,7 +190,7 @@ public:
     {
         limits.append(QString());
         for (i = 0; i < tokens.size(); ++i) {
-            if (rewriteArithmetic() || rewriteComparison() || rewriteComparedText())
+            if (rewriteComparison() || rewriteArithmetic() || rewriteComparedText())
                 continue;
             rewrite(tokens.at(i));
         }
@@ -712,20 +712,16 @@ private:
                 return false;
             break;
         }
-        const qsizetype leftEnd = operandEnd(i);
-        if (leftEnd < 0)
+        const qsizetype leftEnd = expressionEnd(i);
+        if (leftEnd < i)
             return false;
         const Token *op = tokenAt(tokens, leftEnd + 1);
         if (!isOneOfSymbols(op, {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>"}))
             return false;
-        const qsizetype rightEnd = operandEnd(leftEnd + 2);
-        if (rightEnd < 0)
+        const qsizetype rightEnd = expressionEnd(leftEnd + 2);
+        if (rightEnd < leftEnd + 2)
             return false;
-        const Token *after = tokenAt(tokens, rightEnd + 1);
-        if (after && after->kind == TokenKind::Symbol && !after->isSymbol(")") && !after->isSymbol(",") &&
-            !after->isSymbol(";"))
-            return false; // the right operand goes on: "a = b + 1"
-        if (isOneOf(after, {"COLLATE"}))
+        if (isOneOf(tokenAt(tokens, rightEnd + 1), {"COLLATE"}))
             return false;
         if (tokens.at(i).is("NULL") || tokens.at(leftEnd + 2).is("NULL"))
             return false;
@@ -757,6 +753,37 @@ private:
             << operand(leftEnd + 2, rightEnd, rightText, rightType);
         i = rightEnd;
         return true;
+    }
+
+    // The index of the last token of the expression that starts at `from`: up to a comparison, a
+    // comma, a closing parenthesis of an enclosing one, or a word that ends an expression (AND,
+    // THEN, FROM, ...); from - 1 when none starts there.
+    qsizetype expressionEnd(qsizetype from) const
+    {
+        int depth = 0;
+        qsizetype k = from;
+        for (; k < tokens.size(); ++k) {
+            const Token &t = tokens.at(k);
+            if (t.isSymbol("(") || t.is("CASE")) {
+                ++depth;
+                continue;
+            }
+            if (t.isSymbol(")") || (t.is("END") && depth > 0)) {
+                if (depth == 0)
+                    break;
+                --depth;
+                continue;
+            }
+            if (depth > 0)
+                continue;
+            if (t.isSymbol(",") || t.isSymbol(";") ||
+                isOneOfSymbols(&t, {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>"}))
+                break;
+            if (t.kind == TokenKind::Word && (isClauseWord(t) || t.is("END")) &&
+                !(isOneOf(&t, {"LEFT", "RIGHT"}) && isSymbol(tokenAt(tokens, k + 1), "(")) && !(t.is("CASE")))
+                break;
+        }
+        return k - 1;
     }
 
     // Text compared with a column of a number or date type converts to the column's type, as on

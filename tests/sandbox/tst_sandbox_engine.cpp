@@ -1281,6 +1281,13 @@ private Q_SLOTS:
                                                         << "2";
         QTest::newRow("a column and a function's text") << "SELECT id FROM numbers WHERE id < RIGHT(' 2', 2)"
                                                         << "1";
+        QTest::newRow("arithmetic and text") << "SELECT id FROM numbers WHERE id + 1 = '2'"
+                                             << "1";
+        QTest::newRow("concatenated text and a number")
+            << "SELECT id FROM numbers WHERE CAST(id AS varchar(5)) + '0' = 10"
+            << "1";
+        QTest::newRow("text and arithmetic") << "SELECT id FROM numbers WHERE LEFT('3', 1) = id + 1"
+                                             << "2";
         QTest::newRow("a date and text") << "SELECT COUNT(*) FROM numbers WHERE GETDATE() > '20010911'"
                                          << "2";
         QTest::newRow("negative integer division") << "SELECT -7 / 2"
