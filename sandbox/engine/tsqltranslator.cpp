@@ -554,7 +554,8 @@ private:
             return {};
         if (ExpressionTypes::isText(declared))
             return QStringLiteral("text");
-        if (name == QLatin1String("bigint"))
+        if (name == QLatin1String("bigint") || name == QLatin1String("smallint") ||
+            name == QLatin1String("tinyint"))
             return name;
         if (values::integerRange(name))
             return QStringLiteral("int");
@@ -574,9 +575,12 @@ private:
             return QStringLiteral("float");
         if (a.isEmpty() || b.isEmpty())
             return {};
-        if (a == QLatin1String("bigint") || b == QLatin1String("bigint"))
-            return QStringLiteral("bigint");
-        return QStringLiteral("int");
+        // The server's precedence of types: an operation of two tinyints is a tinyint, and
+        // overflows as one.
+        for (const char *type : {"bigint", "int", "smallint"})
+            if (a == QLatin1String(type) || b == QLatin1String(type))
+                return QString::fromLatin1(type);
+        return QStringLiteral("tinyint");
     }
 
     // At the first operand of an arithmetic expression (a + b * c ...): writes it as calls of
@@ -614,9 +618,12 @@ private:
         QStringList classes;
         for (const auto &[from, to] : operands)
             classes << arithmeticClass(operandType(from, to));
-        const bool numbers = classes.contains(QStringLiteral("int")) ||
-                             classes.contains(QStringLiteral("bigint")) ||
-                             classes.contains(QStringLiteral("float"));
+        QString numberClass; // the operands' numbers by precedence, which text converts to
+        for (const QString &c : std::as_const(classes))
+            if (c != QLatin1String("text") && c != QLatin1String("date") && c != QLatin1String("numeric") &&
+                !c.isEmpty())
+                numberClass = numberClass.isEmpty() ? c : combined(numberClass, c);
+        const bool numbers = !numberClass.isEmpty();
         if (ops.contains(QStringLiteral("+")) && classes.contains(QStringLiteral("text")) && !numbers)
             return false; // concatenation; text and a number add, the text converted to the number
         if (classes.contains(QStringLiteral("date")))
@@ -627,7 +634,7 @@ private:
             fail(sqlerr::notSupported(QStringLiteral("arithmetic on numeric values"), tokens.at(i).line));
         for (QString &c : classes)
             if (c == QLatin1String("text"))
-                c = QStringLiteral("int"); // text converts to the number's type
+                c = numbers ? numberClass : QStringLiteral("int"); // text converts to the number's type
         const auto operandText = [&](qsizetype k) {
             return Rewriter(
                        tokens.mid(operands.at(k).first, operands.at(k).second - operands.at(k).first + 1),

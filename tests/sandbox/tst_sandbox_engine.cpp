@@ -788,6 +788,8 @@ private Q_SLOTS:
         QTest::newRow("AVG of int") << "SELECT AVG(id_faculty) FROM faculty" << ColumnType::Int << 4;
         QTest::newRow("a column less one") << "SELECT id_faculty - 1 FROM faculty" << ColumnType::Int << 4;
         QTest::newRow("a column negated") << "SELECT -id_faculty FROM faculty" << ColumnType::Int << 4;
+        QTest::newRow("tinyint plus tinyint")
+            << "SELECT CAST(1 AS tinyint) + CAST(2 AS tinyint)" << ColumnType::TinyInt << 1;
         QTest::newRow("int times float")
             << "SELECT id_faculty * 2.0E0 FROM faculty" << ColumnType::Float << 8;
         QTest::newRow("a derived table's column")
@@ -1067,6 +1069,9 @@ private Q_SLOTS:
         QTest::newRow("CASE of text and a number")
             << "SELECT CASE WHEN id = 1 THEN 'a' ELSE 1 END FROM numbers" << 40517 << 16 << 1
             << refused(QStringLiteral("an expression of this type in result column 1"));
+        QTest::newRow("tinyint plus tinyint stays a tinyint")
+            << "SELECT CAST(200 AS tinyint) + CAST(100 AS tinyint)" << 8115 << 16 << 2
+            << "Arithmetic overflow error converting expression to data type tinyint.";
         QTest::newRow("text that is no number compared with a column")
             << "SELECT id FROM numbers WHERE LEFT('abc', 1) = id" << 245 << 16 << 1
             << "Conversion failed when converting the varchar value 'a' to data type int.";
@@ -1281,6 +1286,8 @@ private Q_SLOTS:
                                                         << "2";
         QTest::newRow("a column and a function's text") << "SELECT id FROM numbers WHERE id < RIGHT(' 2', 2)"
                                                         << "1";
+        QTest::newRow("tinyint plus an int") << "SELECT CAST(200 AS tinyint) + 100"
+                                             << "300";
         QTest::newRow("arithmetic and text") << "SELECT id FROM numbers WHERE id + 1 = '2'"
                                              << "1";
         QTest::newRow("concatenated text and a number")
