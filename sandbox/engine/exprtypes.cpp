@@ -651,6 +651,8 @@ bool ExpressionTypes::neverNull(QList<Token> e) const
 {
     while (e.size() >= 2 && e.first().isSymbol("(") && closing(e, 0) == e.size() - 1)
         e = e.mid(1, e.size() - 2);
+    if (e.isEmpty())
+        return false;
     if (e.size() == 2 && (e.first().isSymbol("-") || e.first().isSymbol("+")) &&
         e.last().kind == TokenKind::Number)
         e.removeFirst();
