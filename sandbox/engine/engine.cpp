@@ -389,15 +389,22 @@ void settleColumns(const tsql::Statement &st, QList<Column> &columns, const QLis
 void checkIntRange(const QList<Column> &columns, const QList<bool> &byValues, const QList<Value> &row)
 {
     for (qsizetype c = 0; c < columns.size(); ++c) {
-        if (columns.at(c).type != ColumnType::Int || byValues.value(c))
+        const ColumnType type = columns.at(c).type;
+        if (byValues.value(c) ||
+            (type != ColumnType::Int && type != ColumnType::SmallInt && type != ColumnType::TinyInt))
             continue;
+        const QString name = type == ColumnType::Int        ? QStringLiteral("int")
+                             : type == ColumnType::SmallInt ? QStringLiteral("smallint")
+                                                            : QStringLiteral("tinyint");
+        const auto range = values::integerRange(name);
         const auto *n = std::get_if<qint64>(&row.at(c));
-        if (n && (*n < std::numeric_limits<qint32>::min() || *n > std::numeric_limits<qint32>::max()))
+        if (n && range && (*n < range->low || *n > range->high))
             throw db::Error(SQLITE_ERROR,
                             constraints::marked(sqlerr::make(
                                 8115, 16, 2,
                                 QStringLiteral("Arithmetic overflow error converting expression to data "
-                                               "type int."))));
+                                               "type %1.")
+                                    .arg(name))));
     }
 }
 

@@ -392,8 +392,12 @@ QString ExpressionTypes::typeOf(const QList<Token> &expression) const
         }
     }
     if (parts.size() == 1 && e.size() >= 2 && (e.first().isSymbol("-") || e.first().isSymbol("+"))) {
-        const QString type = typeOf(e.mid(1));
-        return precedence(type) >= precedence(QStringLiteral("bit")) ? type : QString();
+        const QString type = typeOf(e.mid(1)).trimmed().toLower();
+        if (precedence(type) < precedence(QStringLiteral("bit")))
+            return {};
+        // A negated tinyint is a smallint, as the server promotes it.
+        return e.first().isSymbol("-") && type == QLatin1String("tinyint") ? QStringLiteral("smallint")
+                                                                           : type;
     }
     if (parts.size() > 1) {
         bool anyOther = false, wide = false, isMax = false;

@@ -4,6 +4,7 @@
 #include "sandbox/engine/sqlerrors.h"
 
 #include <QHash>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -89,17 +90,39 @@ std::optional<QString> subject(sqlite3_context *ctx, sqlite3_value *v, const cha
 // A length or position argument: an integer, a float cut to its integer part, text read as int.
 std::optional<qint64> integerArgument(sqlite3_context *ctx, sqlite3_value *v)
 {
+    constexpr qint64 low = std::numeric_limits<qint32>::min(), high = std::numeric_limits<qint32>::max();
+    const Message overflow = sqlerr::make(
+        8115, 16, 2, QStringLiteral("Arithmetic overflow error converting expression to data type int."));
     switch (sqlite3_value_type(v)) {
-    case SQLITE_INTEGER:
-        return sqlite3_value_int64(v);
-    case SQLITE_FLOAT:
-        return qint64(sqlite3_value_double(v));
+    case SQLITE_INTEGER: {
+        const qint64 n = sqlite3_value_int64(v);
+        if (n >= low && n <= high)
+            return n;
+        constraints::raise(ctx, overflow);
+        return std::nullopt;
+    }
+    case SQLITE_FLOAT: {
+        const double d = sqlite3_value_double(v);
+        if (d > double(low) - 1 && d < double(high) + 1)
+            return qint64(d);
+        constraints::raise(ctx, overflow);
+        return std::nullopt;
+    }
     default: {
         const QString text = textOf(v);
-        bool ok = false;
-        const qint64 n = text.trimmed().toLongLong(&ok);
-        if (ok && n >= std::numeric_limits<qint32>::min() && n <= std::numeric_limits<qint32>::max())
-            return n;
+        static const QRegularExpression integer(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+        if (integer.match(text).hasMatch()) {
+            bool ok = false;
+            const qint64 n = text.trimmed().toLongLong(&ok);
+            if (ok && n >= low && n <= high)
+                return n;
+            constraints::raise(ctx, sqlerr::make(248, 16, 1,
+                                                 QStringLiteral("The conversion of the varchar value '%1' "
+                                                                "overflowed an int column. Use a larger "
+                                                                "integer column.")
+                                                     .arg(text)));
+            return std::nullopt;
+        }
         constraints::raise(
             ctx,
             sqlerr::make(245, 16, 1,
@@ -273,6 +296,7 @@ bool isServerFunction(const QString &upperName)
                                          QStringLiteral("COT"),
                                          QStringLiteral("COUNT"),
                                          QStringLiteral("COUNT_BIG"),
+                                         QStringLiteral("CUBE"),
                                          QStringLiteral("CUME_DIST"),
                                          QStringLiteral("CURRENT_USER"),
                                          QStringLiteral("DATALENGTH"),
@@ -349,6 +373,7 @@ bool isServerFunction(const QString &upperName)
                                          QStringLiteral("REPLICATE"),
                                          QStringLiteral("REVERSE"),
                                          QStringLiteral("RIGHT"),
+                                         QStringLiteral("ROLLUP"),
                                          QStringLiteral("ROUND"),
                                          QStringLiteral("ROW_NUMBER"),
                                          QStringLiteral("ROWCOUNT_BIG"),

@@ -178,9 +178,18 @@ QString globalVariable(const Token &t)
 class Rewriter {
 public:
     // With types, a '+' between text operands becomes SQLite's '||'.
-    explicit Rewriter(const QList<Token> &tokens, const ExpressionTypes *types = nullptr)
-        : tokens(tokens), types(types)
+    explicit Rewriter(const QList<Token> &tokens, const ExpressionTypes *types = nullptr, int level = 0)
+        : tokens(tokens), types(types), level(level)
     {
+        // Each function call, operand and conversion is rewritten by a rewriter of its own; the
+        // server refuses an expression nested this deep, and so does the sandbox before its stack
+        // runs out.
+        if (level > kMaxNesting)
+            fail(sqlerr::make(
+                191, 15, 1,
+                QStringLiteral("Some part of your SQL statement is nested too deeply. Rewrite the "
+                               "query or break it up into smaller queries."),
+                tokens.isEmpty() ? 1 : tokens.first().line));
     }
 
     // In a definition: text columns declared without a collation take the database's.
@@ -190,7 +199,8 @@ public:
     {
         limits.append(QString());
         for (i = 0; i < tokens.size(); ++i) {
-            if (rewriteComparison() || rewriteArithmetic() || rewriteComparedText())
+            if (rewriteSimpleCase() || rewriteSelectAlias() || rewriteComparison() || rewriteArithmetic() ||
+                rewriteComparedText())
                 continue;
             rewrite(tokens.at(i));
         }
@@ -199,6 +209,10 @@ public:
     }
 
 private:
+    static constexpr int kMaxNesting = 100;
+
+    Rewriter nested(const QList<Token> &part) const { return Rewriter(part, types, level + 1); }
+
     const Token *peek(qsizetype k) const { return tokenAt(tokens, i + k); }
 
     // The type of tokens [from, to) of this rewriter's own tokens (a nested rewriter holds a part
@@ -379,6 +393,9 @@ private:
             return false;
         if (prev->kind == TokenKind::Symbol)
             return !prev->isSymbol(")") && !prev->isSymbol(".");
+        // "AS x (n)": a derived table's columns; "CREATE INDEX i ON t (c)": an index's.
+        if (prev->is("AS") || (prev->is("ON") && !tokens.isEmpty() && tokens.first().is("CREATE")))
+            return false;
         return prev->kind == TokenKind::Word && isClauseWord(*prev);
     }
 
@@ -399,6 +416,9 @@ private:
         if (close < 0)
             fail(sqlerr::syntax(t.text, t.line));
         const QList<QList<Token>> args = close > open + 1 ? arguments(open, close) : QList<QList<Token>>();
+        for (qsizetype k = 0; k < args.size(); ++k)
+            if (args.at(k).isEmpty())
+                fail(sqlerr::syntax(k + 1 < args.size() ? QStringLiteral(",") : QStringLiteral(")"), t.line));
         const functions::Arity arity = functions::arity(upper);
         const int given = int(args.size());
         if (given < arity.least || (arity.most >= 0 && given > arity.most)) {
@@ -430,7 +450,7 @@ private:
         }
         QStringList written;
         for (const QList<Token> &argument : args)
-            written << Rewriter(argument, types).run();
+            written << nested(argument).run();
         // ISNULL gives the first argument's type: the second is converted to it, as a CAST would.
         if (upper == QLatin1String("ISNULL") && types) {
             const QString first = types->typeOf(args.at(0)).trimmed();
@@ -457,7 +477,7 @@ private:
                     cast << typeToken;
                 }
                 cast << symbol(")");
-                written[1] = Rewriter(cast, types).run();
+                written[1] = nested(cast).run();
             }
         }
         out << QStringLiteral("%1(%2)").arg(sqliteName, written.join(QStringLiteral(", ")));
@@ -636,9 +656,7 @@ private:
             if (c == QLatin1String("text"))
                 c = numbers ? numberClass : QStringLiteral("int"); // text converts to the number's type
         const auto operandText = [&](qsizetype k) {
-            return Rewriter(
-                       tokens.mid(operands.at(k).first, operands.at(k).second - operands.at(k).first + 1),
-                       types)
+            return nested(tokens.mid(operands.at(k).first, operands.at(k).second - operands.at(k).first + 1))
                 .run();
         };
         const auto call = [](const QString &op, const QString &a, const QString &b, const QString &type) {
@@ -706,19 +724,9 @@ private:
         const Token *prev = tokenAt(tokens, i - 1);
         if (prev && prev->kind == TokenKind::Symbol && !prev->isSymbol("(") && !prev->isSymbol(","))
             return false; // after an operator: a part of a longer operand
-        // "SET c = x" and "SELECT name = x" assign; they compare nothing.
-        for (qsizetype k = i - 1, depth = 0; k >= 0; --k) {
-            const Token &t = tokens.at(k);
-            if (t.isSymbol(")"))
-                ++depth;
-            else if (t.isSymbol("(") && depth-- == 0)
-                break;
-            if (depth > 0 || t.isSymbol(","))
-                continue;
-            if (isOneOf(&t, {"SET", "SELECT", "DISTINCT", "ALL"}))
-                return false;
-            break;
-        }
+        // "SET a = 1, c = x" and "SELECT name = x" assign; they compare nothing.
+        if (inAssignmentList())
+            return false;
         const qsizetype leftEnd = expressionEnd(i);
         if (leftEnd < i)
             return false;
@@ -744,7 +752,7 @@ private:
         if (targetClass == QLatin1String("numeric"))
             fail(sqlerr::notSupported(QStringLiteral("text compared with numeric values"), op->line));
         const auto operand = [&](qsizetype from, qsizetype to, bool text, const QString &declared) {
-            const QString written = Rewriter(tokens.mid(from, to - from + 1), types).run();
+            const QString written = nested(tokens.mid(from, to - from + 1)).run();
             if (!text)
                 return written;
             const QString kind =
@@ -756,9 +764,141 @@ private:
             return QStringLiteral("qel_convert(%1, '%2', '%3')")
                 .arg(written, target == QLatin1String("integer") ? QStringLiteral("int") : target, kind);
         };
-        out << operand(i, leftEnd, leftText, leftType) << op->text
+        const QString comparison = op->isSymbol("!<")   ? QStringLiteral(">=")
+                                   : op->isSymbol("!>") ? QStringLiteral("<=")
+                                                        : op->text;
+        out << operand(i, leftEnd, leftText, leftType) << comparison
             << operand(leftEnd + 2, rightEnd, rightText, rightType);
         i = rightEnd;
+        return true;
+    }
+
+    // Whether the token at i starts an item of a SET list or a select list, where "name = x"
+    // assigns: the nearest word before it that begins a clause, at its own level, is SET or the
+    // select list's.
+    bool inAssignmentList() const { return !assignmentList().isEmpty(); }
+
+    // The word that begins the SET list or select list the token at i is in ("SET", "SELECT",
+    // ...), or empty.
+    QString assignmentList() const
+    {
+        int depth = 0;
+        for (qsizetype k = i - 1; k >= 0; --k) {
+            const Token &t = tokens.at(k);
+            if (t.isSymbol(")")) {
+                ++depth;
+                continue;
+            }
+            if (t.isSymbol("(")) {
+                if (depth-- == 0)
+                    return {};
+                continue;
+            }
+            if (depth > 0 || t.kind != TokenKind::Word)
+                continue;
+            if (isOneOf(&t, {"SET", "SELECT", "DISTINCT", "ALL", "TOP"}))
+                return t.text.toUpper();
+            if (isClauseWord(t) || t.is("END"))
+                return {};
+        }
+        return {};
+    }
+
+    // At "CASE x WHEN v THEN r ... END" whose x and v are text and a number (or a date): written
+    // as "CASE WHEN (x) = (v) THEN r ... END", as the server defines it, so that each comparison
+    // converts the text as any comparison does. Other simple CASEs stay as they are.
+    bool rewriteSimpleCase()
+    {
+        const Token &t = tokens.at(i);
+        if (!types || !t.is("CASE") || !peek(1) || peek(1)->is("WHEN"))
+            return false;
+        struct Part {
+            QString word; // WHEN, THEN, ELSE
+            QList<Token> tokens;
+        };
+        QList<Token> input;
+        QList<Part> parts;
+        int depth = 0, cases = 0;
+        qsizetype end = -1;
+        for (qsizetype k = i + 1; k < tokens.size() && end < 0; ++k) {
+            const Token &u = tokens.at(k);
+            if (u.isSymbol("("))
+                ++depth;
+            else if (u.isSymbol(")"))
+                --depth;
+            else if (depth == 0 && u.is("CASE"))
+                ++cases;
+            else if (depth == 0 && u.is("END")) {
+                if (cases == 0) {
+                    end = k;
+                    break;
+                }
+                --cases;
+            }
+            if (depth == 0 && cases == 0 && (u.is("WHEN") || u.is("THEN") || u.is("ELSE"))) {
+                parts.append(Part{u.text.toUpper(), {}});
+                continue;
+            }
+            (parts.isEmpty() ? input : parts.last().tokens).append(u);
+        }
+        if (end < 0 || input.isEmpty() || parts.isEmpty())
+            return false;
+        const auto classOf = [&](const QList<Token> &e) {
+            const QString c = arithmeticClass(types->typeOf(e).trimmed().toLower());
+            return c == QLatin1String("text") ? c : c.isEmpty() ? QString() : QStringLiteral("other");
+        };
+        const QString inputClass = classOf(input);
+        bool mixed = false;
+        for (const Part &part : std::as_const(parts))
+            if (part.word == QLatin1String("WHEN")) {
+                const QString c = classOf(part.tokens);
+                mixed = mixed || (!c.isEmpty() && !inputClass.isEmpty() && c != inputClass);
+            }
+        if (!mixed)
+            return false;
+        const auto token = [&](TokenKind kind, const QString &text) {
+            Token made;
+            made.kind = kind;
+            made.text = made.value = text;
+            made.line = t.line;
+            return made;
+        };
+        QList<Token> searched{t};
+        for (const Part &part : std::as_const(parts)) {
+            searched << token(TokenKind::Word, part.word);
+            if (part.word == QLatin1String("WHEN"))
+                searched << token(TokenKind::Symbol, QStringLiteral("(")) << input
+                         << token(TokenKind::Symbol, QStringLiteral(")"))
+                         << token(TokenKind::Symbol, QStringLiteral("="))
+                         << token(TokenKind::Symbol, QStringLiteral("(")) << part.tokens
+                         << token(TokenKind::Symbol, QStringLiteral(")"));
+            else
+                searched << part.tokens;
+        }
+        searched << tokens.at(end);
+        out << nested(searched).run();
+        i = end;
+        return true;
+    }
+
+    // At "name = expression" in a select list: the server's other way of writing
+    // "expression AS name", written as that.
+    bool rewriteSelectAlias()
+    {
+        const Token &t = tokens.at(i);
+        if (!t.isName() || isClauseWord(t) || !isSymbol(peek(1), "=") || !operandMayStart())
+            return false;
+        const Token *prev = tokenAt(tokens, i - 1);
+        if (prev && !prev->isSymbol(",") && prev->kind == TokenKind::Symbol)
+            return false;
+        const QString list = assignmentList();
+        if (list.isEmpty() || list == QLatin1String("SET"))
+            return false;
+        const qsizetype end = expressionEnd(i + 2);
+        if (end < i + 2)
+            return false;
+        out << nested(tokens.mid(i + 2, end - i - 1)).run() << QStringLiteral("AS") << quoteName(t.value);
+        i = end;
         return true;
     }
 
@@ -845,12 +985,11 @@ private:
             own.trimmed().toLower().startsWith(u'n') ? QStringLiteral("nvarchar") : QStringLiteral("varchar");
         if (isDate) {
             // Text compared with a date column is read as a date under the date format.
-            out << QStringLiteral("qel_datetime(%1, '%2', '', '%3')")
-                       .arg(Rewriter({t}, types).run(), target, from);
+            out << QStringLiteral("qel_datetime(%1, '%2', '', '%3')").arg(nested({t}).run(), target, from);
             return true;
         }
         out << QStringLiteral("qel_convert(%1, '%2', '%3')")
-                   .arg(Rewriter({t}, types).run(),
+                   .arg(nested({t}).run(),
                         target == QLatin1String("integer") ? QStringLiteral("int") : target, from);
         return true;
     }
@@ -867,7 +1006,7 @@ private:
     QString converted(const QList<Token> &x, qsizetype typeFrom, qsizetype typeTo, const QList<Token> &style)
     {
         const Token &type = tokens.at(typeFrom);
-        const QString value = Rewriter(x, types).run();
+        const QString value = nested(x).run();
         if (isOneOf(&type, {"SMALLDATETIME", "DATETIME2", "DATETIMEOFFSET", "TIME"}))
             fail(sqlerr::notSupported(type.text.toUpper(), type.line));
         if (isOneOf(&type, {"DATETIME", "DATE"})) {
@@ -1011,8 +1150,8 @@ private:
             fail(sqlerr::syntax(tokens.at(close).text, tokens.at(close).line));
         const QString declared = types ? types->typeOf(args.at(2)).trimmed().toLower() : QString();
         out << QStringLiteral("qel_dateadd('%1', %2, %3, '%4')")
-                   .arg(args.first().first().value.toLower(), Rewriter(args.at(1), types).run(),
-                        Rewriter(args.at(2), types).run(),
+                   .arg(args.first().first().value.toLower(), nested(args.at(1)).run(),
+                        nested(args.at(2)).run(),
                         declared == QLatin1String("date") ? QStringLiteral("date")
                                                           : QStringLiteral("datetime"));
         i = close;
@@ -1037,14 +1176,14 @@ private:
             if (argument.isEmpty())
                 return false;
         }
-        const QString value = Rewriter(argument, types).run();
+        const QString value = nested(argument).run();
         const QString function = tokens.at(i).text.toUpper();
         const QString declared = types->typeOf(argument).trimmed().toLower();
         if ((function == QLatin1String("SUM") || function == QLatin1String("AVG")) &&
             ExpressionTypes::isText(declared))
             fail(sqlerr::make(8117, 16, 1,
                               QStringLiteral("Operand data type %1 is invalid for %2 operator.")
-                                  .arg(declared.section(u'(', 0, 0), function.toLower()),
+                                  .arg(declared.section(u'(', 0, 0).trimmed(), function.toLower()),
                               tokens.at(i).line));
         if (function == QLatin1String("AVG") && values::integerRange(declared)) {
             // The average of integers is their sum divided by their count in the sum's type:
@@ -1104,7 +1243,7 @@ private:
             }
             if (end >= tokens.size())
                 fail(sqlerr::syntax(n->text, n->line));
-            limit = u'(' + Rewriter(tokens.mid(i + 2, end - i - 2), types).run() + u')';
+            limit = u'(' + nested(tokens.mid(i + 2, end - i - 2)).run() + u')';
             i = end;
         } else {
             fail(sqlerr::syntax(n->text, n->line));
@@ -1216,6 +1355,7 @@ private:
 
     const QList<Token> &tokens;
     const ExpressionTypes *types = nullptr;
+    int level = 0; // how deep this rewriter lies inside the statement's own
     bool definingColumns = false;
     qsizetype i = 0;
     QStringList out;
@@ -1460,6 +1600,9 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
 
 } // namespace
 
+// Parentheses and CASEs open at once; far beyond what a statement needs.
+constexpr int kMaxNestingDepth = 200;
+
 Batch parse(const QString &text, const Catalog &catalog, const ParameterTypes &parameters)
 {
     Batch batch;
@@ -1469,6 +1612,21 @@ Batch parse(const QString &text, const Catalog &catalog, const ParameterTypes &p
         return batch;
     }
     try {
+        // The translation walks expressions recursively: an expression nested deeper than any
+        // statement needs is refused, as the server refuses one, before it could exhaust the stack.
+        int depth = 0;
+        for (const Token &t : std::as_const(lexed.tokens)) {
+            if (t.isSymbol("(") || t.is("CASE"))
+                ++depth;
+            else if ((t.isSymbol(")") || t.is("END")) && depth > 0)
+                --depth;
+            if (depth > kMaxNestingDepth)
+                fail(sqlerr::make(
+                    191, 15, 1,
+                    QStringLiteral("Some part of your SQL statement is nested too deeply. Rewrite "
+                                   "the query or break it up into smaller queries."),
+                    t.line));
+        }
         const QList<QList<Token>> pieces = Splitter(lexed.tokens).run();
         for (const QList<Token> &piece : pieces) {
             batch.statements.append(parseStatement(piece, batch.statements.isEmpty(), catalog, parameters));

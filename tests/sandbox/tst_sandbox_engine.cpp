@@ -788,6 +788,7 @@ private Q_SLOTS:
         QTest::newRow("AVG of int") << "SELECT AVG(id_faculty) FROM faculty" << ColumnType::Int << 4;
         QTest::newRow("a column less one") << "SELECT id_faculty - 1 FROM faculty" << ColumnType::Int << 4;
         QTest::newRow("a column negated") << "SELECT -id_faculty FROM faculty" << ColumnType::Int << 4;
+        QTest::newRow("a negated tinyint") << "SELECT -CAST(1 AS tinyint)" << ColumnType::SmallInt << 2;
         QTest::newRow("tinyint plus tinyint")
             << "SELECT CAST(1 AS tinyint) + CAST(2 AS tinyint)" << ColumnType::TinyInt << 1;
         QTest::newRow("int times float")
@@ -1069,6 +1070,26 @@ private Q_SLOTS:
         QTest::newRow("CASE of text and a number")
             << "SELECT CASE WHEN id = 1 THEN 'a' ELSE 1 END FROM numbers" << 40517 << 16 << 1
             << refused(QStringLiteral("an expression of this type in result column 1"));
+        QTest::newRow("an empty argument")
+            << "SELECT LEN(,)" << 102 << 15 << 1 << "Incorrect syntax near ','.";
+        QTest::newRow("a length beyond int in text") << "SELECT LEFT('abc', '99999999999')" << 248 << 16 << 1
+                                                     << "The conversion of the varchar value '99999999999' "
+                                                        "overflowed an int column. Use a larger integer "
+                                                        "column.";
+        QTest::newRow("a length beyond int") << "SELECT LEFT('abc', 1e20)" << 8115 << 16 << 2 << intOverflow;
+        QTest::newRow("functions nested deeper than the translation goes")
+            << QStringLiteral("SELECT %1 1 %2").arg(QStringLiteral("ABS(").repeated(150), QString(150, u')'))
+            << 191 << 15 << 1
+            << "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+               "smaller queries.";
+        QTest::newRow("functions nested too deeply")
+            << QStringLiteral("SELECT %1 1 %2")
+                   .arg(QStringLiteral("LEN(").repeated(5000), QString(5000, u')'))
+            << 191 << 15 << 1
+            << "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+               "smaller queries.";
+        QTest::newRow("ROLLUP") << "SELECT id FROM numbers GROUP BY ROLLUP(id)" << 40517 << 16 << 1
+                                << refused(QStringLiteral("ROLLUP"));
         QTest::newRow("tinyint plus tinyint stays a tinyint")
             << "SELECT CAST(200 AS tinyint) + CAST(100 AS tinyint)" << 8115 << 16 << 2
             << "Arithmetic overflow error converting expression to data type tinyint.";
@@ -1286,6 +1307,24 @@ private Q_SLOTS:
                                                         << "2";
         QTest::newRow("a column and a function's text") << "SELECT id FROM numbers WHERE id < RIGHT(' 2', 2)"
                                                         << "1";
+        QTest::newRow("a later assignment of UPDATE") << "UPDATE numbers SET n = 1, big = '7' WHERE id = 1 "
+                                                         "SELECT big FROM numbers WHERE id = 1"
+                                                      << "7";
+        QTest::newRow("a select item named with =") << "SELECT x = 5 FROM numbers"
+                                                    << "5|5";
+        QTest::newRow("a later select item named with =")
+            << "SELECT v FROM (SELECT n, v = id FROM numbers) d ORDER BY v"
+            << "1|2";
+        QTest::newRow("a negated tinyint") << "SELECT -CAST(5 AS tinyint)"
+                                           << "-5";
+        QTest::newRow("!< with text") << "SELECT id FROM numbers WHERE id !< '2'"
+                                      << "2";
+        QTest::newRow("simple CASE of text and numbers") << "SELECT CASE CAST(id AS varchar(5)) WHEN 2 THEN "
+                                                            "'two' ELSE 'other' END FROM numbers ORDER BY id"
+                                                         << "other|two";
+        QTest::newRow("CREATE INDEX")
+            << "CREATE INDEX ix_numbers ON numbers (id) SELECT COUNT(*) FROM numbers"
+            << "2";
         QTest::newRow("tinyint plus an int") << "SELECT CAST(200 AS tinyint) + 100"
                                              << "300";
         QTest::newRow("arithmetic and text") << "SELECT id FROM numbers WHERE id + 1 = '2'"
