@@ -1,5 +1,7 @@
 #include "sandbox/engine/collation.h"
 
+#include "sandbox/engine/sqlitedb.h"
+
 #include "common/cp1251.h"
 
 #include <QRegularExpression>
@@ -176,12 +178,6 @@ int sqliteCompare(void *, int aBytes, const void *a, int bBytes, const void *b)
     return compare(x, y);
 }
 
-QString textOf(sqlite3_value *v)
-{
-    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
-    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
-}
-
 void sqliteLike(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     for (int i = 0; i < argc; ++i) {
@@ -190,11 +186,11 @@ void sqliteLike(sqlite3_context *ctx, int argc, sqlite3_value **argv)
             return;
         }
     }
-    const QString pattern = textOf(argv[0]);
-    const QString text = textOf(argv[1]);
+    const QString pattern = db::textOf(argv[0]);
+    const QString text = db::textOf(argv[1]);
     QChar escape;
     if (argc == 3) {
-        const QString e = textOf(argv[2]);
+        const QString e = db::textOf(argv[2]);
         if (e.size() != 1) {
             sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
             return;

@@ -49,16 +49,11 @@ struct Definition {
     QList<Declared> constraints;
 };
 
+// The closing parenthesis of the one at open; the end of the tokens when none closes it.
 qsizetype closing(const QList<Token> &tokens, qsizetype open)
 {
-    int depth = 0;
-    for (qsizetype k = open; k < tokens.size(); ++k) {
-        if (tokens.at(k).isSymbol("("))
-            ++depth;
-        else if (tokens.at(k).isSymbol(")") && --depth == 0)
-            return k;
-    }
-    return tokens.size();
+    const qsizetype close = closingParenthesis(tokens, open);
+    return close < 0 ? tokens.size() : close;
 }
 
 bool startsConstraint(const Token &t)
@@ -289,19 +284,13 @@ void raise(sqlite3_context *ctx, const Message &m)
 
 namespace {
 
-QString textArg(sqlite3_value *v)
-{
-    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
-    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
-}
-
 // qel_fits(value, kind, width, table, column): kind is varchar, nvarchar, char, nchar, varbinary,
 // binary or int. The function's data is the database's compatibility level, which words a
 // truncation.
 void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     sqlite3_value *value = argv[0];
-    const QString kind = textArg(argv[1]);
+    const QString kind = db::textOf(argv[1]);
     const qint64 width = sqlite3_value_int64(argv[2]);
     const int type = sqlite3_value_type(value);
     sqlite3_result_int(ctx, 1);
@@ -318,12 +307,12 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
         }
         if (type == SQLITE_TEXT) {
             bool ok = false;
-            textArg(value).trimmed().toInt(&ok);
+            db::textOf(value).trimmed().toInt(&ok);
             if (!ok)
                 fail(ctx, sqlerr::make(245, 16, 1,
                                        QStringLiteral("Conversion failed when converting the varchar value "
                                                       "'%1' to data type int.")
-                                           .arg(textArg(value))));
+                                           .arg(db::textOf(value))));
         }
         return;
     }
@@ -331,7 +320,7 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
     if (type == SQLITE_BLOB) {
         length = sqlite3_value_bytes(value);
     } else {
-        QString text = textArg(value);
+        QString text = db::textOf(value);
         // Blanks past the width are dropped without a word, as the server does.
         if (kind.endsWith(QLatin1String("char"))) {
             while (text.size() > width && text.endsWith(u' '))
@@ -350,14 +339,14 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
         type == SQLITE_BLOB
             ? QString::fromLatin1(
                   QByteArray(static_cast<const char *>(sqlite3_value_blob(value)), int(width)).toHex())
-            : textArg(value).left(int(width));
+            : db::textOf(value).left(int(width));
     if (!cut.isEmpty() && cut.back().isHighSurrogate())
         cut.chop(1);
     fail(ctx,
          sqlerr::make(2628, 16, 1,
                       QStringLiteral("String or binary data would be truncated in table '%1.dbo.%2', column "
                                      "'%3'. Truncated value: '%4'.")
-                          .arg(sqlerr::kDatabase, textArg(argv[3]), textArg(argv[4]), cut)));
+                          .arg(sqlerr::kDatabase, db::textOf(argv[3]), db::textOf(argv[4]), cut)));
 }
 
 // qel_duplicate(kind, constraint, object, key values...): called only when the key is already
@@ -366,11 +355,12 @@ void duplicate(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     QStringList values;
     for (int i = 3; i < argc; ++i)
-        values << (sqlite3_value_type(argv[i]) == SQLITE_NULL ? QStringLiteral("<NULL>") : textArg(argv[i]));
+        values << (sqlite3_value_type(argv[i]) == SQLITE_NULL ? QStringLiteral("<NULL>")
+                                                              : db::textOf(argv[i]));
     fail(ctx, sqlerr::make(2627, 14, 1,
                            QStringLiteral("Violation of %1 constraint '%2'. Cannot insert duplicate key in "
                                           "object '%3'. The duplicate key value is (%4).")
-                               .arg(textArg(argv[0]), textArg(argv[1]), textArg(argv[2]),
+                               .arg(db::textOf(argv[0]), db::textOf(argv[1]), db::textOf(argv[2]),
                                     values.join(QStringLiteral(", ")))));
 }
 
@@ -378,12 +368,12 @@ void duplicate(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 // Windows-1251 has no byte for a '?'; any other value as it is.
 void codepage(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
-    if (sqlite3_value_type(argv[0]) != SQLITE_TEXT || Cp1251::canEncode(textArg(argv[0]))) {
+    if (sqlite3_value_type(argv[0]) != SQLITE_TEXT || Cp1251::canEncode(db::textOf(argv[0]))) {
         sqlite3_result_value(ctx, argv[0]);
         return;
     }
     QString refused;
-    const auto kept = collation::inCodePage(textArg(argv[0]), &refused);
+    const auto kept = collation::inCodePage(db::textOf(argv[0]), &refused);
     if (!kept) {
         fail(ctx, sqlerr::notSupported(QStringLiteral("varchar text with '%1'").arg(refused), 1));
         return;

@@ -1,5 +1,7 @@
 #include "sandbox/engine/dates.h"
 
+#include "sandbox/engine/sqlitedb.h"
+
 #include "sandbox/engine/constraints.h"
 #include "sandbox/engine/sqlerrors.h"
 
@@ -92,12 +94,6 @@ int monthNamed(const QString &word)
     return 0;
 }
 
-QString textOf(sqlite3_value *v)
-{
-    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
-    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
-}
-
 Message failure(int error, const QString &from, bool dateOnly)
 {
     if (error == 242 && !dateOnly)
@@ -121,7 +117,7 @@ std::optional<QDateTime> argument(sqlite3_context *ctx, sqlite3_value *v, bool d
     }
     const auto *format = static_cast<const QString *>(sqlite3_user_data(ctx));
     const QString dateFormat = !order.isEmpty() ? order : format ? *format : QStringLiteral("mdy");
-    const Parsed parsed = parse(textOf(v), dateFormat, dateOnly);
+    const Parsed parsed = parse(db::textOf(v), dateFormat, dateOnly);
     if (!parsed.value)
         constraints::raise(ctx, failure(parsed.error, from, dateOnly));
     return parsed.value;
@@ -142,9 +138,9 @@ void resultText(sqlite3_context *ctx, const QString &text)
 // qel_datetime(value, type [, order [, from]])
 void toDateTime(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
-    const bool dateOnly = textOf(argv[1]) == QLatin1String("date");
-    const auto parsed = argument(ctx, argv[0], dateOnly, argc > 2 ? textOf(argv[2]) : QString(),
-                                 argc > 3 ? textOf(argv[3]) : QString());
+    const bool dateOnly = db::textOf(argv[1]) == QLatin1String("date");
+    const auto parsed = argument(ctx, argv[0], dateOnly, argc > 2 ? db::textOf(argv[2]) : QString(),
+                                 argc > 3 ? db::textOf(argv[3]) : QString());
     if (!parsed)
         return;
     resultText(ctx, isoText(*parsed, dateOnly));
@@ -153,8 +149,8 @@ void toDateTime(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 // qel_dateadd(part, number, date, type)
 void dateAdd(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
-    const QString part = textOf(argv[0]);
-    const bool dateOnly = textOf(argv[3]) == QLatin1String("date");
+    const QString part = db::textOf(argv[0]);
+    const bool dateOnly = db::textOf(argv[3]) == QLatin1String("date");
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
@@ -164,13 +160,13 @@ void dateAdd(sqlite3_context *ctx, int, sqlite3_value **argv)
         return;
     if (sqlite3_value_type(argv[1]) == SQLITE_TEXT) {
         bool ok = false;
-        textOf(argv[1]).trimmed().toLongLong(&ok);
+        db::textOf(argv[1]).trimmed().toLongLong(&ok);
         if (!ok) {
             constraints::raise(ctx,
                                sqlerr::make(245, 16, 1,
                                             QStringLiteral("Conversion failed when converting the varchar "
                                                            "value '%1' to data type int.")
-                                                .arg(textOf(argv[1]))));
+                                                .arg(db::textOf(argv[1]))));
             return;
         }
     }

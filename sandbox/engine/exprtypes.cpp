@@ -92,19 +92,6 @@ QList<QList<Token>> splitTop(const QList<Token> &tokens, const char *symbol)
     return parts;
 }
 
-// The index of the parenthesis that closes the one at open, or -1.
-qsizetype closing(const QList<Token> &tokens, qsizetype open)
-{
-    int depth = 0;
-    for (qsizetype i = open; i < tokens.size(); ++i) {
-        if (tokens.at(i).isSymbol("("))
-            ++depth;
-        else if (tokens.at(i).isSymbol(")") && --depth == 0)
-            return i;
-    }
-    return -1;
-}
-
 // The results of CASE ... END (after each THEN, and after ELSE), not those of a CASE inside them;
 // hasElse tells whether there is an ELSE.
 QList<QList<Token>> caseResults(const QList<Token> &e, bool *hasElse = nullptr)
@@ -175,7 +162,7 @@ ExpressionTypes::ExpressionTypes(const QList<Token> &statement, Catalog catalog,
         "GROUP", "HAVING", "UNION", "SET",   "VALUES", "WITH",  "OUTER", "SELECT", "AS"};
     // A derived table or a common table expression: the names and types of its select list.
     const auto derived = [this](qsizetype open, const QList<Token> &names) {
-        const qsizetype close = closing(m_tokens, open);
+        const qsizetype close = closingParenthesis(m_tokens, open);
         if (close < 0)
             return TableColumns();
         const ExpressionTypes inner(m_tokens.mid(open + 1, close - open - 1), m_catalog, m_parameters);
@@ -197,7 +184,7 @@ ExpressionTypes::ExpressionTypes(const QList<Token> &statement, Catalog catalog,
             QList<Token> names;
             qsizetype at = k + 1;
             if (m_tokens.at(at).isSymbol("(")) {
-                const qsizetype close = closing(m_tokens, at);
+                const qsizetype close = closingParenthesis(m_tokens, at);
                 if (close < 0)
                     break;
                 for (qsizetype c = at + 1; c < close; ++c)
@@ -208,7 +195,7 @@ ExpressionTypes::ExpressionTypes(const QList<Token> &statement, Catalog catalog,
             if (at + 1 >= m_tokens.size() || !m_tokens.at(at).is("AS") || !m_tokens.at(at + 1).isSymbol("("))
                 break;
             m_derived.insert(name.toLower(), derived(at + 1, names));
-            k = closing(m_tokens, at + 1) + 1;
+            k = closingParenthesis(m_tokens, at + 1) + 1;
             if (k <= 0 || k >= m_tokens.size() || !m_tokens.at(k).isSymbol(","))
                 break;
             ++k;
@@ -229,7 +216,7 @@ ExpressionTypes::ExpressionTypes(const QList<Token> &statement, Catalog catalog,
         while (k + 2 < m_tokens.size() && m_tokens.at(k).isName() && m_tokens.at(k + 1).isSymbol("."))
             k += 2;
         if (k + 1 < m_tokens.size() && m_tokens.at(k).isSymbol("(") && m_tokens.at(k + 1).is("SELECT")) {
-            const qsizetype close = closing(m_tokens, k);
+            const qsizetype close = closingParenthesis(m_tokens, k);
             const QString key = QStringLiteral("(derived %1)").arg(k);
             m_derived.insert(key, derived(k, {}));
             QString alias;
@@ -355,7 +342,7 @@ QString ExpressionTypes::typeOf(const QList<Token> &expression) const
 {
     QList<Token> e = expression;
     bool parenthesized = false;
-    while (e.size() >= 2 && e.first().isSymbol("(") && closing(e, 0) == e.size() - 1) {
+    while (e.size() >= 2 && e.first().isSymbol("(") && closingParenthesis(e, 0) == e.size() - 1) {
         e = e.mid(1, e.size() - 2);
         parenthesized = true;
     }
@@ -512,7 +499,7 @@ QString ExpressionTypes::typeOf(const QList<Token> &expression) const
     }
     // name ( arguments )
     if (e.size() >= 3 && e.first().kind == TokenKind::Word && e.at(1).isSymbol("(") &&
-        closing(e, 1) == e.size() - 1) {
+        closingParenthesis(e, 1) == e.size() - 1) {
         const QList<Token> inside = e.mid(2, e.size() - 3);
         if (e.first().is("CAST")) {
             const QList<QList<Token>> asParts = [&] {
@@ -568,7 +555,7 @@ QList<std::pair<QList<Token>, QString>> ExpressionTypes::selectItems() const
     if (i < m_tokens.size() && m_tokens.at(i).is("TOP")) {
         ++i;
         if (i < m_tokens.size() && m_tokens.at(i).isSymbol("("))
-            i = closing(m_tokens, i);
+            i = closingParenthesis(m_tokens, i);
         ++i;
     }
     QList<Token> list;
@@ -653,7 +640,7 @@ QStringList ExpressionTypes::selectNames() const
 
 bool ExpressionTypes::neverNull(QList<Token> e) const
 {
-    while (e.size() >= 2 && e.first().isSymbol("(") && closing(e, 0) == e.size() - 1)
+    while (e.size() >= 2 && e.first().isSymbol("(") && closingParenthesis(e, 0) == e.size() - 1)
         e = e.mid(1, e.size() - 2);
     if (e.isEmpty())
         return false;
@@ -665,12 +652,14 @@ bool ExpressionTypes::neverNull(QList<Token> e) const
                e.first().kind == TokenKind::Number || e.first().kind == TokenKind::Binary;
     // ISNULL(x, y) with a y that is never NULL; the server keeps that apart from COALESCE, which
     // it counts as an expression that may be NULL.
-    if (e.size() >= 3 && e.first().is("ISNULL") && e.at(1).isSymbol("(") && closing(e, 1) == e.size() - 1) {
+    if (e.size() >= 3 && e.first().is("ISNULL") && e.at(1).isSymbol("(") &&
+        closingParenthesis(e, 1) == e.size() - 1) {
         const QList<QList<Token>> arguments = splitTop(e.mid(2, e.size() - 3), ",");
         return arguments.size() == 2 && neverNull(arguments.at(1));
     }
     // COALESCE whose every argument is never NULL.
-    if (e.size() >= 3 && e.first().is("COALESCE") && e.at(1).isSymbol("(") && closing(e, 1) == e.size() - 1) {
+    if (e.size() >= 3 && e.first().is("COALESCE") && e.at(1).isSymbol("(") &&
+        closingParenthesis(e, 1) == e.size() - 1) {
         for (const QList<Token> &argument : splitTop(e.mid(2, e.size() - 3), ","))
             if (!neverNull(argument))
                 return false;
@@ -696,7 +685,7 @@ QList<bool> ExpressionTypes::selectAggregates() const
     for (const auto &[item, alias] : selectItems()) {
         aggregates << (item.size() >= 3 &&
                        isKeyword(item.first(), {"COUNT", "COUNT_BIG", "SUM", "AVG", "MIN", "MAX"}) &&
-                       item.at(1).isSymbol("(") && closing(item, 1) == item.size() - 1);
+                       item.at(1).isSymbol("(") && closingParenthesis(item, 1) == item.size() - 1);
     }
     return aggregates;
 }

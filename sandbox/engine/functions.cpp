@@ -1,5 +1,7 @@
 #include "sandbox/engine/functions.h"
 
+#include "sandbox/engine/sqlitedb.h"
+
 #include "sandbox/engine/constraints.h"
 #include "sandbox/engine/sqlerrors.h"
 
@@ -47,12 +49,6 @@ const QHash<QString, Entry> &table()
     return entries;
 }
 
-QString textOf(sqlite3_value *v)
-{
-    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
-    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
-}
-
 void resultText(sqlite3_context *ctx, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -83,7 +79,7 @@ std::optional<QString> subject(sqlite3_context *ctx, sqlite3_value *v, const cha
             ctx, sqlerr::notSupported(QStringLiteral("%1 of binary data").arg(QLatin1String(function)), 1));
         return std::nullopt;
     default:
-        return textOf(v);
+        return db::textOf(v);
     }
 }
 
@@ -109,7 +105,7 @@ std::optional<qint64> integerArgument(sqlite3_context *ctx, sqlite3_value *v)
         return std::nullopt;
     }
     default: {
-        const QString text = textOf(v);
+        const QString text = db::textOf(v);
         static const QRegularExpression integer(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
         if (integer.match(text).hasMatch()) {
             bool ok = false;

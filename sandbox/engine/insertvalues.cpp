@@ -6,18 +6,6 @@ namespace sandbox::tsql {
 
 namespace {
 
-qsizetype closing(const QList<Token> &tokens, qsizetype open)
-{
-    int depth = 0;
-    for (qsizetype k = open; k < tokens.size(); ++k) {
-        if (tokens.at(k).isSymbol("("))
-            ++depth;
-        else if (tokens.at(k).isSymbol(")") && --depth == 0)
-            return k;
-    }
-    return -1;
-}
-
 Token made(TokenKind kind, const QString &text, int line)
 {
     Token t;
@@ -67,7 +55,7 @@ QList<Token> convertInsert(const QList<Token> &statement, const Catalog &catalog
     if (open >= statement.size() || !statement.at(open).isSymbol("(") || !statement.at(open - 1).isName())
         return statement;
     const TableColumns declared = catalog(statement.at(open - 1).value);
-    const qsizetype listEnd = closing(statement, open);
+    const qsizetype listEnd = closingParenthesis(statement, open);
     if (declared.isEmpty() || listEnd < 0 || listEnd + 1 >= statement.size() ||
         !statement.at(listEnd + 1).is("VALUES"))
         return statement;
@@ -84,7 +72,7 @@ QList<Token> convertInsert(const QList<Token> &statement, const Catalog &catalog
             out << statement.at(k++);
             continue;
         }
-        const qsizetype rowEnd = closing(statement, k);
+        const qsizetype rowEnd = closingParenthesis(statement, k);
         if (rowEnd < 0)
             return statement;
         out << statement.at(k);
@@ -92,7 +80,7 @@ QList<Token> convertInsert(const QList<Token> &statement, const Catalog &catalog
         int position = 0;
         for (qsizetype j = from; j <= rowEnd; ++j) {
             if (j < rowEnd && statement.at(j).isSymbol("(")) {
-                j = closing(statement, j);
+                j = closingParenthesis(statement, j);
                 if (j < 0)
                     return statement;
                 continue;
@@ -130,7 +118,7 @@ QList<Token> convertUpdate(const QList<Token> &statement, const Catalog &catalog
     qsizetype from = set + 1;
     for (qsizetype k = from; k <= statement.size(); ++k) {
         if (k < statement.size() && statement.at(k).isSymbol("(")) {
-            k = closing(statement, k);
+            k = closingParenthesis(statement, k);
             if (k < 0)
                 return statement;
             continue;

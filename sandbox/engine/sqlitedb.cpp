@@ -394,6 +394,12 @@ Column typeFromValues(const QString &name, QList<QList<Value>> &rows, int index)
 
 } // namespace
 
+QString textOf(sqlite3_value *v)
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
+    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
+}
+
 Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index,
                   bool *byValues)
 {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace sandbox::db {
 
@@ -108,6 +109,9 @@ ResultSet query(sqlite3 *db, const QString &sql, const QList<Value> &params = {}
 // follow the values. The values of the column in rows are brought into the column's form
 // (numbers of a text column become text, integers of a float column become doubles).
 // byValues, when given, tells whether the type followed the values.
+// The text of an SQLite value (a number's in decimal), empty for NULL.
+QString textOf(sqlite3_value *v);
+
 Column typeColumn(const QString &name, const QString &declaredType, QList<QList<Value>> &rows, int index,
                   bool *byValues = nullptr);
 

@@ -254,4 +254,16 @@ Tokens tokenize(const QString &batch)
     return Lexer(batch).run();
 }
 
+qsizetype closingParenthesis(const QList<Token> &tokens, qsizetype open)
+{
+    int depth = 0;
+    for (qsizetype k = open; k < tokens.size(); ++k) {
+        if (tokens.at(k).isSymbol("("))
+            ++depth;
+        else if (tokens.at(k).isSymbol(")") && --depth == 0)
+            return k;
+    }
+    return -1;
+}
+
 } // namespace sandbox::tsql

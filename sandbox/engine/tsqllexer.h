@@ -41,4 +41,7 @@ struct Tokens {
 
 Tokens tokenize(const QString &batch);
 
+// The index of the parenthesis that closes the one at open, or -1 when none does.
+qsizetype closingParenthesis(const QList<Token> &tokens, qsizetype open);
+
 } // namespace sandbox::tsql

@@ -1,5 +1,7 @@
 #include "sandbox/engine/values.h"
 
+#include "sandbox/engine/sqlitedb.h"
+
 #include "sandbox/engine/constraints.h"
 #include "sandbox/engine/sqlerrors.h"
 
@@ -13,12 +15,6 @@
 namespace sandbox::values {
 
 namespace {
-
-QString textOf(sqlite3_value *v)
-{
-    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
-    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
-}
 
 Message overflow(const QString &type)
 {
@@ -97,8 +93,8 @@ Converted textToInteger(const QString &text, const QString &type, const QString 
 void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     sqlite3_value *v = argv[0];
-    const QString type = textOf(argv[1]);
-    QString from = textOf(argv[2]);
+    const QString type = db::textOf(argv[1]);
+    QString from = db::textOf(argv[2]);
     if (from.isEmpty())
         from = QStringLiteral("varchar");
     const int kind = sqlite3_value_type(v);
@@ -115,7 +111,7 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
         double d = 0;
         if (kind == SQLITE_TEXT) {
             bool ok = false;
-            d = textOf(v).trimmed().toDouble(&ok);
+            d = db::textOf(v).trimmed().toDouble(&ok);
             if (!ok || !std::isfinite(d)) {
                 constraints::raise(ctx, sqlerr::conversion(from, QStringLiteral("float"), 1));
                 return;
@@ -140,7 +136,7 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     qint64 n = 0;
     if (kind == SQLITE_TEXT) {
-        const Converted c = textToInteger(textOf(v), type, from);
+        const Converted c = textToInteger(db::textOf(v), type, from);
         if (c.error) {
             constraints::raise(ctx, *c.error);
             return;
@@ -209,7 +205,7 @@ std::optional<Operand> operand(sqlite3_context *ctx, sqlite3_value *v, bool floa
         o.real = sqlite3_value_double(v);
         return o;
     case SQLITE_TEXT: {
-        const QString text = textOf(v);
+        const QString text = db::textOf(v);
         if (floatContext) {
             bool ok = false;
             o.isFloat = true;
@@ -243,8 +239,8 @@ bool fitsInt(qint64 n)
 // qel_arith(op, a, b, type)
 void arith(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
-    const QString op = textOf(argv[0]);
-    QString type = textOf(argv[3]);
+    const QString op = db::textOf(argv[0]);
+    QString type = db::textOf(argv[3]);
     const bool floatContext = type == QLatin1String("float") || sqlite3_value_type(argv[1]) == SQLITE_FLOAT ||
                               sqlite3_value_type(argv[2]) == SQLITE_FLOAT;
     const auto a = operand(ctx, argv[1], floatContext);
@@ -316,7 +312,7 @@ void text(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     sqlite3_value *v = argv[0];
     const qint64 width = sqlite3_value_int64(argv[1]);
-    const QString type = textOf(argv[2]);
+    const QString type = db::textOf(argv[2]);
     const int kind = sqlite3_value_type(v);
     if (kind == SQLITE_NULL) {
         sqlite3_result_null(ctx);
@@ -327,7 +323,7 @@ void text(sqlite3_context *ctx, int, sqlite3_value **argv)
         const auto *p = static_cast<const char *>(sqlite3_value_blob(v));
         t = QString::fromUtf8(p, sqlite3_value_bytes(v));
     } else {
-        t = textOf(v);
+        t = db::textOf(v);
     }
     if (t.size() > width) {
         if (kind == SQLITE_INTEGER || kind == SQLITE_FLOAT) {

@@ -145,6 +145,15 @@ private:
     void skipEvents() { m_server->clearEvents(); }
     // A raw connection signed in as the administrator, in clear.
     void signInRaw(QTcpSocket &socket) { ::signInRaw(socket, port(), Admin, AdminPassword); }
+    // The marked group's monitor back to the demo's.
+    void resetMarkedGroup()
+    {
+        using namespace sandbox::demo;
+        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
+                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
+                                      .arg(kMarkedGroup)
+                                      .arg(kMarkedGroupMonitor));
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -446,10 +455,7 @@ private Q_SLOTS:
         QFETCH(int, student);
         QFETCH(QStringList, expected);
         using namespace sandbox::demo;
-        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
-                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
-                                      .arg(kMarkedGroup)
-                                      .arg(kMarkedGroupMonitor));
+        resetMarkedGroup();
         QTcpSocket socket;
         QEL31_CHECKED(signInRaw(socket));
         socket.write(batch.isEmpty() ? rpcCall(QStringLiteral("CreateStarasta"), {kMarkedGroup, student})
@@ -489,10 +495,7 @@ private Q_SLOTS:
         QFETCH(int, student);
         QFETCH(QStringList, expected);
         using namespace sandbox::demo;
-        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
-                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
-                                      .arg(kMarkedGroup)
-                                      .arg(kMarkedGroupMonitor));
+        resetMarkedGroup();
         const QStringList text =
             sandbox::procedures::definition(QStringLiteral("CreateStarasta")).split(u'\n');
         static const QRegularExpression marker(QStringLiteral("\\{(.+)\\}"));
@@ -537,10 +540,7 @@ private Q_SLOTS:
                 .rows.value(0)
                 .value(0);
         };
-        m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
-                                                 "QELStudent (id_group, id_student) VALUES (%1, %2)")
-                                      .arg(kMarkedGroup)
-                                      .arg(kMarkedGroupMonitor));
+        resetMarkedGroup();
         // Cancelled: the pause outlasts the test, so only the ATTENTION ends it.
         m_server->engine().setProcedurePause(cancel ? 2 * Patience : 50);
         QTcpSocket socket;
