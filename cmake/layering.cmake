@@ -37,7 +37,7 @@ set(QEL31_LAYER_registration_QT Core Gui Widgets)
 
 set(QEL31_LAYER_program_FOLDER src/program)
 set(QEL31_LAYER_program_TARGET qel31program)
-set(QEL31_LAYER_program_USES registration db app)
+set(QEL31_LAYER_program_USES registration db app common)
 set(QEL31_LAYER_program_QT Core Gui Widgets)
 
 # The sandbox server uses only the shared facilities of the client: no widgets, no Qt Network.

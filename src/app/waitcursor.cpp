@@ -1,11 +1,11 @@
 #include "waitcursor.h"
 
+#include "common/sharedlibrary.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QThread>
 #include <qguiapplication_platform.h>
-
-#include <dlfcn.h>
 
 namespace {
 
@@ -19,7 +19,8 @@ bool onGuiThread()
 // Qt's X11 plugin sends a cursor change at once today; the flush keeps it so whatever the plugin
 // does. The X client library is already in the process (the platform plugin mapped it), so it is
 // looked up there, not linked. Offscreen draws nothing to flush; for Wayland Qt 6.4 offers no public
-// flush, and the cursor goes when its plugin sends it.
+// flush, and the cursor goes when its plugin sends it. On Windows the plugin sets the cursor with a
+// direct call to the system, so there is nothing to flush.
 void flushToDisplay()
 {
 #if QT_CONFIG(xcb)
@@ -28,8 +29,8 @@ void flushToDisplay()
         return;
     using Flush = int (*)(xcb_connection_t *);
     static const Flush flush = [] {
-        void *library = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_NOLOAD);
-        return library ? reinterpret_cast<Flush>(dlsym(library, "xcb_flush")) : Flush(nullptr);
+        void *library = SharedLibrary::loaded(QStringLiteral("libxcb.so.1"));
+        return reinterpret_cast<Flush>(SharedLibrary::symbol(library, "xcb_flush"));
     }();
     if (flush)
         flush(x11->connection());

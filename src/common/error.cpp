@@ -42,7 +42,9 @@ InOutError InOutError::fromErrno(int error, const QString &path)
     case EISDIR: // a folder where the file should be
         return fromCode(5);
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
     case EIO:
         return fromCode(101);
     default:
@@ -55,12 +57,37 @@ InOutError InOutError::fromReadErrno(int error, const QString &path)
 {
     switch (error) {
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
     case EIO:
         return {error, QStringLiteral("I/O error %1").arg(error)};
     default:
         return fromErrno(error, path);
     }
+}
+
+InOutError InOutError::fromWindowsError(unsigned long error, bool writing)
+{
+    constexpr unsigned long kFileNotFound = 2, kPathNotFound = 3, kTooManyOpenFiles = 4, kAccessDenied = 5,
+                            kHandleDiskFull = 39, kDiskFull = 112, kInvalidName = 123;
+    switch (error) {
+    case kFileNotFound:
+    case kPathNotFound:
+    case kTooManyOpenFiles:
+    case kAccessDenied:
+        return fromCode(int(error));
+    case kInvalidName:
+        return fromCode(3);
+    case kHandleDiskFull:
+    case kDiskFull:
+        if (writing)
+            return fromCode(101);
+        break;
+    default:
+        break;
+    }
+    return {int(error), QStringLiteral("I/O error %1").arg(error)};
 }
 
 SocketError::SocketError(int code, const QString &description)

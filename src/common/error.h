@@ -30,6 +30,9 @@ public:
     // The same for a failed read: a read never reports the disk write error, so a full disk or a
     // failing device (EIO) is "I/O error N" like any other cause without a text of its own.
     static InOutError fromReadErrno(int error, const QString &path);
+    // The same for a Windows error number (GetLastError), which shares the numbers 2 to 5; a full disk
+    // is the disk write error only when writing.
+    static InOutError fromWindowsError(unsigned long error, bool writing);
 
 private:
     int m_code;

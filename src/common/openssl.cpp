@@ -2,7 +2,7 @@
 
 #include "error.h"
 
-#include <dlfcn.h>
+#include "sharedlibrary.h"
 
 namespace {
 
@@ -11,24 +11,31 @@ struct Opened {
     QString failure;
 };
 
+// The libraries' file names, and where they come from.
+#ifdef Q_OS_WIN
+constexpr const char *kSslFile = "libssl-3-x64.dll";
+constexpr const char *kCryptoFile = "libcrypto-3-x64.dll";
+constexpr const char *kInstallHint = "Install QEL 31 again: its installer puts the file beside the program.";
+#else
+constexpr const char *kSslFile = "libssl.so.3";
+constexpr const char *kCryptoFile = "libcrypto.so.3";
+constexpr const char *kInstallHint = "Install the system's OpenSSL 3 libraries (the Debian package libssl3).";
+#endif
+
 const char *fileName(OpenSsl::Library library)
 {
-    return library == OpenSsl::Ssl ? "libssl.so.3" : "libcrypto.so.3";
+    return library == OpenSsl::Ssl ? kSslFile : kCryptoFile;
 }
 
 const Opened &opened(OpenSsl::Library library)
 {
     const auto open = [](OpenSsl::Library which) {
         Opened result;
-        result.handle = dlopen(fileName(which), RTLD_NOW | RTLD_LOCAL);
-        if (!result.handle) {
-            const char *reason = dlerror();
-            result.failure =
-                QStringLiteral("OpenSSL 3 (%1) cannot be loaded: %2. Install the system's OpenSSL 3 "
-                               "libraries (the Debian package libssl3).")
-                    .arg(QLatin1String(fileName(which)),
-                         reason ? QString::fromLocal8Bit(reason) : QStringLiteral("not found"));
-        }
+        QString reason;
+        result.handle = SharedLibrary::open(QLatin1String(fileName(which)), &reason);
+        if (!result.handle)
+            result.failure = QStringLiteral("OpenSSL 3 (%1) cannot be loaded: %2. %3")
+                                 .arg(QLatin1String(fileName(which)), reason, QLatin1String(kInstallHint));
         return result;
     };
     // Each opened once per process; the statics' initialisation is thread-safe.
@@ -47,7 +54,7 @@ void *OpenSsl::function(Library library, const char *name)
     const Opened &lib = opened(library);
     if (!lib.handle)
         throw Error(lib.failure);
-    void *address = dlsym(lib.handle, name);
+    void *address = SharedLibrary::symbol(lib.handle, name);
     if (!address)
         throw Error(QStringLiteral("OpenSSL 3 (%1) lacks the function %2: the installed version is too "
                                    "old or not OpenSSL 3.")

@@ -1,6 +1,7 @@
 #include "programfolder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 namespace {
 QString &overriddenFolder()
@@ -14,7 +15,8 @@ QString ProgramFolder()
 {
     if (!overriddenFolder().isEmpty())
         return overriddenFolder();
-    return QCoreApplication::applicationDirPath();
+    // In the platform's own form: on Windows with backslashes, as the files beside it are named.
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }
 
 void setProgramFolder(const QString &folder)

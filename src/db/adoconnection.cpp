@@ -7,13 +7,11 @@
 #include "statement.h"
 
 #include "common/busy.h"
+#include "odbcheaders.h"
 
 #include <QDir>
 #include <QRegularExpression>
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
 
 namespace {
 
@@ -101,7 +99,8 @@ void TADOConnection::Open()
     const Busy busy; // the connect, the session's statements, a failure's probe
     if (m_open)
         return;
-    const QString odbcText = odbcConnectionString(m_properties, m_commandTimeout);
+    const OdbcDriver driver = databaseDriver();
+    const QString odbcText = odbcConnectionString(m_properties, m_commandTimeout, driver);
     if (!m_properties.authorityFile.isEmpty())
         writeDriverConfiguration(m_properties);
     const SQLHENV env = environment();
@@ -121,6 +120,11 @@ void TADOConnection::Open()
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
         throw explainedConnectFailure(error, m_properties, m_connectionTimeout);
     }
+    // Drivers other than FreeTDS take the command limit as an attribute, which the connection's
+    // statements inherit.
+    if (driver.family != DriverFamily::FreeTds && m_commandTimeout > 0)
+        SQLSetConnectAttr(dbc, SQL_ATTR_QUERY_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_commandTimeout)), 0);
     m_connection = dbc;
     m_open = true;
     // The session of a connection lost on the way starts from the server's defaults: what the

@@ -118,11 +118,13 @@ ServerAddress parseDataSource(const QString &dataSource)
     return a;
 }
 
-QString odbcValue(const QString &value)
+QString odbcValue(const QString &value, DriverFamily family)
 {
     static const QRegularExpression special(QStringLiteral(R"([;{}=\[\]()',"?*!@ ])"));
     if (!value.contains(special))
         return value;
+    if (family != DriverFamily::FreeTds)
+        return QLatin1Char('{') + QString(value).replace(QLatin1Char('}'), QLatin1String("}}")) + QLatin1Char('}');
     // FreeTDS ends a braced value at the first "};" (or at the string's end, a closing brace then
     // included), so a '}' inside needs no doubling (a doubled one would reach the server doubled).
     // odbcConnectionString() ends every pair with ';' and refuses a value holding "};".
@@ -169,12 +171,49 @@ QByteArray driverConfiguration(const ConnectionProperties &p, const QString &aut
     return text;
 }
 
-QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
+namespace {
+
+void requireProvider(const ConnectionProperties &p)
 {
     const QString provider = p.provider.trimmed();
     if (provider.compare(QLatin1String("SQLOLEDB.1"), Qt::CaseInsensitive) != 0 &&
         provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
         throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
+}
+
+// The connection string of Microsoft's drivers and of Windows' own: they read braced values with
+// '}' doubled, so every value can be carried.
+QString microsoftConnectionString(const ConnectionProperties &p, const OdbcDriver &driver)
+{
+    const auto value = [&](const QString &text) { return odbcValue(text, driver.family); };
+    const ServerAddress address = parseDataSource(p.dataSource);
+    QString server = address.host;
+    if (!address.instance.isEmpty() && address.port == 0)
+        server += QLatin1Char('\\') + address.instance; // the driver asks the server's browser for the port
+    else
+        server = QStringLiteral("tcp:%1,%2").arg(server).arg(address.port != 0 ? address.port : kDefaultPort);
+    // These drivers check a certificate only of a connection encrypted throughout: a workstation that
+    // names an authority asks for that.
+    const bool checked = !p.authorityFile.isEmpty();
+    const bool everything = p.encrypt || p.encryption == EncryptionSetting::All || checked;
+    QStringList parts;
+    parts << QStringLiteral("DRIVER={") + QString(driver.name).replace(QLatin1Char('}'), QLatin1String("}}")) + QLatin1Char('}')
+          << QStringLiteral("SERVER=") + value(server) << QStringLiteral("DATABASE=") + value(p.database)
+          << QStringLiteral("UID=") + value(p.user) << QStringLiteral("PWD=") + value(p.password)
+          << QStringLiteral("Encrypt=") + (everything ? QStringLiteral("yes") : QStringLiteral("no"))
+          << QStringLiteral("TrustServerCertificate=") +
+                 (checked ? QStringLiteral("no") : QStringLiteral("yes"))
+          << QStringLiteral("APP=") + value(QStringLiteral("QEL 31"));
+    return parts.join(QLatin1Char(';')) + QLatin1Char(';');
+}
+
+} // namespace
+
+QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout, const OdbcDriver &driver)
+{
+    requireProvider(p);
+    if (driver.family != DriverFamily::FreeTds)
+        return microsoftConnectionString(p, driver);
 
     // A value is carried in braces up to the first "};": one that holds those two characters would
     // reach the driver cut short, and the rest taken for further keys.
@@ -187,7 +226,7 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
         return odbcValue(value);
     };
     QStringList parts;
-    parts << QStringLiteral("DRIVER={FreeTDS}");
+    parts << QStringLiteral("DRIVER={%1}").arg(driver.name);
     if (p.authorityFile.isEmpty()) {
         const ServerAddress address = parseDataSource(p.dataSource);
         QString server = address.host;

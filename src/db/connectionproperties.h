@@ -4,6 +4,7 @@
 // which wants its own ODBC connection string. This file maps the one onto the other.
 
 #include "common/securitysettings.h"
+#include "odbcdriver.h"
 
 #include <QByteArray>
 #include <QString>
@@ -38,10 +39,11 @@ struct ServerAddress {
 };
 ServerAddress parseDataSource(const QString &dataSource);
 
-// A value as an ODBC connection string carries it: in braces when it holds anything the ODBC grammar
-// gives a meaning to, else as it is. A value holding "};" cannot be carried to FreeTDS
-// (odbcConnectionString() refuses it).
-QString odbcValue(const QString &value);
+// A value as the driver's connection-string grammar carries it: in braces when it holds anything the
+// ODBC grammar gives a meaning to, else as it is. Microsoft's drivers take a '}' inside braces
+// doubled; FreeTDS ends a braced value at the first "};" and takes every other '}' as it is, so a
+// value holding "};" cannot be carried to FreeTDS (odbcConnectionString() refuses it).
+QString odbcValue(const QString &value, DriverFamily family = DriverFamily::FreeTds);
 
 // FreeTDS's encryption for the properties: "request" (the login inside TLS whenever the server can
 // encrypt, everything when it requires it), "require" (everything) or "off".
@@ -51,7 +53,14 @@ QString driverEncryption(const ConnectionProperties &properties);
 // (0: none). With an authority the server is named by the entry kDriverServerEntry of the driver's
 // configuration (driverConfiguration()), since the driver takes a certificate authority only from
 // there. Throws DatabaseError when the provider is not one this client can stand in for.
-QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0);
+//
+// Microsoft's drivers and Windows' own take the server as "tcp:host,port" or "host\instance", keep
+// the login inside TLS whenever the server can encrypt (Encrypt=no) and everything inside it when
+// asked (Encrypt=yes), and check the server's certificate against the authorities Windows trusts
+// (TrustServerCertificate=no) only when the workstation names an authority; their command limit is
+// an attribute of the connection (TADOConnection::Open), not a keyword.
+QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0,
+                             const OdbcDriver &driver = OdbcDriver{QStringLiteral("FreeTDS"), DriverFamily::FreeTds});
 
 // The driver's configuration file for properties with an authority: one entry with the server's
 // address, the encryption, the authority at authorityPath (the client's own copy of the file that

@@ -83,7 +83,7 @@ void prepareDatabaseDriver()
             return;
         }
     }
-    setenv("FREETDSCONF", QFile::encodeName(path).constData(), 1);
+    qputenv("FREETDSCONF", QFile::encodeName(path));
 }
 
 void writeDriverConfiguration(const ConnectionProperties &properties)

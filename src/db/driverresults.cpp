@@ -1,6 +1,7 @@
 #include "driverresults.h"
 
 #include "connectionproperties.h"
+#include "odbcheaders.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -10,9 +11,6 @@
 #include <dlfcn.h>
 #include <link.h>
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
 
 namespace odbc {
 

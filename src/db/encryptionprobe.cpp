@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/openssl.h"
+#include "probelink.h"
 
 #include <QStringList>
 
@@ -9,20 +10,14 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <cerrno>
 #include <chrono>
 #include <memory>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ProbeLink::Clock;
+using Link = ProbeLink;
 
 // The OpenSSL functions the probe uses. OpenSSL is opened when a probe first reaches a handshake,
 // never at the start of the program (common/openssl.h); the types come from OpenSSL's headers.
@@ -95,96 +90,6 @@ constexpr quint8 kEncryptOff = 0x00;
 constexpr quint8 kEncryptOn = 0x01;
 constexpr quint8 kEncryptNotSupported = 0x02;
 constexpr quint8 kEncryptRequired = 0x03;
-
-// One TCP connection whose every wait ends at one deadline.
-class Link {
-public:
-    Link(const QString &host, int port, Clock::time_point deadline) : m_deadline(deadline)
-    {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *list = nullptr;
-        if (getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &list) != 0)
-            return;
-        for (addrinfo *a = list; a && m_fd < 0; a = a->ai_next) {
-            const int fd =
-                ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-            if (fd < 0)
-                continue;
-            int error = 0;
-            socklen_t size = sizeof error;
-            if ((::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
-                 (errno == EINPROGRESS && wait(fd, POLLOUT) &&
-                  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)))
-                m_fd = fd;
-            else
-                ::close(fd);
-        }
-        freeaddrinfo(list);
-    }
-    ~Link()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Link(const Link &) = delete;
-    Link &operator=(const Link &) = delete;
-
-    bool connected() const { return m_fd >= 0; }
-
-    bool send(const char *data, qsizetype size)
-    {
-        while (size > 0) {
-            const ssize_t n = ::send(m_fd, data, size_t(size), MSG_NOSIGNAL);
-            if (n > 0) {
-                data += n;
-                size -= n;
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                return false;
-            } else if (n < 0 && errno == EAGAIN && !wait(m_fd, POLLOUT)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool read(char *data, qsizetype size)
-    {
-        while (size > 0) {
-            const ssize_t n = ::recv(m_fd, data, size_t(size), 0);
-            if (n > 0) {
-                data += n;
-                size -= n;
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                return false;
-            } else if (errno == EAGAIN && !wait(m_fd, POLLIN)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    bool wait(int fd, short events) const
-    {
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            pollfd p{fd, events, 0};
-            const int rc = ::poll(&p, 1, int(left));
-            if (rc > 0)
-                return true;
-            if (rc == 0 || errno != EINTR)
-                return false;
-        }
-    }
-
-    Clock::time_point m_deadline;
-    int m_fd = -1;
-};
 
 // Sends payload as one message of the type, in packets of the pre-login's size.
 bool sendMessage(Link &link, quint8 type, const QByteArray &payload)

@@ -1,10 +1,8 @@
 #include "odbcresults.h"
 
 #include "connectionproperties.h"
+#include "odbcheaders.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
 
 #include <array>
 

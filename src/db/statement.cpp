@@ -5,10 +5,8 @@
 #include "databaseerror.h"
 #include "driverresults.h"
 #include "odbcresults.h"
+#include "odbcheaders.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
 
 #include <QDate>
 #include <QDateTime>

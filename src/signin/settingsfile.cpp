@@ -4,14 +4,13 @@
 #include "common/error.h"
 #include "common/programfolder.h"
 #include "common/shiftedtext.h"
+#include "common/systemfile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -50,7 +49,7 @@ void writeValue(QByteArray &bytes, Field f, const QString &value, const char *wh
 
 QString SettingsFilePath(const QString &programDir)
 {
-    return programDir + QStringLiteral("/Data/QEL");
+    return programDir + QDir::separator() + QStringLiteral("Data") + QDir::separator() + QStringLiteral("QEL");
 }
 
 TFirstConnectInfo ReadFirstConnectInfo()
@@ -61,31 +60,16 @@ TFirstConnectInfo ReadFirstConnectInfo()
 TFirstConnectInfo ReadFirstConnectInfo(const QString &programDir)
 {
     const QString path = SettingsFilePath(programDir);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw InOutError::fromReadErrno(errno, path);
-
+    SystemFile file(path, SystemFile::Mode::Read);
     char buffer[kSettingsFileSize];
     int filled = 0;
-    std::optional<InOutError> failure;
     while (filled < kSettingsFileSize) {
-        const ssize_t n = ::read(fd, buffer + filled, kSettingsFileSize - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            failure = InOutError::fromReadErrno(errno, path);
-            break;
-        }
-        if (n == 0) {
-            failure = InOutError::fromCode(100); // the file ends before the 84th byte
-            break;
-        }
+        const qint64 n = file.read(buffer + filled, kSettingsFileSize - filled);
+        if (n == 0)
+            throw InOutError::fromCode(100); // the file ends before the 84th byte
         filled += int(n);
     }
-    if (::close(fd) != 0 && !failure)
-        failure = InOutError::fromReadErrno(errno, path);
-    if (failure)
-        throw *failure;
+    file.close();
     return DecodeFirstConnectInfo(QByteArrayView(buffer, kSettingsFileSize));
 }
 

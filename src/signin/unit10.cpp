@@ -8,6 +8,7 @@
 #include "common/md5.h"
 #include "common/shiftedtext.h"
 #include "common/workstation.h"
+#include "common/programversion.h"
 #include "connectwith.h"
 #include "db/adoconnection.h"
 #include "db/adoquery.h"
@@ -179,7 +180,7 @@ TForm8::~TForm8()
 void TForm8::FormCreate()
 {
     RemoveLeftoverScript();
-    Label1->setText(QStringLiteral("V.") + QString::number(1));
+    Label1->setText(QStringLiteral("V.") + QString::number(ProgramVersion()));
     Label1->adjustSize();
     AttemptCount = 0;
     ChangePasswordMode = false;

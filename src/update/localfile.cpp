@@ -3,45 +3,19 @@
 #include "common/error.h"
 
 #include <QFile>
-#include <QFileInfo>
 
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
+LocalFile::LocalFile(const QString &path) : m_file(path, SystemFile::Mode::Write) {}
 
-LocalFile::LocalFile(const QString &path) : m_path(path)
-{
-    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0)
-        throw InOutError::fromErrno(errno, m_path);
-}
-
-LocalFile::~LocalFile()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+LocalFile::~LocalFile() = default;
 
 void LocalFile::write(const char *data, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw InOutError::fromErrno(errno, m_path);
-        data += n;
-        size -= n;
-    }
+    m_file.write(data, size);
 }
 
 void LocalFile::close()
 {
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0)
-        throw InOutError::fromErrno(errno, m_path);
+    m_file.close();
 }
 
 void writeLocalFile(const QString &path, const QByteArray &bytes)
@@ -59,9 +33,10 @@ void replaceLocalFile(const QString &path, const QString &partialPath, const QBy
         QFile::remove(partialPath);
         throw;
     }
-    if (std::rename(QFile::encodeName(partialPath).constData(), QFile::encodeName(path).constData()) != 0) {
-        const int error = errno;
+    try {
+        SystemFile::replace(partialPath, path);
+    } catch (...) {
         QFile::remove(partialPath);
-        throw InOutError::fromErrno(error, path);
+        throw;
     }
 }

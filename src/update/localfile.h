@@ -3,6 +3,8 @@
 // truncates it; a failure of opening, writing or closing raises InOutError. It is closed on every way
 // out.
 
+#include "common/systemfile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,8 +19,7 @@ public:
     void close();
 
 private:
-    QString m_path;
-    int m_fd = -1;
+    SystemFile m_file;
 };
 
 // Writes the bytes to the file, creating or truncating it.

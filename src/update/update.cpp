@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "common/programfolder.h"
 #include "common/securitysettings.h"
+#include "common/systemfile.h"
 #include "localfile.h"
 #include "signature.h"
 
@@ -16,14 +17,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
-#include <QProcess>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -93,15 +89,6 @@ private:
 
 } // namespace
 
-bool StartReplacementScript(const QString &script, const QString &programFolder, qint64 processId)
-{
-    if (kThisPlatform == UpdatePlatform::Windows)
-        return QProcess::startDetached(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), script},
-                                       programFolder);
-    return QProcess::startDetached(QStringLiteral("/bin/sh"), {script, QString::number(processId)},
-                                   programFolder);
-}
-
 ScriptStarter setScriptStarter(ScriptStarter starter)
 {
     return std::exchange(installedStarter(), std::move(starter));
@@ -110,18 +97,12 @@ ScriptStarter setScriptStarter(ScriptStarter starter)
 QString UpdateInstallObstacle(const QString &programFolder)
 {
     // The download folder is made in the program folder, the script written there and the program
-    // file replaced by a rename in it: all of it needs the right to write the folder (and an existing
-    // download folder). Asked of the system for this user's effective ids, so that a folder on a file
-    // system mounted read-only counts too.
-    const auto refusal = [](const QString &folder) -> QString {
-        if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0)
-            return {};
-        return QString::fromLocal8Bit(std::strerror(errno));
-    };
-    QString why = refusal(programFolder);
+    // file replaced in it: all of it needs the right to write the folder (and an existing download
+    // folder).
+    QString why = SystemFile::folderWriteRefusal(programFolder);
     const QString downloadFolder = UpdateFilesIn(programFolder).downloadFolder;
     if (why.isEmpty() && QFileInfo(downloadFolder).isDir())
-        why = refusal(downloadFolder);
+        why = SystemFile::folderWriteRefusal(downloadFolder);
     return why;
 }
 
