@@ -25,8 +25,8 @@ InOutError failure(DWORD error, SystemFile::Mode mode)
 SystemFile::SystemFile(const QString &path, Mode mode) : m_path(QDir::toNativeSeparators(path)), m_mode(mode)
 {
     const HANDLE h = mode == Mode::Read
-                         ? CreateFileW(wide(m_path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                         ? CreateFileW(wide(m_path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                          : CreateFileW(wide(m_path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -43,7 +43,8 @@ SystemFile::~SystemFile()
 qint64 SystemFile::read(char *buffer, qint64 size)
 {
     DWORD n = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), buffer, DWORD(qMin<qint64>(size, 1 << 30)), &n, nullptr))
+    if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), buffer, DWORD(qMin<qint64>(size, 1 << 30)), &n,
+                  nullptr))
         throw failure(GetLastError(), m_mode);
     return n;
 }
@@ -52,7 +53,8 @@ void SystemFile::write(const char *data, qint64 size)
 {
     while (size > 0) {
         DWORD n = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(m_handle), data, DWORD(qMin<qint64>(size, 1 << 30)), &n, nullptr))
+        if (!WriteFile(reinterpret_cast<HANDLE>(m_handle), data, DWORD(qMin<qint64>(size, 1 << 30)), &n,
+                       nullptr))
             throw failure(GetLastError(), m_mode);
         data += n;
         size -= n;
@@ -78,8 +80,8 @@ QString SystemFile::folderWriteRefusal(const QString &folder)
 {
     // Windows answers the question only by trying: a file of a name of its own is made in the folder
     // and goes when it is closed.
-    const QString probe = QDir::toNativeSeparators(folder) + QStringLiteral("\\.qel31-")
-                          + QUuid::createUuid().toString(QUuid::Id128);
+    const QString probe = QDir::toNativeSeparators(folder) + QStringLiteral("\\.qel31-") +
+                          QUuid::createUuid().toString(QUuid::Id128);
     const HANDLE h = CreateFileW(wide(probe), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE)

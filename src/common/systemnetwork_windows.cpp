@@ -56,7 +56,8 @@ AddressLookupResult lookUpIPv4(const QByteArray &hostName)
     }
     for (const addrinfo *a = list; a; a = a->ai_next) {
         if (a->ai_family == AF_INET)
-            result.addresses.append(ntohl(reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr.s_addr));
+            result.addresses.append(
+                ntohl(reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr.s_addr));
     }
     freeaddrinfo(list);
     if (result.addresses.isEmpty())
@@ -72,7 +73,8 @@ bool ownAddress(quint32 address)
     ULONG rc = ERROR_BUFFER_OVERFLOW;
     for (int attempt = 0; attempt < 4 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
         buffer = std::make_unique<char[]>(size);
-        rc = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+        rc = GetAdaptersAddresses(AF_INET,
+                                  GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
                                   nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.get()), &size);
     }
     if (rc != NO_ERROR)

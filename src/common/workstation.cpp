@@ -89,7 +89,8 @@ QString WorkstationIp(const ServerRoute &route)
             return dottedDecimal(*source);
     }
     if (named.error != 0)
-        throw SocketError(named.error, named.error == SystemNetwork::kHostNotFound ? QStringLiteral("Host not found.")
-                                                                                  : QString());
+        throw SocketError(named.error, named.error == SystemNetwork::kHostNotFound
+                                           ? QStringLiteral("Host not found.")
+                                           : QString());
     throw SocketError(SystemNetwork::kNetworkUnreachable, QStringLiteral("Network is unreachable."));
 }

@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QRegularExpression>
 
-
 namespace {
 
 // The driver manager's environment, one for the process, asking for ODBC 3 behaviour (and its

@@ -124,7 +124,8 @@ QString odbcValue(const QString &value, DriverFamily family)
     if (!value.contains(special))
         return value;
     if (family != DriverFamily::FreeTds)
-        return QLatin1Char('{') + QString(value).replace(QLatin1Char('}'), QLatin1String("}}")) + QLatin1Char('}');
+        return QLatin1Char('{') + QString(value).replace(QLatin1Char('}'), QLatin1String("}}")) +
+               QLatin1Char('}');
     // FreeTDS ends a braced value at the first "};" (or at the string's end, a closing brace then
     // included), so a '}' inside needs no doubling (a doubled one would reach the server doubled).
     // odbcConnectionString() ends every pair with ';' and refuses a value holding "};".
@@ -197,7 +198,8 @@ QString microsoftConnectionString(const ConnectionProperties &p, const OdbcDrive
     const bool checked = !p.authorityFile.isEmpty();
     const bool everything = p.encrypt || p.encryption == EncryptionSetting::All || checked;
     QStringList parts;
-    parts << QStringLiteral("DRIVER={") + QString(driver.name).replace(QLatin1Char('}'), QLatin1String("}}")) + QLatin1Char('}')
+    parts << QStringLiteral("DRIVER={") +
+                 QString(driver.name).replace(QLatin1Char('}'), QLatin1String("}}")) + QLatin1Char('}')
           << QStringLiteral("SERVER=") + value(server) << QStringLiteral("DATABASE=") + value(p.database)
           << QStringLiteral("UID=") + value(p.user) << QStringLiteral("PWD=") + value(p.password)
           << QStringLiteral("Encrypt=") + (everything ? QStringLiteral("yes") : QStringLiteral("no"))

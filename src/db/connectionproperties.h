@@ -60,7 +60,8 @@ QString driverEncryption(const ConnectionProperties &properties);
 // (TrustServerCertificate=no) only when the workstation names an authority; their command limit is
 // an attribute of the connection (TADOConnection::Open), not a keyword.
 QString odbcConnectionString(const ConnectionProperties &properties, int commandTimeout = 0,
-                             const OdbcDriver &driver = OdbcDriver{QStringLiteral("FreeTDS"), DriverFamily::FreeTds});
+                             const OdbcDriver &driver = OdbcDriver{QStringLiteral("FreeTDS"),
+                                                                   DriverFamily::FreeTds});
 
 // The driver's configuration file for properties with an authority: one entry with the server's
 // address, the encryption, the authority at authorityPath (the client's own copy of the file that

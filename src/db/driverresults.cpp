@@ -11,7 +11,6 @@
 #include <dlfcn.h>
 #include <link.h>
 
-
 namespace odbc {
 
 namespace {

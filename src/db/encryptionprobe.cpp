@@ -13,7 +13,6 @@
 #include <chrono>
 #include <memory>
 
-
 namespace {
 
 using Clock = ProbeLink::Clock;
@@ -174,14 +173,6 @@ int answeredEncryption(const QByteArray &answer)
     return -1;
 }
 
-bool isAddress(const QString &host)
-{
-    unsigned char buffer[16];
-    const QByteArray text = host.toUtf8();
-    return inet_pton(AF_INET, text.constData(), buffer) == 1 ||
-           inet_pton(AF_INET6, text.constData(), buffer) == 1;
-}
-
 QString lastTlsError()
 {
     const TlsFunctions &t = tls();
@@ -210,12 +201,8 @@ QString certificateNames(X509 *certificate)
             text = QString::fromUtf8(reinterpret_cast<const char *>(t.ASN1_STRING_get0_data(name->d.dNSName)),
                                      t.ASN1_STRING_length(name->d.dNSName));
         } else if (name->type == GEN_IPADD) {
-            const int length = t.ASN1_STRING_length(name->d.iPAddress);
-            char buffer[INET6_ADDRSTRLEN] = {};
-            if ((length == 4 || length == 16) &&
-                inet_ntop(length == 4 ? AF_INET : AF_INET6, t.ASN1_STRING_get0_data(name->d.iPAddress),
-                          buffer, sizeof buffer))
-                text = QString::fromLatin1(buffer);
+            text = ipAddressText(t.ASN1_STRING_get0_data(name->d.iPAddress),
+                                 t.ASN1_STRING_length(name->d.iPAddress));
         }
         if (!text.isEmpty() && !names.contains(text))
             names << text;

@@ -58,8 +58,8 @@ QStringList installedDrivers()
         SQLWCHAR name[256] = {};
         SQLWCHAR attributes[1024] = {};
         SQLSMALLINT nameLength = 0, attributesLength = 0;
-        const SQLRETURN r = SQLDriversW(env, direction, name, SQLSMALLINT(std::size(name)), &nameLength, attributes,
-                                        SQLSMALLINT(std::size(attributes)), &attributesLength);
+        const SQLRETURN r = SQLDriversW(env, direction, name, SQLSMALLINT(std::size(name)), &nameLength,
+                                        attributes, SQLSMALLINT(std::size(attributes)), &attributesLength);
         if (!SQL_SUCCEEDED(r))
             break;
         names.append(QString::fromUtf16(reinterpret_cast<const char16_t *>(name),
@@ -82,8 +82,8 @@ OdbcDriver databaseDriver()
 
 QString administratorsDriver(const QString &programFolder)
 {
-    QFile file(programFolder + QDir::separator() + QStringLiteral("Data") + QDir::separator()
-               + QStringLiteral("odbc-driver"));
+    QFile file(programFolder + QDir::separator() + QStringLiteral("Data") + QDir::separator() +
+               QStringLiteral("odbc-driver"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readLine(1024)).trimmed();

@@ -3,7 +3,6 @@
 #include "connectionproperties.h"
 #include "odbcheaders.h"
 
-
 #include <array>
 
 namespace odbc {

@@ -30,3 +30,10 @@ private:
     Clock::time_point m_deadline;
     qintptr m_socket = kNoSocket;
 };
+
+// An IPv4 (4 bytes) or IPv6 (16 bytes) address in network order as the system writes it; empty for
+// any other length.
+QString ipAddressText(const unsigned char *bytes, int length);
+
+// Whether the text is an IPv4 or IPv6 address rather than a name.
+bool isAddress(const QString &host);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -72,7 +73,8 @@ bool ProbeLink::read(char *data, qsizetype size)
 bool ProbeLink::wait(qintptr socket, short events) const
 {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
         if (left <= 0)
             return false;
         pollfd p{int(socket), events, 0};
@@ -82,4 +84,21 @@ bool ProbeLink::wait(qintptr socket, short events) const
         if (rc == 0 || errno != EINTR)
             return false;
     }
+}
+
+QString ipAddressText(const unsigned char *bytes, int length)
+{
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if ((length != 4 && length != 16) ||
+        !inet_ntop(length == 4 ? AF_INET : AF_INET6, bytes, buffer, sizeof buffer))
+        return {};
+    return QString::fromLatin1(buffer);
+}
+
+bool isAddress(const QString &host)
+{
+    unsigned char buffer[16];
+    const QByteArray text = host.toUtf8();
+    return inet_pton(AF_INET, text.constData(), buffer) == 1 ||
+           inet_pton(AF_INET6, text.constData(), buffer) == 1;
 }

@@ -21,7 +21,8 @@ ProbeLink::ProbeLink(const QString &host, int port, Clock::time_point deadline) 
         if (ioctlsocket(s, FIONBIO, &nonBlocking) == 0 &&
             (::connect(s, a->ai_addr, int(a->ai_addrlen)) == 0 ||
              (WSAGetLastError() == WSAEWOULDBLOCK && wait(qintptr(s), POLLWRNORM) &&
-              ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) == 0 && error == 0)))
+              ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) == 0 &&
+              error == 0)))
             m_socket = qintptr(s);
         else
             ::closesocket(s);
@@ -71,10 +72,28 @@ bool ProbeLink::read(char *data, qsizetype size)
 
 bool ProbeLink::wait(qintptr socket, short events) const
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
     if (left <= 0)
         return false;
     WSAPOLLFD p{SOCKET(socket), events, 0};
     // A refused connection shows as an error or a hang-up of the socket, which the caller then reads.
     return WSAPoll(&p, 1, int(left)) > 0;
+}
+
+QString ipAddressText(const unsigned char *bytes, int length)
+{
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if ((length != 4 && length != 16) ||
+        !inet_ntop(length == 4 ? AF_INET : AF_INET6, bytes, buffer, sizeof buffer))
+        return {};
+    return QString::fromLatin1(buffer);
+}
+
+bool isAddress(const QString &host)
+{
+    unsigned char buffer[16];
+    const QByteArray text = host.toUtf8();
+    return inet_pton(AF_INET, text.constData(), buffer) == 1 ||
+           inet_pton(AF_INET6, text.constData(), buffer) == 1;
 }

@@ -4,9 +4,8 @@
 #include "common/busy.h"
 #include "databaseerror.h"
 #include "driverresults.h"
-#include "odbcresults.h"
 #include "odbcheaders.h"
-
+#include "odbcresults.h"
 
 #include <QDate>
 #include <QDateTime>

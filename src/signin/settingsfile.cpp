@@ -49,7 +49,8 @@ void writeValue(QByteArray &bytes, Field f, const QString &value, const char *wh
 
 QString SettingsFilePath(const QString &programDir)
 {
-    return programDir + QDir::separator() + QStringLiteral("Data") + QDir::separator() + QStringLiteral("QEL");
+    return programDir + QDir::separator() + QStringLiteral("Data") + QDir::separator() +
+           QStringLiteral("QEL");
 }
 
 TFirstConnectInfo ReadFirstConnectInfo()

@@ -15,7 +15,8 @@ bool StartReplacementScript(const QString &script, const QString &programFolder,
 {
     const QString file = QDir::toNativeSeparators(script);
     const QString folder = QDir::toNativeSeparators(programFolder);
-    const HINSTANCE result = ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t *>(file.utf16()),
-                                           nullptr, reinterpret_cast<const wchar_t *>(folder.utf16()), SW_HIDE);
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t *>(file.utf16()), nullptr,
+                      reinterpret_cast<const wchar_t *>(folder.utf16()), SW_HIDE);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }

@@ -117,23 +117,23 @@ void TestDbDrivers::microsoftString_data()
     const QString tail = QStringLiteral(";DATABASE=qel;UID=qel_gate;PWD=gate;");
     QTest::newRow("the login encrypted, no certificate checked")
         << "db01" << false << int(EncryptionSetting::Login) << ""
-        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:db01,1433" + tail +
+        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER={tcp:db01,1433}" + tail +
                "Encrypt=no;TrustServerCertificate=yes;APP={QEL 31};";
     QTest::newRow("the login encrypted even with encryption off: the drivers always do")
         << "db01,1500" << false << int(EncryptionSetting::Off) << ""
-        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:db01,1500" + tail +
+        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER={tcp:db01,1500}" + tail +
                "Encrypt=no;TrustServerCertificate=yes;APP={QEL 31};";
     QTest::newRow("everything encrypted, asked by the string")
         << "db01" << true << int(EncryptionSetting::Login) << ""
-        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:db01,1433" + tail +
+        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER={tcp:db01,1433}" + tail +
                "Encrypt=yes;TrustServerCertificate=yes;APP={QEL 31};";
     QTest::newRow("everything encrypted, asked by the workstation")
         << "db01" << false << int(EncryptionSetting::All) << ""
-        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:db01,1433" + tail +
+        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER={tcp:db01,1433}" + tail +
                "Encrypt=yes;TrustServerCertificate=yes;APP={QEL 31};";
     QTest::newRow("an authority: encrypted throughout and the certificate checked")
         << "sql01.example.edu" << false << int(EncryptionSetting::Login) << "C:\\QEL 31\\Data\\ca.pem"
-        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:sql01.example.edu,1433" + tail +
+        << "DRIVER={ODBC Driver 18 for SQL Server};SERVER={tcp:sql01.example.edu,1433}" + tail +
                "Encrypt=yes;TrustServerCertificate=no;APP={QEL 31};";
     QTest::newRow("a named instance: the driver asks the browser for its port")
         << "db01\\DEKANAT" << false << int(EncryptionSetting::Login) << ""
@@ -155,7 +155,8 @@ void TestDbDrivers::microsoftString()
     QCOMPARE(odbcConnectionString(p, 30, kDriver18), expected);
     // Windows' own driver takes the same keywords.
     QCOMPARE(odbcConnectionString(p, 30, kWindowsDriver),
-             QString(expected).replace(QStringLiteral("{ODBC Driver 18 for SQL Server}"), QStringLiteral("{SQL Server}")));
+             QString(expected).replace(QStringLiteral("{ODBC Driver 18 for SQL Server}"),
+                                       QStringLiteral("{SQL Server}")));
 }
 
 // Microsoft's grammar doubles a '}' inside braces, so every value arrives whole, "};" included, which
@@ -190,7 +191,8 @@ void TestDbDrivers::freeTdsStringKeepsItsForm()
 {
     const ConnectionProperties p = properties(QStringLiteral("db01,1500"));
     const QString expected = odbcConnectionString(p, 30);
-    QVERIFY2(expected.startsWith(QStringLiteral("DRIVER={FreeTDS};SERVER=db01;PORT=1500;")), qPrintable(expected));
+    QVERIFY2(expected.startsWith(QStringLiteral("DRIVER={FreeTDS};SERVER=db01;PORT=1500;")),
+             qPrintable(expected));
     QCOMPARE(odbcConnectionString(p, 30, driverNamed(QStringLiteral("FreeTDS"))), expected);
     QVERIFY(expected.contains(QStringLiteral(";Timeout=30;")));
 }
