@@ -502,8 +502,7 @@ void TestDbAnswers::lostServerIsNamed()
     } catch (const DatabaseError &e) {
         const QStringList known = {
             QStringLiteral("Unexpected EOF from the server"),
-            QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
-                .arg(server.port())};
+            QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(server.port())};
         QVERIFY2(known.contains(e.message()), qPrintable(e.message()));
     }
     QVERIFY(!m_dm->ADOCon.Connected());
@@ -599,19 +598,17 @@ void TestDbAnswers::parametersThatCannotBeSentAreRefused_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QString>("error");
     QTest::newRow("no type") << QVariant()
-                             << "Parameter 1 cannot be sent to the server: it has no value and no type.";
+                             << "Параметр 1 нельзя передать серверу: у него нет ни значения, ни типа.";
     QTest::newRow("a type the layer does not know")
         << QVariant(QUuid(QStringLiteral("{67c8770b-44f1-410a-ab9a-f9b5446f13ee}")))
-        << "Parameter 1 cannot be sent to the server: the database layer cannot send a value of the type "
-           "QUuid.";
+        << "Параметр 1 нельзя передать серверу: значение типа QUuid передать нельзя.";
     QTest::newRow("a time with milliseconds") << QVariant(QTime(10, 20, 30, 400))
-                                              << "Parameter 1 cannot be sent to the server: the time "
-                                                 "10:20:30.400 has milliseconds, which the driver's "
-                                                 "time type does not carry.";
+                                              << "Параметр 1 нельзя передать серверу: во времени "
+                                                 "10:20:30.400 есть миллисекунды, а тип времени "
+                                                 "драйвера их не передаёт.";
     QTest::newRow("beyond bigint")
         << QVariant(quint64(1) << 63)
-        << "Parameter 1 cannot be sent to the server: 9223372036854775808 is beyond "
-           "the largest bigint.";
+        << "Параметр 1 нельзя передать серверу: 9223372036854775808 больше наибольшего bigint.";
 }
 
 void TestDbAnswers::parametersThatCannotBeSentAreRefused()
@@ -621,7 +618,7 @@ void TestDbAnswers::parametersThatCannotBeSentAreRefused()
     connectAs(QStringLiteral("qel_admin"), QStringLiteral("admin"));
     m_server->clearEvents();
     try {
-        runStatement(m_dm->ADOCon, QStringLiteral("SELECT ? AS v"), {value});
+        m_dm->ADOCon.execute(QStringLiteral("SELECT ? AS v"), {value});
         QFAIL("sent");
     } catch (const DatabaseError &e) {
         QCOMPARE(e.message(), error);

@@ -164,8 +164,7 @@ void TestServerFaults::serverStoppedAndStarted()
     // words for a broken link with the server's address.
     const QStringList lost = {
         QStringLiteral("Unexpected EOF from the server."),
-        QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
-            .arg(port)};
+        QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(port)};
     QCOMPARE(m_session->boxes().boxes.size(), 1);
     QVERIFY2(lost.contains(m_session->boxes().boxes[0].text), qPrintable(m_session->boxes().boxes[0].text));
     QCOMPARE(m_session->boxes().boxes[0].flags, MessageBoxFlag::IconError);
@@ -326,8 +325,7 @@ void TestServerFaults::serverGoneKeepsTheMonitorShown()
     QVERIFY2(boxes.size() == 2, qPrintable(boxTexts(boxes)));
     const QStringList lost = {
         QStringLiteral("Unexpected EOF from the server."),
-        QStringLiteral("Communication link failure: the connection to the server 127.0.0.1,%1 was lost.")
-            .arg(port)};
+        QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(port)};
     QVERIFY2(lost.contains(boxes[1].text), qPrintable(boxes[1].text));
     QCOMPARE(Form1->DBEdit1->text(), monitorShown);
 }
