@@ -7,6 +7,7 @@
 #include "db/adoquery.h"
 #include "db/databaseerror.h"
 #include "db/dm.h"
+#include "db/driverlibrary.h"
 #include "recordingrelay.h"
 #include "sandbox/engine/demodata.h"
 #include "sandbox/tds/sandboxserver.h"
@@ -15,6 +16,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUuid>
 
@@ -65,6 +67,8 @@ private Q_SLOTS:
     void messagesAndErrorsAfterCounts();
     void answersAreReadToTheirEnd_data();
     void answersAreReadToTheirEnd();
+    void restUnreadableThroughTheDriverIsToldAndCancelled_data();
+    void restUnreadableThroughTheDriverIsToldAndCancelled();
     void sessionIsRestoredAfterReconnect();
     void onlySessionOptionsAreReplayed_data();
     void onlySessionOptionsAreReplayed();
@@ -391,6 +395,76 @@ void TestDbAnswers::answersAreReadToTheirEnd()
     next.setSQL({QStringLiteral("SELECT id_a_year FROM a_year")});
     next.Open();
     QVERIFY(next.RecordCount() > 0);
+}
+
+// Where the driver's own entry points cannot be found (a tracing library in between, a driver without
+// them), the rest of an answer after an error cannot be read, and the statement's end cancels it:
+// what the server still had to do is stopped. That is never silent: one line names the driver and
+// why, the server's error is raised, and the connection is given up, so that the next statement
+// starts on a new session.
+void TestDbAnswers::restUnreadableThroughTheDriverIsToldAndCancelled_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("an error of severity 16, then an insert")
+        << "RAISERROR('Журнал недоступен.', 16, 1)\r\n"
+           "INSERT INTO user_faculty (id_login, faculty) VALUES (9902, 2)"
+        << "Журнал недоступен.";
+    QTest::newRow("the procedure's error, then its store")
+        << QStringLiteral("EXEC CreateStarasta %1, %2")
+               .arg(sandbox::demo::kMarkedGroup)
+               .arg(sandbox::demo::kErrorThenStoreStudent)
+        << "Журнал назначений недоступен; староста будет назначен без записи в журнал.";
+}
+
+void TestDbAnswers::restUnreadableThroughTheDriverIsToldAndCancelled()
+{
+    QFETCH(QString, statement);
+    QFETCH(QString, error);
+    using namespace sandbox::demo;
+    const bool procedure = statement.startsWith(QLatin1String("EXEC"));
+    const QString account = procedure ? kDemoAccount : QStringLiteral("qel_admin");
+    connectAs(account, procedure ? kDemoPassword : QStringLiteral("admin"));
+    m_server->engine().sqlite(QStringLiteral("DELETE FROM QELStudent WHERE id_group = %1; INSERT INTO "
+                                             "QELStudent (id_group, id_student) VALUES (%1, %2)")
+                                  .arg(kMarkedGroup)
+                                  .arg(kMarkedGroupMonitor));
+    // Only a cancel ends the procedure's pause between its error and its store.
+    m_server->engine().setProcedurePause(120000);
+    const auto noPause = qScopeGuard([this] { m_server->engine().setProcedurePause(2000); });
+    m_server->clearEvents();
+    odbc::setDriverLibrariesHidden(true);
+    const auto shown = qScopeGuard([] { odbc::setDriverLibrariesHidden(false); });
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral(
+                             "^The rest of an answer after a failed statement was not read through the "
+                             "database driver libtdsodbc\\.so: the driver's library is hidden")));
+    TADOQuery query(&m_dm->ADOCon);
+    query.setSQL({statement});
+    try {
+        query.ExecSQL();
+        QFAIL("no error");
+    } catch (const DatabaseError &e) {
+        QCOMPARE(e.number(), 50000);
+        QCOMPARE(e.message(), error);
+    }
+    const std::optional<Event> cancel =
+        m_server->waitForEvent([&](const Event &e) { return e.kind == EventKind::Attention; }, 60000);
+    QVERIFY2(cancel, "the rest of the answer was neither read nor cancelled");
+    QCOMPARE(cancel->login, account);
+    QVERIFY(!m_dm->ADOCon.Connected());
+    if (procedure) {
+        const sandbox::ResultSet monitor = m_server->engine().sqlite(
+            QStringLiteral("SELECT id_student FROM QELStudent WHERE id_group = %1").arg(kMarkedGroup));
+        QCOMPARE(sandbox::valueToText(monitor.rows.value(0).value(0)), QString::number(kMarkedGroupMonitor));
+    }
+    // The next statement opens a new session.
+    const qint64 logins = loginsSoFar();
+    TADOQuery next(&m_dm->ADOCon);
+    next.setSQL({QStringLiteral("SELECT id_a_year FROM a_year")});
+    next.Open();
+    QVERIFY(next.RecordCount() > 0);
+    QCOMPARE(loginsSoFar(), logins + 1);
 }
 
 // The sign-in sets the date format of the session; a session opened again after a lost connection

@@ -244,7 +244,8 @@ void TestEncryption::workstationSettingsAgainstServers_data()
                 "на 127.0.0.1."));
     refused("unknown word in Data/encryption", "strict", false, M::Supported, C::Own,
             QStringLiteral(
-                "The security setting Data/encryption holds \"strict\"; it may hold login, all or off."));
+                "Настройка безопасности Data/encryption содержит \"strict\", а допустимы только login, all и "
+                "off."));
 }
 
 void TestEncryption::workstationSettingsAgainstServers()
