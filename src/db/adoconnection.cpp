@@ -29,11 +29,12 @@ SQLHENV environment()
 }
 
 // What the connection failed on, where the cause lies in its encryption; else the driver's error.
-DatabaseError explainedConnectFailure(const DatabaseError &error, const ConnectionProperties &properties,
-                                      int timeoutSeconds)
+DatabaseError explainedConnectFailure(const odbc::ConnectFailure &failure,
+                                      const ConnectionProperties &properties, int timeoutSeconds)
 {
+    const DatabaseError &error = failure.error;
     const ServerAddress address = parseDataSource(properties.dataSource);
-    if (!odbc::saysSetupFailed(error) || (address.port == 0 && !address.instance.isEmpty()))
+    if (!failure.inSetup || (address.port == 0 && !address.instance.isEmpty()))
         return error;
     EncryptionProbe probe;
     probe.host = address.host;
@@ -112,9 +113,9 @@ void TADOConnection::Open()
         dbc, nullptr, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(odbcText.utf16())),
         SQLSMALLINT(odbcText.size()), nullptr, 0, &written, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(r)) {
-        const DatabaseError error = odbc::connectFailure(dbc);
+        const odbc::ConnectFailure failure = odbc::connectFailure(dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        throw explainedConnectFailure(error, m_properties, m_connectionTimeout);
+        throw explainedConnectFailure(failure, m_properties, m_connectionTimeout);
     }
     m_connection = odbc::connectionOf(dbc);
     m_open = true;

@@ -40,25 +40,27 @@ std::optional<DatabaseError> allMessages(const QList<DiagRecord> &records);
 // call's name stands in the text.
 DatabaseError callFailure(SQLHSTMT statement, SQLHDBC connection, const char *call);
 
-// Why the connection failed to open: the driver's and the server's messages in order.
-DatabaseError connectFailure(SQLHDBC connection);
+// Why the connection failed to open: the driver's and the server's messages in order; and whether it
+// failed in the driver's own setting up of the link (the encryption's handshake among the causes), as
+// opposed to a server that refused the login or could not be reached at all.
+struct ConnectFailure {
+    DatabaseError error;
+    bool inSetup = false;
+};
+ConnectFailure connectFailure(SQLHDBC connection);
 
-// Whether the error says that the link to the server is gone: SQLSTATE class 08, or FreeTDS's words
-// for a server that went away or a socket that was reset, which it reports under other states. A
+// Whether the error says that the link to the server is gone: SQLSTATE class 08, or one of FreeTDS's
+// own numbers for a server that went away, which it reports under warning or general states. A
 // command cut off by the time limit is not among them: the driver cancels it and the connection goes
 // on; when the server never confirms the cancel the driver gives the connection up, and
 // connectionDead() says so.
 bool saysLinkLost(const DatabaseError &error);
 
-// Whether the words of a lost link say nothing of its cause (FreeTDS's "Unknown error" for a socket
-// that was reset).
+// Whether the driver's record of a lost link says nothing of its cause: a general error without a
+// number (FreeTDS's "Unknown error" for a socket that was reset).
 bool saysNoCause(const DatabaseError &error);
 
 // Whether the driver has given up on the connection. Asking costs no round trip.
 bool connectionDead(SQLHDBC connection);
-
-// Whether opening failed in the driver's own setting up of the link (the encryption's handshake
-// among the causes), as opposed to a server that refused the login or could not be reached at all.
-bool saysSetupFailed(const DatabaseError &error);
 
 } // namespace odbc

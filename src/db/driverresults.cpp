@@ -24,8 +24,8 @@ RestOfAnswer readRest(MoreResultsFunction moreResults, DiagRecFunction diagRec, 
         const std::optional<DatabaseError> error = firstError(records);
         if (error && !rest.error)
             rest.error = error;
-        // The driver's own failure (a lost connection among them) ends the reading.
-        if (!error || error->number() == 0) {
+        // A lost link, or the driver's own failure (no server's number), ends the reading.
+        if (!error || error->number() == 0 || saysLinkLost(*error)) {
             const std::optional<DatabaseError> said = error ? error : allMessages(records);
             *why = said ? said->message() : QStringLiteral("the driver failed without saying why");
             return rest;

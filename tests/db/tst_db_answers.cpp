@@ -75,8 +75,8 @@ private Q_SLOTS:
     void onlySessionOptionsAreReplayed();
     void timeoutKeepsAnAnsweringConnection();
     void lostServerIsNamed();
-    void driverWordsForALostLinkAreKnown_data();
-    void driverWordsForALostLinkAreKnown();
+    void driverSignsOfALostLinkAreKnown_data();
+    void driverSignsOfALostLinkAreKnown();
     void loginLookupIgnoresCase();
     void parametersAreSentAsWhatTheyAre_data();
     void parametersAreSentAsWhatTheyAre();
@@ -569,18 +569,19 @@ void TestDbAnswers::lostServerIsNamed()
     QVERIFY(!m_dm->ADOCon.Connected());
 }
 
-// FreeTDS reports a link that broke under a statement under states that do not say so, and the layer
-// knows it by the driver's words (diagnostics.cpp). Should the driver's words change, this fails: the
-// words the driver says now must be the words the layer knows. (Its words for a connection that
-// failed while setting up its encryption are pinned by tst_encryption's refusals.)
-void TestDbAnswers::driverWordsForALostLinkAreKnown_data()
+// FreeTDS reports a link that broke under a statement under states that do not say so (01000 with its
+// own number 20017 for an end of the stream, HY000 without a number for a reset socket), and the layer
+// knows them by those signs (diagnostics.cpp), never by the driver's English words. Should the
+// driver's signs change, this fails. (Its number for a connection that failed while setting up its
+// encryption, 20002, is pinned by tst_encryption's refusals.)
+void TestDbAnswers::driverSignsOfALostLinkAreKnown_data()
 {
     QTest::addColumn<bool>("serverStops");
     QTest::newRow("the server drops the link during a statement") << false;
     QTest::newRow("the server is gone before the statement") << true;
 }
 
-void TestDbAnswers::driverWordsForALostLinkAreKnown()
+void TestDbAnswers::driverSignsOfALostLinkAreKnown()
 {
     QFETCH(bool, serverStops);
     sandbox::SandboxServer server(m_server->sharedEngine());
