@@ -24,10 +24,10 @@ const Opened &opened(OpenSsl::Library library)
         if (!result.handle) {
             const char *reason = dlerror();
             result.failure =
-                QStringLiteral("OpenSSL 3 (%1) cannot be loaded: %2. Install the system's OpenSSL 3 "
-                               "libraries (the Debian package libssl3).")
+                QStringLiteral("Не удалось загрузить OpenSSL 3 (%1): %2. Установите библиотеки OpenSSL 3 "
+                               "системы (пакет Debian libssl3).")
                     .arg(QLatin1String(fileName(which)),
-                         reason ? QString::fromLocal8Bit(reason) : QStringLiteral("not found"));
+                         reason ? QString::fromLocal8Bit(reason) : QStringLiteral("библиотека не найдена"));
         }
         return result;
     };
