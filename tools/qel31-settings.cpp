@@ -4,6 +4,8 @@
 
 #include "common/cp1251.h"
 #include "common/error.h"
+#include "common/systemfile.h"
+#include "settingsconsole.h"
 #include "signin/settingsfile.h"
 
 #include <QCommandLineParser>
@@ -14,20 +16,10 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
-
-// Readable by every user of the client, writable by its owner; the folders on the way open to all.
-constexpr mode_t kFileMode = 0644;
-constexpr mode_t kFolderMode = 0755;
 
 int fail(const QString &message)
 {
@@ -40,73 +32,26 @@ void warn(const QString &message)
     std::fprintf(stderr, "qel31-settings: warning: %s\n", qPrintable(message));
 }
 
-QString octal(mode_t mode)
-{
-    return QStringLiteral("%1").arg(mode & 07777, 4, 8, QLatin1Char('0'));
-}
-
 // --- The password from standard input ---------------------------------------------------------------
-
-// The terminal's settings while its echo is off, put back when a signal ends the program meanwhile.
-termios g_savedTerminal;
-volatile sig_atomic_t g_echoOff = 0;
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-void restoreTerminalAndEnd(int signal)
-{
-    if (g_echoOff)
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-// The terminal of standard input without its echo while the object lives, so that the password
-// shows neither on the screen nor in the scrollback; the line ends still show.
-class EchoOff {
-public:
-    EchoOff()
-    {
-        if (::tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0)
-            return;
-        for (int signal : kEndingSignals)
-            std::signal(signal, restoreTerminalAndEnd);
-        termios quiet = g_savedTerminal;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        quiet.c_lflag |= ECHONL;
-        g_echoOff = 1;
-        // What was typed before the prompt is dropped, as any password prompt does.
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    ~EchoOff()
-    {
-        if (!g_echoOff)
-            return;
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
-        g_echoOff = 0;
-        for (int signal : kEndingSignals)
-            std::signal(signal, SIG_DFL);
-    }
-    EchoOff(const EchoOff &) = delete;
-    EchoOff &operator=(const EchoOff &) = delete;
-};
 
 // One line of standard input without its line end; nothing when the input ends before any byte.
 std::optional<QByteArray> readLine()
 {
     QByteArray line;
     for (;;) {
-        char c;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR)
+        const int got = std::fgetc(stdin);
+        if (got == EOF && std::ferror(stdin) && errno == EINTR) {
+            std::clearerr(stdin);
             continue;
-        if (n <= 0) {
+        }
+        if (got == EOF) {
             if (line.isEmpty())
                 return std::nullopt;
             break;
         }
-        if (c == '\n')
+        if (got == '\n')
             break;
-        line.append(c);
+        line.append(char(got));
     }
     if (line.endsWith('\r'))
         line.chop(1);
@@ -125,7 +70,7 @@ std::optional<QByteArray> ask(const char *prompt)
 // of standard input (an empty line is an empty password).
 std::optional<QString> passwordFromInput(QString *problem)
 {
-    if (!::isatty(STDIN_FILENO)) {
+    if (!inputIsTerminal()) {
         const std::optional<QByteArray> line = readLine();
         if (!line) {
             *problem = QStringLiteral("no --password and nothing on standard input; nothing was written");
@@ -147,50 +92,7 @@ std::optional<QString> passwordFromInput(QString *problem)
     return QString::fromLocal8Bit(*first);
 }
 
-// --- Who can reach the file --------------------------------------------------------------------------
-
-// Warns when users other than the owner cannot read the file or pass a folder on its way: the client
-// shows them "File access denied.".
-void warnWhenHiddenFromOthers(const QString &path)
-{
-    const QFileInfo file(path);
-    struct stat st;
-    if (::stat(QFile::encodeName(file.absoluteFilePath()).constData(), &st) == 0 && !(st.st_mode & S_IROTH)) {
-        warn(QStringLiteral("%1 has mode %2: other users cannot read it and the client shows them "
-                            "\"File access denied.\"; write it again with qel31-settings, or chmod 644 it")
-                 .arg(path, octal(st.st_mode)));
-    }
-    QString folder = file.canonicalPath();
-    while (!folder.isEmpty()) {
-        if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && !(st.st_mode & S_IXOTH)) {
-            warn(QStringLiteral("the folder %1 has mode %2: other users cannot reach the file in it")
-                     .arg(folder, octal(st.st_mode)));
-        }
-        if (folder == QLatin1String("/"))
-            break;
-        folder = QFileInfo(folder).path();
-    }
-}
-
 // --- Writing and showing -----------------------------------------------------------------------------
-
-// Makes the missing folders on the way to path with mode 0755, whatever the umask.
-bool makeFolders(const QString &folder, QString *problem)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !makeFolders(parent, problem))
-        return false;
-    const QByteArray name = QFile::encodeName(folder);
-    if (::mkdir(name.constData(), kFolderMode) != 0 && errno != EEXIST) {
-        *problem = QStringLiteral("cannot make the folder %1: %2")
-                       .arg(folder, QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    ::chmod(name.constData(), kFolderMode);
-    return true;
-}
 
 int writeSettings(const QString &path, const QByteArray &bytes)
 {
@@ -201,41 +103,29 @@ int writeSettings(const QString &path, const QByteArray &bytes)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
-    if (::fchmod(file.handle(), kFileMode) != 0) {
-        const QString reason = QString::fromLocal8Bit(strerror(errno));
+    if (!setReadableByAll(file, &problem)) {
         file.cancelWriting();
-        return fail(QStringLiteral("cannot set the mode of %1: %2").arg(path, reason));
+        return fail(problem);
     }
     if (!file.commit())
         return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
-    warnWhenHiddenFromOthers(path);
+    warnWhenHiddenFromOthers(path, warn);
     return 0;
 }
 
 // Prints the values as the client reads them, the password masked, or the error the client shows.
 int showSettings(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        return fail(QStringLiteral("%1: %2.").arg(path, InOutError::fromReadErrno(error, path).message()));
-    }
     char buffer[kSettingsFileSize];
     int filled = 0;
-    int error = 0;
-    while (filled < kSettingsFileSize) {
-        const ssize_t n = ::read(fd, buffer + filled, kSettingsFileSize - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error = errno;
-        if (n <= 0)
-            break;
-        filled += int(n);
+    try {
+        SystemFile file(path, SystemFile::Mode::Read);
+        for (qint64 n = 1; filled < kSettingsFileSize && n > 0; filled += int(n))
+            n = file.read(buffer + filled, kSettingsFileSize - filled);
+        file.close();
+    } catch (const InOutError &error) {
+        return fail(QStringLiteral("%1: %2.").arg(path, error.message()));
     }
-    ::close(fd);
-    if (error != 0)
-        return fail(QStringLiteral("%1: %2.").arg(path, InOutError::fromReadErrno(error, path).message()));
     if (filled < kSettingsFileSize) {
         return fail(QStringLiteral("%1 holds %2 bytes, not %3: %4.")
                         .arg(path, QString::number(filled), QString::number(kSettingsFileSize),
@@ -248,7 +138,7 @@ int showSettings(const QString &path)
     const QString text = QStringLiteral("user:     %1\npassword: %2\nserver:   %3\ndatabase: %4\n")
                              .arg(info.User, password, info.Server, info.Database);
     std::fputs(text.toLocal8Bit().constData(), stdout);
-    warnWhenHiddenFromOthers(path);
+    warnWhenHiddenFromOthers(path, warn);
     return 0;
 }
 
@@ -283,17 +173,18 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qel31-settings"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Writes the 84-byte connection settings file that the QEL 31 client reads from Data/QEL beside "
-        "its executable, or shows what one holds.\n"
-        "\n"
-        "Each value holds at most 20 characters of Windows-1251. A server name with its port seldom "
-        "fits: give the server's IP address or a short name that /etc/hosts or DNS resolves.\n"
-        "Without --password the password is read from standard input: asked for twice without echo on "
-        "a terminal, otherwise the first line.\n"
-        "The file is replaced as a whole with mode 0644 (readable by every user of the client, "
-        "writable by its owner) whatever the umask; folders made on the way get mode 0755.\n"
-        "The account given must be allowed to run GET_USER."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Writes the 84-byte connection settings file that the QEL 31 client reads from Data/QEL beside "
+            "its executable, or shows what one holds.\n"
+            "\n"
+            "Each value holds at most 20 characters of Windows-1251. A server name with its port seldom "
+            "fits: give the server's IP address or a short name that /etc/hosts or DNS resolves.\n"
+            "Without --password the password is read from standard input: asked for twice without echo on "
+            "a terminal, otherwise the first line.\n"
+            "%1\n"
+            "The account given must be allowed to run GET_USER.")
+            .arg(fileRightsHelp()));
     parser.addHelpOption();
     parser.addPositionalArgument(
         QStringLiteral("FILE"),

@@ -106,7 +106,7 @@ QString currentErrorText()
     } catch (const std::exception &error) {
         return QString::fromLocal8Bit(error.what());
     } catch (...) {
-        return QStringLiteral("Unknown error");
+        return QStringLiteral("Неизвестная ошибка");
     }
 }
 

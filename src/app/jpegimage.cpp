@@ -103,7 +103,7 @@ QImage DecodeJpeg(const QByteArray &data)
     QImage image(static_cast<int>(d.info.output_width), static_cast<int>(d.info.output_height),
                  QImage::Format_RGB32);
     if (image.isNull())
-        throw Error(QStringLiteral("Not enough memory for a picture of %1 by %2")
+        throw Error(QStringLiteral("Недостаточно памяти для картинки %1 на %2")
                         .arg(d.info.output_width)
                         .arg(d.info.output_height));
     if (!readPixels(d.info, d.errors, image.bits(), image.bytesPerLine()))

@@ -15,11 +15,12 @@ struct Opened {
 #ifdef Q_OS_WIN
 constexpr const char *kSslFile = "libssl-3-x64.dll";
 constexpr const char *kCryptoFile = "libcrypto-3-x64.dll";
-constexpr const char *kInstallHint = "Install QEL 31 again: its installer puts the file beside the program.";
+constexpr const char *kInstallHint =
+    "Установите QEL 31 заново: программа установки кладёт этот файл рядом с программой.";
 #else
 constexpr const char *kSslFile = "libssl.so.3";
 constexpr const char *kCryptoFile = "libcrypto.so.3";
-constexpr const char *kInstallHint = "Install the system's OpenSSL 3 libraries (the Debian package libssl3).";
+constexpr const char *kInstallHint = "Установите библиотеки OpenSSL 3 системы (пакет Debian libssl3).";
 #endif
 
 const char *fileName(OpenSsl::Library library)
@@ -34,7 +35,7 @@ const Opened &opened(OpenSsl::Library library)
         QString reason;
         result.handle = SharedLibrary::open(QLatin1String(fileName(which)), &reason);
         if (!result.handle)
-            result.failure = QStringLiteral("OpenSSL 3 (%1) cannot be loaded: %2. %3")
+            result.failure = QStringLiteral("Не удалось загрузить OpenSSL 3 (%1): %2. %3")
                                  .arg(QLatin1String(fileName(which)), reason, QLatin1String(kInstallHint));
         return result;
     };

@@ -7,6 +7,21 @@
 
 namespace {
 
+// What the login window's status line says of a setting it cannot take.
+QString settingUnreadable(const QString &file, const QString &reason)
+{
+    return QStringLiteral("Не удалось прочесть настройку безопасности %1: %2.").arg(file, reason);
+}
+QString settingWordUnknown(const QString &file, const QString &word)
+{
+    return QStringLiteral("Настройка безопасности %1 содержит \"%2\", а допустимы только login, all и off.")
+        .arg(file, word);
+}
+QString settingWithoutCertificate(const QString &file)
+{
+    return QStringLiteral("В настройке безопасности %1 нет сертификата в формате PEM.").arg(file);
+}
+
 // The file's first line, trimmed; empty for a file that does not exist.
 QString firstLine(const QString &path, const QString &shownName)
 {
@@ -14,8 +29,7 @@ QString firstLine(const QString &path, const QString &shownName)
     if (!file.exists())
         return QString();
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(
-            QStringLiteral("The security setting %1 cannot be read: %2.").arg(shownName, file.errorString()));
+        throw Error(settingUnreadable(shownName, file.errorString()));
     return QString::fromUtf8(file.readLine(4096)).trimmed();
 }
 
@@ -31,19 +45,16 @@ SecuritySettings ReadSecuritySettings(const QString &programFolder)
     else if (word == QLatin1String("off"))
         settings.encryption = EncryptionSetting::Off;
     else if (!word.isEmpty() && word != QLatin1String("login"))
-        throw Error(QStringLiteral("The security setting %1 holds \"%2\"; it may hold login, all or off.")
-                        .arg(kEncryptionSettingFile, line));
+        throw Error(settingWordUnknown(kEncryptionSettingFile, line));
 
     const QString authority = programFolder + u'/' + kAuthoritySettingFile;
     const QFileInfo info(authority);
     if (info.exists()) {
         QFile file(authority);
         if (!file.open(QIODevice::ReadOnly))
-            throw Error(QStringLiteral("The security setting %1 cannot be read: %2.")
-                            .arg(kAuthoritySettingFile, file.errorString()));
+            throw Error(settingUnreadable(kAuthoritySettingFile, file.errorString()));
         if (!file.read(1 << 20).contains("-----BEGIN CERTIFICATE-----"))
-            throw Error(QStringLiteral("The security setting %1 holds no PEM certificate.")
-                            .arg(kAuthoritySettingFile));
+            throw Error(settingWithoutCertificate(kAuthoritySettingFile));
         settings.authorityFile = info.absoluteFilePath();
     }
     return settings;

@@ -11,7 +11,7 @@ void *open(const QString &fileName, QString *failure)
     void *handle = dlopen(QFile::encodeName(fileName).constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle && failure) {
         const char *reason = dlerror();
-        *failure = reason ? QString::fromLocal8Bit(reason) : QStringLiteral("not found");
+        *failure = reason ? QString::fromLocal8Bit(reason) : QStringLiteral("библиотека не найдена");
     }
     return handle;
 }

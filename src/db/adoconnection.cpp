@@ -1,13 +1,14 @@
 #include "adoconnection.h"
 
 #include "databaseerror.h"
+#include "diagnostics.h"
 #include "driverconfiguration.h"
 #include "encryptionprobe.h"
-#include "odbcresults.h"
 #include "statement.h"
+#include "texts.h"
 
 #include "common/busy.h"
-#include "odbcheaders.h"
+#include "odbcapi.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -28,23 +29,13 @@ SQLHENV environment()
     return env;
 }
 
-// The driver's own failure to set up the connection, as opposed to the server's refusal of the
-// login: only then may the encryption be the cause.
-bool isDriverConnectFailure(const DatabaseError &error)
-{
-    const QString &text = error.message();
-    return text.contains(QLatin1String("Adaptive Server connection failed")) ||
-           text.contains(QLatin1String("Unexpected EOF from the server")) ||
-           text.contains(QLatin1String("Read from the server failed")) ||
-           text.contains(QLatin1String("Write to the server failed"));
-}
-
 // What the connection failed on, where the cause lies in its encryption; else the driver's error.
-DatabaseError explainedConnectFailure(const DatabaseError &error, const ConnectionProperties &properties,
-                                      int timeoutSeconds)
+DatabaseError explainedConnectFailure(const odbc::ConnectFailure &failure,
+                                      const ConnectionProperties &properties, int timeoutSeconds)
 {
+    const DatabaseError &error = failure.error;
     const ServerAddress address = parseDataSource(properties.dataSource);
-    if (!isDriverConnectFailure(error) || (address.port == 0 && !address.instance.isEmpty()))
+    if (!failure.inSetup || (address.port == 0 && !address.instance.isEmpty()))
         return error;
     EncryptionProbe probe;
     probe.host = address.host;
@@ -54,6 +45,15 @@ DatabaseError explainedConnectFailure(const DatabaseError &error, const Connecti
     probe.timeoutSeconds = timeoutSeconds > 0 ? timeoutSeconds : 15;
     const QString cause = explainEncryptionFailure(probe);
     return cause.isEmpty() ? error : DatabaseError(cause, error.state());
+}
+
+// The error the user is shown for a lost link: the driver's own words where they say what happened,
+// the layer's words for a broken link and the server's address where they do not.
+DatabaseError lostLinkError(const DatabaseError &error, const ConnectionProperties &properties)
+{
+    if (!odbc::saysNoCause(error))
+        return error;
+    return DatabaseError(dbtext::linkLost(properties.dataSource), QStringLiteral("08S01"));
 }
 
 } // namespace
@@ -87,7 +87,7 @@ void TADOConnection::setConnectionString(const QString &text)
 void TADOConnection::setConnectionString(const QString &text, const ConnectionProperties &exactValues)
 {
     if (m_open)
-        throw DatabaseError(QStringLiteral("Operation is not allowed when the object is open."));
+        throw DatabaseError(dbtext::connectionIsOpen());
     m_connectionString = text;
     m_properties = exactValues;
     m_sessionStatements.clear(); // another connection string is another session
@@ -105,7 +105,7 @@ void TADOConnection::Open()
     const SQLHENV env = environment();
     SQLHDBC dbc = SQL_NULL_HDBC;
     if (env == SQL_NULL_HENV || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
-        throw DatabaseError(QStringLiteral("The ODBC driver manager cannot be used (unixODBC)."));
+        throw DatabaseError(dbtext::driverManagerMissing());
     // The time limit of the login.
     if (m_connectionTimeout > 0)
         SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
@@ -115,31 +115,40 @@ void TADOConnection::Open()
         dbc, nullptr, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(odbcText.utf16())),
         SQLSMALLINT(odbcText.size()), nullptr, 0, &written, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(r)) {
-        const DatabaseError error = odbc::connectionError(dbc);
+        const odbc::ConnectFailure failure = odbc::connectFailure(dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        throw explainedConnectFailure(error, m_properties, m_connectionTimeout);
+        throw explainedConnectFailure(failure, m_properties, m_connectionTimeout);
     }
     // Drivers other than FreeTDS take the command limit as an attribute, which the connection's
     // statements inherit.
     if (driver.family != DriverFamily::FreeTds && m_commandTimeout > 0)
         SQLSetConnectAttr(dbc, SQL_ATTR_QUERY_TIMEOUT,
                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_commandTimeout)), 0);
-    m_connection = dbc;
+    m_connection = odbc::connectionOf(dbc);
     m_open = true;
     // The session of a connection lost on the way starts from the server's defaults: what the
     // client had set goes back first. A failure here is the failure of this open.
-    const QStringList statements = m_sessionStatements;
-    for (const QString &statement : statements) {
-        try {
-            runStatement(*this, statement, {});
-        } catch (...) {
-            if (m_open) {
-                m_open = false;
-                disconnect();
-            }
-            throw;
+    for (const QString &statement : std::as_const(m_sessionStatements)) {
+        StatementAnswer answer = runStatement(m_connection, statement, {});
+        if (answer.error) {
+            m_open = false;
+            disconnect();
+            throw answer.linkLost ? lostLinkError(*answer.error, m_properties) : *answer.error;
         }
     }
+}
+
+RowSet TADOConnection::execute(const QString &text, const QList<QVariant> &parameters)
+{
+    StatementAnswer answer = runStatement(m_connection, text, parameters);
+    if (answer.linkLost || answer.restUnread)
+        connectionLost();
+    if (answer.error)
+        throw answer.linkLost ? lostLinkError(*answer.error, m_properties) : *answer.error;
+    // Any other statement runs once.
+    if (parameters.isEmpty())
+        rememberSessionStatement(text);
+    return std::move(answer.rows);
 }
 
 void TADOConnection::disconnect()
@@ -147,7 +156,7 @@ void TADOConnection::disconnect()
     if (!m_connection)
         return;
     const Busy busy; // the logout
-    SQLHDBC dbc = static_cast<SQLHDBC>(m_connection);
+    const SQLHDBC dbc = odbc::api(m_connection);
     m_connection = nullptr;
     SQLDisconnect(dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -177,7 +186,7 @@ void TADOConnection::Close()
     disconnect();
 }
 
-void TADOConnection::ConnectionLost()
+void TADOConnection::connectionLost()
 {
     if (!m_open)
         return;

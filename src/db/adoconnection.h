@@ -10,6 +10,8 @@
 // or a time limit runs out.
 
 #include "connectionproperties.h"
+#include "odbchandles.h"
+#include "rowset.h"
 
 #include <QObject>
 #include <QStringList>
@@ -54,30 +56,30 @@ public:
     // Does nothing when closed.
     void Close();
     bool Connected() const;
-    // The driver has lost the connection: it counts as closed, so the next Open() connects again.
-    // The queries keep their rows, which are held on the client, and the session is put back as it
-    // was: the options that the client set on it (sessionOption()) are set again before anything
-    // else.
-    void ConnectionLost();
-    // A statement without parameters ran on the connection. When it set an option of the session
-    // that the client keeps, a connection opened again after a loss sets it again (the latest value
-    // of each option); any other statement is not kept. Close() forgets them: a new session starts
-    // from the defaults.
-    void rememberSessionStatement(const QString &text);
+    // Runs a statement on the open connection and keeps the connection's policy: the answer's error
+    // is thrown (DatabaseError) after the answer was read; a lost link closes the connection, so that
+    // the next Open() connects again, and is told in the driver's words where it has some; a statement
+    // that set an option of the session that the client keeps (sessionOption()) is remembered, and a
+    // connection opened again after a loss sets those options again (the latest value of each) before
+    // anything else. The queries keep their rows, which are held on the client. Close() forgets the
+    // options: a new session starts from the defaults. An answer whose rest could not be read after
+    // its error closes the connection as a lost one too: what the server still had to do was cut
+    // short, and the next statement starts on a new session.
+    RowSet execute(const QString &text, const QList<QVariant> &parameters);
     const QStringList &sessionStatements() const { return m_sessionStatements; }
-
-    // The ODBC connection (SQLHDBC) underneath, for the statements; nullptr while closed.
-    void *odbcConnection() const { return m_connection; }
 
 Q_SIGNALS:
     // Emitted before the connection closes, so that queries on it let go of their statements.
     void aboutToClose();
 
 private:
+    // The driver has lost the connection: it counts as closed, so the next Open() connects again.
+    void connectionLost();
+    void rememberSessionStatement(const QString &text);
     // Lets go of the driver's connection (its statements go with it).
     void disconnect();
 
-    void *m_connection = nullptr;
+    odbc::Connection m_connection = nullptr;
     QString m_connectionString;
     ConnectionProperties m_properties;
     QStringList m_sessionStatements;

@@ -2,6 +2,7 @@
 
 #include "adoconnection.h"
 #include "databaseerror.h"
+#include "texts.h"
 
 #include <algorithm>
 
@@ -91,7 +92,7 @@ void TADOQuery::setParameter(const QString &name, const QVariant &value)
             return;
         }
     }
-    throw DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name));
+    throw DatabaseError(dbtext::parameterNotFound(name));
 }
 
 QVariant TADOQuery::parameter(const QString &name) const
@@ -119,9 +120,9 @@ RowSet TADOQuery::run() const
 {
     m_connection->Open();
     const MarkedText marked = replaceParameterMarkers(commandText());
-    RowSet rows = runStatement(*m_connection, marked.text, boundValues(marked));
+    RowSet rows = m_connection->execute(marked.text, boundValues(marked));
     if (rows.columns().isEmpty())
-        throw DatabaseError(QStringLiteral("CommandText does not return a result set"));
+        throw DatabaseError(dbtext::noResultSet());
     return rows;
 }
 
@@ -165,7 +166,7 @@ void TADOQuery::ExecSQL()
 {
     m_connection->Open();
     const MarkedText marked = replaceParameterMarkers(commandText());
-    runStatement(*m_connection, marked.text, boundValues(marked));
+    m_connection->execute(marked.text, boundValues(marked));
 }
 
 void TADOQuery::setCurrentRow(int row)
@@ -180,7 +181,7 @@ void TADOQuery::setCurrentRow(int row)
 QVariant TADOQuery::valueAt(int column) const
 {
     if (m_active && (column < 0 || column >= m_rows.columnCount()))
-        throw DatabaseError(QStringLiteral("List index out of bounds (%1)").arg(column));
+        throw DatabaseError(dbtext::columnOutOfBounds(column));
     if (Eof())
         return {};
     return m_rows.value(m_current, column);
@@ -200,7 +201,7 @@ qint32 TADOQuery::fieldAsInteger(int column) const
     bool ok = false;
     const qint32 n = v.toInt(&ok);
     if (!ok)
-        throw DatabaseError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
+        throw DatabaseError(dbtext::notAnInteger(v.toString()));
     return n;
 }
 
@@ -208,7 +209,7 @@ QVariant TADOQuery::FieldByName(const QString &name) const
 {
     const int column = m_model.columnOf(name);
     if (column < 0 && m_active)
-        throw DatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+        throw DatabaseError(dbtext::fieldNotFound(name));
     const QVariant v = valueAt(column);
     return v.isNull() ? QVariant() : v;
 }

@@ -5,7 +5,8 @@
 //
 // Owned by the data module (or, for one operation, by its caller); GUI thread only.
 
-#include "statement.h"
+#include "parameters.h"
+#include "rowset.h"
 
 #include <QAbstractTableModel>
 #include <QObject>

@@ -1,6 +1,7 @@
 #include "connectionproperties.h"
 
 #include "databaseerror.h"
+#include "texts.h"
 
 #include <QRegularExpression>
 
@@ -29,8 +30,7 @@ ConnectionProperties parseConnectionString(const QString &text)
         if (eq < 0 || (semi >= 0 && semi < eq)) {
             const QString rest = text.mid(i, semi < 0 ? -1 : semi - i).trimmed();
             if (!rest.isEmpty())
-                throw DatabaseError(
-                    QStringLiteral("The connection string is malformed at position %1.").arg(i));
+                throw DatabaseError(dbtext::malformedConnectionString(i));
             i = semi < 0 ? n : semi + 1;
             continue;
         }
@@ -57,8 +57,7 @@ ConnectionProperties parseConnectionString(const QString &text)
                 value.append(text[i++]);
             }
             if (!closed)
-                throw DatabaseError(
-                    QStringLiteral("The connection string is malformed at position %1.").arg(eq + 1));
+                throw DatabaseError(dbtext::malformedConnectionString(eq + 1));
             const qsizetype next = text.indexOf(QLatin1Char(';'), i);
             i = next < 0 ? n : next + 1;
         } else {
@@ -148,17 +147,12 @@ QByteArray driverConfiguration(const ConnectionProperties &p, const QString &aut
     static const QRegularExpression cut(QStringLiteral("[#;\\r\\n]"));
     const ServerAddress address = parseDataSource(p.dataSource);
     if (address.host.contains(cut) || address.instance.contains(cut))
-        throw DatabaseError(
-            QStringLiteral("The server name %1 cannot be checked against a certificate.").arg(p.dataSource));
+        throw DatabaseError(dbtext::serverNameUncheckable(p.dataSource));
     // The file's reader takes 256 bytes a line and folds runs of blanks into one.
     const QByteArray path = authorityPath.toUtf8();
     if (authorityPath.contains(cut) || authorityPath.contains(QLatin1String("  ")) ||
         authorityPath != authorityPath.trimmed() || path.size() > kLongestDriverPath)
-        throw DatabaseError(
-            QStringLiteral("The certificate authority's path %1 cannot be written into the database driver's "
-                           "configuration (it takes at most %2 bytes, no #, ; or two blanks in a row).")
-                .arg(authorityPath)
-                .arg(kLongestDriverPath));
+        throw DatabaseError(dbtext::authorityPathUnwritable(authorityPath, kLongestDriverPath));
     QByteArray text = QByteArray("[") + kDriverServerEntry + "]\n";
     text += "\thost = " + address.host.toUtf8() + '\n';
     if (!address.instance.isEmpty() && address.port == 0)
@@ -179,7 +173,7 @@ void requireProvider(const ConnectionProperties &p)
     const QString provider = p.provider.trimmed();
     if (provider.compare(QLatin1String("SQLOLEDB.1"), Qt::CaseInsensitive) != 0 &&
         provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
-        throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
+        throw DatabaseError(dbtext::providerMissing());
 }
 
 // The connection string of Microsoft's drivers and of Windows' own: they read braced values with
@@ -221,10 +215,7 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout, 
     // reach the driver cut short, and the rest taken for further keys.
     const auto carried = [](const QString &value, const QString &what) {
         if (value.contains(QLatin1String("};")))
-            throw DatabaseError(
-                QStringLiteral("The %1 holds the characters \"};\" one after the other, which the "
-                               "database driver cannot take: the connection is not opened.")
-                    .arg(what));
+            throw DatabaseError(dbtext::valueCannotBeCarried(what));
         return odbcValue(value);
     };
     QStringList parts;
@@ -235,15 +226,15 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout, 
         if (!address.instance.isEmpty() && address.port == 0)
             server +=
                 QLatin1Char('\\') + address.instance; // the driver asks the server's browser for the port
-        parts << QStringLiteral("SERVER=") + carried(server, QStringLiteral("server's name"));
+        parts << QStringLiteral("SERVER=") + carried(server, dbtext::serverName());
         if (address.instance.isEmpty() || address.port != 0)
             parts << QStringLiteral("PORT=%1").arg(address.port != 0 ? address.port : kDefaultPort);
     } else {
         parts << QStringLiteral("SERVERNAME=") + QLatin1String(kDriverServerEntry);
     }
-    parts << QStringLiteral("DATABASE=") + carried(p.database, QStringLiteral("database's name"))
-          << QStringLiteral("UID=") + carried(p.user, QStringLiteral("account's name"))
-          << QStringLiteral("PWD=") + carried(p.password, QStringLiteral("password"))
+    parts << QStringLiteral("DATABASE=") + carried(p.database, dbtext::databaseName())
+          << QStringLiteral("UID=") + carried(p.user, dbtext::accountName())
+          << QStringLiteral("PWD=") + carried(p.password, dbtext::password())
           << QStringLiteral("TDS_Version=7.4") << QStringLiteral("Encryption=") + driverEncryption(p)
           << QStringLiteral("ClientCharset=UTF-8")
           << QStringLiteral("PacketSize=%1").arg(p.packetSize > 0 ? p.packetSize : 4096)

@@ -2,6 +2,7 @@
 
 #include "connectionproperties.h"
 #include "databaseerror.h"
+#include "texts.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,7 +38,7 @@ bool carriesPath(const QString &folder)
 
 QString fileError(const QString &path, const QString &reason)
 {
-    return QStringLiteral("The database driver's configuration %1 cannot be written: %2.").arg(path, reason);
+    return dbtext::driverConfigurationUnwritable(path, reason);
 }
 
 } // namespace
@@ -56,8 +57,7 @@ void prepareDatabaseDriver()
             continue;
         }
         if (!carriesPath(folder->path())) {
-            state.error =
-                QStringLiteral("the folder %1 has a path that the driver cannot read").arg(folder->path());
+            state.error = dbtext::folderUnreadableForDriver(folder->path());
             continue;
         }
         state.folder = std::move(folder);
@@ -90,15 +90,12 @@ void writeDriverConfiguration(const ConnectionProperties &properties)
 {
     DriverFolder &state = driverFolder();
     if (!state.folder)
-        throw DatabaseError(QStringLiteral("The database driver's configuration cannot be written: %1.")
-                                .arg(state.error.isEmpty()
-                                         ? QStringLiteral("it was not prepared when the program started")
-                                         : state.error));
+        throw DatabaseError(dbtext::driverConfigurationUnwritable(
+            state.error.isEmpty() ? dbtext::driverFolderNotPrepared() : state.error));
     const QString copy = state.folder->filePath(QStringLiteral("ca.pem"));
     QFile authority(properties.authorityFile);
     if (!authority.open(QIODevice::ReadOnly))
-        throw DatabaseError(QStringLiteral("The certificate authority %1 cannot be read: %2.")
-                                .arg(properties.authorityFile, authority.errorString()));
+        throw DatabaseError(dbtext::authorityUnreadable(properties.authorityFile, authority.errorString()));
     const QByteArray certificates = authority.readAll();
     QSaveFile copied(copy);
     if (!copied.open(QIODevice::WriteOnly) || copied.write(certificates) != certificates.size() ||

@@ -3,6 +3,7 @@
 #include "common/error.h"
 #include "common/openssl.h"
 #include "probelink.h"
+#include "texts.h"
 
 #include <QStringList>
 
@@ -179,7 +180,7 @@ QString lastTlsError()
     const unsigned long code = t.ERR_peek_last_error();
     t.ERR_clear_error();
     const char *reason = code ? t.ERR_reason_error_string(code) : nullptr;
-    return reason ? QString::fromUtf8(reason) : QStringLiteral("the server ended the connection");
+    return reason ? QString::fromUtf8(reason) : dbtext::serverEndedConnection();
 }
 
 // The names a certificate carries: its subject's common name, then its alternative names.
@@ -209,7 +210,7 @@ QString certificateNames(X509 *certificate)
     }
     t.GENERAL_NAMES_free(alternatives);
     if (names.isEmpty())
-        return QStringLiteral("no name");
+        return dbtext::noCertificateName();
     return u'"' + names.join(QLatin1String("\", \"")) + u'"';
 }
 
@@ -220,12 +221,11 @@ QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
     const TlsFunctions &t = tls();
     X509 *certificate = t.SSL_get0_peer_certificate(ssl);
     if (!certificate)
-        return QStringLiteral("The server %1 showed no certificate.").arg(probe.host);
+        return dbtext::noCertificate(probe.host);
     const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(t.X509_STORE_new(),
                                                                         t.X509_STORE_free);
     if (!t.X509_STORE_load_file(store.get(), probe.authorityFile.toLocal8Bit().constData()))
-        return QStringLiteral("The certificate authority %1 cannot be read: %2.")
-            .arg(kAuthoritySettingFile, lastTlsError());
+        return dbtext::authorityUnreadable(kAuthoritySettingFile, lastTlsError());
     const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(t.X509_STORE_CTX_new(),
                                                                                   t.X509_STORE_CTX_free);
     if (!t.X509_STORE_CTX_init(context.get(), store.get(), certificate, t.SSL_get_peer_cert_chain(ssl)))
@@ -243,16 +243,9 @@ QString checkCertificate(SSL *ssl, const EncryptionProbe &probe)
     const int error = t.X509_STORE_CTX_get_error(context.get());
     const QString names = certificateNames(certificate);
     if (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH)
-        return QStringLiteral(
-                   "The certificate of the server %1 is issued to %2, not to the server's name in the "
-                   "settings (%1). Write the name the certificate carries in the settings file, or give "
-                   "the server a certificate for %1.")
-            .arg(probe.host, names);
-    return QStringLiteral(
-               "The certificate of the server %1 (issued to %2) does not pass the check against the "
-               "organisation's certificate authority in %3: %4.")
-        .arg(probe.host, names, kAuthoritySettingFile,
-             QString::fromUtf8(t.X509_verify_cert_error_string(error)));
+        return dbtext::certificateForOtherName(probe.host, names);
+    return dbtext::certificateNotTrusted(probe.host, names, kAuthoritySettingFile,
+                                         QString::fromUtf8(t.X509_verify_cert_error_string(error)));
 }
 
 // Completes a TLS handshake inside pre-login messages, as the driver does, accepting any certificate
@@ -293,12 +286,10 @@ QString explainHandshake(Link &link, const EncryptionProbe &probe)
         if (rc == 1)
             break;
         if (error != SSL_ERROR_WANT_READ)
-            return QStringLiteral("The TLS handshake with the server %1 failed: %2.")
-                .arg(probe.host, lastTlsError());
+            return dbtext::handshakeFailed(probe.host, lastTlsError());
         QByteArray answer;
         if (!readMessage(link, &answer))
-            return QStringLiteral("The server %1 ended the connection during the TLS handshake.")
-                .arg(probe.host);
+            return dbtext::handshakeEnded(probe.host);
         t.BIO_write(incoming, answer.constData(), int(answer.size()));
     }
     if (!t.SSL_is_init_finished(ssl.get()))
@@ -328,11 +319,7 @@ QString explainEncryptionFailure(const EncryptionProbe &probe)
         return QString();
     if (offered == kEncryptNotSupported) {
         if (asked == kEncryptOn)
-            return QStringLiteral(
-                       "The server %1 cannot encrypt connections (it has no certificate), and the security "
-                       "setting %2 of this workstation says all. Give the server a certificate, or write "
-                       "login in the file.")
-                .arg(probe.host, kEncryptionSettingFile);
+            return dbtext::serverCannotEncrypt(probe.host, kEncryptionSettingFile);
         return QString();
     }
     if (offered < 0)
@@ -340,8 +327,6 @@ QString explainEncryptionFailure(const EncryptionProbe &probe)
     try {
         return explainHandshake(link, probe);
     } catch (const Error &missing) {
-        return QStringLiteral("The encrypted connection to the server %1 failed, and why cannot be told "
-                              "here: %2")
-            .arg(probe.host, missing.message());
+        return dbtext::encryptionFailedUnexplained(probe.host, missing.message());
     }
 }

@@ -1,7 +1,7 @@
 #include "odbcdriver.h"
 
 #include "common/programfolder.h"
-#include "odbcheaders.h"
+#include "odbcapi.h"
 
 #include <QDir>
 #include <QFile>

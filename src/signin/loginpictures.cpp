@@ -11,7 +11,7 @@ QImage decodeResource(const QString &path, int scale)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("The picture %1 is missing from the program").arg(path));
+        throw Error(QStringLiteral("В программе нет картинки %1").arg(path));
     QImage picture = DecodeJpeg(file.readAll());
     picture.setDevicePixelRatio(scale);
     return picture;

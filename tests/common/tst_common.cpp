@@ -368,11 +368,11 @@ void TestCommon::securitySettingsThatCannotBeReadAreRefused_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("unknown word")
         << "Data/encryption" << QByteArray("strict\n")
-        << "The security setting Data/encryption holds \"strict\"; it may hold login, all "
-           "or off.";
+        << "Настройка безопасности Data/encryption содержит \"strict\", а допустимы только login, all "
+           "и off.";
     QTest::newRow("authority without a certificate")
         << "Data/ca.pem" << QByteArray("not a certificate\n")
-        << "The security setting Data/ca.pem holds no PEM certificate.";
+        << "В настройке безопасности Data/ca.pem нет сертификата в формате PEM.";
     QTest::newRow("authority that is a folder") << "Data/ca.pem/" << QByteArray() << "";
 }
 
@@ -394,7 +394,8 @@ void TestCommon::securitySettingsThatCannotBeReadAreRefused()
         if (!message.isEmpty())
             QCOMPARE(error.message(), message);
         else
-            QVERIFY2(error.message().startsWith(QLatin1String("The security setting Data/ca.pem")),
+            QVERIFY2(error.message().startsWith(QStringLiteral("Не удалось прочесть настройку безопасности "
+                                                               "Data/ca.pem")),
                      qPrintable(error.message()));
     }
 }

@@ -69,9 +69,10 @@ QByteArray utf16Bytes(const QString &text)
 
 QString cannotEncrypt()
 {
-    return QStringLiteral("The server 127.0.0.1 cannot encrypt connections (it has no certificate), and the "
-                          "security setting Data/encryption of this workstation says all. Give the server a "
-                          "certificate, or write login in the file.");
+    return QStringLiteral(
+        "Сервер 127.0.0.1 не умеет шифровать соединения (у него нет сертификата), а "
+        "настройка безопасности Data/encryption этого компьютера требует all. Выдайте серверу "
+        "сертификат или впишите в файл login.");
 }
 
 } // namespace
@@ -231,22 +232,21 @@ void TestEncryption::workstationSettingsAgainstServers_data()
     refused("all and authority, server without certificate", "all", true, M::None, C::Own, cannotEncrypt());
     refused("authority, self-signed certificate", "", true, M::Supported, C::SelfSigned,
             QStringLiteral(
-                "The certificate of the server 127.0.0.1 (issued to \"localhost\", \"127.0.0.1\") does "
-                "not pass the check against the organisation's certificate authority in Data/ca.pem: "
-                "self-signed certificate."));
+                "Сертификат сервера 127.0.0.1 (выдан на \"localhost\", \"127.0.0.1\") не прошёл проверку "
+                "по сертификату центра сертификации организации в Data/ca.pem: self-signed certificate."));
     refused("authority, the sandbox's own certificate", "", true, M::Forced, C::Own,
             QStringLiteral(
-                "The certificate of the server 127.0.0.1 (issued to \"localhost\", \"127.0.0.1\") does "
-                "not pass the check against the organisation's certificate authority in Data/ca.pem: "
-                "self-signed certificate."));
+                "Сертификат сервера 127.0.0.1 (выдан на \"localhost\", \"127.0.0.1\") не прошёл проверку "
+                "по сертификату центра сертификации организации в Data/ca.pem: self-signed certificate."));
     refused("authority, certificate for another name", "", true, M::Supported, C::OtherName,
             QStringLiteral(
-                "The certificate of the server 127.0.0.1 is issued to \"other.test\", not to the server's "
-                "name in the settings (127.0.0.1). Write the name the certificate carries in the settings "
-                "file, or give the server a certificate for 127.0.0.1."));
+                "Сертификат сервера 127.0.0.1 выдан на \"other.test\", а не на имя сервера из настроек "
+                "(127.0.0.1). Впишите в файл настроек имя из сертификата или выдайте серверу сертификат "
+                "на 127.0.0.1."));
     refused("unknown word in Data/encryption", "strict", false, M::Supported, C::Own,
             QStringLiteral(
-                "The security setting Data/encryption holds \"strict\"; it may hold login, all or off."));
+                "Настройка безопасности Data/encryption содержит \"strict\", а допустимы только login, all и "
+                "off."));
 }
 
 void TestEncryption::workstationSettingsAgainstServers()

@@ -424,8 +424,8 @@ void TestLoginWindow::exchangeError_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("boxText");
     QTest::newRow("the procedure raises an error") << 0 << "Процедура недоступна";
-    QTest::newRow("fewer than six columns") << 1 << "List index out of bounds (4)";
-    QTest::newRow("a column that is no integer") << 2 << "'soon' is not a valid integer value";
+    QTest::newRow("fewer than six columns") << 1 << "Номер столбца вне допустимых границ (4)";
+    QTest::newRow("a column that is no integer") << 2 << "'soon' не является целым числом";
 }
 
 void TestLoginWindow::exchangeError()
@@ -836,8 +836,8 @@ void TestLoginWindow::accountPasswordsArriveAsTheyAre()
         QVERIFY(DM_MB->ADOCon.Connected());
     } else {
         QCOMPARE(m_form->RzLabel1->Caption(),
-                 QStringLiteral("The password holds the characters \"};\" one after the other, which the "
-                                "database driver cannot take: the connection is not opened."));
+                 QStringLiteral("Пароль содержит подряд символы \"};\", которые драйвер базы данных не "
+                                "принимает: соединение не открыто."));
         QCOMPARE(m_form->ModalResult(), 0);
         QVERIFY(!DM_MB->ADOCon.Connected());
     }
