@@ -10,7 +10,9 @@
 ;   makensis -DVERSION=31.0.0 -DSTAGE=<the folder cmake --install wrote> -DICON=<qel31.ico>
 ;            -DOUTFILE=<installer> qel31.nsi
 
-Unicode true
+; A 64-bit installer for the 64-bit program: it runs where the program does, and without the
+; 32-bit subsystem.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
@@ -46,6 +48,7 @@ VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileDescription" "${PRODUCT} installer"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "LegalCopyright" "${PRODUCT}"
 
 Section "QEL 31"
   SetShellVarContext current
