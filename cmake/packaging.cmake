@@ -92,6 +92,8 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/qel31.1.gz ${CMAKE_BINARY_DIR}/packa
 # The version has no Debian revision, so the package is a native one: its changelog is changelog.gz.
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION share/doc/qel31)
+# The administrator's guide, to which the manual pages point.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/administration.md DESTINATION share/doc/qel31)
 
 # The package: installed into /usr, the configuration folder into /etc. The install scripts see the
 # final prefix only when cpack stages through DESTDIR.

@@ -12,18 +12,19 @@
 
 BodyServer::BodyServer(QByteArray body) : BodyServer(body, body.size()) {}
 
-BodyServer::BodyServer(QByteArray piece, qint64 size) : m_body(std::move(piece)), m_size(size)
+BodyServer::BodyServer(QByteArray piece, qint64 size, const QByteArray &listenAddress)
+    : m_body(std::move(piece)), m_size(size)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+    if (m_listener < 0 || ::inet_pton(AF_INET, listenAddress.constData(), &address.sin_addr) != 1 ||
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(m_listener, 8) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        benchFailure(QStringLiteral("the HTTP server cannot listen on 127.0.0.1"));
+        benchFailure(QStringLiteral("the HTTP server cannot listen on %1").arg(QLatin1String(listenAddress)));
     m_port = ntohs(address.sin_port);
     m_thread = std::thread([this] { serve(); });
 }

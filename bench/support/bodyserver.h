@@ -1,7 +1,8 @@
 #pragma once
-// An HTTP server on 127.0.0.1 that answers every request with one body (200, Content-Length), one
-// request per connection, on a thread of its own so that it serves while the caller's thread waits.
-// The body is a piece repeated up to its size, so that a long body takes no memory of its own.
+// An HTTP server on 127.0.0.1 (or another address of this host) that answers every request with one body
+// (200, Content-Length), one request per connection, on a thread of its own so that it serves while the
+// caller's thread waits. The body is a piece repeated up to its size, so that a long body takes no memory of
+// its own.
 
 #include <QByteArray>
 
@@ -11,8 +12,8 @@
 class BodyServer {
 public:
     explicit BodyServer(QByteArray body);
-    // The piece sent again and again until size bytes have gone.
-    BodyServer(QByteArray piece, qint64 size);
+    // The piece sent again and again until size bytes have gone, listening on the IPv4 address.
+    BodyServer(QByteArray piece, qint64 size, const QByteArray &address = "127.0.0.1");
     // Stops serving and joins the thread.
     ~BodyServer();
     BodyServer(const BodyServer &) = delete;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -25,8 +26,16 @@ QList<Figure> &figures()
     return list;
 }
 
+QList<std::function<void()>> &failureUndos()
+{
+    static QList<std::function<void()>> list;
+    return list;
+}
+
 QString targetText(const Figure &figure)
 {
+    if (figure.information)
+        return QStringLiteral("none");
     return (figure.atLeast ? QStringLiteral("≥ ") : QStringLiteral("≤ ")) +
            QString::number(figure.target, 'f', 2);
 }
@@ -38,7 +47,9 @@ QString tableRow(const Figure &figure)
         ratio += QStringLiteral(" (%1)").arg(figure.ratioText);
     return QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
         .arg(figure.name, figure.baseline, ratio, targetText(figure),
-             figure.pass() ? QStringLiteral("pass") : QStringLiteral("FAIL"));
+             figure.information ? QStringLiteral("information")
+             : figure.pass()    ? QStringLiteral("pass")
+                                : QStringLiteral("FAIL"));
 }
 
 } // namespace
@@ -123,6 +134,7 @@ void runAlternating(const Alternating &measure, benchmark::State &state)
     figure.name = measure.figure;
     figure.target = measure.target;
     figure.atLeast = measure.throughput;
+    figure.information = measure.information;
     figure.ratio = measure.throughput ? 1.0 / runs.medianRatio() : runs.medianRatio();
     figure.baseline = QStringLiteral("%1: %2 ms, client %3 ms (medians of %4)")
                           .arg(measure.baselineName)
@@ -194,10 +206,19 @@ int runBenchmarks(int &argc, char **argv, const std::function<void()> &registerB
     return 0;
 }
 
+void atBenchFailure(std::function<void()> undo)
+{
+    failureUndos().append(std::move(undo));
+}
+
 void benchFailure(const QString &message)
 {
     std::fprintf(stderr, "benchmark failed: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
+    // An undo that fails again must not run itself a second time.
+    const QList<std::function<void()>> undos = std::exchange(failureUndos(), {});
+    for (auto undo = undos.rbegin(); undo != undos.rend(); ++undo)
+        (*undo)();
     // Qt's objects and the server's threads are still alive: no destructors on the way out.
     std::_Exit(1);
 }

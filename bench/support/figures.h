@@ -49,8 +49,9 @@ struct Figure {
     double ratio = 0;
     QString ratioText; // how the ratio is read, when not a plain ratio ("(client − bare) / rows")
     double target = 0;
-    bool atLeast = false; // the ratio must reach the target instead of staying at or under it
-    bool pass() const { return atLeast ? ratio >= target : ratio <= target; }
+    bool atLeast = false;     // the ratio must reach the target instead of staying at or under it
+    bool information = false; // shown for what it tells, with no target to meet
+    bool pass() const { return information || (atLeast ? ratio >= target : ratio <= target); }
 };
 void reportFigure(const Figure &figure);
 
@@ -69,6 +70,8 @@ struct Alternating {
     bool throughput = false;
     // The figure also tells how far the pairs' own figures spread: their lowest, quartiles, highest.
     bool spread = false;
+    // The figure has no target: it is in the table as information.
+    bool information = false;
     std::function<void()> prepare = [] {};
     std::function<double()> baseline;
     std::function<double()> subject;
@@ -82,5 +85,8 @@ void registerAlternating(Alternating measure);
 int runBenchmarks(int &argc, char **argv, const std::function<void()> &registerBenchmarks);
 
 // A failure of a benchmark's run (a statement failed, a child program did not answer): the run
-// stops with the message.
+// stops with the message, after the undo steps given to atBenchFailure, last given first.
 [[noreturn]] void benchFailure(const QString &message);
+// What a failure must still undo outside the process (a network namespace made for the run); the
+// destructors do not run on that way out.
+void atBenchFailure(std::function<void()> undo);

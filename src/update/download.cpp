@@ -21,7 +21,9 @@
 
 namespace {
 
-constexpr qint64 kReadSize = 1024;
+// What arrived is read and written in pieces of this size: small enough that a piece is still in the
+// processor's cache when it is written, large enough that the system calls do not count.
+constexpr qint64 kPieceSize = 64 * 1024;
 
 int &stallLimit()
 {
@@ -82,33 +84,30 @@ bool DownloadFile(const QString &url, const QString &path, const QString &author
 
     qint64 written = 0;
     bool tooLarge = false;
-    QByteArray arrived;
-    // What has arrived, read in pieces of at most kReadSize and written at once. An error page is
-    // never written: the transfer ends at its first piece (the network layer ends those with an error
-    // status of its own).
+    // One buffer for the whole download, however much has piled up while the event loop was busy: a
+    // buffer as large as the pile would hold a second copy of it, up to the whole file, and each byte
+    // would pass through memory that is no longer in the processor's cache.
+    QByteArray piece(kPieceSize, Qt::Uninitialized);
+    // What has arrived, read and written piece by piece. An error page is never written: the transfer
+    // ends at its first piece (the network layer ends those with an error status of its own).
     const auto takeArrived = [&] {
         if (!hasSuccessStatus(*reply)) {
             if (reply->error() == QNetworkReply::NoError)
                 reply->abort();
             return;
         }
-        // Read in pieces, written with one call per arrival: a write per piece would cost a system
-        // call per kilobyte.
-        arrived.resize(qMax<qint64>(reply->bytesAvailable(), kReadSize));
-        qint64 filled = 0;
         qint64 count;
-        while (filled < arrived.size() &&
-               (count = reply->read(arrived.data() + filled, qMin(kReadSize, arrived.size() - filled))) > 0)
-            filled += count;
-        // Counted as the bytes arrive, whatever Content-Length said: a server that sends without end
-        // is stopped at the limit.
-        if (sizeLimit >= 0 && written + filled > sizeLimit) {
-            tooLarge = true;
-            reply->abort();
-            return;
+        while ((count = reply->read(piece.data(), piece.size())) > 0) {
+            // Counted as the bytes arrive, whatever Content-Length said: a server that sends without
+            // end is stopped at the limit.
+            if (sizeLimit >= 0 && written + count > sizeLimit) {
+                tooLarge = true;
+                reply->abort();
+                return;
+            }
+            file.write(piece.constData(), count);
+            written += count;
         }
-        file.write(arrived.constData(), filled);
-        written += filled;
     };
     // A body announced larger than the limit is not begun.
     const auto checkAnnounced = [&] {
