@@ -30,8 +30,7 @@ ConnectionProperties parseConnectionString(const QString &text)
         if (eq < 0 || (semi >= 0 && semi < eq)) {
             const QString rest = text.mid(i, semi < 0 ? -1 : semi - i).trimmed();
             if (!rest.isEmpty())
-                throw DatabaseError(
-                    dbtext::malformedConnectionString(i));
+                throw DatabaseError(dbtext::malformedConnectionString(i));
             i = semi < 0 ? n : semi + 1;
             continue;
         }
@@ -58,8 +57,7 @@ ConnectionProperties parseConnectionString(const QString &text)
                 value.append(text[i++]);
             }
             if (!closed)
-                throw DatabaseError(
-                    dbtext::malformedConnectionString(eq + 1));
+                throw DatabaseError(dbtext::malformedConnectionString(eq + 1));
             const qsizetype next = text.indexOf(QLatin1Char(';'), i);
             i = next < 0 ? n : next + 1;
         } else {
@@ -146,14 +144,12 @@ QByteArray driverConfiguration(const ConnectionProperties &p, const QString &aut
     static const QRegularExpression cut(QStringLiteral("[#;\\r\\n]"));
     const ServerAddress address = parseDataSource(p.dataSource);
     if (address.host.contains(cut) || address.instance.contains(cut))
-        throw DatabaseError(
-            dbtext::serverNameUncheckable(p.dataSource));
+        throw DatabaseError(dbtext::serverNameUncheckable(p.dataSource));
     // The file's reader takes 256 bytes a line and folds runs of blanks into one.
     const QByteArray path = authorityPath.toUtf8();
     if (authorityPath.contains(cut) || authorityPath.contains(QLatin1String("  ")) ||
         authorityPath != authorityPath.trimmed() || path.size() > kLongestDriverPath)
-        throw DatabaseError(
-            dbtext::authorityPathUnwritable(authorityPath, kLongestDriverPath));
+        throw DatabaseError(dbtext::authorityPathUnwritable(authorityPath, kLongestDriverPath));
     QByteArray text = QByteArray("[") + kDriverServerEntry + "]\n";
     text += "\thost = " + address.host.toUtf8() + '\n';
     if (!address.instance.isEmpty() && address.port == 0)
@@ -178,8 +174,7 @@ QString odbcConnectionString(const ConnectionProperties &p, int commandTimeout)
     // reach the driver cut short, and the rest taken for further keys.
     const auto carried = [](const QString &value, const QString &what) {
         if (value.contains(QLatin1String("};")))
-            throw DatabaseError(
-                dbtext::valueCannotBeCarried(what));
+            throw DatabaseError(dbtext::valueCannotBeCarried(what));
         return odbcValue(value);
     };
     QStringList parts;

@@ -26,8 +26,8 @@ QList<DiagRecord> diagRecords(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecF
         std::array<SQLWCHAR, 1024> text{};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        const SQLRETURN r =
-            read(handleType, handle, i, state.data(), &native, text.data(), SQLSMALLINT(text.size()), &length);
+        const SQLRETURN r = read(handleType, handle, i, state.data(), &native, text.data(),
+                                 SQLSMALLINT(text.size()), &length);
         if (!SQL_SUCCEEDED(r))
             return records;
         length = qBound<SQLSMALLINT>(0, length, SQLSMALLINT(text.size() - 1));
@@ -106,8 +106,8 @@ ConnectFailure connectFailure(SQLHDBC connection)
     // The driver's records of a link that failed while it was being set up, rather than a refusal
     // of the server (a number of its own) or a server not reached at all (20009).
     for (const DiagRecord &record : records)
-        failure.inSetup = failure.inSetup || record.number == freetds::kConnectionFailed ||
-                          isLinkFailure(record.number);
+        failure.inSetup =
+            failure.inSetup || record.number == freetds::kConnectionFailed || isLinkFailure(record.number);
     return failure;
 }
 

@@ -16,8 +16,8 @@ namespace odbc {
 
 // One diagnostic record as the driver manager or the driver gives it.
 struct DiagRecord {
-    QString state; // the SQLSTATE; class 01 is a warning (an INFO message of the server among them)
-    QString text;  // with the driver manager's "[vendor][component]" prefixes
+    QString state;  // the SQLSTATE; class 01 is a warning (an INFO message of the server among them)
+    QString text;   // with the driver manager's "[vendor][component]" prefixes
     int number = 0; // the server's error number; the driver's own messages have none
 };
 
@@ -26,7 +26,8 @@ using DiagRecFunction = SQLRETURN(SQL_API *)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT
                                              SQLWCHAR *, SQLSMALLINT, SQLSMALLINT *);
 
 // Every record of the handle, in order, read through the given entry point.
-QList<DiagRecord> diagRecords(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecFunction read = &SQLGetDiagRecW);
+QList<DiagRecord> diagRecords(SQLSMALLINT handleType, SQLHANDLE handle,
+                              DiagRecFunction read = &SQLGetDiagRecW);
 
 // The first record that is not a warning, as the error the user is shown; nullopt when there is none.
 std::optional<DatabaseError> firstError(const QList<DiagRecord> &records);

@@ -57,8 +57,7 @@ void prepareDatabaseDriver()
             continue;
         }
         if (!carriesPath(folder->path())) {
-            state.error =
-                dbtext::folderUnreadableForDriver(folder->path());
+            state.error = dbtext::folderUnreadableForDriver(folder->path());
             continue;
         }
         state.folder = std::move(folder);

@@ -66,7 +66,8 @@ DriverEntryPoints driverEntryPoints(SQLHDBC connection)
 {
     std::array<char, 512> name{};
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, name.data(), SQLSMALLINT(name.size()), &length))) {
+    if (!SQL_SUCCEEDED(
+            SQLGetInfo(connection, SQL_DRIVER_NAME, name.data(), SQLSMALLINT(name.size()), &length))) {
         DriverEntryPoints unnamed;
         unnamed.missing = QStringLiteral("the driver manager does not name the driver");
         return unnamed;

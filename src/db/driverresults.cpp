@@ -73,7 +73,8 @@ RestOfAnswer readRestAfterFailedExecute(SQLHDBC connection, SQLHSTMT statement)
     if (!rest.complete) {
         qWarning().noquote() << QStringLiteral("The rest of an answer after a failed statement was not read "
                                                "through the database driver %1: %2.")
-                                    .arg(entries.driver.isEmpty() ? QStringLiteral("(unnamed)") : entries.driver,
+                                    .arg(entries.driver.isEmpty() ? QStringLiteral("(unnamed)")
+                                                                  : entries.driver,
                                          why);
     }
     return rest;

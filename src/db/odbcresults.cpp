@@ -10,8 +10,8 @@ namespace {
 // reports the last piece; the driver ends each piece of text with a terminating zero of
 // terminatorBytes. Most values fit the first piece. False for a Null.
 template <typename Take>
-bool readPieces(SQLHDBC connection, SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, void *buffer, SQLLEN bufferBytes,
-                SQLLEN terminatorBytes, Take take)
+bool readPieces(SQLHDBC connection, SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, void *buffer,
+                SQLLEN bufferBytes, SQLLEN terminatorBytes, Take take)
 {
     const SQLLEN pieceBytes = bufferBytes - terminatorBytes;
     for (bool first = true;; first = false) {
@@ -54,13 +54,15 @@ QVariant readBytes(SQLHDBC connection, SQLHSTMT statement, SQLUSMALLINT column, 
 {
     std::array<char, 8192> buffer;
     QByteArray bytes;
-    const bool notNull = readPieces(connection, statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), 0,
-                                    [&](SQLLEN size) { bytes.append(buffer.data(), qsizetype(size)); });
+    const bool notNull =
+        readPieces(connection, statement, column, SQL_C_BINARY, buffer.data(), SQLLEN(buffer.size()), 0,
+                   [&](SQLLEN size) { bytes.append(buffer.data(), qsizetype(size)); });
     return notNull ? QVariant(bytes) : QVariant(type);
 }
 
 template <typename Target>
-QVariant readFixed(SQLHDBC connection, SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, QMetaType type)
+QVariant readFixed(SQLHDBC connection, SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType,
+                   QMetaType type)
 {
     Target value{};
     SQLLEN indicator = 0;
@@ -73,7 +75,6 @@ QVariant readFixed(SQLHDBC connection, SQLHSTMT statement, SQLUSMALLINT column, 
     v.convert(type);
     return v;
 }
-
 
 // A column of the row the statement stands on, read once, as a value of the type given.
 QVariant readColumn(SQLHDBC connection, SQLHSTMT h, int column, QMetaType type)
@@ -151,7 +152,6 @@ bool hasColumns(SQLHSTMT statement)
     SQLSMALLINT count = 0;
     return SQL_SUCCEEDED(SQLNumResultCols(statement, &count)) && count > 0;
 }
-
 
 std::optional<DatabaseError> readResultSet(SQLHDBC connection, SQLHSTMT h, RowSet &rows)
 {

@@ -93,7 +93,8 @@ DatabaseError unboundParameter(SQLUSMALLINT number, const QString &why)
 }
 
 // Binds one value as the statement's parameter `number` (from 1); throws the refusal.
-SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant &value, BoundParameters::Value &bound)
+SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant &value,
+                        BoundParameters::Value &bound)
 {
     const bool null = value.isNull();
     bound.indicator = null ? SQL_NULL_DATA : 0;
@@ -148,16 +149,13 @@ SQLRETURN bindParameter(SQLHSTMT statement, SQLUSMALLINT number, const QVariant 
         const QDate d = value.toDate();
         bound.date = {SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day())};
         if (!null && (d.year() < 1 || d.year() > 9999))
-            throw unboundParameter(
-                number,
-                dbtext::dateOutsideYears(d.toString(Qt::ISODate)));
+            throw unboundParameter(number, dbtext::dateOutsideYears(d.toString(Qt::ISODate)));
         return bind(SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0, &bound.date, SQLLEN(sizeof(bound.date)));
     }
     case QMetaType::QTime: {
         const QTime t = value.toTime();
         if (!null && t.msec() != 0)
-            throw unboundParameter(number,
-                                   dbtext::timeWithMilliseconds(t.toString(Qt::ISODateWithMs)));
+            throw unboundParameter(number, dbtext::timeWithMilliseconds(t.toString(Qt::ISODateWithMs)));
         bound.time = {SQLUSMALLINT(t.hour()), SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second())};
         return bind(SQL_C_TYPE_TIME, SQL_TYPE_TIME, 8, 0, &bound.time, SQLLEN(sizeof(bound.time)));
     }
@@ -195,8 +193,8 @@ std::optional<DatabaseError> BoundParameters::bind(odbc::Connection connection, 
     for (qsizetype i = 0; i < values.size(); ++i) {
         m_values.push_back(std::make_unique<Value>());
         try {
-            if (!SQL_SUCCEEDED(bindParameter(odbc::api(statement), SQLUSMALLINT(i + 1), values[i],
-                                             *m_values.back())))
+            if (!SQL_SUCCEEDED(
+                    bindParameter(odbc::api(statement), SQLUSMALLINT(i + 1), values[i], *m_values.back())))
                 return odbc::callFailure(odbc::api(statement), odbc::api(connection), "SQLBindParameter");
         } catch (const DatabaseError &refused) {
             return refused;

@@ -58,7 +58,8 @@ private:
 
 } // namespace
 
-StatementAnswer runStatement(odbc::Connection connection, const QString &text, const QList<QVariant> &parameters)
+StatementAnswer runStatement(odbc::Connection connection, const QString &text,
+                             const QList<QVariant> &parameters)
 {
     const Busy busy; // until the last result is read, on every way out
     const SQLHDBC dbc = odbc::api(connection);

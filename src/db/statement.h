@@ -34,4 +34,5 @@ struct StatementAnswer {
 // as a batch. The answer is read to its end whatever it holds: at the server an error ends only its
 // own statement (most do), the batch or the procedure goes on and its tokens arrive after the error,
 // and a statement let go of with results pending would be cancelled. Never throws DatabaseError.
-StatementAnswer runStatement(odbc::Connection connection, const QString &text, const QList<QVariant> &parameters);
+StatementAnswer runStatement(odbc::Connection connection, const QString &text,
+                             const QList<QVariant> &parameters);

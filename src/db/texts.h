@@ -113,7 +113,8 @@ inline QString certificateNotTrusted(const QString &server, const QString &names
 }
 inline QString handshakeFailed(const QString &server, const QString &reason)
 {
-    return QStringLiteral("Не удалось установить шифрованное соединение с сервером %1: %2.").arg(server, reason);
+    return QStringLiteral("Не удалось установить шифрованное соединение с сервером %1: %2.")
+        .arg(server, reason);
 }
 inline QString handshakeEnded(const QString &server)
 {

@@ -162,9 +162,8 @@ void TestServerFaults::serverStoppedAndStarted()
     // The driver names a connection that the server closed in its own words when it reads the end of
     // the stream first; when it reads the reset first it has none, and the user reads the standard
     // words for a broken link with the server's address.
-    const QStringList lost = {
-        QStringLiteral("Unexpected EOF from the server."),
-        QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(port)};
+    const QStringList lost = {QStringLiteral("Unexpected EOF from the server."),
+                              QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(port)};
     QCOMPARE(m_session->boxes().boxes.size(), 1);
     QVERIFY2(lost.contains(m_session->boxes().boxes[0].text), qPrintable(m_session->boxes().boxes[0].text));
     QCOMPARE(m_session->boxes().boxes[0].flags, MessageBoxFlag::IconError);
@@ -323,9 +322,8 @@ void TestServerFaults::serverGoneKeepsTheMonitorShown()
 
     const QList<MessageBoxRequest> &boxes = m_session->boxes().boxes;
     QVERIFY2(boxes.size() == 2, qPrintable(boxTexts(boxes)));
-    const QStringList lost = {
-        QStringLiteral("Unexpected EOF from the server."),
-        QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(port)};
+    const QStringList lost = {QStringLiteral("Unexpected EOF from the server."),
+                              QStringLiteral("Связь с сервером 127.0.0.1,%1 потеряна.").arg(port)};
     QVERIFY2(lost.contains(boxes[1].text), qPrintable(boxes[1].text));
     QCOMPARE(Form1->DBEdit1->text(), monitorShown);
 }
