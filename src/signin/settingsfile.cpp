@@ -10,8 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <optional>
-
 namespace {
 
 // Where each value lies in the file.
