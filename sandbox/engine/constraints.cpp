@@ -24,14 +24,6 @@ namespace {
 using db::quoteName;
 using db::quoteText;
 
-// A check's message travels through SQLite's error text in this form.
-const QString kMarker = QStringLiteral("qel-check\x1f");
-
-void fail(sqlite3_context *ctx, const Message &m)
-{
-    raise(ctx, m);
-}
-
 using tsql::Token;
 using tsql::TokenKind;
 
@@ -270,18 +262,6 @@ Message checkConflict(sqlite3 *db, const QString &verb, const QString &table, co
                         line);
 }
 
-QString marked(const Message &m)
-{
-    return kMarker + QString::number(m.number) + u'\x1f' + QString::number(m.severity) + u'\x1f' +
-           QString::number(m.state) + u'\x1f' + m.text;
-}
-
-void raise(sqlite3_context *ctx, const Message &m)
-{
-    const QByteArray utf8 = marked(m).toUtf8();
-    sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
-}
-
 namespace {
 
 // qel_fits(value, kind, width, table, column): kind is varchar, nvarchar, char, nchar, varbinary,
@@ -300,19 +280,21 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
         if (type == SQLITE_INTEGER) {
             const qint64 n = sqlite3_value_int64(value);
             if (n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max())
-                fail(ctx, sqlerr::make(8115, 16, 2,
-                                       QStringLiteral("Arithmetic overflow error converting expression to "
-                                                      "data type int.")));
+                sqlerr::raise(
+                    ctx, sqlerr::make(8115, 16, 2,
+                                      QStringLiteral("Arithmetic overflow error converting expression to "
+                                                     "data type int.")));
             return;
         }
         if (type == SQLITE_TEXT) {
             bool ok = false;
             db::textOf(value).trimmed().toInt(&ok);
             if (!ok)
-                fail(ctx, sqlerr::make(245, 16, 1,
-                                       QStringLiteral("Conversion failed when converting the varchar value "
-                                                      "'%1' to data type int.")
-                                           .arg(db::textOf(value))));
+                sqlerr::raise(
+                    ctx, sqlerr::make(245, 16, 1,
+                                      QStringLiteral("Conversion failed when converting the varchar value "
+                                                     "'%1' to data type int.")
+                                          .arg(db::textOf(value))));
         }
         return;
     }
@@ -332,7 +314,8 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
         return;
     const int level = *static_cast<const int *>(sqlite3_user_data(ctx));
     if (level <= 140) {
-        fail(ctx, sqlerr::make(8152, 16, 30, QStringLiteral("String or binary data would be truncated.")));
+        sqlerr::raise(
+            ctx, sqlerr::make(8152, 16, 30, QStringLiteral("String or binary data would be truncated.")));
         return;
     }
     QString cut =
@@ -342,11 +325,12 @@ void fits(sqlite3_context *ctx, int, sqlite3_value **argv)
             : db::textOf(value).left(int(width));
     if (!cut.isEmpty() && cut.back().isHighSurrogate())
         cut.chop(1);
-    fail(ctx,
-         sqlerr::make(2628, 16, 1,
-                      QStringLiteral("String or binary data would be truncated in table '%1.dbo.%2', column "
-                                     "'%3'. Truncated value: '%4'.")
-                          .arg(sqlerr::kDatabase, db::textOf(argv[3]), db::textOf(argv[4]), cut)));
+    sqlerr::raise(
+        ctx,
+        sqlerr::make(2628, 16, 1,
+                     QStringLiteral("String or binary data would be truncated in table '%1.dbo.%2', column "
+                                    "'%3'. Truncated value: '%4'.")
+                         .arg(sqlerr::kDatabase, db::textOf(argv[3]), db::textOf(argv[4]), cut)));
 }
 
 // qel_duplicate(kind, constraint, object, key values...): called only when the key is already
@@ -357,11 +341,12 @@ void duplicate(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     for (int i = 3; i < argc; ++i)
         values << (sqlite3_value_type(argv[i]) == SQLITE_NULL ? QStringLiteral("<NULL>")
                                                               : db::textOf(argv[i]));
-    fail(ctx, sqlerr::make(2627, 14, 1,
-                           QStringLiteral("Violation of %1 constraint '%2'. Cannot insert duplicate key in "
-                                          "object '%3'. The duplicate key value is (%4).")
-                               .arg(db::textOf(argv[0]), db::textOf(argv[1]), db::textOf(argv[2]),
-                                    values.join(QStringLiteral(", ")))));
+    sqlerr::raise(
+        ctx, sqlerr::make(2627, 14, 1,
+                          QStringLiteral("Violation of %1 constraint '%2'. Cannot insert duplicate key in "
+                                         "object '%3'. The duplicate key value is (%4).")
+                              .arg(db::textOf(argv[0]), db::textOf(argv[1]), db::textOf(argv[2]),
+                                   values.join(QStringLiteral(", ")))));
 }
 
 // qel_codepage(value): text as a varchar column of the database keeps it, each character that
@@ -375,7 +360,7 @@ void codepage(sqlite3_context *ctx, int, sqlite3_value **argv)
     QString refused;
     const auto kept = collation::inCodePage(db::textOf(argv[0]), &refused);
     if (!kept) {
-        fail(ctx, sqlerr::notSupported(QStringLiteral("varchar text with '%1'").arg(refused), 1));
+        sqlerr::raise(ctx, sqlerr::notSupported(QStringLiteral("varchar text with '%1'").arg(refused), 1));
         return;
     }
     const QByteArray utf8 = kept->toUtf8();
@@ -552,17 +537,6 @@ void install(sqlite3 *db, qint64 &schemaVersion)
     }
     db::exec(db, sql);
     schemaVersion = version();
-}
-
-std::optional<Message> raised(const QString &sqliteMessage, int line)
-{
-    if (!sqliteMessage.startsWith(kMarker))
-        return std::nullopt;
-    const QStringList parts = sqliteMessage.mid(kMarker.size()).split(u'\x1f');
-    if (parts.size() < 4)
-        return std::nullopt;
-    return sqlerr::make(parts.at(0).toInt(), parts.at(1).toInt(), parts.at(2).toInt(),
-                        parts.mid(3).join(u'\x1f'), line);
 }
 
 } // namespace sandbox::constraints

@@ -28,11 +28,10 @@
 // SQLite directly (the demo's) names an unnamed key PK_<table>, a UNIQUE constraint UQ_<table> and
 // a CHECK constraint CK_<table>.
 
-#include "sandbox/engine/engine.h"
 #include "sandbox/engine/tsqllexer.h"
+#include "sandbox/engine/types.h"
 
 struct sqlite3;
-struct sqlite3_context;
 
 namespace sandbox::constraints {
 
@@ -63,14 +62,5 @@ Message checkConflict(sqlite3 *db, const QString &verb, const QString &table, co
 // as the server refuses it: 2714 "There is already an object named 'x' in the database." and 1750
 // "Could not create constraint or index. See previous errors.". Nothing when every name is free.
 std::optional<std::pair<Message, Message>> nameTaken(sqlite3 *db, const QString &createTable, int line);
-
-// Fails the SQLite function call with the server message; raised() finds it again.
-void raise(sqlite3_context *ctx, const Message &m);
-
-// The SQLite error text that carries the server message, for raised() to find again.
-QString marked(const Message &m);
-
-// The server message that a check raised, from SQLite's error text; nothing for other errors.
-std::optional<Message> raised(const QString &sqliteMessage, int line);
 
 } // namespace sandbox::constraints

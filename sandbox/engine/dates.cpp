@@ -2,7 +2,6 @@
 
 #include "sandbox/engine/sqlitedb.h"
 
-#include "sandbox/engine/constraints.h"
 #include "sandbox/engine/sqlerrors.h"
 
 #include <QRegularExpression>
@@ -119,7 +118,7 @@ std::optional<QDateTime> argument(sqlite3_context *ctx, sqlite3_value *v, bool d
     const QString dateFormat = !order.isEmpty() ? order : format ? *format : QStringLiteral("mdy");
     const Parsed parsed = parse(db::textOf(v), dateFormat, dateOnly);
     if (!parsed.value)
-        constraints::raise(ctx, failure(parsed.error, from, dateOnly));
+        sqlerr::raise(ctx, failure(parsed.error, from, dateOnly));
     return parsed.value;
 }
 
@@ -162,8 +161,7 @@ void dateAdd(sqlite3_context *ctx, int, sqlite3_value **argv)
         bool ok = false;
         db::textOf(argv[1]).trimmed().toLongLong(&ok);
         if (!ok) {
-            constraints::raise(ctx,
-                               sqlerr::make(245, 16, 1,
+            sqlerr::raise(ctx, sqlerr::make(245, 16, 1,
                                             QStringLiteral("Conversion failed when converting the varchar "
                                                            "value '%1' to data type int.")
                                                 .arg(db::textOf(argv[1]))));
@@ -172,8 +170,7 @@ void dateAdd(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     const qint64 n = sqlite3_value_int64(argv[1]);
     if (n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max()) {
-        constraints::raise(ctx,
-                           sqlerr::make(8115, 16, 2,
+        sqlerr::raise(ctx, sqlerr::make(8115, 16, 2,
                                         QStringLiteral("Arithmetic overflow error converting expression to "
                                                        "data type int.")));
         return;
@@ -204,7 +201,7 @@ void dateAdd(sqlite3_context *ctx, int, sqlite3_value **argv)
     else if (!dateOnly && is({"millisecond", "ms"}))
         r = at->addMSecs(n);
     else {
-        constraints::raise(
+        sqlerr::raise(
             ctx,
             dateOnly && is({"hour", "hh", "minute", "mi", "n", "second", "ss", "s", "millisecond", "ms"})
                 ? sqlerr::make(9810, 16, 1,
@@ -216,10 +213,10 @@ void dateAdd(sqlite3_context *ctx, int, sqlite3_value **argv)
         return;
     }
     if (!r.isValid() || r.date().year() < (dateOnly ? 1 : 1753) || r.date().year() > 9999) {
-        constraints::raise(
-            ctx, sqlerr::make(517, 16, 1,
-                              QStringLiteral("Adding a value to a '%1' column caused an overflow.")
-                                  .arg(dateOnly ? QStringLiteral("date") : QStringLiteral("datetime"))));
+        sqlerr::raise(ctx,
+                      sqlerr::make(517, 16, 1,
+                                   QStringLiteral("Adding a value to a '%1' column caused an overflow.")
+                                       .arg(dateOnly ? QStringLiteral("date") : QStringLiteral("datetime"))));
         return;
     }
     resultText(ctx, isoText(r, dateOnly));

@@ -19,6 +19,7 @@
 #include <sqlite3.h>
 
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -313,14 +314,7 @@ StatementResult Engine::Private::run(Session &session, permissions::Role role, c
             return r;
         // A constraint's name is an object's name: one already taken undoes the table.
         if (const auto taken = constraints::nameTaken(db, st.sqlite, st.line)) {
-            const auto created =
-                tsql::tokenize(st.sqlite).tokens; // CREATE TABLE name ( ...: the name before the list
-            for (qsizetype k = 3; k < created.size(); ++k) {
-                if (created.at(k).isSymbol("(")) {
-                    db::exec(db, QStringLiteral("DROP TABLE %1").arg(db::quoteName(created.at(k - 1).value)));
-                    break;
-                }
-            }
+            db::exec(db, QStringLiteral("DROP TABLE %1").arg(db::quoteName(st.target)));
             r = {};
             r.error = taken->first;
             r.afterError.append(taken->second);
@@ -360,9 +354,7 @@ void settleColumns(const tsql::Statement &st, QList<Column> &columns, const QLis
         for (qsizetype c = 0; c < st.resultNames.size(); ++c)
             columns[c].name = st.resultNames.at(c);
     }
-    static const QRegularExpression widening(QStringLiteral("\\b(LEFT|RIGHT|FULL|UNION)\\b"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    const bool widened = widening.match(st.sqlite).hasMatch();
+    const bool widened = st.widened;
     for (qsizetype c = 0; c < columns.size(); ++c) {
         Column &column = columns[c];
         if (st.resultAggregates.size() == columns.size() && st.resultAggregates.at(c)) {
@@ -399,12 +391,11 @@ void checkIntRange(const QList<Column> &columns, const QList<bool> &byValues, co
         const auto range = values::integerRange(name);
         const auto *n = std::get_if<qint64>(&row.at(c));
         if (n && range && (*n < range->low || *n > range->high))
-            throw db::Error(SQLITE_ERROR,
-                            constraints::marked(sqlerr::make(
-                                8115, 16, 2,
-                                QStringLiteral("Arithmetic overflow error converting expression to data "
-                                               "type %1.")
-                                    .arg(name))));
+            throw sqlerr::raised(
+                sqlerr::make(8115, 16, 2,
+                             QStringLiteral("Arithmetic overflow error converting expression to data "
+                                            "type %1.")
+                                 .arg(name)));
     }
 }
 
@@ -457,8 +448,7 @@ void Engine::Private::streamQuery(db::Statement &stmt, const tsql::Statement &st
                 checkIntRange(r.resultSet->columns, byValues, rows.at(i));
                 for (qsizetype c = 0; c < rows.at(i).size(); ++c) {
                     if (isNull(rows.at(i).at(c)) && !r.resultSet->columns.at(c).nullable)
-                        throw db::Error(SQLITE_ERROR, constraints::marked(
-                                                          misfit(r.resultSet->columns.at(c).name, st.line)));
+                        throw sqlerr::raised(misfit(r.resultSet->columns.at(c).name, st.line));
                 }
             } catch (const db::Error &e) {
                 rows.resize(i);
@@ -467,8 +457,7 @@ void Engine::Private::streamQuery(db::Statement &stmt, const tsql::Statement &st
             }
         }
         if (!failure && reader.misfit() >= 0)
-            failure = db::Error(SQLITE_ERROR, constraints::marked(misfit(
-                                                  r.resultSet->columns.at(reader.misfit()).name, st.line)));
+            failure = sqlerr::raised(misfit(r.resultSet->columns.at(reader.misfit()).name, st.line));
         r.rowCount += rows.size();
         if (!rows.isEmpty() || (first && (!failure || runtimeFailure(*failure)))) {
             // The chunk travels without the lock: other connections' statements run meanwhile
@@ -537,13 +526,11 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
                     continue;
                 const QString name =
                     st.resultNames.size() == stmt.columnCount() ? st.resultNames.at(c) : QString();
-                throw db::Error(
-                    SQLITE_ERROR,
-                    constraints::marked(sqlerr::notSupported(
-                        name.isEmpty()
-                            ? QStringLiteral("an expression of this type in result column %1").arg(c + 1)
-                            : QStringLiteral("an expression of this type in result column '%1'").arg(name),
-                        st.line)));
+                throw sqlerr::raised(sqlerr::notSupported(
+                    name.isEmpty()
+                        ? QStringLiteral("an expression of this type in result column %1").arg(c + 1)
+                        : QStringLiteral("an expression of this type in result column '%1'").arg(name),
+                    st.line));
             }
         }
         if (stmt.columnCount() > 0 && running && running->observer && stmt.isReadOnly()) {
@@ -585,15 +572,10 @@ StatementResult Engine::Private::runQuery(permissions::Role role, const tsql::St
             r.error = sqlerr::fromSqlite(e.code(), e.message(), st.line);
         if (r.error->number == 515 && st.verb == QLatin1String("UPDATE"))
             r.error->text.replace(QLatin1String("INSERT fails."), QLatin1String("UPDATE fails."));
-        if (r.error->number == 547) {
-            static const QRegularExpression target(
-                QStringLiteral("^\\s*(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM)\\s+\"?([^\"\\s(]+)"),
-                QRegularExpression::CaseInsensitiveOption);
-            r.error = constraints::checkConflict(db, st.verb, target.match(st.sqlite).captured(1),
-                                                 e.message(), st.line);
-        }
+        if (r.error->number == 547)
+            r.error = constraints::checkConflict(db, st.verb, st.target, e.message(), st.line);
         // A statement that changes rows and is ended by its error says so; a query does not.
-        static const QList<int> terminating = {515, 547, 2601, 2627, 2628, 8115, 8134, 8152};
+        static const QList<int> terminating = {220, 515, 547, 2601, 2627, 2628, 8115, 8134, 8152};
         const bool changes = st.verb == QLatin1String("INSERT") || st.verb == QLatin1String("UPDATE") ||
                              st.verb == QLatin1String("DELETE");
         if (changes && terminating.contains(r.error->number))
@@ -740,7 +722,7 @@ namespace {
 
 // Whether the statement's error ends the batch, as at the server, or only the statement. Errors
 // that end their statement alone: the row checks (515, 547, 2601, 2627, 8152 or 2628), arithmetic
-// (8115, 8134), permissions (229, 230, 262), and what a called procedure raises or refuses. A
+// (220, 8115, 8134), permissions (229, 230, 262), and what a called procedure raises or refuses. A
 // RAISERROR below severity 19 lets the batch go on whatever XACT_ABORT says. Conversion errors
 // (245, 241, 242, 8114), names that do not resolve (207, 208), refusals of what is not supported
 // (40517) and anything else end the batch, and with XACT_ABORT ON every error does.
@@ -758,7 +740,8 @@ bool endsBatch(const StatementResult &r, const Session &session)
         return true;
     if (r.verb == QLatin1String("EXEC"))
         return false;
-    static const QList<int> statementOnly = {229, 230, 262, 515, 547, 2601, 2627, 2628, 8115, 8134, 8152};
+    static const QList<int> statementOnly = {220,  229,  230,  262,  515,  547,
+                                             2601, 2627, 2628, 8115, 8134, 8152};
     return !statementOnly.contains(r.error->number);
 }
 

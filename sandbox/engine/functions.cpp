@@ -2,7 +2,6 @@
 
 #include "sandbox/engine/sqlitedb.h"
 
-#include "sandbox/engine/constraints.h"
 #include "sandbox/engine/sqlerrors.h"
 
 #include <QHash>
@@ -71,11 +70,11 @@ std::optional<QString> subject(sqlite3_context *ctx, sqlite3_value *v, const cha
     case SQLITE_INTEGER:
         return QString::number(sqlite3_value_int64(v));
     case SQLITE_FLOAT:
-        constraints::raise(
-            ctx, sqlerr::notSupported(QStringLiteral("%1 of a float").arg(QLatin1String(function)), 1));
+        sqlerr::raise(ctx,
+                      sqlerr::notSupported(QStringLiteral("%1 of a float").arg(QLatin1String(function)), 1));
         return std::nullopt;
     case SQLITE_BLOB:
-        constraints::raise(
+        sqlerr::raise(
             ctx, sqlerr::notSupported(QStringLiteral("%1 of binary data").arg(QLatin1String(function)), 1));
         return std::nullopt;
     default:
@@ -94,14 +93,14 @@ std::optional<qint64> integerArgument(sqlite3_context *ctx, sqlite3_value *v)
         const qint64 n = sqlite3_value_int64(v);
         if (n >= low && n <= high)
             return n;
-        constraints::raise(ctx, overflow);
+        sqlerr::raise(ctx, overflow);
         return std::nullopt;
     }
     case SQLITE_FLOAT: {
         const double d = sqlite3_value_double(v);
         if (d > double(low) - 1 && d < double(high) + 1)
             return qint64(d);
-        constraints::raise(ctx, overflow);
+        sqlerr::raise(ctx, overflow);
         return std::nullopt;
     }
     default: {
@@ -112,14 +111,14 @@ std::optional<qint64> integerArgument(sqlite3_context *ctx, sqlite3_value *v)
             const qint64 n = text.trimmed().toLongLong(&ok);
             if (ok && n >= low && n <= high)
                 return n;
-            constraints::raise(ctx, sqlerr::make(248, 16, 1,
-                                                 QStringLiteral("The conversion of the varchar value '%1' "
-                                                                "overflowed an int column. Use a larger "
-                                                                "integer column.")
-                                                     .arg(text)));
+            sqlerr::raise(ctx, sqlerr::make(248, 16, 1,
+                                            QStringLiteral("The conversion of the varchar value '%1' "
+                                                           "overflowed an int column. Use a larger "
+                                                           "integer column.")
+                                                .arg(text)));
             return std::nullopt;
         }
-        constraints::raise(
+        sqlerr::raise(
             ctx,
             sqlerr::make(245, 16, 1,
                          QStringLiteral("Conversion failed when converting the varchar value '%1' to data "
@@ -181,7 +180,7 @@ void substring(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     if (!count)
         return;
     if (*count < 0)
-        return constraints::raise(ctx, invalidLength("SUBSTRING"));
+        return sqlerr::raise(ctx, invalidLength("SUBSTRING"));
     resultText(ctx, slice(*s, *from, *count));
 }
 
@@ -194,7 +193,7 @@ template <bool Left> void side(sqlite3_context *ctx, int argc, sqlite3_value **a
     if (!count)
         return;
     if (*count < 0)
-        return constraints::raise(ctx, invalidLength(Left ? "LEFT" : "RIGHT"));
+        return sqlerr::raise(ctx, invalidLength(Left ? "LEFT" : "RIGHT"));
     const qsizetype n = qsizetype(std::min<qint64>(*count, s->size()));
     resultText(ctx, Left ? s->left(n) : s->right(n));
 }
@@ -268,155 +267,24 @@ Arity arity(const QString &upperName)
 
 bool isServerFunction(const QString &upperName)
 {
-    static const QStringList builtIns = {QStringLiteral("ABS"),
-                                         QStringLiteral("ACOS"),
-                                         QStringLiteral("APP_NAME"),
-                                         QStringLiteral("ASCII"),
-                                         QStringLiteral("ASIN"),
-                                         QStringLiteral("ATAN"),
-                                         QStringLiteral("ATN2"),
-                                         QStringLiteral("AVG"),
-                                         QStringLiteral("CEILING"),
-                                         QStringLiteral("CHAR"),
-                                         QStringLiteral("CHARINDEX"),
-                                         QStringLiteral("CHECKSUM"),
-                                         QStringLiteral("CHECKSUM_AGG"),
-                                         QStringLiteral("CHOOSE"),
-                                         QStringLiteral("COALESCE"),
-                                         QStringLiteral("COL_LENGTH"),
-                                         QStringLiteral("COL_NAME"),
-                                         QStringLiteral("COLUMNPROPERTY"),
-                                         QStringLiteral("CONCAT"),
-                                         QStringLiteral("CONCAT_WS"),
-                                         QStringLiteral("COS"),
-                                         QStringLiteral("COT"),
-                                         QStringLiteral("COUNT"),
-                                         QStringLiteral("COUNT_BIG"),
-                                         QStringLiteral("CUBE"),
-                                         QStringLiteral("CUME_DIST"),
-                                         QStringLiteral("CURRENT_USER"),
-                                         QStringLiteral("DATALENGTH"),
-                                         QStringLiteral("DATEADD"),
-                                         QStringLiteral("DATEDIFF"),
-                                         QStringLiteral("DATEDIFF_BIG"),
-                                         QStringLiteral("DATEFROMPARTS"),
-                                         QStringLiteral("DATENAME"),
-                                         QStringLiteral("DATEPART"),
-                                         QStringLiteral("DATETIMEFROMPARTS"),
-                                         QStringLiteral("DAY"),
-                                         QStringLiteral("DB_ID"),
-                                         QStringLiteral("DB_NAME"),
-                                         QStringLiteral("DEGREES"),
-                                         QStringLiteral("DENSE_RANK"),
-                                         QStringLiteral("DIFFERENCE"),
-                                         QStringLiteral("EOMONTH"),
-                                         QStringLiteral("ERROR_LINE"),
-                                         QStringLiteral("ERROR_MESSAGE"),
-                                         QStringLiteral("ERROR_NUMBER"),
-                                         QStringLiteral("ERROR_SEVERITY"),
-                                         QStringLiteral("ERROR_STATE"),
-                                         QStringLiteral("EXP"),
-                                         QStringLiteral("FIRST_VALUE"),
-                                         QStringLiteral("FLOOR"),
-                                         QStringLiteral("FORMAT"),
-                                         QStringLiteral("FORMATMESSAGE"),
-                                         QStringLiteral("GETDATE"),
-                                         QStringLiteral("GETUTCDATE"),
-                                         QStringLiteral("GREATEST"),
-                                         QStringLiteral("GROUPING"),
-                                         QStringLiteral("HASHBYTES"),
-                                         QStringLiteral("HOST_ID"),
-                                         QStringLiteral("HOST_NAME"),
-                                         QStringLiteral("IDENT_CURRENT"),
-                                         QStringLiteral("IIF"),
-                                         QStringLiteral("ISDATE"),
-                                         QStringLiteral("ISJSON"),
-                                         QStringLiteral("ISNULL"),
-                                         QStringLiteral("ISNUMERIC"),
-                                         QStringLiteral("JSON_VALUE"),
-                                         QStringLiteral("JSON_QUERY"),
-                                         QStringLiteral("LAG"),
-                                         QStringLiteral("LAST_VALUE"),
-                                         QStringLiteral("LEAD"),
-                                         QStringLiteral("LEAST"),
-                                         QStringLiteral("LEFT"),
-                                         QStringLiteral("LEN"),
-                                         QStringLiteral("LOG"),
-                                         QStringLiteral("LOG10"),
-                                         QStringLiteral("LOWER"),
-                                         QStringLiteral("LTRIM"),
-                                         QStringLiteral("MAX"),
-                                         QStringLiteral("MIN"),
-                                         QStringLiteral("MONTH"),
-                                         QStringLiteral("NCHAR"),
-                                         QStringLiteral("NEWID"),
-                                         QStringLiteral("NEWSEQUENTIALID"),
-                                         QStringLiteral("NTILE"),
-                                         QStringLiteral("NULLIF"),
-                                         QStringLiteral("OBJECT_ID"),
-                                         QStringLiteral("OBJECT_NAME"),
-                                         QStringLiteral("OBJECTPROPERTY"),
-                                         QStringLiteral("PARSE"),
-                                         QStringLiteral("PATINDEX"),
-                                         QStringLiteral("PERCENT_RANK"),
-                                         QStringLiteral("PI"),
-                                         QStringLiteral("POWER"),
-                                         QStringLiteral("QUOTENAME"),
-                                         QStringLiteral("RADIANS"),
-                                         QStringLiteral("RAND"),
-                                         QStringLiteral("RANK"),
-                                         QStringLiteral("REPLACE"),
-                                         QStringLiteral("REPLICATE"),
-                                         QStringLiteral("REVERSE"),
-                                         QStringLiteral("RIGHT"),
-                                         QStringLiteral("ROLLUP"),
-                                         QStringLiteral("ROUND"),
-                                         QStringLiteral("ROW_NUMBER"),
-                                         QStringLiteral("ROWCOUNT_BIG"),
-                                         QStringLiteral("RTRIM"),
-                                         QStringLiteral("SCHEMA_NAME"),
-                                         QStringLiteral("SCOPE_IDENTITY"),
-                                         QStringLiteral("SERVERPROPERTY"),
-                                         QStringLiteral("SESSION_USER"),
-                                         QStringLiteral("SIGN"),
-                                         QStringLiteral("SIN"),
-                                         QStringLiteral("SOUNDEX"),
-                                         QStringLiteral("SPACE"),
-                                         QStringLiteral("SQRT"),
-                                         QStringLiteral("SQUARE"),
-                                         QStringLiteral("STDEV"),
-                                         QStringLiteral("STDEVP"),
-                                         QStringLiteral("STR"),
-                                         QStringLiteral("STRING_AGG"),
-                                         QStringLiteral("STRING_ESCAPE"),
-                                         QStringLiteral("STRING_SPLIT"),
-                                         QStringLiteral("STUFF"),
-                                         QStringLiteral("SUBSTRING"),
-                                         QStringLiteral("SUM"),
-                                         QStringLiteral("SUSER_NAME"),
-                                         QStringLiteral("SUSER_SNAME"),
-                                         QStringLiteral("SWITCHOFFSET"),
-                                         QStringLiteral("SYSDATETIME"),
-                                         QStringLiteral("SYSDATETIMEOFFSET"),
-                                         QStringLiteral("SYSTEM_USER"),
-                                         QStringLiteral("SYSUTCDATETIME"),
-                                         QStringLiteral("TAN"),
-                                         QStringLiteral("TIMEFROMPARTS"),
-                                         QStringLiteral("TODATETIMEOFFSET"),
-                                         QStringLiteral("TRANSLATE"),
-                                         QStringLiteral("TRIM"),
-                                         QStringLiteral("TRY_CAST"),
-                                         QStringLiteral("TRY_CONVERT"),
-                                         QStringLiteral("TRY_PARSE"),
-                                         QStringLiteral("TYPE_ID"),
-                                         QStringLiteral("TYPE_NAME"),
-                                         QStringLiteral("UNICODE"),
-                                         QStringLiteral("UPPER"),
-                                         QStringLiteral("USER_ID"),
-                                         QStringLiteral("USER_NAME"),
-                                         QStringLiteral("VAR"),
-                                         QStringLiteral("VARP"),
-                                         QStringLiteral("YEAR")};
+    // The server's built-in functions, by name.
+    static const QStringList builtIns =
+        QStringLiteral(
+            "ABS ACOS APP_NAME ASCII ASIN ATAN ATN2 AVG CEILING CHAR CHARINDEX CHECKSUM CHECKSUM_AGG CHOOSE "
+            "COALESCE COL_LENGTH COL_NAME COLUMNPROPERTY CONCAT CONCAT_WS COS COT COUNT COUNT_BIG CUBE "
+            "CUME_DIST CURRENT_USER DATALENGTH DATEADD DATEDIFF DATEDIFF_BIG DATEFROMPARTS DATENAME DATEPART "
+            "DATETIMEFROMPARTS DAY DB_ID DB_NAME DEGREES DENSE_RANK DIFFERENCE EOMONTH ERROR_LINE "
+            "ERROR_MESSAGE ERROR_NUMBER ERROR_SEVERITY ERROR_STATE EXP FIRST_VALUE FLOOR FORMAT "
+            "FORMATMESSAGE GETDATE GETUTCDATE GREATEST GROUPING HASHBYTES HOST_ID HOST_NAME IDENT_CURRENT "
+            "IIF ISDATE ISJSON ISNULL ISNUMERIC JSON_VALUE JSON_QUERY LAG LAST_VALUE LEAD LEAST LEFT LEN LOG "
+            "LOG10 LOWER LTRIM MAX MIN MONTH NCHAR NEWID NEWSEQUENTIALID NTILE NULLIF OBJECT_ID OBJECT_NAME "
+            "OBJECTPROPERTY PARSE PATINDEX PERCENT_RANK PI POWER QUOTENAME RADIANS RAND RANK REPLACE "
+            "REPLICATE REVERSE RIGHT ROLLUP ROUND ROW_NUMBER ROWCOUNT_BIG RTRIM SCHEMA_NAME SCOPE_IDENTITY "
+            "SERVERPROPERTY SESSION_USER SIGN SIN SOUNDEX SPACE SQRT SQUARE STDEV STDEVP STR STRING_AGG "
+            "STRING_ESCAPE STRING_SPLIT STUFF SUBSTRING SUM SUSER_NAME SUSER_SNAME SWITCHOFFSET SYSDATETIME "
+            "SYSDATETIMEOFFSET SYSTEM_USER SYSUTCDATETIME TAN TIMEFROMPARTS TODATETIMEOFFSET TRANSLATE TRIM "
+            "TRY_CAST TRY_CONVERT TRY_PARSE TYPE_ID TYPE_NAME UNICODE UPPER USER_ID USER_NAME VAR VARP YEAR")
+            .split(u' ');
     return builtIns.contains(upperName);
 }
 

@@ -10,7 +10,7 @@
 // Table access is checked by SQLite's authorizer while a statement is prepared, so every table a
 // statement touches (joins, subqueries, views) is checked, not just the first one named.
 
-#include "sandbox/engine/engine.h"
+#include "sandbox/engine/types.h"
 
 #include <optional>
 

@@ -64,11 +64,12 @@
 //   The marks apply only once the ordinary refusals above have passed.
 //
 // sp_datatype_info_100 [@data_type [, @ODBCVer]] (also sp_datatype_info)
-//   Sent by the driver after login. Answers with the type catalogue of the types this server
-//   sends (int, bigint, float, varchar, nvarchar, varbinary, datetime), all of them for
-//   @data_type 0 or NULL, otherwise those of that ODBC type number. @ODBCVer 2, the default,
-//   answers as for ODBC 2 (columns PRECISION, MONEY, AUTO_INCREMENT; datetime type 11), 3 as for
-//   ODBC 3 (COLUMN_SIZE, FIXED_PREC_SCALE, AUTO_UNIQUE_VALUE; datetime 93). Anyone may run it.
+//   Sent by the driver after login. Answers with the type catalogue of every type this server
+//   keeps and sends (the (max) widths are those of varchar, nvarchar and varbinary), in the
+//   order of DATA_TYPE, all of them for @data_type 0 or NULL, otherwise those of that ODBC type
+//   number. @ODBCVer 2, the default, answers as for ODBC 2 (columns PRECISION, MONEY,
+//   AUTO_INCREMENT; date 9, datetime 11), 3 as for ODBC 3 (COLUMN_SIZE, FIXED_PREC_SCALE,
+//   AUTO_UNIQUE_VALUE; date 91, datetime 93). Anyone may run it.
 //
 // Each procedure has the T-SQL text the server would hold for it (kGetUserText,
 // kCreateStarastaText below), and the C++ follows it statement by statement. A message or error
@@ -98,7 +99,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
+#include <limits>
 
 namespace sandbox::procedures {
 
@@ -588,104 +591,79 @@ StatementResult createStarasta(Context &ctx, const Arguments &a)
 
 StatementResult datatypeInfo(Context &, const Arguments &a)
 {
-    // Columns of the ODBC type catalogue, then the server's own user type number.
+    // Columns of the ODBC type catalogue, then the server's own user type number, as the server
+    // types them: sysname, smallint, int and varchar(32).
     static const QList<std::pair<const char *, ColumnType>> columns = {
         {"TYPE_NAME", ColumnType::NVarChar},
-        {"DATA_TYPE", ColumnType::Int},
+        {"DATA_TYPE", ColumnType::SmallInt},
         {"COLUMN_SIZE", ColumnType::Int},
         {"LITERAL_PREFIX", ColumnType::VarChar},
         {"LITERAL_SUFFIX", ColumnType::VarChar},
         {"CREATE_PARAMS", ColumnType::VarChar},
-        {"NULLABLE", ColumnType::Int},
-        {"CASE_SENSITIVE", ColumnType::Int},
-        {"SEARCHABLE", ColumnType::Int},
-        {"UNSIGNED_ATTRIBUTE", ColumnType::Int},
-        {"FIXED_PREC_SCALE", ColumnType::Int},
-        {"AUTO_UNIQUE_VALUE", ColumnType::Int},
+        {"NULLABLE", ColumnType::SmallInt},
+        {"CASE_SENSITIVE", ColumnType::SmallInt},
+        {"SEARCHABLE", ColumnType::SmallInt},
+        {"UNSIGNED_ATTRIBUTE", ColumnType::SmallInt},
+        {"FIXED_PREC_SCALE", ColumnType::SmallInt},
+        {"AUTO_UNIQUE_VALUE", ColumnType::SmallInt},
         {"LOCAL_TYPE_NAME", ColumnType::NVarChar},
-        {"MINIMUM_SCALE", ColumnType::Int},
-        {"MAXIMUM_SCALE", ColumnType::Int},
-        {"SQL_DATA_TYPE", ColumnType::Int},
-        {"SQL_DATETIME_SUB", ColumnType::Int},
+        {"MINIMUM_SCALE", ColumnType::SmallInt},
+        {"MAXIMUM_SCALE", ColumnType::SmallInt},
+        {"SQL_DATA_TYPE", ColumnType::SmallInt},
+        {"SQL_DATETIME_SUB", ColumnType::SmallInt},
         {"NUM_PREC_RADIX", ColumnType::Int},
-        {"INTERVAL_PRECISION", ColumnType::Int},
-        {"USERTYPE", ColumnType::Int}};
-    const Value null;
-    const auto text = [](const char *s) { return Value(QString::fromLatin1(s)); };
-    const auto num = [](qint64 n) { return Value(n); };
-    // name, data type, size, prefix, suffix, create params, searchable, unsigned, scale min/max,
-    // sql data type, datetime sub, radix, user type
-    const QList<QList<Value>> all = {
-        {text("bigint"), num(-5), num(19),        null,   null,   null,    num(1), num(0),  num(2), num(0),
-         num(0),         num(0),  text("bigint"), num(0), num(0), num(-5), null,   num(10), null,   num(0)},
-        {text("int"), num(4), num(10),     null,   null,   null,   num(1), num(0),  num(2), num(0),
-         num(0),      num(0), text("int"), num(0), num(0), num(4), null,   num(10), null,   num(7)},
-        {text("float"), num(6), num(53),       null, null, null,   num(1), num(0), num(2), num(0),
-         num(0),        num(0), text("float"), null, null, num(6), null,   num(2), null,   num(8)},
-        {text("varchar"),
-         num(12),
-         num(8000),
-         text("'"),
-         text("'"),
-         text("max length"),
-         num(1),
-         num(0),
-         num(3),
-         null,
-         num(0),
-         null,
-         text("varchar"),
-         null,
-         null,
-         num(12),
-         null,
-         null,
-         null,
-         num(2)},
-        {text("nvarchar"),
-         num(-9),
-         num(4000),
-         text("N'"),
-         text("'"),
-         text("max length"),
-         num(1),
-         num(0),
-         num(3),
-         null,
-         num(0),
-         null,
-         text("nvarchar"),
-         null,
-         null,
-         num(-9),
-         null,
-         null,
-         null,
-         num(0)},
-        {text("varbinary"),
-         num(-3),
-         num(8000),
-         text("0x"),
-         null,
-         text("max length"),
-         num(1),
-         num(0),
-         num(2),
-         null,
-         num(0),
-         null,
-         text("varbinary"),
-         null,
-         null,
-         num(-3),
-         null,
-         null,
-         null,
-         num(4)},
-        {text("datetime"), num(11), num(23), text("'"), text("'"),        null,   num(1), num(0),
-         num(3),           null,    num(0),  null,      text("datetime"), num(3), num(3), num(9),
-         num(3),           null,    null,    num(12)},
+        {"INTERVAL_PRECISION", ColumnType::SmallInt},
+        {"USERTYPE", ColumnType::SmallInt}};
+    // Every type the sandbox keeps, in the order of DATA_TYPE (ODBC 2's numbers): name, data
+    // type, size, prefix, suffix, create params, searchable, unsigned, auto increment, minimum
+    // and maximum scale, SQL data type, datetime sub, radix, user type; N is NULL.
+    constexpr int N = std::numeric_limits<int>::min();
+    struct Type {
+        const char *name;
+        int type, size;
+        const char *prefix, *suffix, *params;
+        int searchable, unsignedAttribute, autoIncrement, minScale, maxScale, sqlType, sub, radix, userType;
     };
+    static const Type types[] = {
+        {"nvarchar", -9, 4000, "N'", "'", "max length", 3, N, N, N, N, -9, N, N, 0},
+        {"nchar", -8, 4000, "N'", "'", "length", 3, N, N, N, N, -8, N, N, 0},
+        {"bit", -7, 1, nullptr, nullptr, nullptr, 2, N, N, 0, 0, -7, N, N, 16},
+        {"tinyint", -6, 3, nullptr, nullptr, nullptr, 2, 1, 0, 0, 0, -6, N, 10, 5},
+        {"bigint", -5, 19, nullptr, nullptr, nullptr, 2, 0, 0, 0, 0, -5, N, 10, 0},
+        {"varbinary", -3, 8000, "0x", nullptr, "max length", 2, N, N, N, N, -3, N, N, 4},
+        {"char", 1, 8000, "'", "'", "length", 3, N, N, N, N, 1, N, N, 1},
+        {"int", 4, 10, nullptr, nullptr, nullptr, 2, 0, 0, 0, 0, 4, N, 10, 7},
+        {"smallint", 5, 5, nullptr, nullptr, nullptr, 2, 0, 0, 0, 0, 5, N, 10, 6},
+        {"float", 6, 53, nullptr, nullptr, nullptr, 2, 0, 0, N, N, 6, N, 2, 8},
+        {"real", 7, 24, nullptr, nullptr, nullptr, 2, 0, 0, N, N, 7, N, 2, 23},
+        {"date", 9, 10, "'", "'", nullptr, 3, N, N, N, N, 9, 1, N, 0},
+        {"datetime", 11, 23, "'", "'", nullptr, 3, N, N, 3, 3, 9, 3, N, 12},
+        {"varchar", 12, 8000, "'", "'", "max length", 3, N, N, N, N, 12, N, N, 2},
+    };
+    const auto num = [](int n) { return n == N ? Value() : Value(qint64(n)); };
+    const auto text = [](const char *t) { return t ? Value(QString::fromLatin1(t)) : Value(); };
+    QList<QList<Value>> all;
+    for (const Type &t : types)
+        all.append({text(t.name),
+                    num(t.type),
+                    num(t.size),
+                    text(t.prefix),
+                    text(t.suffix),
+                    text(t.params),
+                    num(1),
+                    num(0),
+                    num(t.searchable),
+                    num(t.unsignedAttribute),
+                    num(0),
+                    num(t.autoIncrement),
+                    text(t.name),
+                    num(t.minScale),
+                    num(t.maxScale),
+                    num(t.sqlType),
+                    num(t.sub),
+                    num(t.radix),
+                    num(N),
+                    num(t.userType)});
     const qint64 wanted = isNull(a.at(0)) ? 0 : std::get<qint64>(a.at(0));
     // @ODBCVer 2 (the default) names three columns as ODBC 2 did and types datetime as 11; 3 as
     // ODBC 3 does, datetime 93.
@@ -701,15 +679,19 @@ StatementResult datatypeInfo(Context &, const Arguments &a)
         if (!odbc3)
             c.name = odbc2Names.value(c.name, c.name);
         c.type = type;
-        c.maxLength = type == ColumnType::Int ? 4 : 128;
+        c.maxLength = type == ColumnType::VarChar ? 32 : 128;
         rs.columns.append(c);
     }
     for (QList<Value> row : all) {
-        if (odbc3 && std::get<qint64>(row.at(1)) == 11)
-            row[1] = qint64(93);
+        // ODBC 3 numbers the date and time types anew: date 91, datetime 93, after varchar.
+        if (odbc3 && (std::get<qint64>(row.at(1)) == 9 || std::get<qint64>(row.at(1)) == 11))
+            row[1] = std::get<qint64>(row.at(1)) + 82;
         if (wanted == 0 || std::get<qint64>(row.at(1)) == wanted)
             rs.rows.append(row);
     }
+    std::stable_sort(rs.rows.begin(), rs.rows.end(), [](const QList<Value> &x, const QList<Value> &y) {
+        return std::get<qint64>(x.at(1)) < std::get<qint64>(y.at(1));
+    });
     StatementResult select;
     select.verb = QStringLiteral("SELECT");
     select.resultSet = rs;

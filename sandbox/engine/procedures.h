@@ -2,8 +2,8 @@
 // The stored procedures of the sandbox, written in C++ over the SQLite database.
 // Their rules are described at the top of procedures.cpp.
 
-#include "sandbox/engine/engine.h"
 #include "sandbox/engine/permissions.h"
+#include "sandbox/engine/types.h"
 
 #include <QDate>
 

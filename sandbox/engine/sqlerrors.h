@@ -1,7 +1,9 @@
 #pragma once
 // The server's error messages, worded and numbered the way the client's driver knows them.
 
-#include "sandbox/engine/engine.h"
+#include "sandbox/engine/sqlitedb.h"
+
+struct sqlite3_context;
 
 namespace sandbox::sqlerr {
 
@@ -13,10 +15,6 @@ Message syntax(const QString &near, int line);                                  
 Message unclosedQuote(const QString &rest, int line);                                  // 105
 Message missingEndComment(int line);                                                   // 113
 Message undeclaredVariable(const QString &name, int line);                             // 137
-Message invalidObject(const QString &name, int line);                                  // 208
-Message invalidColumn(const QString &name, int line);                                  // 207
-Message multiPartIdentifier(const QString &name, int line);                            // 4104
-Message ambiguousColumn(const QString &name, int line);                                // 209
 Message unknownFunction(const QString &name, int line);                                // 195
 Message unknownProcedure(const QString &name, int line);                               // 2812
 Message tooManyArguments(const QString &procedure, int line);                          // 8144
@@ -33,7 +31,14 @@ Message databasePermissionDenied(const QString &permission, int line);
 // A failure inside one of the server's procedures: 50000, severity 16, with the procedure's name.
 Message procedure(const QString &procedure, const QString &text, int line = 1);
 
-// An SQLite error code and message turned into the nearest server message.
+// The error channel of the engine's own SQLite functions: raise() fails the call with the server's
+// message, which waits here while SQLite carries only a marker as its text; raised() is the same
+// for a failure the engine finds between SQLite's steps. fromSqlite() gives the message back.
+void raise(sqlite3_context *ctx, const Message &m);
+db::Error raised(const Message &m);
+
+// An SQLite failure turned into the server's message: one raised above, else decided by SQLite's
+// extended result code, and by its words only where no code tells the cases apart.
 Message fromSqlite(int code, const QString &sqliteMessage, int line);
 
 inline const QString kDatabase = QStringLiteral("qel");

@@ -286,7 +286,7 @@ void exec(sqlite3 *db, const QString &sql)
     if (rc != SQLITE_OK) {
         const QString msg = QString::fromUtf8(err ? err : sqlite3_errstr(rc));
         sqlite3_free(err);
-        throw Error(rc, msg);
+        throw Error(sqlite3_extended_errcode(db), msg);
     }
 }
 

@@ -2,11 +2,12 @@
 // A thin layer over the sqlite3 C API: prepared statements that clean up after themselves,
 // values in the engine's Value form, and result columns typed the way the wire layer sends them.
 
-#include "sandbox/engine/engine.h"
+#include "sandbox/engine/types.h"
 
 #include <optional>
 #include <stdexcept>
 
+struct sqlite3;
 struct sqlite3_stmt;
 struct sqlite3_value;
 

@@ -1,7 +1,7 @@
 #pragma once
 // The T-SQL tokenizer: turns a batch into tokens, dropping blanks and comments.
 
-#include "sandbox/engine/engine.h"
+#include "sandbox/engine/types.h"
 
 #include <QList>
 #include <QString>

@@ -66,9 +66,45 @@ bool isOneOfSymbols(const Token *t, std::initializer_list<const char *> symbols)
 // Splitting a batch into statements.
 
 const std::initializer_list<const char *> kStatementWords = {
-    "SELECT",   "INSERT", "UPDATE",  "DELETE", "SET",    "EXEC",  "EXECUTE",  "USE",    "CREATE",
-    "DROP",     "ALTER",  "DECLARE", "PRINT",  "IF",     "WHILE", "BEGIN",    "COMMIT", "ROLLBACK",
-    "TRUNCATE", "RETURN", "MERGE",   "GRANT",  "REVOKE", "DENY",  "RAISERROR"};
+    "SELECT",     "INSERT",   "UPDATE",   "DELETE",     "SET",        "EXEC",   "EXECUTE",     "USE",
+    "CREATE",     "DROP",     "ALTER",    "DECLARE",    "PRINT",      "IF",     "WHILE",       "BEGIN",
+    "COMMIT",     "ROLLBACK", "TRUNCATE", "RETURN",     "MERGE",      "GRANT",  "REVOKE",      "DENY",
+    "RAISERROR",  "WAITFOR",  "BREAK",    "CONTINUE",   "GOTO",       "OPEN",   "CLOSE",       "FETCH",
+    "DEALLOCATE", "BACKUP",   "RESTORE",  "CHECKPOINT", "DBCC",       "KILL",   "RECONFIGURE", "SHUTDOWN",
+    "BULK",       "SAVE",     "READTEXT", "WRITETEXT",  "UPDATETEXT", "SETUSER"};
+
+// Words of valid queries that the sandbox does not run: refused by name wherever they stand.
+const std::initializer_list<const char *> kQueryWordsNotRun = {
+    "OPTION",   "FOR",       "PIVOT",         "UNPIVOT",        "TABLESAMPLE",
+    "COMPUTE",  "OPENQUERY", "OPENROWSET",    "OPENDATASOURCE", "OPENXML",
+    "CONTAINS", "FREETEXT",  "CONTAINSTABLE", "FREETEXTTABLE",  "WITHIN",
+    "OUTPUT",   "OFFSET",    "CURRENT_USER",  "SESSION_USER",   "SYSTEM_USER",
+    "USER"};
+
+// The server's global variables that the sandbox does not give (others are refused as
+// undeclared).
+const std::initializer_list<const char *> kGlobalsNotGiven = {
+    "CONNECTIONS",     "CPU_BUSY",      "CURSOR_ROWS",  "DATEFIRST",  "DBTS",          "ERROR",
+    "FETCH_STATUS",    "IDENTITY",      "IDLE",         "IO_BUSY",    "LANGID",        "LOCK_TIMEOUT",
+    "MAX_CONNECTIONS", "MAX_PRECISION", "NESTLEVEL",    "OPTIONS",    "PACKET_ERRORS", "PACK_RECEIVED",
+    "PACK_SENT",       "PROCID",        "REMSERVER",    "ROWCOUNT",   "SERVICENAME",   "SPID",
+    "TEXTSIZE",        "TIMETICKS",     "TOTAL_ERRORS", "TOTAL_READ", "TOTAL_WRITE"};
+
+// A query's word that the sandbox does not run, or a query in parentheses after UNION, EXCEPT or
+// INTERSECT: refused by name, never left for SQLite to call bad syntax.
+void refuseWhatIsNotRun(const QList<Token> &tokens)
+{
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        const Token &t = tokens.at(k);
+        const Token *next = tokenAt(tokens, isOneOf(tokenAt(tokens, k + 1), {"ALL"}) ? k + 2 : k + 1);
+        if (isOneOf(&t, {"UNION", "EXCEPT", "INTERSECT"}) && isSymbol(next, "("))
+            fail(sqlerr::notSupported(t.text.toUpper() + QStringLiteral(" (SELECT ...)"), t.line));
+        if (isOneOf(&t, kQueryWordsNotRun))
+            fail(sqlerr::notSupported(t.text.toUpper(), t.line));
+        if (t.is("INTO") && !isOneOf(tokenAt(tokens, k - 1), {"INSERT"}))
+            fail(sqlerr::notSupported(QStringLiteral("SELECT ... INTO"), t.line));
+    }
+}
 
 class Splitter {
 public:
@@ -172,6 +208,9 @@ QString globalVariable(const Token &t)
         return quoteText(QStringLiteral("us_english"));
     if (name == QLatin1String("TRANCOUNT"))
         return QStringLiteral("0");
+    const Token word{TokenKind::Word, name, name, t.line};
+    if (isOneOf(&word, kGlobalsNotGiven))
+        fail(sqlerr::notSupported(t.text.toUpper(), t.line));
     fail(sqlerr::undeclaredVariable(t.text, t.line));
 }
 
@@ -324,13 +363,13 @@ private:
             return;
         if (t.is("DATEADD") && isSymbol(peek(1), "(") && rewriteDateAdd())
             return;
-        // The other functions of a date part: their first argument is no column, so they are
-        // refused by name before SQLite could look for one.
-        if (isOneOf(&t, {"DATEDIFF", "DATEDIFF_BIG", "DATENAME", "DATEPART"}) && isSymbol(peek(1), "("))
+        // The other functions of a date part (their first argument is no column) and the aggregates
+        // SQLite lacks are refused by name before SQLite could look for them.
+        if (isOneOf(&t, {"DATEDIFF", "DATEDIFF_BIG", "DATENAME", "DATEPART", "COUNT_BIG", "STDEV", "STDEVP",
+                         "VAR", "VARP"}) &&
+            isSymbol(peek(1), "("))
             fail(sqlerr::notSupported(t.text.toUpper(), t.line));
-        if (types && isSymbol(peek(1), "(") &&
-            isOneOf(&t,
-                    {"SUM", "AVG", "MIN", "MAX", "COUNT", "COUNT_BIG", "STDEV", "STDEVP", "VAR", "VARP"}) &&
+        if (types && isSymbol(peek(1), "(") && isOneOf(&t, {"SUM", "AVG", "MIN", "MAX", "COUNT"}) &&
             rewriteAggregate())
             return;
         if (t.is("COLLATE")) {
@@ -1014,22 +1053,10 @@ private:
             if (style.isEmpty())
                 return QStringLiteral("qel_datetime(%1, '%2', '', '%3')").arg(value, kind, textKind(x));
             // The styles that read text in a fixed order of day, month and year.
-            static const QHash<QString, QString> orders = {{QStringLiteral("1"), QStringLiteral("mdy")},
-                                                           {QStringLiteral("101"), QStringLiteral("mdy")},
-                                                           {QStringLiteral("3"), QStringLiteral("dmy")},
-                                                           {QStringLiteral("103"), QStringLiteral("dmy")},
-                                                           {QStringLiteral("4"), QStringLiteral("dmy")},
-                                                           {QStringLiteral("104"), QStringLiteral("dmy")},
-                                                           {QStringLiteral("5"), QStringLiteral("dmy")},
-                                                           {QStringLiteral("105"), QStringLiteral("dmy")},
-                                                           {QStringLiteral("10"), QStringLiteral("mdy")},
-                                                           {QStringLiteral("110"), QStringLiteral("mdy")},
-                                                           {QStringLiteral("11"), QStringLiteral("ymd")},
-                                                           {QStringLiteral("111"), QStringLiteral("ymd")},
-                                                           {QStringLiteral("112"), QStringLiteral("ymd")},
-                                                           {QStringLiteral("120"), QStringLiteral("ymd")},
-                                                           {QStringLiteral("121"), QStringLiteral("ymd")},
-                                                           {QStringLiteral("126"), QStringLiteral("ymd")}};
+            static const QHash<QString, QString> orders = {
+                {"1", "mdy"},   {"101", "mdy"}, {"3", "dmy"},   {"103", "dmy"}, {"4", "dmy"},  {"104", "dmy"},
+                {"5", "dmy"},   {"105", "dmy"}, {"10", "mdy"},  {"110", "mdy"}, {"11", "ymd"}, {"111", "ymd"},
+                {"112", "ymd"}, {"120", "ymd"}, {"121", "ymd"}, {"126", "ymd"}};
             if (style.size() == 1 && style.first().kind == TokenKind::Number &&
                 orders.contains(style.first().text))
                 return QStringLiteral("qel_datetime(%1, '%2', '%3', '%4')")
@@ -1052,27 +1079,30 @@ private:
                                       type.line));
         if (isOneOf(&type, {"DECIMAL", "NUMERIC", "MONEY", "SMALLMONEY", "DEC"}))
             fail(sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type.text.toUpper()), type.line));
-        QStringList written;
-        for (qsizetype k = typeFrom; k < typeTo; ++k)
-            written << tokens.at(k).text;
-        const QString declaration = written.join(QString());
-        if (!isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "VARBINARY", "BINARY", "TEXT", "NTEXT"}))
+        if (!isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR", "VARBINARY", "BINARY"}))
             fail(sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type.text.toUpper()), type.line));
-        QString sqliteType = declaration;
-        sqliteType.replace(QStringLiteral("(max)"), QStringLiteral("(2147483647)"), Qt::CaseInsensitive);
-        if (isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR"}) && !sqliteType.contains(u'(')) {
-            // Without a width CAST and CONVERT give 30 characters.
-            sqliteType += QStringLiteral("(30)");
-        }
-        static const QRegularExpression width(QStringLiteral("\\((\\d+)\\)$"));
-        const QRegularExpressionMatch w = width.match(sqliteType);
-        if (w.hasMatch() && isOneOf(&type, {"VARCHAR", "NVARCHAR", "CHAR", "NCHAR"}) &&
-            w.captured(1).toLongLong() < 2147483647)
+        // Without a width CAST and CONVERT give 30; (max) is a width no value reaches.
+        QString width = QStringLiteral("30");
+        if (typeTo - typeFrom == 4 && tokens.at(typeFrom + 2).is("MAX"))
+            width = QStringLiteral("2147483647");
+        else if (typeTo - typeFrom == 4 && tokens.at(typeFrom + 2).kind == TokenKind::Number)
+            width = tokens.at(typeFrom + 2).text;
+        else if (typeTo - typeFrom != 1)
+            fail(sqlerr::syntax(tokens.at(typeFrom + 1).text, type.line));
+        const QString kind = textKind(x);
+        if (!isOneOf(&type, {"VARBINARY", "BINARY"}))
             return QStringLiteral("qel_text(%1, %2, '%3')")
-                .arg(value, w.captured(1),
-                     type.text.toLower().startsWith(u'n') ? QStringLiteral("nvarchar")
-                                                          : QStringLiteral("varchar"));
-        return QStringLiteral("CAST(%1 AS %2)").arg(value, sqliteType);
+                .arg(value, width,
+                     name.startsWith(u'n') ? QStringLiteral("nvarchar") : QStringLiteral("varchar"));
+        // Text becomes its bytes (Windows-1251 for varchar, UTF-16LE for nvarchar), bytes stay bytes;
+        // other types' bytes are not kept here.
+        const QString from = types ? types->typeOf(x).section(u'(', 0, 0).trimmed().toLower() : QString();
+        if (!from.isEmpty() &&
+            !QStringList{"varchar", "nvarchar", "char", "nchar", "varbinary", "binary"}.contains(from))
+            fail(sqlerr::notSupported(QStringLiteral("CAST of %1 to %2").arg(from, name), type.line));
+        return QStringLiteral("qel_binary(%1, %2, '%3', %4)")
+            .arg(value, width, from.endsWith(QLatin1String("binary")) ? from : kind,
+                 type.is("BINARY") ? "1" : "0");
     }
 
     // At CAST: CAST(x AS type) as the server converts, or a refusal of the types kept nowhere.
@@ -1438,6 +1468,20 @@ Statement parseExec(const QList<Token> &tokens, qsizetype start)
     }
 }
 
+// The table that the statement at tokens changes or creates: the last part of the name after its
+// verb (and INTO, FROM or TABLE); empty for other statements.
+QString targetOf(const QList<Token> &tokens)
+{
+    qsizetype k = isOneOf(tokenAt(tokens, 1), {"INTO", "FROM", "TABLE"}) ? 2 : 1;
+    QString name;
+    for (; tokenAt(tokens, k) && tokens.at(k).isName(); k += 2) {
+        name = tokens.at(k).value;
+        if (!isSymbol(tokenAt(tokens, k + 1), "."))
+            break;
+    }
+    return name;
+}
+
 Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Catalog &catalog,
                          const ParameterTypes &parameters)
 {
@@ -1473,6 +1517,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
             }
             insertWord("FROM");
         }
+        refuseWhatIsNotRun(written);
         if (first.is("INSERT") || first.is("UPDATE"))
             written = convertUnicodeValues(written, catalog, parameters);
         const ExpressionTypes types(written, catalog, parameters);
@@ -1481,6 +1526,11 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
         s.resultNotNull = types.selectNotNull();
         s.resultAggregates = types.selectAggregates();
         s.sqlite = Rewriter(written, &types).run();
+        s.target = isOneOf(&first, {"INSERT", "UPDATE", "DELETE"}) ? targetOf(written) : QString();
+        for (qsizetype k = 0; k < written.size(); ++k)
+            s.widened = s.widened || written.at(k).is("UNION") ||
+                        (isOneOf(&written.at(k), {"LEFT", "RIGHT", "FULL"}) &&
+                         isOneOf(tokenAt(written, k + 1), {"JOIN", "OUTER"}));
         // numeric and decimal travel as their own TDS type with a precision and a scale; the
         // sandbox keeps neither, so a result of that type is refused, not sent as float.
         for (const QString &type : std::as_const(s.resultTypes))
@@ -1500,6 +1550,11 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
     }
     if (isOneOf(&first, {"CREATE", "DROP", "ALTER"})) {
         s.kind = StatementKind::Definition;
+        // Tables and their indexes; every other kind of object is refused by name.
+        const Token *object = tokenAt(tokens, 1);
+        if (object && object->kind == TokenKind::Word &&
+            !(isOneOf(object, {"TABLE"}) || (first.is("CREATE") && isOneOf(object, {"INDEX", "UNIQUE"}))))
+            fail(sqlerr::notSupported(s.verb + u' ' + object->text.toUpper(), object->line));
         // Column types whose values the sandbox cannot keep as the server keeps them.
         for (qsizetype k = 1; k < tokens.size(); ++k) {
             const Token &t = tokens.at(k);
@@ -1515,6 +1570,7 @@ Statement parseStatement(const QList<Token> &tokens, bool firstOfBatch, const Ca
                                               : QStringLiteral("REFERENCES"),
                                           t.line));
         }
+        s.target = first.is("CREATE") ? targetOf(tokens) : QString();
         // Each constraint carries a name, the declared one or the one the server would generate.
         const QList<Token> named = constraints::nameConstraints(tokens);
         Rewriter rewriter(named);

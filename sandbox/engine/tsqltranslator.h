@@ -56,6 +56,8 @@ struct Statement {
     QStringList resultNames;      // Query: the names of the same items (empty for an unnamed expression)
     QList<bool> resultNotNull;    // Query: for the same items, whether one never holds NULL (a literal)
     QList<bool> resultAggregates; // Query: for the same items, whether one is an aggregate
+    bool widened = false;         // Query: an outer join or a UNION may bring NULL into any column
+    QString target;               // INSERT, UPDATE, DELETE, CREATE TABLE: the table, without schema
     QString option;               // Set: the option in upper case
     QList<Token> optionValue;     // Set: the tokens after the option
     QString procedure;            // Exec: the procedure's name without database and schema

@@ -2,8 +2,9 @@
 
 #include "sandbox/engine/sqlitedb.h"
 
-#include "sandbox/engine/constraints.h"
 #include "sandbox/engine/sqlerrors.h"
+
+#include "common/cp1251.h"
 
 #include <QRegularExpression>
 
@@ -104,7 +105,7 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     const bool toFloat = type == QLatin1String("float") || type == QLatin1String("real");
     if (kind == SQLITE_BLOB) {
-        constraints::raise(ctx, sqlerr::notSupported(QStringLiteral("CAST of binary to %1").arg(type), 1));
+        sqlerr::raise(ctx, sqlerr::notSupported(QStringLiteral("CAST of binary to %1").arg(type), 1));
         return;
     }
     if (toFloat) {
@@ -113,7 +114,7 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
             bool ok = false;
             d = db::textOf(v).trimmed().toDouble(&ok);
             if (!ok || !std::isfinite(d)) {
-                constraints::raise(ctx, sqlerr::conversion(from, QStringLiteral("float"), 1));
+                sqlerr::raise(ctx, sqlerr::conversion(from, QStringLiteral("float"), 1));
                 return;
             }
         } else {
@@ -121,7 +122,7 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
         }
         if (type == QLatin1String("real")) {
             if (std::fabs(d) > double(std::numeric_limits<float>::max())) {
-                constraints::raise(ctx, overflow(type));
+                sqlerr::raise(ctx, overflow(type));
                 return;
             }
             d = double(float(d));
@@ -131,14 +132,14 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     const auto range = integerRange(type);
     if (!range) {
-        constraints::raise(ctx, sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type), 1));
+        sqlerr::raise(ctx, sqlerr::notSupported(QStringLiteral("CAST AS %1").arg(type), 1));
         return;
     }
     qint64 n = 0;
     if (kind == SQLITE_TEXT) {
         const Converted c = textToInteger(db::textOf(v), type, from);
         if (c.error) {
-            constraints::raise(ctx, *c.error);
+            sqlerr::raise(ctx, *c.error);
             return;
         }
         n = *c.integer;
@@ -149,7 +150,7 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
             return;
         }
         if (!(d >= double(range->low) && d <= double(range->high))) {
-            constraints::raise(
+            sqlerr::raise(
                 ctx,
                 sqlerr::make(
                     8115, 16, 2,
@@ -169,14 +170,14 @@ void convert(sqlite3_context *ctx, int, sqlite3_value **argv)
         // (or too big for an int) is the expression's overflow.
         const bool small = type == QLatin1String("smallint") || type == QLatin1String("tinyint");
         if (small && n >= std::numeric_limits<qint32>::min() && n <= std::numeric_limits<qint32>::max()) {
-            constraints::raise(
+            sqlerr::raise(
                 ctx, sqlerr::make(220, 16, 2,
                                   QStringLiteral("Arithmetic overflow error for data type %1, value = %2.")
                                       .arg(type)
                                       .arg(n)));
             return;
         }
-        constraints::raise(ctx, overflow(type));
+        sqlerr::raise(ctx, overflow(type));
         return;
     }
     sqlite3_result_int64(ctx, n);
@@ -211,22 +212,21 @@ std::optional<Operand> operand(sqlite3_context *ctx, sqlite3_value *v, bool floa
             o.isFloat = true;
             o.real = text.trimmed().toDouble(&ok);
             if (!ok) {
-                constraints::raise(ctx,
-                                   sqlerr::conversion(QStringLiteral("varchar"), QStringLiteral("float"), 1));
+                sqlerr::raise(ctx, sqlerr::conversion(QStringLiteral("varchar"), QStringLiteral("float"), 1));
                 return std::nullopt;
             }
             return o;
         }
         const Converted c = textToInteger(text, QStringLiteral("int"), QStringLiteral("varchar"));
         if (c.error) {
-            constraints::raise(ctx, *c.error);
+            sqlerr::raise(ctx, *c.error);
             return std::nullopt;
         }
         o.integer = *c.integer;
         return o;
     }
     default:
-        constraints::raise(ctx, sqlerr::notSupported(QStringLiteral("arithmetic on binary values"), 1));
+        sqlerr::raise(ctx, sqlerr::notSupported(QStringLiteral("arithmetic on binary values"), 1));
         return std::nullopt;
     }
 }
@@ -265,13 +265,13 @@ void arith(sqlite3_context *ctx, int, sqlite3_value **argv)
             r = x * y;
         else {
             if (y == 0) {
-                constraints::raise(ctx, divideByZero());
+                sqlerr::raise(ctx, divideByZero());
                 return;
             }
             r = op == QLatin1String("/") ? x / y : std::fmod(x, y);
         }
         if (!std::isfinite(r)) {
-            constraints::raise(ctx, overflow(QStringLiteral("float")));
+            sqlerr::raise(ctx, overflow(QStringLiteral("float")));
             return;
         }
         sqlite3_result_double(ctx, r);
@@ -290,7 +290,7 @@ void arith(sqlite3_context *ctx, int, sqlite3_value **argv)
         overflowed = __builtin_mul_overflow(x, y, &r);
     } else {
         if (y == 0) {
-            constraints::raise(ctx, divideByZero());
+            sqlerr::raise(ctx, divideByZero());
             return;
         }
         if (x == std::numeric_limits<qint64>::min() && y == -1)
@@ -300,7 +300,7 @@ void arith(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     const auto range = integerRange(type);
     if (overflowed || (range && (r < range->low || r > range->high))) {
-        constraints::raise(ctx, overflow(type));
+        sqlerr::raise(ctx, overflow(type));
         return;
     }
     sqlite3_result_int64(ctx, r);
@@ -320,15 +320,18 @@ void text(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     QString t;
     if (kind == SQLITE_BLOB) {
-        const auto *p = static_cast<const char *>(sqlite3_value_blob(v));
-        t = QString::fromUtf8(p, sqlite3_value_bytes(v));
+        // Bytes read as the target's text: UTF-16LE for nvarchar, Windows-1251 for varchar.
+        const QByteArray bytes(static_cast<const char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v));
+        t = type == QLatin1String("nvarchar")
+                ? QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2)
+                : Cp1251::toUnicode(bytes);
     } else {
         t = db::textOf(v);
     }
     if (t.size() > width) {
         if (kind == SQLITE_INTEGER || kind == SQLITE_FLOAT) {
             if (type == QLatin1String("nvarchar")) {
-                constraints::raise(ctx, overflow(type));
+                sqlerr::raise(ctx, overflow(type));
                 return;
             }
             t = QStringLiteral("*");
@@ -338,6 +341,39 @@ void text(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     const QByteArray utf8 = t.toUtf8();
     sqlite3_result_text(ctx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+// qel_binary(x, width, from, pad): CAST(x AS varbinary(width)), binary(width) with pad. Text
+// becomes its bytes in its own type's encoding (from: varchar or nvarchar), cut to the width.
+void binary(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    sqlite3_value *v = argv[0];
+    const QString from = db::textOf(argv[2]);
+    QByteArray bytes;
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL:
+        sqlite3_result_null(ctx);
+        return;
+    case SQLITE_BLOB:
+        bytes = QByteArray(static_cast<const char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v));
+        break;
+    case SQLITE_TEXT:
+        if (from == QLatin1String("nvarchar")) {
+            const QString t = db::textOf(v);
+            bytes = QByteArray(reinterpret_cast<const char *>(t.utf16()), t.size() * 2);
+        } else {
+            bytes = Cp1251::fromUnicode(db::textOf(v));
+        }
+        break;
+    default:
+        sqlerr::raise(ctx, sqlerr::notSupported(QStringLiteral("CAST of a number to varbinary"), 1));
+        return;
+    }
+    const qint64 width = sqlite3_value_int64(argv[1]);
+    bytes.truncate(width);
+    if (sqlite3_value_int(argv[3]) != 0 && bytes.size() < width)
+        bytes.append(QByteArray(width - bytes.size(), '\0'));
+    sqlite3_result_blob(ctx, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
 }
 
 // qel_aggregate(value, eliminated)
@@ -374,6 +410,7 @@ void install(sqlite3 *db, bool *eliminated)
     sqlite3_create_function_v2(db, "qel_convert", 3, flags, nullptr, &convert, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "qel_arith", 4, flags, nullptr, &arith, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "qel_text", 3, flags, nullptr, &text, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "qel_binary", 4, flags, nullptr, &binary, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "qel_aggregate", 2, SQLITE_UTF8, eliminated, &aggregate, nullptr, nullptr,
                                nullptr);
 }

@@ -20,6 +20,9 @@
 //   qel_text(x, width, type)        CAST(x AS varchar(width)) and the other sized text types: text
 //                                   cut to the width; a number too long is '*' for varchar and
 //                                   8115 for nvarchar
+//   qel_binary(x, width, from, pad) CAST(x AS varbinary(width)), binary(width) with pad: text as its
+//                                   bytes (from: varchar Windows-1251, nvarchar UTF-16LE), cut to
+//                                   the width; qel_text reads bytes back the same way
 //   qel_aggregate(value, eliminated) the aggregate's value; notes 8153 when eliminated is true
 //                                   (a NULL was left out of the aggregate)
 // Text converts to an integer type when it is blanks, an optional sign and digits; an empty text

@@ -260,6 +260,9 @@ bool Connection::logIn()
     const Login7 login = parseLogin7(request.payload);
 
     m_session.login = login.userName;
+    // ODBC's defaults make TEXTSIZE unlimited for the session; other clients start at 4096.
+    m_session.textSize = login.odbc ? kUnlimitedTextSize : 4096;
+    m_loginTextSize = m_session.textSize;
     m_session.application = login.appName;
     m_session.host = login.hostName;
 
@@ -344,7 +347,7 @@ void Connection::serve(const ClientMessage &request)
         m_session.dateFormat = QStringLiteral("mdy");
         m_session.noCount = false;
         m_session.xactAbort = false;
-        m_session.textSize = 4096;
+        m_session.textSize = m_loginTextSize;
         m_prepared.clear();
         m_cursors.clear();
     }
@@ -1131,6 +1134,7 @@ void Connection::rpcCursorOpen(const RpcCall &call)
     QList<Message> infos;
     const auto look = [&](const StatementResult &st) {
         infos += st.infos;
+        infos += st.afterError; // after a query that succeeded: its warnings, such as 8153
         if (st.resultSet && !st.resultSet->columns.isEmpty()) {
             ++resultSets;
             single = &st;

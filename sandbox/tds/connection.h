@@ -161,6 +161,7 @@ private:
     TokenWriter m_tokens;
     Session m_session;
     QString m_loginDatabase;
+    int m_loginTextSize = 4096;
     QString m_announcedDatabase; // the database the client was last told of
     SessionEncryption m_encryption = SessionEncryption::None;
     std::map<qint32, Prepared> m_prepared;

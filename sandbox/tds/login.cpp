@@ -101,8 +101,10 @@ Login7 parseLogin7(const QByteArray &payload)
     login.tdsVersion = rec.u32();
     login.packetSize = rec.u32();
     rec.skip(4 + 4 + 4); // client program version, process id, connection id
-    rec.skip(4);         // option flags 1 and 2, type flags, option flags 3
-    rec.skip(4 + 4);     // time zone, LCID
+    rec.skip(1);         // option flags 1
+    login.odbc = (rec.u8() & 0x02) != 0;
+    rec.skip(2);     // type flags, option flags 3
+    rec.skip(4 + 4); // time zone, LCID
 
     // Reads one (offset, length in characters) pair and the text it points to.
     auto text = [&](QByteArray *raw = nullptr) {

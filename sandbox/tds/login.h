@@ -47,6 +47,9 @@ struct Login7 {
     QString libraryName;
     QString language;
     QString database;
+    // OptionFlags2's fODBC: the client asks for ODBC's session defaults (TEXTSIZE unlimited among
+    // them).
+    bool odbc = false;
 };
 
 // Parses LOGIN7: the fixed part, the offset/length table (every field checked against the

@@ -7,10 +7,9 @@
 // long. Every text is therefore read as UTF-16 in pieces until the driver says it is complete,
 // whatever the announced width.
 //
-// (max), text and ntext values are read whole as the server sends them, and SQL Server cuts them at
-// the session's TEXTSIZE, 4096 bytes unless set: the driver sends no SET TEXTSIZE at connect, and
-// sending one would cost every open a round trip. No column the client reads is of those types; a
-// statement that needs longer values sets TEXTSIZE in its own batch.
+// (max), text and ntext values are read whole as the server sends them, and SQL Server sends them
+// whole: the driver's login sets the fODBC flag, which makes the session's TEXTSIZE unlimited
+// without any SET TEXTSIZE. No column the client reads is of those types.
 //
 // Internal to the layer: its sources only.
 

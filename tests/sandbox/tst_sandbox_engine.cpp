@@ -5,6 +5,7 @@
 #include "sandbox/engine/demodata.h"
 #include "sandbox/engine/engine.h"
 #include "sandbox/engine/procedures.h"
+#include "surface.h"
 
 #include "common/cp1251.h"
 #include "common/md5.h"
@@ -191,6 +192,40 @@ public:
     int stopAfter = -1; // chunks after which the query is stopped; -1: never
 };
 
+// A batch's answer as the surface table writes it (surface.h).
+QString surfaceAnswer(const BatchResult &b)
+{
+    static const QHash<ColumnType, QString> names = {
+        {ColumnType::Int, "int"},           {ColumnType::BigInt, "bigint"},
+        {ColumnType::SmallInt, "smallint"}, {ColumnType::TinyInt, "tinyint"},
+        {ColumnType::Bit, "bit"},           {ColumnType::Float, "float"},
+        {ColumnType::Real, "real"},         {ColumnType::VarChar, "varchar"},
+        {ColumnType::NVarChar, "nvarchar"}, {ColumnType::VarBinary, "varbinary"},
+        {ColumnType::Char, "char"},         {ColumnType::NChar, "nchar"},
+        {ColumnType::DateTime, "datetime"}, {ColumnType::Date, "date"}};
+    QStringList out;
+    const std::function<void(const StatementResult &)> add = [&](const StatementResult &r) {
+        for (const StatementResult &inner : r.inner)
+            add(inner);
+        if (r.resultSet && !r.resultSet->columns.isEmpty()) {
+            QString value = QStringLiteral("(no rows)");
+            if (!r.resultSet->rows.isEmpty()) {
+                const Value &v = r.resultSet->rows.first().first();
+                const auto *bytes = std::get_if<QByteArray>(&v);
+                value = bytes       ? QString::fromLatin1(bytes->toHex().toUpper())
+                        : isNull(v) ? QStringLiteral("NULL")
+                                    : valueToText(v).replace(u'T', u' ');
+            }
+            out << names.value(r.resultSet->columns.first().type) + u' ' + value;
+        }
+        if (r.error && r.error->severity > 10)
+            out << QStringLiteral("error %1: %2").arg(r.error->number).arg(r.error->text);
+    };
+    for (const StatementResult &r : b.statements)
+        add(r);
+    return out.join(QStringLiteral(" ; "));
+}
+
 } // namespace
 
 class TestSandboxEngine : public QObject {
@@ -246,6 +281,44 @@ class TestSandboxEngine : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { shared = demoEngine(); }
+
+    // ---- the surface: every construct answered, the rest refused by name ------------------------
+
+    void surface_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("answer");
+        for (const surface::Row &row : surface::kRows)
+            QTest::newRow(row.name) << QString::fromUtf8(row.sql) << QString::fromUtf8(row.answer);
+    }
+
+    void surface()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, answer);
+        QCOMPARE(surfaceAnswer(run(QStringLiteral("qel_admin"), sql)), answer);
+    }
+
+    // sp_datatype_info_100 lists every type the sandbox keeps, in the order of DATA_TYPE, with its
+    // columns typed as the server types them.
+    void typeCatalogue()
+    {
+        const ResultSet rs =
+            rows(QStringLiteral("qel_admin"), QStringLiteral("EXEC sp_datatype_info_100 0, 3"));
+        QStringList names;
+        for (const auto &row : rs.rows)
+            names << text(row.at(0)) + u' ' + text(row.at(1));
+        QCOMPARE(names, (QStringList{"nvarchar -9", "nchar -8", "bit -7", "tinyint -6", "bigint -5",
+                                     "varbinary -3", "char 1", "int 4", "smallint 5", "float 6", "real 7",
+                                     "varchar 12", "date 91", "datetime 93"}));
+        QStringList types;
+        for (const Column &c : rs.columns)
+            types << QString::number(int(c.type));
+        const auto t = [](ColumnType type) { return QString::number(int(type)); };
+        const QString n = t(ColumnType::NVarChar), s = t(ColumnType::SmallInt), i = t(ColumnType::Int),
+                      v = t(ColumnType::VarChar);
+        QCOMPARE(types, (QStringList{n, s, i, v, v, v, s, s, s, s, s, s, n, s, s, s, s, i, s, s}));
+    }
 
     // ---- the client's statements, byte for byte, against the demo university --------------------
 

@@ -6,6 +6,7 @@
 #include "rawtds.h"
 #include "sandbox/engine/demodata.h"
 #include "sandbox/tds/sandboxserver.h"
+#include "surface.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -142,6 +143,59 @@ private:
     bool m_connected = false;
     QString m_error;
 };
+
+// A batch's answer through the driver, as the surface table writes it (surface.h): each result's
+// first column's type (the driver's SQL_DESC_TYPE_NAME) and first value, and each error.
+QString surfaceAnswer(SQLHDBC dbc, const QString &sql)
+{
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    QStringList out;
+    // The errors of a call that failed: those of a runtime error come with the fetch.
+    const auto errors = [&](SQLRETURN rc) {
+        SQLCHAR state[6], message[2048];
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        static const QRegularExpression prefixes(QStringLiteral("^(\\[[^\\]]*\\])+"));
+        for (SQLSMALLINT i = 1;
+             rc == SQL_ERROR && SQLGetDiagRecA(SQL_HANDLE_STMT, stmt, i, state, &native, message,
+                                               sizeof message, &length) == SQL_SUCCESS;
+             ++i) {
+            if (!QByteArray(reinterpret_cast<const char *>(state)).startsWith("01"))
+                out << QStringLiteral("error %1: %2")
+                           .arg(native)
+                           .arg(QString::fromUtf8(reinterpret_cast<const char *>(message)).remove(prefixes));
+        }
+        return rc != SQL_ERROR;
+    };
+    const QByteArray text = sql.toUtf8();
+    SQLRETURN rc = SQLExecDirectA(stmt, reinterpret_cast<SQLCHAR *>(const_cast<char *>(text.constData())),
+                                  SQLINTEGER(text.size()));
+    for (int guard = 0; guard < 100 && rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE; ++guard) {
+        SQLSMALLINT columns = 0;
+        if (errors(rc) && SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) && columns > 0) {
+            SQLCHAR typeName[128] = {};
+            SQLColAttributeA(stmt, 1, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, nullptr, nullptr);
+            SQLLEN type = 0;
+            SQLColAttributeA(stmt, 1, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &type);
+            QString value = QStringLiteral("(no rows)");
+            const SQLRETURN fetched = SQLFetch(stmt);
+            if (SQL_SUCCEEDED(fetched)) {
+                char data[4096] = {};
+                SQLLEN size = 0;
+                SQLGetData(stmt, 1, SQL_C_CHAR, data, sizeof data, &size);
+                value = size == SQL_NULL_DATA ? QStringLiteral("NULL") : QString::fromUtf8(data);
+                if (type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY)
+                    value = value.toUpper();
+            }
+            if (errors(fetched))
+                out << QString::fromUtf8(reinterpret_cast<const char *>(typeName)) + u' ' + value;
+        }
+        rc = SQLMoreResults(stmt);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return out.join(QStringLiteral(" ; "));
+}
 
 QString runTsql(quint16 port, const QString &script)
 {
@@ -329,6 +383,9 @@ private Q_SLOTS:
             << QList<int>{50000} << goesOn;
         QTest::newRow("inside sp_executesql")
             << "INSERT INTO flow (id, v) VALUES (?, 'dup')" + after << 1 << QList<int>{2627, 3621} << goesOn;
+        QTest::newRow("220 tinyint overflow")
+            << "INSERT INTO flow (id, v) VALUES (CAST(300 AS tinyint), 'big')" + after << -1
+            << QList<int>{220, 3621} << goesOn;
         QTest::newRow("8114 conversion ends the batch")
             << "EXEC CreateStarasta 'x', 1" + after << -1 << QList<int>{8114} << stops;
         QTest::newRow("XACT_ABORT ON: 2627 ends the batch")
@@ -604,8 +661,76 @@ private Q_SLOTS:
         QCOMPARE(other.run(QStringLiteral("SELECT 7")).values, QStringList{"7"});
     }
 
-    // A (max) value carries at most TEXTSIZE bytes: 4096 for a session that never sets it (the
-    // driver sends nothing at connect), what SET TEXTSIZE says after it.
+    // The surface's table through the driver: the same answers as through the engine alone.
+    void surface_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("answer");
+        for (const surface::Row &row : surface::kRows)
+            if (row.throughDriver)
+                QTest::newRow(row.name) << QString::fromUtf8(row.sql) << QString::fromUtf8(row.answer);
+    }
+
+    void surface()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, answer);
+        Odbc odbc(port());
+        QVERIFY2(odbc.connected(), qPrintable(odbc.error()));
+        QCOMPARE(surfaceAnswer(odbc.dbc(), sql), answer);
+    }
+
+    // The driver's login asks for ODBC's defaults (fODBC), which make TEXTSIZE unlimited: a (max)
+    // value arrives whole without any SET TEXTSIZE.
+    void textSizeThroughTheDriver()
+    {
+        Odbc odbc(port());
+        QVERIFY2(odbc.connected(), qPrintable(odbc.error()));
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        SQLAllocHandle(SQL_HANDLE_STMT, odbc.dbc(), &stmt);
+        const QByteArray sql = QStringLiteral("SELECT '%1' AS v").arg(QString(9000, u'x')).toUtf8();
+        QVERIFY(SQL_SUCCEEDED(SQLExecDirectA(
+            stmt, reinterpret_cast<SQLCHAR *>(const_cast<char *>(sql.constData())), SQLINTEGER(sql.size()))));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(stmt)));
+        QByteArray value(20000, '\0');
+        SQLLEN length = 0;
+        QVERIFY(SQL_SUCCEEDED(SQLGetData(stmt, 1, SQL_C_CHAR, value.data(), value.size(), &length)));
+        QCOMPARE(qint64(length), qint64(9000));
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+
+    // An aggregate that left out a NULL warns with 8153 through a server cursor as without one.
+    void nullEliminatedThroughACursor()
+    {
+        m_server->engine().sqlite(
+            QStringLiteral("CREATE TABLE IF NOT EXISTS holes (n int); DELETE FROM holes; "
+                           "INSERT INTO holes VALUES (1), (NULL)"));
+        Odbc odbc(port());
+        QVERIFY2(odbc.connected(), qPrintable(odbc.error()));
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        SQLAllocHandle(SQL_HANDLE_STMT, odbc.dbc(), &stmt);
+        QVERIFY(SQL_SUCCEEDED(
+            SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0)));
+        const QByteArray sql("SELECT SUM(n) FROM holes");
+        m_server->clearEvents();
+        Outcome out;
+        collect(SQL_HANDLE_STMT, stmt,
+                SQLExecDirectA(stmt, reinterpret_cast<SQLCHAR *>(const_cast<char *>(sql.constData())),
+                               SQLINTEGER(sql.size())),
+                out);
+        collect(SQL_HANDLE_STMT, stmt, SQLFetch(stmt), out);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        QVERIFY2(out.messages.contains(8153), qPrintable(out.text));
+        bool cursor = false;
+        for (const sandbox::Event &e : m_server->events())
+            cursor = cursor || e.statement.contains(QLatin1String("sp_cursoropen"), Qt::CaseInsensitive) ||
+                     e.procedure == QLatin1String("sp_cursoropen");
+        QVERIFY(cursor);
+    }
+
+    // A (max) value carries at most TEXTSIZE bytes: all of it for a session that never sets it
+    // (FreeTDS sets the login's fODBC flag, which makes TEXTSIZE unlimited), what SET TEXTSIZE says
+    // after it.
     void textSize_data()
     {
         QTest::addColumn<QString>("setting");
@@ -613,8 +738,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("characters");
         const QString wide = QStringLiteral("N'%1'").arg(QString(6000, QChar(u'я')));
         const QString narrow = QStringLiteral("'%1'").arg(QString(9000, QChar(u'x')));
-        QTest::newRow("nvarchar(max), never set") << "" << wide << 2048;
-        QTest::newRow("varchar(max), never set") << "" << narrow << 4096;
+        QTest::newRow("nvarchar(max), never set") << "" << wide << 6000;
+        QTest::newRow("varchar(max), never set") << "" << narrow << 9000;
         QTest::newRow("nvarchar(max), 100") << "SET TEXTSIZE 100" << wide << 50;
         QTest::newRow("varchar(max), 100") << "SET TEXTSIZE 100" << narrow << 100;
         QTest::newRow("0 restores the default") << "SET TEXTSIZE 100 SET TEXTSIZE 0" << narrow << 4096;
