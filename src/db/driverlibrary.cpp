@@ -1,5 +1,7 @@
 #include "driverlibrary.h"
 
+#include "common/sharedlibrary.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QMutex>
@@ -12,6 +14,27 @@ namespace odbc {
 namespace {
 
 std::atomic<bool> g_hidden{false};
+
+DriverEntryPoints lookUp(const QByteArray &driver)
+{
+    DriverEntryPoints entries;
+    entries.driver = QString::fromLocal8Bit(driver);
+    const QString library = loadedDriverLibrary(driver);
+    // Already loaded by the driver manager: this only takes another reference to it.
+    void *handle = library.isEmpty() ? nullptr : SharedLibrary::loaded(library);
+    if (!handle) {
+        entries.missing = QStringLiteral("no library of that name is loaded");
+        return entries;
+    }
+    entries.moreResults =
+        reinterpret_cast<MoreResultsFunction>(SharedLibrary::symbol(handle, "SQLMoreResults"));
+    entries.diagRec = reinterpret_cast<DiagRecFunction>(SharedLibrary::symbol(handle, "SQLGetDiagRecW"));
+    if (!entries.found())
+        entries.missing =
+            QStringLiteral("%1 has no %2")
+                .arg(library, QLatin1String(entries.moreResults ? "SQLGetDiagRecW" : "SQLMoreResults"));
+    return entries;
+}
 
 } // namespace
 
@@ -38,7 +61,7 @@ DriverEntryPoints driverEntryPoints(SQLHDBC connection)
     const auto found = known.constFind(driver);
     if (found != known.cend())
         return *found;
-    return *known.insert(driver, lookUpDriverLibrary(driver));
+    return *known.insert(driver, lookUp(driver));
 }
 
 void setDriverLibrariesHidden(bool hidden)

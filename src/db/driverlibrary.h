@@ -25,9 +25,10 @@ struct DriverEntryPoints {
 // driver library, and only among the libraries already loaded.
 DriverEntryPoints driverEntryPoints(SQLHDBC connection);
 
-// The system's part of the lookup: the entry points of the loaded library of that file name, or why
-// there are none (driverlibrary_posix.cpp, driverlibrary_windows.cpp).
-DriverEntryPoints lookUpDriverLibrary(const QByteArray &driver);
+// The system's part of the lookup: the name by which the system knows the loaded library of that file
+// name (on POSIX systems its full path, on Windows the file name itself), or an empty text when none
+// is loaded (driverlibrary_posix.cpp, driverlibrary_windows.cpp).
+QString loadedDriverLibrary(const QByteArray &driver);
 
 // For tests: while hidden, no driver's library is found, as with a tracing library in between or a
 // driver without SQLGetDiagRecW.

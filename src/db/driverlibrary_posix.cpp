@@ -3,7 +3,6 @@
 
 #include "driverlibrary.h"
 
-#include <dlfcn.h>
 #include <link.h>
 
 namespace odbc {
@@ -33,28 +32,9 @@ QByteArray loadedLibraryPath(const QByteArray &name)
 
 } // namespace
 
-DriverEntryPoints lookUpDriverLibrary(const QByteArray &driver)
+QString loadedDriverLibrary(const QByteArray &driver)
 {
-    DriverEntryPoints entries;
-    entries.driver = QString::fromLocal8Bit(driver);
-    const QByteArray path = loadedLibraryPath(driver);
-    if (path.isEmpty()) {
-        entries.missing = QStringLiteral("no library of that name is loaded");
-        return entries;
-    }
-    // Already loaded by the driver manager: RTLD_NOLOAD only takes another reference to it.
-    void *library = dlopen(path.constData(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!library) {
-        entries.missing = QString::fromLocal8Bit(dlerror());
-        return entries;
-    }
-    entries.moreResults = reinterpret_cast<MoreResultsFunction>(dlsym(library, "SQLMoreResults"));
-    entries.diagRec = reinterpret_cast<DiagRecFunction>(dlsym(library, "SQLGetDiagRecW"));
-    if (!entries.found())
-        entries.missing = QStringLiteral("%1 has no %2")
-                              .arg(QString::fromLocal8Bit(path),
-                                   QLatin1String(entries.moreResults ? "SQLGetDiagRecW" : "SQLMoreResults"));
-    return entries;
+    return QString::fromLocal8Bit(loadedLibraryPath(driver));
 }
 
 } // namespace odbc

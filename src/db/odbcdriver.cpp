@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 OdbcDriver driverNamed(const QString &name)
 {
